@@ -1,0 +1,43 @@
+# Mirk3 build entry points. `make` builds into build/, programs land in build/bin/.
+JOBS ?= $(shell nproc)
+CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+FUZZ_SECONDS ?= 20
+
+.PHONY: all deps test check check-asan check-tsan fuzz bench demo clean
+
+all:
+	cmake -S . -B build $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j $(JOBS)
+
+deps:
+	scripts/install-deps
+
+test: deps all
+	cd build && ctest --output-on-failure -j $(JOBS)
+
+check: deps check-asan check-tsan fuzz
+
+check-asan:
+	cmake -S . -B build-asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DMIRK3_SANITIZE=address,undefined
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+check-tsan:
+	cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DMIRK3_SANITIZE=thread
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L threads
+
+fuzz:
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
+	  -DMIRK3_FUZZ=ON -DMIRK3_BENCH=OFF
+	cmake --build build-fuzz -j $(JOBS)
+	scripts/run-fuzzers build-fuzz $(FUZZ_SECONDS)
+
+bench: deps
+	cmake -S . -B build-bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-bench -j $(JOBS)
+	scripts/run-benchmarks build-bench
+
+clean:
+	rm -rf build build-asan build-tsan build-fuzz build-bench

@@ -1,0 +1,60 @@
+#include "base/text.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace mirk3 {
+
+std::string TruncateChars(std::string_view text, size_t maxChars) {
+  size_t chars = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if ((byte & 0xC0) != 0x80) {  // a lead byte starts a new character
+      if (chars == maxChars) return std::string(text.substr(0, i));
+      ++chars;
+    }
+  }
+  return std::string(text);
+}
+
+std::string FormatV(const char* format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  const int needed = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (needed <= 0) return {};
+  std::vector<char> buffer(static_cast<size_t>(needed) + 1);
+  std::vsnprintf(buffer.data(), buffer.size(), format, args);
+  return std::string(buffer.data(), static_cast<size_t>(needed));
+}
+
+std::string Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = FormatV(format, args);
+  va_end(args);
+  return text;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+void CopyToField(char* field, size_t size, std::string_view text) {
+  std::memset(field, 0, size);
+  std::memcpy(field, text.data(), std::min(text.size(), size - 1));
+}
+
+std::string_view FieldText(const char* field, size_t size) {
+  const void* nul = std::memchr(field, 0, size);
+  return std::string_view(field, nul ? static_cast<size_t>(static_cast<const char*>(nul) - field)
+                                     : size);
+}
+
+}  // namespace mirk3
