@@ -1,0 +1,134 @@
+#include "engine/download_engine.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+#include <thread>
+
+#include "base/text.h"
+
+namespace mirk3 {
+
+CDownloadEngine::CDownloadEngine(ReportSink* sink, int port, EngineContext context)
+    : sink_(sink),
+      port_(port),
+      context_(std::move(context)),
+      line_(context_.timing, context_.portDir.empty() ? DefaultPortDir() : context_.portDir) {
+  Report(WM_DL_LOG, 0, "Mirk engine v(ID:%.4f)..", ENGINE_VERSION);
+  DetectOneClick();
+}
+
+CDownloadEngine::~CDownloadEngine() {
+  for (auto& list : fileLists_) list.clear();
+  CloseOwnExecutable();
+  line_.ClosePort();
+}
+
+void CDownloadEngine::DetectOneClick() {
+  const int fd = ::open(context_.ownExecutablePath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (context_.showMessage) {
+      context_.showMessage(context_.ownExecutablePath + ": " + std::strerror(errno));
+    }
+    return;
+  }
+  struct stat st {};
+  uint8_t bytes[ONECLICK_TRAILER_SIZE] = {};
+  if (::fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(ONECLICK_TRAILER_SIZE)) {
+    const off_t at = st.st_size - static_cast<off_t>(ONECLICK_TRAILER_SIZE);
+    if (::pread(fd, bytes, sizeof bytes, at) != static_cast<ssize_t>(sizeof bytes)) {
+      std::memset(bytes, 0, sizeof bytes);
+    }
+  }
+  trailer_ = OneClickTrailer::Parse(bytes);
+  if (trailer_.TitleMatches()) {
+    Report(WM_DL_LOG, 0, "One Click Downloader Mode\n");
+    oneClickMode_ = true;
+    ownExecutableFd_ = fd;
+  } else {
+    ::close(fd);
+  }
+}
+
+void CDownloadEngine::CloseOwnExecutable() {
+  if (ownExecutableFd_ >= 0) ::close(ownExecutableFd_);
+  ownExecutableFd_ = -1;
+}
+
+void CDownloadEngine::CopyOptions(const DownloadOptions& options) {
+  options_ = options;
+  if (!oneClickMode_) return;
+  options_.FResetTime = 0;
+  options_.RePartition = static_cast<int32_t>(trailer_.rePartition);
+  options_.AutoReboot = static_cast<int32_t>(trailer_.autoReboot);
+  options_.PhoneEFSClear = static_cast<int32_t>(trailer_.phoneEfsClear);
+  options_.PhoneBootUpdate = static_cast<int32_t>(trailer_.phoneBootUpdate);
+  options_.NandErase = 0;
+  options_.TFlash = 0;
+  options_.rtnForSprint = 0;
+  options_.slotEnabled.fill(0);
+}
+
+const std::vector<CDownloadEngine::Step>& CDownloadEngine::FullSequence() {
+  static const std::vector<Step> steps = {
+      &CDownloadEngine::FileAnalysisStep, &CDownloadEngine::SetupConnection,
+      &CDownloadEngine::InitializationStep, &CDownloadEngine::DeviceInfoStep,
+      &CDownloadEngine::SetPartitionStep, &CDownloadEngine::GetPitStep,
+      &CDownloadEngine::FirmwareUpdateStep, &CDownloadEngine::CloseStep};
+  return steps;
+}
+
+const std::vector<CDownloadEngine::Step>& CDownloadEngine::ShortSequence() {
+  static const std::vector<Step> steps = {
+      &CDownloadEngine::SetupConnection, &CDownloadEngine::InitializationStep,
+      &CDownloadEngine::DeviceInfoStep, &CDownloadEngine::CloseStep};
+  return steps;
+}
+
+bool CDownloadEngine::RunSteps() {
+  const auto& steps = options_.deviceInfo ? ShortSequence() : FullSequence();
+  for (Step step : steps) {
+    if (!(this->*step)()) {
+      CloseOwnExecutable();
+      return false;
+    }
+    std::this_thread::sleep_for(context_.timing.stepPause);
+  }
+  CloseOwnExecutable();
+  return true;
+}
+
+void CDownloadEngine::ReportText(int message, int64_t value, const std::string& text) {
+  EngineReport report;
+  report.port = port_;
+  report.text = TruncateChars(text, REPORT_TEXT_CHARS);
+  report.value = value;
+  if (sink_) sink_->Send(message, report);
+}
+
+void CDownloadEngine::Report(int message, int64_t value, const char* format, ...) {
+  std::string text;
+  if (format) {
+    va_list args;
+    va_start(args, format);
+    text = FormatV(format, args);
+    va_end(args);
+  }
+  ReportText(message, value, text);
+}
+
+void CDownloadEngine::SetMetaData(bool valid, const std::string& model) {
+  metaDataValid_ = valid;
+  CopyToField(packageModel_, sizeof packageModel_, model);
+}
+
+bool CDownloadEngine::NotBuiltYet(const char* what) {
+  Report(WM_DL_FAIL, FAIL_REQUEST, "%s is not available in this build", what);
+  return false;
+}
+
+}  // namespace mirk3

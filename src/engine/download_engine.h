@@ -1,0 +1,125 @@
+// One port's download: a copy of the run's options, the serial line, the package slot lists,
+// the counters and the negotiated protocol values, and the steps that a worker thread runs in
+// order until the first failure. The engine reaches the station only through its ReportSink.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/byte_stream.h"
+#include "engine/download_options.h"
+#include "engine/engine_context.h"
+#include "engine/engine_report.h"
+#include "engine/protocol.h"
+#include "packages/package_records.h"
+#include "serial/serial_line.h"
+
+namespace mirk3 {
+
+inline constexpr double ENGINE_VERSION = 3.1203;
+inline constexpr size_t PACKAGE_MODEL_SIZE = 30;
+
+// The partition table found inside a package (or carried by a One Click program).
+struct PackagePit {
+  bool present = false;
+  std::string path;
+  uint64_t size = 0;
+  uint64_t offset = 0;
+};
+
+class CDownloadEngine {
+ public:
+  using Step = bool (CDownloadEngine::*)();
+
+  CDownloadEngine(ReportSink* sink, int port, EngineContext context = {});
+  ~CDownloadEngine();
+  CDownloadEngine(const CDownloadEngine&) = delete;
+  CDownloadEngine& operator=(const CDownloadEngine&) = delete;
+
+  // Copies the run's options, then applies a One Click program's own.
+  void CopyOptions(const DownloadOptions& options);
+  // Runs the full or the short step table; false at the first failing step.
+  bool RunSteps();
+
+  // Reports. Every event of the engine goes through Report.
+  void Report(int message, int64_t value, const char* format, ...)
+      __attribute__((format(printf, 4, 5)));
+  void ReportText(int message, int64_t value, const std::string& text);
+
+  // Packet layer.
+  int32_t SendRequest(int32_t type, int32_t subType, const int32_t* words, int count,
+                      const char* text1, const char* text2, bool expectResponse);
+  int32_t SendRequest(int32_t type, int32_t subType, std::initializer_list<int32_t> words = {},
+                      bool expectResponse = true);
+  bool XmitData(const void* data, int length);
+  bool SendFileData(int fd, uint32_t count, const std::string& progressText);
+  bool SendFileData(CByteStream& stream, uint32_t count, const std::string& progressText);
+  bool ReportFailCode(int32_t code);
+
+  // Steps.
+  bool FileAnalysisStep();
+  bool SetupConnection();
+  bool InitializationStep();
+  bool DeviceInfoStep();
+  bool SetPartitionStep();
+  bool GetPitStep();
+  bool FirmwareUpdateStep();
+  bool CloseStep();
+
+  bool CheckDeviceInfo(const std::vector<uint8_t>& record);
+  // Verifies the chosen packages' meta-data into MetaDataValid and PackageModel.
+  void CheckPackagesMetaData();
+
+  // State, readable by the steps of later stages and by tests.
+  int Port() const { return port_; }
+  const DownloadOptions& Options() const { return options_; }
+  bool OneClickMode() const { return oneClickMode_; }
+  const OneClickTrailer& Trailer() const { return trailer_; }
+  int32_t PacketSize() const { return packetSize_; }
+  int32_t ProtocolVersion() const { return protocolVersion_; }
+  int32_t ResetDelay() const { return resetDelay_; }
+  uint64_t SentBytes() const { return sentBytes_; }
+  uint64_t PackageTotal() const { return packageTotal_; }
+  void SetPackageTotal(uint64_t total) { packageTotal_ = total; }
+  std::vector<std::unique_ptr<DownloadEntry>>& FileList(int slot) { return fileLists_[slot]; }
+  char* PackageModel() { return packageModel_; }
+  bool MetaDataValid() const { return metaDataValid_; }
+  void SetMetaData(bool valid, const std::string& model);
+  CWinRs232cSync& Line() { return line_; }
+  const EngineContext& Context() const { return context_; }
+
+  static const std::vector<Step>& FullSequence();
+  static const std::vector<Step>& ShortSequence();
+
+ private:
+  void DetectOneClick();
+  void CloseOwnExecutable();
+  bool NotBuiltYet(const char* what);
+
+  ReportSink* sink_;
+  int port_;
+  uint64_t sentBytes_ = 0;
+  uint64_t packageTotal_ = 0;
+  DownloadOptions options_;
+  int32_t resetDelay_ = 1;
+  EngineContext context_;
+  CWinRs232cSync line_;
+  std::array<std::vector<std::unique_ptr<DownloadEntry>>, SLOT_COUNT> fileLists_;
+  std::vector<uint8_t> downloadListText_;
+  bool hasDownloadList_ = false;
+  char packageModel_[PACKAGE_MODEL_SIZE] = {};
+  bool metaDataValid_ = false;  // nothing verified yet: a device-info check cannot pass
+  bool metaDataChecked_ = false;
+  OneClickTrailer trailer_;
+  int ownExecutableFd_ = -1;
+  bool oneClickMode_ = false;
+  PackagePit packagePit_;
+  int32_t packetSize_ = DEFAULT_PACKET_SIZE;
+  int32_t protocolVersion_ = 0;
+  bool pace_ = false;
+};
+
+}  // namespace mirk3

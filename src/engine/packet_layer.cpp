@@ -1,0 +1,130 @@
+// Requests, responses and raw data packets between the engine and the boot loader.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "engine/download_engine.h"
+#include "engine/string_table.h"
+
+namespace mirk3 {
+
+int32_t CDownloadEngine::SendRequest(int32_t type, int32_t subType, const int32_t* words,
+                                     int count, const char* text1, const char* text2,
+                                     bool expectResponse) {
+  RequestPacket request;
+  request.type = type;
+  request.subType = subType;
+  for (int i = 0; words && i < count && i < REQUEST_MAX_WORDS; ++i) request.words[i] = words[i];
+  if (text1) request.text1 = text1;
+  if (text2) request.text2 = text2;
+  const auto bytes = request.Encode();
+  if (!line_.WriteData(bytes.data(), REQUEST_PACKET_SIZE, nullptr, pace_)) return REQUEST_FAILED;
+  if (!expectResponse) return 0;
+
+  uint8_t answer[RESPONSE_PACKET_SIZE] = {};
+  if (!line_.ReadData(answer, RESPONSE_PACKET_SIZE, nullptr, pace_)) return REQUEST_FAILED;
+  const ResponsePacket response = ResponsePacket::Decode(answer);
+  if (response.id != RESPONSE_FAILURE_ID && response.id == type) return response.value;
+
+  if (response.id == RESPONSE_FAILURE_ID && type == RQT_XMIT && subType == RQT_XMIT_END) {
+    ReportFailCode(response.value);
+  }
+  Report(WM_DL_FAIL, FAIL_REQUEST_ID, "Rqt ID: %d Fail. (Res: 0x%08X)", type,
+         static_cast<uint32_t>(response.id));
+  return REQUEST_FAILED;
+}
+
+int32_t CDownloadEngine::SendRequest(int32_t type, int32_t subType,
+                                     std::initializer_list<int32_t> words, bool expectResponse) {
+  return SendRequest(type, subType, words.begin(), static_cast<int>(words.size()), nullptr,
+                     nullptr, expectResponse);
+}
+
+bool CDownloadEngine::ReportFailCode(int32_t code) {
+  switch (code) {
+    case BL_FAIL_WP: ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_WP)); break;
+    case BL_FAIL_ERASE: ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_ERASE)); break;
+    case BL_FAIL_WRITE: ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_WRITE)); break;
+    case BL_FAIL_AUTH: ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_AUTH)); break;
+    case BL_FAIL_SIZE: ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_SIZE)); break;
+    case BL_FAIL_EXT4: ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_EXT4)); break;
+    case REQUEST_FAILED:
+      ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
+      break;
+    default: ReportText(WM_DL_FAIL, 0, "FAIL!"); break;
+  }
+  return false;
+}
+
+bool CDownloadEngine::XmitData(const void* data, int length) {
+  if (!line_.WriteData(data, length, nullptr, pace_)) {
+    line_.ClosePort();
+    Report(WM_DL_LOG, 0, "__XmitData_Write");
+    return false;
+  }
+  uint8_t ack[RESPONSE_PACKET_SIZE];
+  if (!line_.ReadData(ack, RESPONSE_PACKET_SIZE, nullptr, pace_)) {
+    line_.ClosePort();
+    Report(WM_DL_LOG, 0, "__XmitData_Read");
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+// Reads up to `count` bytes; 0 at the end of the file, -1 on an error.
+ssize_t ReadSome(int fd, uint8_t* buffer, size_t count) {
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, count);
+    if (n >= 0 || errno != EINTR) return n;
+  }
+}
+
+}  // namespace
+
+bool CDownloadEngine::SendFileData(int fd, uint32_t count, const std::string& progressText) {
+  const size_t packet = static_cast<size_t>(packetSize_);
+  std::vector<uint8_t> buffer(packet);
+  uint32_t done = 0;
+  while (done < count) {
+    const size_t chunk = std::min<size_t>(count - done, packet);
+    const ssize_t got = ReadSome(fd, buffer.data(), chunk);
+    // A package shorter than its header claims ends the transfer: stale bytes are never sent.
+    if (got <= 0) {
+      Report(WM_DL_LOG, 0, "%s: the package ends %u bytes early", progressText.c_str(),
+             count - done);
+      return false;
+    }
+    std::memset(buffer.data() + got, 0, packet - static_cast<size_t>(got));
+    if (!XmitData(buffer.data(), static_cast<int>(packet))) return false;
+    done += static_cast<uint32_t>(got);
+    sentBytes_ += static_cast<uint64_t>(got);
+    ReportText(WM_DL_PROGRESS, static_cast<int64_t>(sentBytes_), progressText);
+  }
+  return true;
+}
+
+bool CDownloadEngine::SendFileData(CByteStream& stream, uint32_t count,
+                                   const std::string& progressText) {
+  const size_t packet = static_cast<size_t>(packetSize_);
+  std::vector<uint8_t> buffer(packet);
+  uint32_t done = 0;
+  while (done < count) {
+    const size_t chunk = std::min<size_t>(count - done, packet);
+    if (!stream.ReadExact(buffer.data(), chunk)) {
+      ReportText(WM_DL_LOG, 0, progressText + ": " + stream.FailureText());
+      return false;
+    }
+    std::memset(buffer.data() + chunk, 0, packet - chunk);
+    if (!XmitData(buffer.data(), static_cast<int>(packet))) return false;
+    done += static_cast<uint32_t>(chunk);
+    sentBytes_ += chunk;
+    ReportText(WM_DL_PROGRESS, static_cast<int64_t>(sentBytes_), progressText);
+  }
+  return true;
+}
+
+}  // namespace mirk3

@@ -1,0 +1,67 @@
+// The threads of a run: one worker per port, created held at a start gate and resumed one by
+// one, each running its engine's steps and keeping its exit code (0 passed, 1 failed); and
+// one watcher that waits for every worker and then sends the single end-of-run report.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "base/timing.h"
+#include "engine/download_engine.h"
+
+namespace mirk3 {
+
+inline constexpr int WORKER_PASSED = 0;
+inline constexpr int WORKER_FAILED = 1;
+inline constexpr int WORKER_RUNNING = -1;
+
+class CWorkerThread {
+ public:
+  // Takes the engine; the thread exists at once but waits until Resume.
+  explicit CWorkerThread(std::unique_ptr<CDownloadEngine> engine);
+  ~CWorkerThread();
+  CWorkerThread(const CWorkerThread&) = delete;
+  CWorkerThread& operator=(const CWorkerThread&) = delete;
+
+  void Resume();
+  void Join();
+  int Port() const { return port_; }
+  // WORKER_PASSED, WORKER_FAILED, or WORKER_RUNNING while the thread has not ended.
+  int ExitCode() const { return exitCode_.load(); }
+
+ private:
+  void Run(std::unique_ptr<CDownloadEngine> engine);
+
+  int port_;
+  std::atomic<int> exitCode_{WORKER_RUNNING};
+  std::atomic<bool> released_{false};
+  std::atomic<bool> resumed_{false};
+  std::thread thread_;
+};
+
+// The workers of one run and their watcher.
+class CWorkerRun {
+ public:
+  // Starts the watcher, waits, then resumes the workers in list order, staggered. Returns
+  // once every worker has been resumed; the end-of-run report follows later, from the watcher.
+  CWorkerRun(std::vector<std::unique_ptr<CDownloadEngine>> engines, ReportSink* sink,
+             const Timing& timing);
+  // Joins the watcher (and with it every worker).
+  ~CWorkerRun();
+  CWorkerRun(const CWorkerRun&) = delete;
+  CWorkerRun& operator=(const CWorkerRun&) = delete;
+
+  const std::vector<std::unique_ptr<CWorkerThread>>& Workers() const { return workers_; }
+  int Passed() const;
+  int Failed() const;
+
+ private:
+  void Watch(ReportSink* sink, Millis settle);
+
+  std::vector<std::unique_ptr<CWorkerThread>> workers_;
+  std::thread watcher_;
+};
+
+}  // namespace mirk3
