@@ -1,0 +1,200 @@
+// Workers and the watcher of a run: staggered resumes, independent reports, exit codes kept
+// for the station, and exactly one end-of-run report after the slowest worker.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <thread>
+
+#include "base/le.h"
+#include "engine/report_pump.h"
+#include "engine/worker.h"
+#include "support/pty_peer.h"
+#include "support/recording_sink.h"
+#include "support/temp_dir.h"
+
+namespace mirk3 {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using test::PtyPeer;
+using test::TempDir;
+
+struct Seen {
+  int message;
+  int port;
+  std::string text;
+  Clock::time_point at;
+};
+
+// Plays a boot loader of protocol 3 through a device-info session: greeting, requests, close.
+void ServeShortSession(PtyPeer& peer, const char* answer = "TASH") {
+  if (peer.Read(4).size() != 4) return;
+  peer.Write(answer, 4);
+  if (std::string(answer) != "TASH") return;
+  for (;;) {
+    const auto request = peer.Read(REQUEST_PACKET_SIZE);
+    if (request.size() != REQUEST_PACKET_SIZE) return;
+    const int32_t type = GetLe32s(&request[0]);
+    const int32_t sub = GetLe32s(&request[4]);
+    peer.Respond(type, type == RQT_INIT && sub == RQT_INIT_BEGIN ? (3 << 16) : 0);
+    if (type == RQT_CLOSE) return;
+  }
+}
+
+EngineContext Context(const std::string& portDir, int attempts) {
+  EngineContext context;
+  context.portDir = portDir;
+  context.timing.openAttempts = attempts;
+  context.timing.openRetryPause = 50ms;
+  context.timing.openSettle = 0ms;
+  context.timing.stepPause = 1ms;
+  context.timing.resetDelayUnit = 1ms;
+  context.timing.firstByteTimeout = 20s;
+  return context;
+}
+
+class WorkerRunTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<CDownloadEngine> Engine(int port, int attempts) {
+    auto engine = std::make_unique<CDownloadEngine>(&pump, port, Context(dir.Path(), attempts));
+    DownloadOptions options;
+    options.deviceInfo = 1;
+    engine->CopyOptions(options);
+    return engine;
+  }
+
+  // Pumps reports on this (the main) thread until the end-of-run report.
+  void PumpToEnd() {
+    ASSERT_TRUE(pump.PumpUntil([&] { return ended; }, 120s)) << "the run never ended";
+  }
+
+  TempDir dir;
+  std::vector<Seen> seen;
+  bool ended = false;
+  CReportPump pump{[this](int message, const EngineReport& report) {
+    EXPECT_FALSE(ended) << "a report after the end of the run";
+    seen.push_back({message, report.port, report.text, Clock::now()});
+    if (message == WM_DL_COMPLETE && report.port == NO_PORT) ended = true;
+  }};
+};
+
+TEST(WorkerRun, WorkersResumeInOrderReportIndependentlyAndEndOnce) {
+  // The sink records each report when it is sent, so the resume times can be seen.
+  TempDir dir;
+  test::RecordingSink sink;
+  PtyPeer device(dir.Path(), 1);
+  std::thread phone([&] { ServeShortSession(device); });
+  auto engine = [&](int port, int attempts) {
+    auto e = std::make_unique<CDownloadEngine>(&sink, port, Context(dir.Path(), attempts));
+    DownloadOptions options;
+    options.deviceInfo = 1;
+    e->CopyOptions(options);
+    return e;
+  };
+  std::vector<std::unique_ptr<CDownloadEngine>> engines;
+  engines.push_back(engine(0, 1));  // absent port, fails at once
+  engines.push_back(engine(1, 1));  // a phone that passes
+  engines.push_back(engine(2, 8));  // absent port, the slowest: eight attempts
+  Timing timing;
+  timing.workerStagger = 10ms;
+  timing.watcherSettle = 10ms;
+  CWorkerRun run(std::move(engines), &sink, timing);
+  const auto deadline = Clock::now() + 120s;
+  auto ended = [&] {
+    const auto all = sink.All();
+    return std::any_of(all.begin(), all.end(),
+                       [](const test::Recorded& r) { return r.report.port == NO_PORT; });
+  };
+  while (!ended() && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  phone.join();
+  std::this_thread::sleep_for(50ms);  // nothing may follow the end-of-run report
+  const auto seen = sink.All();
+
+  std::map<int, Clock::time_point> started;
+  for (const auto& s : seen) {
+    if (s.report.text == "SetupConnection..") started[s.report.port] = s.at;
+  }
+  ASSERT_EQ(started.size(), 3u);
+  EXPECT_GE(started[1] - started[0], 9ms);
+  EXPECT_GE(started[2] - started[1], 9ms);
+
+  const auto endReports = std::count_if(seen.begin(), seen.end(), [](const test::Recorded& r) {
+    return r.report.port == NO_PORT;
+  });
+  EXPECT_EQ(endReports, 1);
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back().report.port, NO_PORT) << "the end of the run comes after every worker";
+  EXPECT_EQ(seen.back().message, WM_DL_COMPLETE);
+  EXPECT_EQ(seen.back().report.text, "");
+
+  ASSERT_EQ(run.Workers().size(), 3u);
+  EXPECT_EQ(run.Workers()[0]->ExitCode(), WORKER_FAILED);
+  EXPECT_EQ(run.Workers()[1]->ExitCode(), WORKER_PASSED);
+  EXPECT_EQ(run.Workers()[2]->ExitCode(), WORKER_FAILED);
+  EXPECT_EQ(run.Passed(), 1);
+  EXPECT_EQ(run.Failed(), 2);
+  EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [](const test::Recorded& r) {
+    return r.report.port == 1 && r.message == WM_DL_COMPLETE && r.report.text == "Completed..";
+  }));
+}
+
+TEST_F(WorkerRunTest, EightyWorkersEndWithOneEndOfRunReport) {
+  std::vector<std::unique_ptr<CDownloadEngine>> engines;
+  for (int port = 0; port < 80; ++port) engines.push_back(Engine(100 + port, 1));
+  Timing timing;
+  timing.workerStagger = 1ms;
+  CWorkerRun run(std::move(engines), &pump, timing);
+  PumpToEnd();
+  EXPECT_EQ(std::count_if(seen.begin(), seen.end(), [](const Seen& s) { return s.port == NO_PORT; }),
+            1);
+  EXPECT_EQ(run.Failed(), 80);
+  EXPECT_EQ(run.Passed(), 0);
+}
+
+TEST_F(WorkerRunTest, AnEmptyRunEndsAtOnce) {
+  CWorkerRun run({}, &pump, Timing{});
+  PumpToEnd();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].message, WM_DL_COMPLETE);
+}
+
+TEST_F(WorkerRunTest, AFailedWorkerReleasesItsPortAndRunsNoLaterStep) {
+  PtyPeer device(dir.Path(), 4);
+  std::thread phone([&] { ServeShortSession(device, "TASX"); });
+  std::vector<std::unique_ptr<CDownloadEngine>> engines;
+  engines.push_back(Engine(4, 1));
+  CWorkerRun run(std::move(engines), &pump, Timing{});
+  PumpToEnd();
+  phone.join();
+  EXPECT_EQ(run.Failed(), 1);
+  for (const auto& s : seen) {
+    EXPECT_NE(s.message, WM_DL_FAIL) << "a wrong greeting fails without a failure report";
+    EXPECT_NE(s.text, "Initialzation..");
+  }
+  CWinRs232cSync line(Context(dir.Path(), 1).timing, dir.Path());
+  EXPECT_TRUE(line.OpenPort(4)) << "deleting the engine closed the port";
+}
+
+TEST(ReportPump, ReportsFromTheMainThreadAreHandledAtOnceAndOthersWait) {
+  std::vector<std::string> handled;
+  CReportPump pump([&](int, const EngineReport& report) { handled.push_back(report.text); });
+  pump.Send(WM_DL_LOG, EngineReport{1, "direct", 0});
+  ASSERT_EQ(handled.size(), 1u);
+
+  std::atomic<int> returned{0};
+  std::thread worker([&] {
+    for (int i = 0; i < 50; ++i) {
+      pump.Send(WM_DL_LOG, EngineReport{2, std::to_string(i), 0});
+      returned.fetch_add(1);
+    }
+  });
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(returned.load(), 0) << "a worker waits until its report has been handled";
+  EXPECT_TRUE(pump.PumpUntil([&] { return handled.size() == 51; }, 30s));
+  worker.join();
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(handled[static_cast<size_t>(i) + 1], std::to_string(i));
+}
+
+}  // namespace
+}  // namespace mirk3
