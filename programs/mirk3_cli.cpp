@@ -1,1 +1,37 @@
-int main() { return 2; }
+// mirk3-cli: the station without a window.
+#include <unistd.h>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/cli_flash.h"
+
+namespace {
+
+const char USAGE[] =
+    "usage: mirk3-cli COMMAND [arguments]\n"
+    "  flash --port N [--port N ...] [options]  flash the phones on the given ports\n"
+    "run 'mirk3-cli COMMAND --help' for the arguments of a command\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+    (args.empty() ? std::cerr : std::cout) << USAGE;
+    return args.empty() ? 2 : 0;
+  }
+  const std::string command = args[0];
+  args.erase(args.begin());
+  const bool help = !args.empty() && (args[0] == "--help" || args[0] == "-h");
+  if (command == "flash") {
+    if (help) {
+      std::cout << mirk3::FLASH_USAGE;
+      return 0;
+    }
+    return mirk3::RunFlashCommand(args, std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
+  }
+  std::cerr << "mirk3-cli: unknown command '" << command << "'\n" << USAGE;
+  return 2;
+}

@@ -14,13 +14,13 @@
 #include "engine/engine_context.h"
 #include "engine/engine_report.h"
 #include "engine/protocol.h"
+#include "packages/content_list.h"
 #include "packages/package_records.h"
 #include "serial/serial_line.h"
 
 namespace mirk3 {
 
 inline constexpr double ENGINE_VERSION = 3.1203;
-inline constexpr size_t PACKAGE_MODEL_SIZE = 30;
 
 // The partition table found inside a package (or carried by a One Click program).
 struct PackagePit {
@@ -72,6 +72,8 @@ class CDownloadEngine {
   bool CheckDeviceInfo(const std::vector<uint8_t>& record);
   // Verifies the chosen packages' meta-data into MetaDataValid and PackageModel.
   void CheckPackagesMetaData();
+  bool VerifyPackageMetaData(int slot);
+  bool VerifyOneClickMetaData(int slot);
 
   // State, readable by the steps of later stages and by tests.
   int Port() const { return port_; }

@@ -8,10 +8,5 @@ bool CDownloadEngine::FileAnalysisStep() { return NotBuiltYet("File analysis"); 
 bool CDownloadEngine::SetPartitionStep() { return NotBuiltYet("Partition table upload"); }
 bool CDownloadEngine::GetPitStep() { return NotBuiltYet("Partition table read"); }
 bool CDownloadEngine::FirmwareUpdateStep() { return NotBuiltYet("Firmware update"); }
-void CDownloadEngine::CheckPackagesMetaData() {
-  metaDataChecked_ = true;
-  metaDataValid_ = false;
-  packageModel_[0] = '\0';
-}
 
 }  // namespace mirk3

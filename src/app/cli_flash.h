@@ -1,0 +1,36 @@
+// `mirk3-cli flash`: the headless station's run. The given ports take the first free slots in
+// the given order, one option record is built as Start builds it from the window, and every
+// report the window would log is printed, ending with the run summary.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "engine/download_options.h"
+#include "engine/engine_context.h"
+
+namespace mirk3 {
+
+struct FlashRequest {
+  std::vector<int> ports;
+  DownloadOptions options;
+  EngineContext context;
+  std::string metaKeyFile;
+};
+
+// The options of a run with the settings file's defaults: Auto Reboot on, F. Reset Time on
+// with 1 second, packets of 1048576 bytes.
+DownloadOptions DefaultRunOptions();
+
+// Fills `request` from the command line; false with `error` set for a usage error.
+bool ParseFlashArguments(const std::vector<std::string>& args, FlashRequest* request,
+                         std::string* error);
+
+// Exit status: 0 every port passed, 1 any failed, 2 usage error or nothing chosen.
+int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                    bool liveProgress);
+
+extern const char FLASH_USAGE[];
+
+}  // namespace mirk3

@@ -1,0 +1,48 @@
+// The meta-data verdict of a download: every chosen package's signed content list must
+// verify, and all must name one model. File analysis runs it; in the device-info session,
+// where no analysis runs, the device-info step runs it so its model check compares real values.
+#include "engine/download_engine.h"
+#include "packages/meta_data_key.h"
+#include "packages/package_meta_data.h"
+
+namespace mirk3 {
+namespace {
+
+const std::string& KeyOf(const EngineContext& context) {
+  return context.metaDataKey.empty() ? BuiltInMetaDataKey() : context.metaDataKey;
+}
+
+}  // namespace
+
+void CDownloadEngine::CheckPackagesMetaData() {
+  metaDataChecked_ = true;
+  packageModel_[0] = '\0';
+  metaDataValid_ = true;
+  bool any = false;
+  for (int slot = 0; slot < SLOT_COUNT; ++slot) {
+    const bool chosen = oneClickMode_ ? trailer_.slots[slot].Present()
+                                      : options_.slotEnabled[slot] != 0;
+    if (!chosen) continue;
+    any = true;
+    const bool verified = oneClickMode_ ? VerifyOneClickMetaData(slot) : VerifyPackageMetaData(slot);
+    if (!verified) {
+      metaDataValid_ = false;  // later packages are not checked
+      break;
+    }
+  }
+  // No package, nothing verified: a device cannot be checked against nothing.
+  if (!any) metaDataValid_ = false;
+}
+
+bool CDownloadEngine::VerifyPackageMetaData(int slot) {
+  if (oneClickMode_) return true;
+  return VerifyPackageFileMetaData(options_.slotPath[slot], KeyOf(context_), packageModel_);
+}
+
+bool CDownloadEngine::VerifyOneClickMetaData(int slot) {
+  if (!oneClickMode_) return true;
+  return VerifyOneClickSlotMetaData(context_.ownExecutablePath, trailer_.slots[slot].offset,
+                                    KeyOf(context_), packageModel_);
+}
+
+}  // namespace mirk3
