@@ -1,0 +1,20 @@
+// The package commands of mirk3-cli. `md5` checks ".tar.md5" trailers the way the window does
+// when a package is picked, with the same log lines; `verify` runs the meta-data check over
+// packages as one download would, all of them sharing one model. Exit status: 0 when every
+// file passes, 1 when any fails, 2 for a usage error.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace mirk3 {
+
+// `args` are the command's arguments, without the command word: FILE...
+int RunMd5Command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// `args` are the command's arguments, without the command word: [--meta-key FILE] FILE...
+int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out,
+                     std::ostream& err);
+
+}  // namespace mirk3

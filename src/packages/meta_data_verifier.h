@@ -1,0 +1,67 @@
+// The meta-data check of one package: its signed content list must verify against the
+// station's public key, decrypt, and name every member outside "meta-data/" with the SHA-256
+// of its data. A verifier is made on the stack for one package and discarded after it; it
+// logs nothing, and every failure, malformed input included, is a false result.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "packages/byte_source.h"
+#include "packages/content_list.h"
+
+namespace mirk3 {
+
+class CMetaDataVerifier {
+ public:
+  // `keyText` is the base64 DER SubjectPublicKeyInfo of the RSA-2048 key lists are signed with.
+  CMetaDataVerifier(std::string archivePath, std::string keyText);
+
+  // Full check of a whole package file: find and verify the list, then hash every member.
+  bool VerifyArchive();
+  // List-only check of a tar that begins at `offset` in the file (a One Click slot); members
+  // are not hashed.
+  bool VerifyListAt(uint64_t offset);
+
+  // Signature check of a whole list member: the first 256 bytes sign the rest.
+  bool VerifySignature(const uint8_t* data, size_t length) const;
+  // The plain list, or an empty text when the ciphertext is not whole blocks or its padding
+  // is wrong.
+  std::string DecryptList(const uint8_t* data, size_t length) const;
+  // Fills an empty model buffer with the list's model, or compares a filled one with it.
+  bool CheckModel(char (&packageModel)[PACKAGE_MODEL_SIZE]) const;
+
+  // The name lies in a "meta-data/" (or "meta-data\") folder, anywhere in the name.
+  static bool IsMetaDataEntry(std::string_view name);
+  // A meta-data entry of at least 14 bytes that ends in ".mf".
+  static bool IsSignedListEntry(std::string_view name);
+  // Value of a tar size field; nothing when it holds other than octal digits.
+  static std::optional<uint64_t> ParseOctal(std::string_view field);
+
+  const std::string& Model() const { return model_; }
+  int EntryCount() const { return entryCount_; }
+  const std::vector<std::string>& Names() const { return names_; }
+  const std::vector<std::string>& Digests() const { return digests_; }
+
+ private:
+  // First pass: looks for the first list member below 128 KiB from `start` and reads it.
+  // False when the walk breaks or a list is found and does not verify; a package without a
+  // list leaves the entry count at 0.
+  bool ReadList(const ByteSource& source, uint64_t start);
+  bool ReadListMember(const ByteSource& source, uint64_t offset, uint64_t size);
+  // Second pass: every member outside the meta-data folder is listed with its digest.
+  bool HashMembers(const ByteSource& source) const;
+
+  std::string keyText_;
+  std::string archivePath_;
+  std::string model_;
+  int entryCount_ = 0;
+  std::vector<std::string> names_;
+  std::vector<std::string> digests_;
+};
+
+}  // namespace mirk3

@@ -1,0 +1,35 @@
+// RSA-2048 key pairs for signing package content lists. Both halves are kept as base64 text
+// in lines of 64 characters, each ended by a line feed: the private half as the DER of its
+// PKCS #8 PrivateKeyInfo, the public half as the DER of its X.509 SubjectPublicKeyInfo (the
+// form the station reads).
+#pragma once
+
+#include <string>
+
+namespace mirk3::pack {
+
+struct KeyPairText {
+  std::string privateText;
+  std::string publicText;
+};
+
+// Makes a fresh RSA-2048 key pair.
+KeyPairText GenerateKeyPair();
+
+// The public key text that belongs to a private key text; empty when the text is not an
+// RSA-2048 private key.
+std::string PublicKeyTextOf(const std::string& privateText);
+
+// Reads a private key file; false with a message naming the file when it cannot be read or
+// does not hold an RSA-2048 private key.
+bool LoadPrivateKeyFile(const std::string& path, std::string& privateText, std::string& error);
+
+// Writes a new key file; refuses to replace an existing file. The private half is written
+// readable by its owner only.
+bool WriteKeyFile(const std::string& path, const std::string& text, bool isPrivate,
+                  std::string& error);
+
+// `der` as base64 text in lines of 64 characters, each ended by a line feed.
+std::string Base64Lines(const std::string& der);
+
+}  // namespace mirk3::pack

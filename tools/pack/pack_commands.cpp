@@ -1,0 +1,151 @@
+#include "pack/pack_commands.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <map>
+#include <optional>
+
+#include "pack/key_pair.h"
+#include "pack/md5_package.h"
+#include "pack/package_signer.h"
+#include "pack/tar_writer.h"
+
+namespace mirk3::pack {
+namespace {
+
+constexpr int EXIT_DONE = 0;
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+
+constexpr char USAGE[] =
+    "usage: mirk3-pack md5 FILE.tar\n"
+    "       mirk3-pack keygen PRIVATE PUBLIC\n"
+    "       mirk3-pack sign --key PRIVATE --model MODEL [--list-name NAME] IN.tar OUT.tar\n"
+    "       mirk3-pack tar OUT.tar [NAME=]FILE...\n"
+    "\n"
+    "  md5     writes FILE.tar.md5: the tar followed by its MD5 trailer line\n"
+    "  keygen  makes an RSA-2048 key pair; PUBLIC is the key file the station reads\n"
+    "  sign    writes OUT.tar: IN.tar with a signed content list of its members under\n"
+    "          meta-data/ (NAME defaults to meta-data/fota.mf)\n"
+    "  tar     writes a plain tar of the files, each stored under the name given, or under\n"
+    "          NAME when written as NAME=FILE\n";
+
+using Args = std::vector<std::string>;
+
+int Usage(std::ostream& err, const std::string& problem) {
+  err << "mirk3-pack: " << problem << "\n" << USAGE;
+  return EXIT_USAGE;
+}
+
+int Failed(std::ostream& err, const std::string& message) {
+  err << "mirk3-pack: " << message << "\n";
+  return EXIT_FAILED;
+}
+
+bool Exists(const std::string& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0;
+}
+
+int RunMd5(const Args& args, std::ostream& out, std::ostream& err) {
+  if (args.size() != 1) return Usage(err, "md5 takes one tar file");
+  std::string error;
+  if (!WriteMd5Package(args[0], error)) return Failed(err, error);
+  out << "wrote " << args[0] << ".md5\n";
+  return EXIT_DONE;
+}
+
+int RunKeygen(const Args& args, std::ostream& out, std::ostream& err) {
+  if (args.size() != 2) return Usage(err, "keygen takes a private and a public key file");
+  if (args[0] == args[1]) return Usage(err, "the two key files must differ");
+  for (const std::string& path : args) {
+    if (Exists(path)) return Failed(err, path + " exists already; it is not replaced");
+  }
+  const KeyPairText pair = GenerateKeyPair();
+  std::string error;
+  if (!WriteKeyFile(args[0], pair.privateText, true, error)) return Failed(err, error);
+  if (!WriteKeyFile(args[1], pair.publicText, false, error)) {
+    std::remove(args[0].c_str());
+    return Failed(err, error);
+  }
+  out << "wrote private key " << args[0] << " and public key " << args[1] << "\n";
+  return EXIT_DONE;
+}
+
+int RunSign(const Args& args, std::ostream& out, std::ostream& err) {
+  std::map<std::string, std::optional<std::string>> options = {
+      {"--key", std::nullopt}, {"--model", std::nullopt}, {"--list-name", std::nullopt}};
+  Args files;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const auto option = options.find(args[i]);
+    if (option == options.end()) {
+      if (args[i].starts_with("--")) return Usage(err, "unknown option " + args[i]);
+      files.push_back(args[i]);
+    } else if (i + 1 == args.size()) {
+      return Usage(err, args[i] + " needs a value");
+    } else {
+      option->second = args[++i];
+    }
+  }
+  if (!options["--key"] || !options["--model"]) return Usage(err, "sign needs --key and --model");
+  if (files.size() != 2) return Usage(err, "sign takes an input and an output tar");
+
+  SignRequest request;
+  std::string error;
+  if (!LoadPrivateKeyFile(*options["--key"], request.privateKeyText, error)) {
+    return Failed(err, error);
+  }
+  request.model = *options["--model"];
+  request.inPath = files[0];
+  request.outPath = files[1];
+  if (options["--list-name"]) request.listName = *options["--list-name"];
+  if (!SignPackage(request, error)) return Failed(err, error);
+  out << "wrote " << request.outPath << " with content list " << request.listName
+      << " for model " << request.model << "\n";
+  return EXIT_DONE;
+}
+
+int RunTar(const Args& args, std::ostream& out, std::ostream& err) {
+  if (args.size() < 2) return Usage(err, "tar takes an output file and at least one file");
+  const std::string& outPath = args[0];
+  const std::string partial = outPath + ".partial";
+  TarWriter writer;
+  bool ok = writer.Open(partial);
+  for (size_t i = 1; ok && i < args.size(); ++i) {
+    const size_t equals = args[i].find('=');
+    ok = equals == std::string::npos
+             ? writer.AddFile(args[i], args[i])
+             : writer.AddFile(args[i].substr(0, equals), args[i].substr(equals + 1));
+  }
+  ok = ok && writer.Finish();
+  if (ok && std::rename(partial.c_str(), outPath.c_str()) != 0) {
+    std::remove(partial.c_str());
+    return Failed(err, "cannot create " + outPath);
+  }
+  if (!ok) {
+    std::remove(partial.c_str());
+    return Failed(err, writer.Error());
+  }
+  out << "wrote " << outPath << " with " << args.size() - 1 << " members\n";
+  return EXIT_DONE;
+}
+
+}  // namespace
+
+int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.empty()) return Usage(err, "no command given");
+  const std::string& command = args[0];
+  const Args rest(args.begin() + 1, args.end());
+  if (command == "--help" || command == "-h" || command == "help") {
+    out << USAGE;
+    return EXIT_DONE;
+  }
+  if (command == "md5") return RunMd5(rest, out, err);
+  if (command == "keygen") return RunKeygen(rest, out, err);
+  if (command == "sign") return RunSign(rest, out, err);
+  if (command == "tar") return RunTar(rest, out, err);
+  return Usage(err, "unknown command " + command);
+}
+
+}  // namespace mirk3::pack

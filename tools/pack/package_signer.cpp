@@ -1,0 +1,172 @@
+#include "pack/package_signer.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "base/text.h"
+#include "pack/tar_writer.h"
+#include "packages/byte_source.h"
+#include "packages/content_list.h"
+#include "packages/member_digest.h"
+#include "packages/meta_data_verifier.h"
+#include "packages/tar_walk.h"
+
+namespace mirk3::pack {
+namespace {
+
+constexpr size_t COPY_CHUNK = 4 * 1048576;
+
+struct KeptMember {
+  uint64_t headerOffset;
+  uint64_t length;  // header, data and padding
+};
+
+bool OpenTar(const std::string& path, FileByteSource& source, std::string& error) {
+  if (source.Open(path)) return true;
+  error = Format("cannot read %s: %s", path.c_str(),
+                 errno == EINVAL ? "not a regular file" : std::strerror(errno));
+  return false;
+}
+
+bool HasBlank(const std::string& name) {
+  return name.find_first_of(" \t\n\v\f\r") != std::string::npos;
+}
+
+// Walks the tar once: the entries to list and the members to copy (all but an old list).
+bool ScanInput(const FileByteSource& source, const std::string& path,
+               std::vector<ListEntry>& entries, std::vector<KeptMember>* kept,
+               std::string& error) {
+  entries.clear();
+  TarWalk walk(source, 0);
+  TarMember member;
+  for (TarStep step; (step = walk.Next(member)) != TarStep::END;) {
+    if (step == TarStep::BROKEN) {
+      error = Format("%s is not a tar archive the station can read (a damaged header, a "
+                     "member name of 100 bytes, or a member cut short)",
+                     path.c_str());
+      return false;
+    }
+    const uint64_t headerOffset = member.dataOffset - TAR_BLOCK_SIZE;
+    const uint64_t length = TAR_BLOCK_SIZE + TarPaddedSize(member.size);
+    if (CMetaDataVerifier::IsSignedListEntry(member.name)) continue;
+    if (kept) kept->push_back({headerOffset, length});
+    if (CMetaDataVerifier::IsMetaDataEntry(member.name)) continue;
+
+    if (HasBlank(member.name)) {
+      error = Format("member \"%s\" has a blank in its name, which a content list cannot hold",
+                     member.name.c_str());
+      return false;
+    }
+    const std::string digest = MemberSha256Hex(source, member.dataOffset, member.size);
+    if (digest.empty()) {
+      error = Format("cannot read member %s of %s", member.name.c_str(), path.c_str());
+      return false;
+    }
+    const auto same = std::find_if(entries.begin(), entries.end(),
+                                   [&](const ListEntry& e) { return e.name == member.name; });
+    if (same == entries.end()) {
+      entries.push_back({digest, member.name});
+    } else if (same->digestHex != digest) {
+      error = Format("%s holds two members named %s with different data", path.c_str(),
+                     member.name.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+bool CheckRequest(const SignRequest& request, const std::vector<ListEntry>& entries,
+                  std::string& error) {
+  const std::string& model = request.model;
+  if (model.empty() || model.size() > MODEL_MAX_LENGTH ||
+      model.find_first_of(std::string("\n\0", 2)) != std::string::npos) {
+    error = Format("the model must be one line of 1 to %zu bytes", MODEL_MAX_LENGTH);
+    return false;
+  }
+  if (!CMetaDataVerifier::IsSignedListEntry(request.listName) ||
+      request.listName.size() > TAR_MAX_NAME_LENGTH) {
+    error = Format("%s is not a content list name the station looks for (meta-data/NAME.mf, "
+                   "14 to %zu bytes)",
+                   request.listName.c_str(), TAR_MAX_NAME_LENGTH);
+    return false;
+  }
+  if (entries.empty() || entries.size() > static_cast<size_t>(LIST_MAX_ENTRIES)) {
+    error = Format("%s has %zu members to list; a content list holds 1 to %d",
+                   request.inPath.c_str(), entries.size(), LIST_MAX_ENTRIES);
+    return false;
+  }
+  return true;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat first {}, second {};
+  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool CopyMembers(const FileByteSource& source, const std::vector<KeptMember>& kept,
+                 TarWriter& writer) {
+  const auto buffer = std::make_unique<char[]>(COPY_CHUNK);
+  for (const KeptMember& member : kept) {
+    for (uint64_t done = 0; done < member.length;) {
+      const size_t chunk = static_cast<size_t>(std::min<uint64_t>(COPY_CHUNK, member.length - done));
+      if (!source.ReadExactly(member.headerOffset + done, buffer.get(), chunk)) return false;
+      if (!writer.WriteRaw(std::string_view(buffer.get(), chunk))) return false;
+      done += chunk;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CollectListEntries(const std::string& path, std::vector<ListEntry>& entries,
+                        std::string& error) {
+  FileByteSource source;
+  return OpenTar(path, source, error) && ScanInput(source, path, entries, nullptr, error);
+}
+
+bool SignPackage(const SignRequest& request, std::string& error) {
+  if (SameFile(request.inPath, request.outPath)) {
+    error = Format("the output %s is the input itself", request.outPath.c_str());
+    return false;
+  }
+  FileByteSource source;
+  std::vector<ListEntry> entries;
+  std::vector<KeptMember> kept;
+  if (!OpenTar(request.inPath, source, error) ||
+      !ScanInput(source, request.inPath, entries, &kept, error) ||
+      !CheckRequest(request, entries, error)) {
+    return false;
+  }
+  std::string listMember;
+  if (!SealContentList(FormatContentList(request.model, entries), request.privateKeyText,
+                       listMember, error)) {
+    return false;
+  }
+
+  // Written beside the output and renamed when complete, so a failure leaves nothing behind.
+  const std::string partial = request.outPath + ".partial";
+  TarWriter writer;
+  bool ok = writer.Open(partial);
+  ok = ok && CopyMembers(source, kept, writer) && writer.AddBytes(request.listName, listMember) &&
+       writer.Finish();
+  if (ok && std::rename(partial.c_str(), request.outPath.c_str()) != 0) {
+    error = Format("cannot create %s: %s", request.outPath.c_str(), std::strerror(errno));
+    std::remove(partial.c_str());
+    return false;
+  }
+  if (!ok) {
+    error = writer.Error().empty() ? Format("cannot copy the members of %s", request.inPath.c_str())
+                                   : writer.Error();
+    std::remove(partial.c_str());
+  }
+  return ok;
+}
+
+}  // namespace mirk3::pack

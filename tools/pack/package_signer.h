@@ -1,0 +1,35 @@
+// Signs a package: writes a copy of a tar with a signed, encrypted content list added under
+// "meta-data/" that names every other member with the SHA-256 of its data and the model the
+// package is built for. An earlier content list in the input is replaced; other members of
+// the meta-data folder (a download list, say) are kept and, like the list, not listed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "pack/list_signer.h"
+
+namespace mirk3::pack {
+
+inline constexpr char DEFAULT_LIST_NAME[] = "meta-data/fota.mf";
+
+struct SignRequest {
+  std::string privateKeyText;  // base64 PKCS #8 of the maker's RSA-2048 key
+  std::string model;           // the model line, 1 to 29 bytes, one line
+  std::string inPath;
+  std::string outPath;
+  std::string listName = DEFAULT_LIST_NAME;
+};
+
+// The entries a content list of the tar at `path` must hold: every member outside the
+// meta-data folder with the digest of its data, in archive order. False with a message when
+// the tar cannot be read or a member cannot be listed (a blank in its name, or two members
+// of one name with different data).
+bool CollectListEntries(const std::string& path, std::vector<ListEntry>& entries,
+                        std::string& error);
+
+// Writes the signed package. On failure nothing is left at the output path and `error` says
+// why.
+bool SignPackage(const SignRequest& request, std::string& error);
+
+}  // namespace mirk3::pack
