@@ -1,0 +1,58 @@
+// What a set of emulated phones is told to be: where their ports appear, which protocol
+// version and model they report, which partition table they carry, where written partitions
+// land, and, per port, what they do wrong (failed requests, a wrong greeting, silence, an
+// unplugged cable, a slow erase, odd device information).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/protocol.h"
+
+namespace mirk3::devsim {
+
+inline constexpr char DEFAULT_MODEL[] = "MIRK3-DEMO";
+inline constexpr char DEVICE_TEXT[] = "Mirk3 emulated boot loader";
+inline constexpr int DEFAULT_PROTOCOL = 4;
+
+// Answers one request type/sub-type with the failure response (-1, code), for every
+// occurrence after the first `after` ones (after = 0: every occurrence).
+struct FailRule {
+  int32_t type = 0;
+  int32_t subType = 0;
+  int32_t code = BL_FAIL_WRITE;
+  int after = 0;
+};
+
+// silentAfter: the phone never answers anything, not even the greeting.
+inline constexpr int SILENT_FROM_START = -1;
+
+struct PortFaults {
+  std::vector<FailRule> fails;
+  std::optional<std::string> handshakeAnswer;  // up to 4 bytes sent instead of "TASH"
+  // Stops answering: SILENT_FROM_START, or N >= 0 to answer the greeting and N requests first.
+  std::optional<int> silentAfter;
+  // Disappears like an unplugged phone once this many file-data bytes have arrived.
+  std::optional<uint64_t> vanishAfterBytes;
+  int eraseMs = 0;                          // the erase request (100/7) takes this long
+  std::optional<std::string> model;         // reports this model instead of the farm's
+  std::optional<int32_t> deviceInfoSize;    // announces this record length (pieces zero-padded)
+  std::optional<uint32_t> deviceInfoMagic;  // the record starts with this word instead
+};
+
+struct FarmConfig {
+  std::string portDir;  // where the ttyACM<n> links appear
+  std::vector<int> ports;
+  int protocol = DEFAULT_PROTOCOL;  // answered to 100/0 in the upper half of the value
+  std::string model = DEFAULT_MODEL;
+  std::vector<uint8_t> pit;  // the table every phone starts with; empty: the built-in one
+  std::string outDir;        // partitions land in <outDir>/ttyACM<n>/<partition name>
+  bool discard = false;      // keep nothing, even with an outDir
+  std::string traceDir;      // <traceDir>/ttyACM<n>.trace, one line per request
+  std::map<int, PortFaults> faults;
+};
+
+}  // namespace mirk3::devsim

@@ -1,0 +1,53 @@
+// One emulated phone in download mode: its pseudo-terminal, its boot loader and the thread
+// that serves the host. It runs from Start until Stop, a reboot, or a vanish fault.
+#pragma once
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "devsim/boot_loader.h"
+#include "devsim/partition_store.h"
+#include "devsim/pty_line.h"
+#include "devsim/request_trace.h"
+
+namespace mirk3::devsim {
+
+struct PhonePlaces {
+  std::string linkPath;   // <port dir>/ttyACM<n>
+  std::string storeDir;   // empty: keep nothing
+  std::string traceFile;  // empty: trace in memory only
+};
+
+class Phone {
+ public:
+  Phone(PhoneSetup setup, PhonePlaces places);
+  ~Phone();
+  Phone(const Phone&) = delete;
+  Phone& operator=(const Phone&) = delete;
+
+  // Publishes the port and starts serving; false (with a reason) when it cannot.
+  bool Start(std::string* error);
+  // Stops serving and removes the port; harmless to call twice.
+  void Stop();
+
+  int Port() const { return port_; }
+  const std::string& LinkPath() const { return places_.linkPath; }
+  const std::string& SlavePath() const { return line_.SlavePath(); }
+  // False once the phone rebooted or vanished (or was stopped).
+  bool Plugged() const { return line_.Plugged(); }
+  std::vector<std::string> Trace() const { return trace_.Lines(); }
+  std::vector<uint8_t> Pit() const { return bootLoader_.Pit(); }
+
+ private:
+  int port_;
+  PhonePlaces places_;
+  int stopFd_;
+  PtyLine line_;
+  PartitionStore store_;
+  RequestTrace trace_;
+  BootLoader bootLoader_;
+  std::thread thread_;
+};
+
+}  // namespace mirk3::devsim

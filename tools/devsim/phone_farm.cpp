@@ -1,0 +1,90 @@
+#include "devsim/phone_farm.h"
+
+#include <filesystem>
+
+#include "devsim/builtin_pit.h"
+#include "devsim/device_info.h"
+#include "serial/serial_line.h"
+
+namespace mirk3::devsim {
+
+PhoneSetup SetupFor(const FarmConfig& config, int port) {
+  PhoneSetup setup;
+  setup.port = port;
+  setup.protocol = config.protocol;
+  setup.pit = config.pit.empty() ? BuiltinPit() : config.pit;
+  const auto found = config.faults.find(port);
+  if (found != config.faults.end()) setup.faults = found->second;
+  const std::string model = setup.faults.model.value_or(config.model);
+  setup.deviceInfo =
+      BuildDeviceInfo({{DEVINFO_ITEM_MODEL, model}, {DEVINFO_ITEM_TEXT, DEVICE_TEXT}},
+                      setup.faults.deviceInfoMagic.value_or(DEVINFO_MAGIC));
+  setup.deviceInfoSize =
+      setup.faults.deviceInfoSize.value_or(static_cast<int32_t>(setup.deviceInfo.size()));
+  return setup;
+}
+
+PhoneFarm::PhoneFarm(FarmConfig config) : config_(std::move(config)) {}
+
+PhoneFarm::~PhoneFarm() { Stop(); }
+
+bool PhoneFarm::Start(std::string* error) {
+  std::string ignored;
+  std::string& reason = error ? *error : ignored;
+  if (config_.portDir.empty() || config_.ports.empty()) {
+    reason = "no port dir or no ports";
+    return false;
+  }
+  phones_.clear();
+  std::error_code ec;
+  std::filesystem::create_directories(config_.portDir, ec);
+  if (!config_.traceDir.empty()) std::filesystem::create_directories(config_.traceDir, ec);
+  for (const int port : config_.ports) {
+    const std::string name = PortName(port);
+    PhonePlaces places;
+    places.linkPath = config_.portDir + "/" + name;
+    if (!config_.outDir.empty() && !config_.discard) places.storeDir = config_.outDir + "/" + name;
+    if (!config_.traceDir.empty()) places.traceFile = config_.traceDir + "/" + name + ".trace";
+    auto phone = std::make_unique<Phone>(SetupFor(config_, port), std::move(places));
+    if (!phone->Start(&reason)) {
+      phone.reset();
+      Stop();
+      return false;
+    }
+    phones_[port] = std::move(phone);
+  }
+  return true;
+}
+
+void PhoneFarm::Stop() {
+  for (auto& [port, phone] : phones_) phone->Stop();
+}
+
+const Phone* PhoneFarm::Find(int port) const {
+  const auto found = phones_.find(port);
+  return found == phones_.end() ? nullptr : found->second.get();
+}
+
+std::vector<std::string> PhoneFarm::Trace(int port) const {
+  const Phone* phone = Find(port);
+  return phone ? phone->Trace() : std::vector<std::string>{};
+}
+
+std::vector<uint8_t> PhoneFarm::Pit(int port) const {
+  const Phone* phone = Find(port);
+  return phone ? phone->Pit() : std::vector<uint8_t>{};
+}
+
+bool PhoneFarm::Plugged(int port) const {
+  const Phone* phone = Find(port);
+  return phone && phone->Plugged();
+}
+
+std::string PhoneFarm::LinkPath(int port) const { return config_.portDir + "/" + PortName(port); }
+
+std::string PhoneFarm::SlavePath(int port) const {
+  const Phone* phone = Find(port);
+  return phone ? phone->SlavePath() : std::string();
+}
+
+}  // namespace mirk3::devsim

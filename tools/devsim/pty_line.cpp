@@ -1,0 +1,234 @@
+#include "devsim/pty_line.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+namespace mirk3::devsim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+bool SetNonBlocking(int fd) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+int RemainingMs(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX));
+}
+
+// Replaces a stale link of an earlier run; never removes anything that is not a link.
+bool ClearLinkPath(const std::string& path, std::string* error) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return true;
+    *error = Errno(path);
+    return false;
+  }
+  if (!S_ISLNK(st.st_mode)) {
+    *error = path + " exists and is not a symbolic link";
+    return false;
+  }
+  if (::unlink(path.c_str()) == 0) return true;
+  *error = Errno("cannot remove " + path);
+  return false;
+}
+
+}  // namespace
+
+PtyLine::~PtyLine() { Unplug(); }
+
+bool PtyLine::Open(const std::string& linkPath, std::string* error) {
+  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  char name[128] = {};
+  if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
+      ::ptsname_r(master_, name, sizeof name) != 0 || !SetNonBlocking(master_)) {
+    *error = Errno("cannot create a pseudo-terminal");
+    return false;
+  }
+  slavePath_ = name;
+  // The phone's own descriptor of the terminal side: raw before anyone can see the link.
+  slave_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  termios tio{};
+  if (slave_ < 0 || ::tcgetattr(slave_, &tio) != 0) {
+    *error = Errno("cannot open " + slavePath_);
+    return false;
+  }
+  ::cfmakeraw(&tio);
+  ::cfsetspeed(&tio, B115200);
+  if (::tcsetattr(slave_, TCSANOW, &tio) != 0) {
+    *error = Errno("cannot configure " + slavePath_);
+    return false;
+  }
+  // Without the watch the phone still works; it only re-greets a host that sends "MIRK"
+  // where a request would start.
+  watch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (watch_ >= 0 && ::inotify_add_watch(watch_, slavePath_.c_str(), IN_OPEN | IN_CLOSE) < 0) {
+    ::close(watch_);
+    watch_ = -1;
+  }
+  linkPath_ = linkPath;
+  if (!ClearLinkPath(linkPath, error)) return false;
+  if (::symlink(slavePath_.c_str(), linkPath.c_str()) != 0) {
+    *error = Errno("cannot create " + linkPath);
+    return false;
+  }
+  linked_ = true;
+  plugged_ = true;
+  return true;
+}
+
+void PtyLine::DrainWatchEvents() {
+  alignas(inotify_event) char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(watch_, buffer, sizeof buffer);
+    if (n <= 0) return;
+    for (ssize_t at = 0; at < n;) {
+      inotify_event event;
+      std::memcpy(&event, buffer + at, sizeof event);
+      at += static_cast<ssize_t>(sizeof event + event.len);
+      if (event.mask & IN_OPEN) ++hostOpens_;
+      if ((event.mask & IN_CLOSE) && hostOpens_ > 0 && --hostOpens_ == 0) hostLeft_ = true;
+    }
+  }
+}
+
+Io PtyLine::Wait(short events, int timeoutMs) {
+  if (master_ < 0) return Io::kFailed;
+  pollfd fds[3] = {{master_, events, 0}, {stopFd_, POLLIN, 0}, {watch_, POLLIN, 0}};
+  const int n = ::poll(fds, watch_ >= 0 ? 3 : 2, timeoutMs);
+  if (n < 0) return errno == EINTR ? Io::kOk : Io::kFailed;
+  if (fds[1].revents) return Io::kStopped;
+  if (watch_ >= 0 && fds[2].revents) DrainWatchEvents();
+  if (hostLeft_) return Io::kHostLeft;
+  // The phone holds the terminal side open, so a hang-up here means the terminal is broken.
+  if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return Io::kFailed;
+  return Io::kOk;
+}
+
+Io PtyLine::Check() {
+  if (master_ < 0) return Io::kFailed;
+  pollfd fds[2] = {{stopFd_, POLLIN, 0}, {watch_, POLLIN, 0}};
+  if (::poll(fds, watch_ >= 0 ? 2 : 1, 0) > 0) {
+    if (fds[0].revents) return Io::kStopped;
+    if (watch_ >= 0 && fds[1].revents) DrainWatchEvents();
+  }
+  return hostLeft_ ? Io::kHostLeft : Io::kOk;
+}
+
+Io PtyLine::ReadSome(uint8_t* data, size_t max, size_t* got) {
+  *got = 0;
+  if (hostLeft_) return Io::kHostLeft;
+  if (!pending_.empty()) {
+    *got = std::min(max, pending_.size());
+    std::copy_n(pending_.begin(), *got, data);
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(*got));
+    return Io::kOk;
+  }
+  while (master_ >= 0) {
+    const ssize_t n = ::read(master_, data, max);
+    if (n > 0) {
+      *got = static_cast<size_t>(n);
+      return Io::kOk;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || errno != EAGAIN) return Io::kFailed;
+    if (const Io io = Wait(POLLIN, -1); io != Io::kOk) return io;
+  }
+  return Io::kFailed;
+}
+
+Io PtyLine::ReadExact(uint8_t* data, size_t size) {
+  if (const Io io = Check(); io != Io::kOk) return io;
+  for (size_t done = 0; done < size;) {
+    size_t got = 0;
+    if (const Io io = ReadSome(data + done, size - done, &got); io != Io::kOk) return io;
+    done += got;
+  }
+  return Io::kOk;
+}
+
+void PtyLine::Unread(const uint8_t* data, size_t size) {
+  pending_.insert(pending_.begin(), data, data + size);
+}
+
+Io PtyLine::WriteAll(const uint8_t* data, size_t size) {
+  for (size_t done = 0; done < size;) {
+    if (hostLeft_) return Io::kHostLeft;
+    if (master_ < 0) return Io::kFailed;
+    const ssize_t n = ::write(master_, data + done, size - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || errno != EAGAIN) return Io::kFailed;
+    // A host that stopped reading fills the terminal; it is waited for, not dropped.
+    if (const Io io = Wait(POLLOUT, -1); io != Io::kOk) return io;
+  }
+  return Io::kOk;
+}
+
+void PtyLine::WaitDrained(std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  int emptyChecks = 0;
+  // Written bytes reach the terminal side's queue a moment after the write, so one empty
+  // look is not enough to say that the host has read them.
+  while (slave_ >= 0 && emptyChecks < 3 && Clock::now() < deadline) {
+    int queued = 0;
+    if (::ioctl(slave_, FIONREAD, &queued) != 0) return;
+    emptyChecks = queued == 0 ? emptyChecks + 1 : 0;
+    if (Wait(0, std::min(2, RemainingMs(deadline))) != Io::kOk) return;
+  }
+}
+
+bool PtyLine::Sleep(std::chrono::milliseconds duration) {
+  const auto deadline = Clock::now() + duration;
+  for (;;) {
+    pollfd stop{stopFd_, POLLIN, 0};
+    const int n = ::poll(&stop, 1, RemainingMs(deadline));
+    if (n > 0) return false;
+    if (n == 0 && Clock::now() >= deadline) return true;
+  }
+}
+
+void PtyLine::AcceptHostLeft() {
+  hostLeft_ = false;
+  pending_.clear();
+  if (slave_ < 0) return;
+  ::ioctl(slave_, TIOCNXCL);    // the next host may open the port again
+  ::tcflush(slave_, TCIFLUSH);  // answers the old host never read
+}
+
+void PtyLine::Unplug() {
+  plugged_ = false;
+  if (linked_) {
+    // Only our own link: a later run may have published the same port meanwhile.
+    char target[256] = {};
+    const ssize_t n = ::readlink(linkPath_.c_str(), target, sizeof target - 1);
+    if (n > 0 && slavePath_ == std::string(target, static_cast<size_t>(n))) {
+      ::unlink(linkPath_.c_str());
+    }
+    linked_ = false;
+  }
+  for (int* fd : {&watch_, &slave_, &master_}) {
+    if (*fd >= 0) ::close(*fd);
+    *fd = -1;
+  }
+}
+
+}  // namespace mirk3::devsim

@@ -1,0 +1,79 @@
+// The boot loader's end of the cable: a pseudo-terminal whose terminal side is published as
+// <port dir>/ttyACM<n>, a symbolic link to /dev/pts/N. The phone keeps one descriptor of the
+// terminal side open itself, so the terminal lives through any number of host open/close
+// cycles; it watches the terminal node to learn when the host has let go (the host's
+// exclusive mode is then lifted and the bytes it never read are dropped). Unplugging removes
+// the link and closes both sides: the host's reads and writes fail as with a pulled cable.
+//
+// Every wait also watches a stop descriptor (an eventfd), so a phone can be stopped while it
+// waits for the host.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace mirk3::devsim {
+
+enum class Io {
+  kOk,
+  kStopped,   // the stop descriptor fired
+  kHostLeft,  // every host descriptor of the terminal was closed since the last AcceptHostLeft
+  kFailed,    // the pseudo-terminal itself failed (or was unplugged)
+};
+
+class PtyLine {
+ public:
+  explicit PtyLine(int stopFd) : stopFd_(stopFd) {}
+  ~PtyLine();
+  PtyLine(const PtyLine&) = delete;
+  PtyLine& operator=(const PtyLine&) = delete;
+
+  // Creates the pseudo-terminal in raw mode and publishes it at `linkPath`. An existing
+  // symbolic link there (left by an earlier run) is replaced; anything else is refused.
+  bool Open(const std::string& linkPath, std::string* error);
+
+  const std::string& SlavePath() const { return slavePath_; }
+  const std::string& LinkPath() const { return linkPath_; }
+  bool Plugged() const { return plugged_.load(); }
+
+  // Looks for a stop or a departed host without waiting.
+  Io Check();
+  Io ReadExact(uint8_t* data, size_t size);
+  // Waits for at least one byte, then returns what is there (at most `max`).
+  Io ReadSome(uint8_t* data, size_t max, size_t* got);
+  // Puts bytes back in front of the next read (what followed a greeting in the same read).
+  void Unread(const uint8_t* data, size_t size);
+  Io WriteAll(const uint8_t* data, size_t size);
+
+  // Waits until the host has read everything written to it, the host left, or `timeout`.
+  void WaitDrained(std::chrono::milliseconds timeout);
+  // Sleeps; false when stopped meanwhile.
+  bool Sleep(std::chrono::milliseconds duration);
+  // Clears kHostLeft: lifts the old host's exclusive mode and drops what it never read.
+  void AcceptHostLeft();
+  // The cable is pulled: the link disappears and both sides close.
+  void Unplug();
+
+ private:
+  // Polls the master for `events` together with the stop and watch descriptors.
+  Io Wait(short events, int timeoutMs);
+  void DrainWatchEvents();
+
+  int stopFd_;
+  int master_ = -1;
+  int slave_ = -1;
+  int watch_ = -1;  // inotify descriptor watching the terminal node
+  std::string slavePath_;
+  std::string linkPath_;
+  bool linked_ = false;
+  std::atomic<bool> plugged_{false};
+  int hostOpens_ = 0;
+  bool hostLeft_ = false;
+  std::vector<uint8_t> pending_;  // put back by Unread
+};
+
+}  // namespace mirk3::devsim
