@@ -6,12 +6,15 @@
 #include <vector>
 
 #include "app/cli_flash.h"
+#include "app/cli_package_commands.h"
 
 namespace {
 
 const char USAGE[] =
     "usage: mirk3-cli COMMAND [arguments]\n"
     "  flash --port N [--port N ...] [options]  flash the phones on the given ports\n"
+    "  md5 FILE...                              check the MD5 trailers of .md5 packages\n"
+    "  verify [--meta-key FILE] FILE...         check the packages' signed meta-data\n"
     "run 'mirk3-cli COMMAND --help' for the arguments of a command\n";
 
 }  // namespace
@@ -32,6 +35,8 @@ int main(int argc, char** argv) {
     }
     return mirk3::RunFlashCommand(args, std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
   }
+  if (command == "md5") return mirk3::RunMd5Command(args, std::cout, std::cerr);
+  if (command == "verify") return mirk3::RunVerifyCommand(args, std::cout, std::cerr);
   std::cerr << "mirk3-cli: unknown command '" << command << "'\n" << USAGE;
   return 2;
 }

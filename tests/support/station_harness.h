@@ -1,0 +1,33 @@
+// Runs the station as mirk3-cli does, in-process: ports placed in order, one Start, reports
+// pumped on this thread until the run summary. Collects the log lines and slot states.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/station.h"
+#include "engine/report_pump.h"
+
+namespace mirk3::test {
+
+struct RunResult {
+  std::vector<std::string> log;
+  int succeeded = 0;
+  int failed = 0;
+  bool ended = false;
+  std::map<int, SlotState> lastState;  // by port
+  std::map<int, std::vector<std::string>> failures;  // by port: "text|code" of each failure
+
+  // The log lines of one port ("<ID:s/ppp> " stripped), in order.
+  std::vector<std::string> PortLines(int port) const;
+  bool Contains(int port, const std::string& text) const;
+};
+
+// Timings for tests: quick opens, no step pauses worth waiting for.
+Timing QuickTiming();
+
+RunResult RunStation(const std::vector<int>& ports, const DownloadOptions& options,
+                     EngineContext context);
+
+}  // namespace mirk3::test
