@@ -81,6 +81,8 @@ class CDownloadEngine {
   bool OneClickMode() const { return oneClickMode_; }
   const OneClickTrailer& Trailer() const { return trailer_; }
   int32_t PacketSize() const { return packetSize_; }
+  // Benchmarks and transfer tests set the packet size that initialization would negotiate.
+  void SetPacketSizeForTest(int32_t size) { packetSize_ = size; }
   int32_t ProtocolVersion() const { return protocolVersion_; }
   int32_t ResetDelay() const { return resetDelay_; }
   uint64_t SentBytes() const { return sentBytes_; }
