@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,16 @@ class CDownloadEngine {
   bool CloseStep();
 
   bool CheckDeviceInfo(const std::vector<uint8_t>& record);
+
+  // File analysis: the walks over one package (file mode: slot -1; One Click: the slot).
+  using EntryList = std::vector<std::unique_ptr<DownloadEntry>>;
+  bool ScanTarPackage(const std::string& path, EntryList& list, int slot);
+  bool ScanTarMd5Package(const std::string& path, EntryList& list, int slot);
+  bool ScanDeflatedTarPackage(const std::string& path, EntryList& list, int slot);
+  // The home-binary filter: keeps only the members the download list names.
+  void ApplyDownloadList();
+  const std::optional<std::string>& DownloadListText() const { return downloadListText_; }
+  const PackagePit& PackagePitInfo() const { return packagePit_; }
   // Verifies the chosen packages' meta-data into MetaDataValid and PackageModel.
   void CheckPackagesMetaData();
   bool VerifyPackageMetaData(int slot);
@@ -100,6 +111,12 @@ class CDownloadEngine {
 
  private:
   void DetectOneClick();
+  enum class WalkKind { Tar, TarMd5, Deflated };
+  struct Walk;
+  bool WalkPackage(const std::string& path, EntryList& list, int slot, WalkKind kind);
+  bool WalkMembers(Walk& walk);
+  bool TakeMember(Walk& walk, const uint8_t* header, uint64_t* next);
+  bool RefusePackage(const std::string& path, const std::string& why);
   void CloseOwnExecutable();
   bool NotBuiltYet(const char* what);
 
@@ -112,8 +129,7 @@ class CDownloadEngine {
   EngineContext context_;
   CWinRs232cSync line_;
   std::array<std::vector<std::unique_ptr<DownloadEntry>>, SLOT_COUNT> fileLists_;
-  std::vector<uint8_t> downloadListText_;
-  bool hasDownloadList_ = false;
+  std::optional<std::string> downloadListText_;  // the last download list read
   char packageModel_[PACKAGE_MODEL_SIZE] = {};
   bool metaDataValid_ = false;  // nothing verified yet: a device-info check cannot pass
   bool metaDataChecked_ = false;

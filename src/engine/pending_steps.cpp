@@ -4,7 +4,6 @@
 
 namespace mirk3 {
 
-bool CDownloadEngine::FileAnalysisStep() { return NotBuiltYet("File analysis"); }
 bool CDownloadEngine::SetPartitionStep() { return NotBuiltYet("Partition table upload"); }
 bool CDownloadEngine::GetPitStep() { return NotBuiltYet("Partition table read"); }
 bool CDownloadEngine::FirmwareUpdateStep() { return NotBuiltYet("Firmware update"); }
