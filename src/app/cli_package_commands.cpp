@@ -50,8 +50,7 @@ int RunMd5Command(const std::vector<std::string>& args, std::ostream& out, std::
   return allPassed ? EXIT_PASSED : EXIT_FAILED;
 }
 
-int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out,
-                     std::ostream& err) {
+int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::string keyFile;
   std::vector<std::string> files;
   for (size_t i = 0; i < args.size(); ++i) {

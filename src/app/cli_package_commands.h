@@ -14,7 +14,6 @@ namespace mirk3 {
 int RunMd5Command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // `args` are the command's arguments, without the command word: [--meta-key FILE] FILE...
-int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out,
-                     std::ostream& err);
+int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace mirk3

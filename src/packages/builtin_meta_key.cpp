@@ -8,13 +8,13 @@ namespace mirk3 {
 
 const std::string& BuiltInMetaDataKey() {
   static const std::string key =
-    "MIIBIjANBgkqhkiG9w0BAQEFAAOCAQ8AMIIBCgKCAQEAn2KSTB+2OzBgF7uRV3iX\n"
-    "T6Y7EsBX4gI2iNoT7mp7RhWedTMKFR3yXFGkdI1Dhr9BFmPUQvsCZSMSpvyEvxbA\n"
-    "H0Wwv/wrfRWTyVxlU7YPvnrL4rP2YYbaj1gL2ez6OGkAngAZDnkiTdW/JE02dRlb\n"
-    "xPopBLMhRsA4rUE41Ep9LCOVCQogV0ZXgQubqU7tF3AxcvDD5qEU6HuzMy7dtGhj\n"
-    "azwGGCv67kQmkQnyMlbQhg7VBd0omNhRXxwNchBKw5lT86xYMOmYng00eExXhZoU\n"
-    "om/amoeRiT6bJ7NqS7ui5LJNcdL0UEcjyK9c2L0HAvN2vPNkFb7s4dVDOo0YOo/o\n"
-    "cwIDAQAB\n";
+      "MIIBIjANBgkqhkiG9w0BAQEFAAOCAQ8AMIIBCgKCAQEAn2KSTB+2OzBgF7uRV3iX\n"
+      "T6Y7EsBX4gI2iNoT7mp7RhWedTMKFR3yXFGkdI1Dhr9BFmPUQvsCZSMSpvyEvxbA\n"
+      "H0Wwv/wrfRWTyVxlU7YPvnrL4rP2YYbaj1gL2ez6OGkAngAZDnkiTdW/JE02dRlb\n"
+      "xPopBLMhRsA4rUE41Ep9LCOVCQogV0ZXgQubqU7tF3AxcvDD5qEU6HuzMy7dtGhj\n"
+      "azwGGCv67kQmkQnyMlbQhg7VBd0omNhRXxwNchBKw5lT86xYMOmYng00eExXhZoU\n"
+      "om/amoeRiT6bJ7NqS7ui5LJNcdL0UEcjyK9c2L0HAvN2vPNkFb7s4dVDOo0YOo/o\n"
+      "cwIDAQAB\n";
   return key;
 }
 

@@ -18,7 +18,7 @@ namespace mirk3 {
 inline constexpr size_t LIST_SIGNATURE_SIZE = 256;
 inline constexpr uint64_t LIST_SIZE_LIMIT = 131072;  // a list member is below 128 KiB
 inline constexpr int LIST_MAX_ENTRIES = 100;
-inline constexpr size_t MODEL_MAX_LENGTH = 29;       // bytes, so a copy fits PackageModel
+inline constexpr size_t MODEL_MAX_LENGTH = 29;  // bytes, so a copy fits PackageModel
 inline constexpr size_t PACKAGE_MODEL_SIZE = 30;
 inline constexpr unsigned RSA_KEY_BITS = 2048;
 

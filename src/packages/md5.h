@@ -10,8 +10,8 @@
 namespace mirk3 {
 
 struct Md5Context {
-  uint32_t state[4];  // A, B, C, D
-  uint32_t count[2];  // number of bits hashed, low word first
+  uint32_t state[4];   // A, B, C, D
+  uint32_t count[2];   // number of bits hashed, low word first
   uint8_t buffer[64];  // the partial block
 };
 

@@ -124,7 +124,8 @@ bool VerifyMd5Trailer(const std::string& path, const Md5LogSink& log) {
       !computed.empty() && ReadExactly(file.get(), expected, DIGEST_TEXT_LENGTH);
   buffer.Release();
 
-  if (!haveExpected || !EqualsIgnoreCase(computed, std::string_view(expected, DIGEST_TEXT_LENGTH))) {
+  if (!haveExpected ||
+      !EqualsIgnoreCase(computed, std::string_view(expected, DIGEST_TEXT_LENGTH))) {
     Log(log, "MD5 hash value is invalid");
     return false;
   }

@@ -61,8 +61,7 @@ bool CMetaDataVerifier::ReadList(const ByteSource& source, uint64_t start) {
   }
 }
 
-bool CMetaDataVerifier::ReadListMember(const ByteSource& source, uint64_t offset,
-                                       uint64_t size) {
+bool CMetaDataVerifier::ReadListMember(const ByteSource& source, uint64_t offset, uint64_t size) {
   // A member shorter than its own signature cannot be a list.
   if (size < LIST_SIGNATURE_SIZE) return false;
   const size_t length = static_cast<size_t>(size);
@@ -109,12 +108,11 @@ bool CMetaDataVerifier::VerifySignature(const uint8_t* data, size_t length) cons
     CryptoPP::RSASS<CryptoPP::PKCS1v15, CryptoPP::SHA256>::Verifier verifier(publicKey);
 
     uint8_t result = 0;
-    CryptoPP::ArraySource(
-        data, length, true,
-        new CryptoPP::SignatureVerificationFilter(
-            verifier, new CryptoPP::ArraySink(&result, sizeof result),
-            CryptoPP::SignatureVerificationFilter::SIGNATURE_AT_BEGIN |
-                CryptoPP::SignatureVerificationFilter::PUT_RESULT));
+    CryptoPP::ArraySource(data, length, true,
+                          new CryptoPP::SignatureVerificationFilter(
+                              verifier, new CryptoPP::ArraySink(&result, sizeof result),
+                              CryptoPP::SignatureVerificationFilter::SIGNATURE_AT_BEGIN |
+                                  CryptoPP::SignatureVerificationFilter::PUT_RESULT));
     return result != 0;
   } catch (const std::exception&) {
     return false;

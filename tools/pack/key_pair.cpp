@@ -42,8 +42,8 @@ bool DecodePrivate(const std::string& privateText, CryptoPP::RSA::PrivateKey& ke
 
 std::string Base64Lines(const std::string& der) {
   std::string text;
-  CryptoPP::StringSource(der, true, new CryptoPP::Base64Encoder(new CryptoPP::StringSink(text),
-                                                                false));
+  CryptoPP::StringSource(der, true,
+                         new CryptoPP::Base64Encoder(new CryptoPP::StringSink(text), false));
   std::string lines;
   for (size_t i = 0; i < text.size(); i += 64) {
     lines += text.substr(i, 64);

@@ -28,12 +28,12 @@ std::string EncryptContentList(std::string_view plain, bool pkcs7Padding) {
     encryption.SetKeyWithIV(reinterpret_cast<const CryptoPP::byte*>(LIST_KEY), LIST_KEY_SIZE,
                             reinterpret_cast<const CryptoPP::byte*>(LIST_IV), LIST_KEY_SIZE);
     std::string cipher;
-    CryptoPP::StringSource(
-        reinterpret_cast<const CryptoPP::byte*>(plain.data()), plain.size(), true,
-        new CryptoPP::StreamTransformationFilter(
-            encryption, new CryptoPP::StringSink(cipher),
-            pkcs7Padding ? CryptoPP::BlockPaddingSchemeDef::PKCS_PADDING
-                         : CryptoPP::BlockPaddingSchemeDef::NO_PADDING));
+    CryptoPP::StringSource(reinterpret_cast<const CryptoPP::byte*>(plain.data()), plain.size(),
+                           true,
+                           new CryptoPP::StreamTransformationFilter(
+                               encryption, new CryptoPP::StringSink(cipher),
+                               pkcs7Padding ? CryptoPP::BlockPaddingSchemeDef::PKCS_PADDING
+                                            : CryptoPP::BlockPaddingSchemeDef::NO_PADDING));
     return cipher;
   } catch (const std::exception&) {
     return {};  // without padding: the plain text was not whole blocks
@@ -65,8 +65,8 @@ bool SignListBody(std::string_view body, const std::string& privateText, std::st
   }
 }
 
-bool SealContentList(std::string_view plain, const std::string& privateText,
-                     std::string& member, std::string& error) {
+bool SealContentList(std::string_view plain, const std::string& privateText, std::string& member,
+                     std::string& error) {
   return SignListBody(EncryptContentList(plain), privateText, member, error);
 }
 

@@ -28,7 +28,7 @@ bool SignListBody(std::string_view body, const std::string& privateText, std::st
                   std::string& error);
 
 // Encrypts and signs: the whole list member.
-bool SealContentList(std::string_view plain, const std::string& privateText,
-                     std::string& member, std::string& error);
+bool SealContentList(std::string_view plain, const std::string& privateText, std::string& member,
+                     std::string& error);
 
 }  // namespace mirk3::pack

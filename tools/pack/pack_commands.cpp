@@ -101,8 +101,8 @@ int RunSign(const Args& args, std::ostream& out, std::ostream& err) {
   request.outPath = files[1];
   if (options["--list-name"]) request.listName = *options["--list-name"];
   if (!SignPackage(request, error)) return Failed(err, error);
-  out << "wrote " << request.outPath << " with content list " << request.listName
-      << " for model " << request.model << "\n";
+  out << "wrote " << request.outPath << " with content list " << request.listName << " for model "
+      << request.model << "\n";
   return EXIT_DONE;
 }
 

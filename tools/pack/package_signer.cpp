@@ -39,16 +39,16 @@ bool HasBlank(const std::string& name) {
 
 // Walks the tar once: the entries to list and the members to copy (all but an old list).
 bool ScanInput(const FileByteSource& source, const std::string& path,
-               std::vector<ListEntry>& entries, std::vector<KeptMember>* kept,
-               std::string& error) {
+               std::vector<ListEntry>& entries, std::vector<KeptMember>* kept, std::string& error) {
   entries.clear();
   TarWalk walk(source, 0);
   TarMember member;
   for (TarStep step; (step = walk.Next(member)) != TarStep::END;) {
     if (step == TarStep::BROKEN) {
-      error = Format("%s is not a tar archive the station can read (a damaged header, a "
-                     "member name of 100 bytes, or a member cut short)",
-                     path.c_str());
+      error = Format(
+          "%s is not a tar archive the station can read (a damaged header, a "
+          "member name of 100 bytes, or a member cut short)",
+          path.c_str());
       return false;
     }
     const uint64_t headerOffset = member.dataOffset - TAR_BLOCK_SIZE;
@@ -90,9 +90,10 @@ bool CheckRequest(const SignRequest& request, const std::vector<ListEntry>& entr
   }
   if (!CMetaDataVerifier::IsSignedListEntry(request.listName) ||
       request.listName.size() > TAR_MAX_NAME_LENGTH) {
-    error = Format("%s is not a content list name the station looks for (meta-data/NAME.mf, "
-                   "14 to %zu bytes)",
-                   request.listName.c_str(), TAR_MAX_NAME_LENGTH);
+    error = Format(
+        "%s is not a content list name the station looks for (meta-data/NAME.mf, "
+        "14 to %zu bytes)",
+        request.listName.c_str(), TAR_MAX_NAME_LENGTH);
     return false;
   }
   if (entries.empty() || entries.size() > static_cast<size_t>(LIST_MAX_ENTRIES)) {
@@ -104,7 +105,8 @@ bool CheckRequest(const SignRequest& request, const std::vector<ListEntry>& entr
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
-  struct stat first {}, second {};
+  struct stat first {
+  }, second{};
   return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
@@ -114,7 +116,8 @@ bool CopyMembers(const FileByteSource& source, const std::vector<KeptMember>& ke
   const auto buffer = std::make_unique<char[]>(COPY_CHUNK);
   for (const KeptMember& member : kept) {
     for (uint64_t done = 0; done < member.length;) {
-      const size_t chunk = static_cast<size_t>(std::min<uint64_t>(COPY_CHUNK, member.length - done));
+      const size_t chunk =
+          static_cast<size_t>(std::min<uint64_t>(COPY_CHUNK, member.length - done));
       if (!source.ReadExactly(member.headerOffset + done, buffer.get(), chunk)) return false;
       if (!writer.WriteRaw(std::string_view(buffer.get(), chunk))) return false;
       done += chunk;

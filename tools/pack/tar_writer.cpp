@@ -41,7 +41,10 @@ TarHeaderBlock MakeTarHeader(std::string_view name, uint64_t size) {
   PutOctal(header, TAR_SIZE_OFFSET, size < ELEVEN_DIGIT_LIMIT ? 11 : 12, size);
   PutOctal(header, 136, 11, 0);  // modification time
   header[156] = '0';             // regular file
-  PutText(header, 257, std::string_view("ustar\0" "00", 8));
+  PutText(header, 257,
+          std::string_view("ustar\0"
+                           "00",
+                           8));
   SealTarHeader(header);
   return header;
 }
@@ -76,8 +79,8 @@ bool TarWriter::CheckName(std::string_view name) {
   const std::string shown(name);
   if (name.empty()) return Fail("a member name is empty");
   if (name.size() > TAR_MAX_NAME_LENGTH) {
-    return Fail(Format("member name %s is longer than %zu bytes", shown.c_str(),
-                       TAR_MAX_NAME_LENGTH));
+    return Fail(
+        Format("member name %s is longer than %zu bytes", shown.c_str(), TAR_MAX_NAME_LENGTH));
   }
   if (name.find('\0') != std::string_view::npos) {
     return Fail("a member name holds a NUL byte");
@@ -124,8 +127,8 @@ bool TarWriter::AddFile(std::string_view name, const std::string& sourcePath) {
   for (uint64_t done = 0; done < size;) {
     const size_t chunk = static_cast<size_t>(std::min<uint64_t>(COPY_CHUNK, size - done));
     if (!source.ReadExactly(done, buffer.get(), chunk)) {
-      return Fail(Format("%s changed or could not be read while it was archived",
-                         sourcePath.c_str()));
+      return Fail(
+          Format("%s changed or could not be read while it was archived", sourcePath.c_str()));
     }
     if (!WriteRaw(std::string_view(buffer.get(), chunk))) return false;
     done += chunk;
