@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/byte_stream.h"
+#include "packages/member_stream.h"
 #include "engine/download_options.h"
 #include "engine/engine_context.h"
 #include "engine/engine_report.h"
