@@ -81,6 +81,17 @@ class CDownloadEngine {
   void ApplyDownloadList();
   const std::optional<std::string>& DownloadListText() const { return downloadListText_; }
   const PackagePit& PackagePitInfo() const { return packagePit_; }
+
+  // Partition tables.
+  bool LoadPitToUpload(std::vector<uint8_t>* table);
+  bool MapPitToEntries(const std::vector<uint8_t>& table);
+
+  // File transmission.
+  bool SendPhoneEntry(int fd, const DownloadEntry& entry, CByteStream* stream);
+  bool SendModemEntry(int fd, const DownloadEntry& entry);
+  bool SendSlot(int fd, int slot);
+  // A One Click member's bytes: inflated for compressed slots, as stored for the others.
+  std::unique_ptr<CByteStream> OpenMemberStream(int fd, int slot, const DownloadEntry& entry);
   // Verifies the chosen packages' meta-data into MetaDataValid and PackageModel.
   void CheckPackagesMetaData();
   bool VerifyPackageMetaData(int slot);

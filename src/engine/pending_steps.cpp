@@ -4,8 +4,9 @@
 
 namespace mirk3 {
 
-bool CDownloadEngine::SetPartitionStep() { return NotBuiltYet("Partition table upload"); }
-bool CDownloadEngine::GetPitStep() { return NotBuiltYet("Partition table read"); }
-bool CDownloadEngine::FirmwareUpdateStep() { return NotBuiltYet("Firmware update"); }
+std::unique_ptr<CByteStream> CDownloadEngine::OpenMemberStream(int, int, const DownloadEntry&) {
+  NotBuiltYet("Sending One Click members");
+  return nullptr;
+}
 
 }  // namespace mirk3

@@ -179,60 +179,60 @@ struct FailureCase {
 TEST_F(DeviceInfoSession, EveryFailureIsReportedWithItsCode) {
   using devsim::FailRule;
   const std::vector<FailureCase> cases = {
-      {"port never opens", [](auto& farm, auto&, auto&) { farm.ports = {}; },
+      {"port never opens", [](auto& sim, auto&, auto&) { sim.ports = {}; },
        {"Can't open the serial port.|0"}, {}},
-      {"wrong greeting", [](auto& farm, auto&, auto&) { farm.faults[0].handshakeAnswer = "TASX"; },
+      {"wrong greeting", [](auto& sim, auto&, auto&) { sim.faults[0].handshakeAnswer = "TASX"; },
        {}, {}},
       {"zero greeting",
-       [](auto& farm, auto&, auto&) { farm.faults[0].handshakeAnswer = std::string(4, '\0'); },
+       [](auto& sim, auto&, auto&) { sim.faults[0].handshakeAnswer = std::string(4, '\0'); },
        {}, {}},
       {"silent device",
-       [](auto& farm, auto&, auto& context) {
-         farm.faults[0].silentAfter = devsim::SILENT_FROM_START;
+       [](auto& sim, auto&, auto& context) {
+         sim.faults[0].silentAfter = devsim::SILENT_FROM_START;
          context.timing.firstByteTimeout = 300ms;
        },
        {"Complete(Write) operation failed.|2"}, {}},
       {"lock refused",
-       [](auto& farm, auto& options, auto&) {
+       [](auto& sim, auto& options, auto&) {
          options.FlashLock = 1;
-         farm.faults[0].fails.push_back(FailRule{100, 3, -1, 0});
+         sim.faults[0].fails.push_back(FailRule{100, 3, -1, 0});
        },
        {"Rqt ID: 100 Fail. (Res: 0xFFFFFFFF)|99", "Lock operation failed.|8"}, {}},
       {"erase refused",
-       [](auto& farm, auto& options, auto&) {
+       [](auto& sim, auto& options, auto&) {
          options.NandErase = 1;
-         farm.faults[0].fails.push_back(FailRule{100, 7, -3, 0});
+         sim.faults[0].fails.push_back(FailRule{100, 7, -3, 0});
        },
        {"Rqt ID: 100 Fail. (Res: 0xFFFFFFFF)|99", "Complete(Write) operation failed.|9"}, {}},
       {"T flash refused",
-       [](auto& farm, auto& options, auto&) {
+       [](auto& sim, auto& options, auto&) {
          options.TFlash = 1;
-         farm.faults[0].fails.push_back(FailRule{100, 8, -1, 0});
+         sim.faults[0].fails.push_back(FailRule{100, 8, -1, 0});
        },
        {"Rqt ID: 100 Fail. (Res: 0xFFFFFFFF)|99", "Complete(Write) operation failed.|10"}, {}},
       {"close refused",
-       [](auto& farm, auto&, auto&) { farm.faults[0].fails.push_back(FailRule{103, 0, -1, 0}); },
+       [](auto& sim, auto&, auto&) { sim.faults[0].fails.push_back(FailRule{103, 0, -1, 0}); },
        {"Rqt ID: 103 Fail. (Res: 0xFFFFFFFF)|99", "Complete(Write) operation failed.|2"}, {}},
       {"RTN refused",
-       [](auto& farm, auto& options, auto&) {
+       [](auto& sim, auto& options, auto&) {
          options.rtnForSprint = 1;
-         farm.faults[0].fails.push_back(FailRule{100, 10, -1, 0});
+         sim.faults[0].fails.push_back(FailRule{100, 10, -1, 0});
        },
        {"Rqt ID: 100 Fail. (Res: 0xFFFFFFFF)|99", "Complete(Write) operation failed.|13"},
        {"RTN for Sprint"}},
       {"device info of 700 bytes",
-       [](auto& farm, auto&, auto&) { farm.faults[0].deviceInfoSize = 700; },
+       [](auto& sim, auto&, auto&) { sim.faults[0].deviceInfoSize = 700; },
        {"FAIL! (DeviceInfo)|12"}, {}},
       {"device info of 0 bytes",
-       [](auto& farm, auto&, auto&) { farm.faults[0].deviceInfoSize = 0; },
+       [](auto& sim, auto&, auto&) { sim.faults[0].deviceInfoSize = 0; },
        {"FAIL! (DeviceInfo)|12"}, {}},
       {"device info refused",
-       [](auto& farm, auto&, auto&) { farm.faults[0].fails.push_back(FailRule{105, 0, -1, 0}); },
+       [](auto& sim, auto&, auto&) { sim.faults[0].fails.push_back(FailRule{105, 0, -1, 0}); },
        {"Rqt ID: 105 Fail. (Res: 0xFFFFFFFF)|99", "FAIL! (DeviceInfo)|12"}, {}},
       {"wrong magic",
-       [](auto& farm, auto&, auto&) { farm.faults[0].deviceInfoMagic = 0x12345679; },
+       [](auto& sim, auto&, auto&) { sim.faults[0].deviceInfoMagic = 0x12345679; },
        {}, {"Invalid Data : 12345679"}},
-      {"model mismatch", [](auto& farm, auto&, auto&) { farm.faults[0].model = "MIRK3-DEM0"; },
+      {"model mismatch", [](auto& sim, auto&, auto&) { sim.faults[0].model = "MIRK3-DEM0"; },
        {}, {"FAIL! Model dismatch fail"}},
   };
   for (const auto& c : cases) {
@@ -245,7 +245,9 @@ TEST_F(DeviceInfoSession, EveryFailureIsReportedWithItsCode) {
     context.portDir = caseDir.Path();
     c.setUp(config, options, context);
     devsim::PhoneFarm phones(config);
-    if (!config.ports.empty()) ASSERT_TRUE(phones.Start());
+    if (!config.ports.empty()) {
+      ASSERT_TRUE(phones.Start());
+    }
     const RunResult result = test::RunStation({0}, options, context);
     EXPECT_EQ(result.failed, 1);
     EXPECT_EQ(result.succeeded, 0);
