@@ -58,9 +58,12 @@ BootLoader::Flow BootLoader::AwaitGreeting() {
   uint8_t chunk[4096];
   for (;;) {
     size_t got = 0;
-    if (const Io io = line_->ReadSome(chunk, sizeof chunk, &got); io != Io::kOk) {
-      return FlowOf(io);
+    const Io io = line_->ReadSome(chunk, sizeof chunk, &got);
+    if (io == Io::kHostLeft) {
+      line_->AcceptHostLeft();
+      continue;
     }
+    if (io != Io::kOk) return Flow::kEnd;
     seen.append(reinterpret_cast<const char*>(chunk), got);
     const size_t at = seen.find(HANDSHAKE_HOST);
     if (at != std::string::npos) {
@@ -72,7 +75,12 @@ BootLoader::Flow BootLoader::AwaitGreeting() {
   }
 }
 
+// A host that greets may be a new one whose predecessor's leaving is not yet accepted; the
+// leaving is learnt here, before the answer, so that it cannot later take the answer away.
 BootLoader::Flow BootLoader::AnswerGreeting() {
+  const Io io = line_->Check();
+  if (io == Io::kHostLeft) line_->AcceptHostLeft();
+  if (io != Io::kOk && io != Io::kHostLeft) return Flow::kEnd;
   session_ = Session{};
   store_->BeginSequence();
   char answer[HANDSHAKE_LENGTH] = {};
@@ -90,8 +98,19 @@ BootLoader::Flow BootLoader::Converse() {
       if (const Flow flow = AnswerGreeting(); flow != Flow::kNext) return flow;
       continue;
     }
-    const Io io = line_->ReadExact(bytes + HANDSHAKE_LENGTH, sizeof bytes - HANDSHAKE_LENGTH);
-    if (io != Io::kOk) return FlowOf(io);
+    Io io = line_->ReadExact(bytes + HANDSHAKE_LENGTH, sizeof bytes - HANDSHAKE_LENGTH);
+    size_t putBack = HANDSHAKE_LENGTH;  // the rest of a cut request is put back by the line
+    if (io == Io::kOk) {
+      io = line_->Check();
+      putBack = sizeof bytes;
+    }
+    if (io == Io::kHostLeft) {
+      // The request's host is gone: nothing is answered, and its last bytes may be the next
+      // host's greeting.
+      line_->Unread(bytes, putBack);
+      return Flow::kHostLeft;
+    }
+    if (io != Io::kOk) return Flow::kEnd;
     const RequestPacket request = RequestPacket::Decode(bytes);
     trace_->Add(request);
     const auto& silentAfter = setup_.faults.silentAfter;

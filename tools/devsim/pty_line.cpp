@@ -156,7 +156,11 @@ Io PtyLine::ReadExact(uint8_t* data, size_t size) {
   if (const Io io = Check(); io != Io::kOk) return io;
   for (size_t done = 0; done < size;) {
     size_t got = 0;
-    if (const Io io = ReadSome(data + done, size - done, &got); io != Io::kOk) return io;
+    if (const Io io = ReadSome(data + done, size - done, &got); io != Io::kOk) {
+      // What arrived may end with the next host's greeting: it is read again.
+      if (io == Io::kHostLeft) Unread(data, done);
+      return io;
+    }
     done += got;
   }
   return Io::kOk;
@@ -208,8 +212,10 @@ bool PtyLine::Sleep(std::chrono::milliseconds duration) {
 
 void PtyLine::AcceptHostLeft() {
   hostLeft_ = false;
-  pending_.clear();
-  if (slave_ < 0) return;
+  if (watch_ >= 0) DrainWatchEvents();
+  // With the next host already there, its exclusive mode stays, and what waits for it may be
+  // its greeting's answer.
+  if (slave_ < 0 || hostOpens_ > 0) return;
   ::ioctl(slave_, TIOCNXCL);    // the next host may open the port again
   ::tcflush(slave_, TCIFLUSH);  // answers the old host never read
 }

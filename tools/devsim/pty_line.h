@@ -42,6 +42,7 @@ class PtyLine {
 
   // Looks for a stop or a departed host without waiting.
   Io Check();
+  // On kHostLeft the bytes already read are put back, for the search for a greeting.
   Io ReadExact(uint8_t* data, size_t size);
   // Waits for at least one byte, then returns what is there (at most `max`).
   Io ReadSome(uint8_t* data, size_t max, size_t* got);
@@ -53,7 +54,8 @@ class PtyLine {
   void WaitDrained(std::chrono::milliseconds timeout);
   // Sleeps; false when stopped meanwhile.
   bool Sleep(std::chrono::milliseconds duration);
-  // Clears kHostLeft: lifts the old host's exclusive mode and drops what it never read.
+  // Clears kHostLeft. When no other host has the port open yet, lifts the old host's
+  // exclusive mode and drops what it never read.
   void AcceptHostLeft();
   // The cable is pulled: the link disappears and both sides close.
   void Unplug();

@@ -1,0 +1,211 @@
+// The mirk3-devsim command line: port lists, every option and fault syntax, and the program
+// itself started as a process, as the end-to-end tests and the demo start it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "devsim/options.h"
+#include "devsim/port_list.h"
+#include "support/raw_host.h"
+#include "support/temp_dir.h"
+
+namespace mirk3::devsim {
+namespace {
+
+TEST(DevsimOptionsTest, PortLists) {
+  EXPECT_EQ(ParsePortList("0-7,12"), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 12}));
+  EXPECT_EQ(ParsePortList("12,3,3-4"), (std::vector<int>{3, 4, 12}));
+  EXPECT_EQ(ParsePortList("4095"), (std::vector<int>{4095}));
+  for (const char* bad : {"", "3-1", "a", "1,", ",1", "1-", "-1", "4096", "1;2", "1 2"}) {
+    EXPECT_FALSE(ParsePortList(bad)) << bad;
+  }
+}
+
+Parsed Parse(std::vector<std::string> args, FarmConfig* config, std::string* error) {
+  return ParseOptions(args, config, error);
+}
+
+TEST(DevsimOptionsTest, EveryOptionReachesTheConfiguration) {
+  test::TempDir dir;
+  test::WriteFile(dir / "table.pit", "PITBYTES");
+  FarmConfig config;
+  std::string error;
+  ASSERT_EQ(Parse({"--port-dir",
+                   "/tmp/p",
+                   "--ports=1-3",
+                   "--protocol",
+                   "3",
+                   "--model",
+                   "SM-X",
+                   "--pit",
+                   dir / "table.pit",
+                   "--out",
+                   "/tmp/o",
+                   "--discard",
+                   "--trace",
+                   "/tmp/t",
+                   "--fail",
+                   "2:102/3=-4",
+                   "--fail=2:100/7=-3@2",
+                   "--bad-handshake",
+                   "1",
+                   "--bad-handshake",
+                   "3:AB",
+                   "--silent",
+                   "2:5",
+                   "--vanish-after",
+                   "3:1048576",
+                   "--erase-ms",
+                   "1:250",
+                   "--port-model",
+                   "2:OTHER",
+                   "--devinfo-size",
+                   "3:700",
+                   "--devinfo-magic",
+                   "3:0xDEADBEEF"},
+                  &config, &error),
+            Parsed::kRun)
+      << error;
+  EXPECT_EQ(config.portDir, "/tmp/p");
+  EXPECT_EQ(config.ports, (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(config.protocol, 3);
+  EXPECT_EQ(config.model, "SM-X");
+  EXPECT_EQ(std::string(config.pit.begin(), config.pit.end()), "PITBYTES");
+  EXPECT_EQ(config.outDir, "/tmp/o");
+  EXPECT_TRUE(config.discard);
+  EXPECT_EQ(config.traceDir, "/tmp/t");
+  const PortFaults& two = config.faults[2];
+  ASSERT_EQ(two.fails.size(), 2u);
+  EXPECT_EQ(
+      std::tie(two.fails[0].type, two.fails[0].subType, two.fails[0].code, two.fails[0].after),
+      std::make_tuple(102, 3, -4, 0));
+  EXPECT_EQ(
+      std::tie(two.fails[1].type, two.fails[1].subType, two.fails[1].code, two.fails[1].after),
+      std::make_tuple(100, 7, -3, 2));
+  EXPECT_EQ(two.silentAfter, 5);
+  EXPECT_EQ(two.model, "OTHER");
+  EXPECT_EQ(config.faults[1].handshakeAnswer, "TASX");
+  EXPECT_EQ(config.faults[1].eraseMs, 250);
+  EXPECT_EQ(config.faults[3].handshakeAnswer, "AB");
+  EXPECT_EQ(config.faults[3].vanishAfterBytes, 1048576u);
+  EXPECT_EQ(config.faults[3].deviceInfoSize, 700);
+  EXPECT_EQ(config.faults[3].deviceInfoMagic, 0xDEADBEEFu);
+
+  FarmConfig defaults;
+  ASSERT_EQ(Parse({"--silent", "0"}, &defaults, &error), Parsed::kRun) << error;
+  EXPECT_EQ(defaults.ports, std::vector<int>{0});
+  EXPECT_EQ(defaults.protocol, 4);
+  EXPECT_EQ(defaults.model, DEFAULT_MODEL);
+  EXPECT_TRUE(defaults.pit.empty());
+  EXPECT_EQ(defaults.faults[0].silentAfter, SILENT_FROM_START);
+}
+
+TEST(DevsimOptionsTest, MistakesAreRefusedWithAReason) {
+  const std::vector<std::vector<std::string>> bad = {
+      {"--nonsense"},
+      {"--ports"},
+      {"--ports", "2-1"},
+      {"--protocol", "x"},
+      {"--pit", "/nonexistent/table.pit"},
+      {"--fail", "0:102/3"},
+      {"--fail", "0:102=-4"},
+      {"--fail", "102/3=-4"},
+      {"--fail", "0:102/3=-4@-1"},
+      {"--bad-handshake", "0:TOOLONG"},
+      {"--bad-handshake", "0:TASH"},
+      {"--silent", "0:-2"},
+      {"--vanish-after", "0"},
+      {"--erase-ms", "0:-5"},
+      {"--devinfo-magic", "0:XYZ"},
+      {"--ports", "1", "--fail", "0:102/3=-4"},  // a fault for a port that is not served
+  };
+  for (const auto& args : bad) {
+    FarmConfig config;
+    std::string error;
+    EXPECT_EQ(Parse(args, &config, &error), Parsed::kError) << args[0];
+    EXPECT_FALSE(error.empty()) << args[0];
+  }
+  FarmConfig config;
+  std::string error;
+  EXPECT_EQ(Parse({"--ports", "1", "--help"}, &config, &error), Parsed::kHelp);
+}
+
+// Runs mirk3-devsim with `args`; its standard output comes back through `out`.
+pid_t Launch(std::vector<std::string> args, int* out) {
+  int pipeFds[2];
+  if (::pipe(pipeFds) != 0) return -1;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(pipeFds[1], 1);
+    ::close(pipeFds[0]);
+    args.insert(args.begin(), MIRK3_BIN_DIR "/mirk3-devsim");
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(pipeFds[1]);
+  *out = pipeFds[0];
+  return pid;
+}
+
+std::string ReadLine(int fd) {
+  std::string line;
+  char c;
+  while (::read(fd, &c, 1) == 1 && c != '\n') line += c;
+  return line;
+}
+
+int ExitStatus(pid_t pid) {
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(DevsimProgramTest, ServesUntilTerminatedThenRemovesItsLinks) {
+  test::TempDir dir;
+  int out = -1;
+  const pid_t pid = Launch({"--port-dir", dir / "ports", "--ports", "2,5", "--model", "X1"}, &out);
+  ASSERT_GT(pid, 0);
+  for (const int port : {2, 5}) {
+    const std::string line = ReadLine(out);
+    const std::string prefix = "ttyACM" + std::to_string(port) + " -> /dev/pts/";
+    EXPECT_EQ(line.rfind(prefix, 0), 0u) << line;
+    EXPECT_EQ(std::filesystem::read_symlink(dir / ("ports/ttyACM" + std::to_string(port))),
+              line.substr(line.find("/dev/pts/")));
+  }
+  test::RawHost host;
+  ASSERT_TRUE(host.Open(dir / "ports/ttyACM5"));
+  EXPECT_EQ(host.Greet(), "TASH");
+  host.Close();
+
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(ExitStatus(pid), 0);
+  ::close(out);
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "ports"));
+}
+
+TEST(DevsimProgramTest, HelpAndUsageErrors) {
+  int out = -1;
+  pid_t pid = Launch({"--help"}, &out);
+  std::string help;
+  char chunk[4096];
+  for (ssize_t n; (n = ::read(out, chunk, sizeof chunk)) > 0;) help.append(chunk, n);
+  ::close(out);
+  EXPECT_EQ(ExitStatus(pid), 0);
+  for (const char* option :
+       {"--port-dir", "--ports", "--protocol", "--model", "--pit", "--out", "--discard", "--trace",
+        "--fail", "--bad-handshake", "--silent", "--vanish-after", "--erase-ms"}) {
+    EXPECT_NE(help.find(option), std::string::npos) << option;
+  }
+  pid = Launch({"--ports", "9-1"}, &out);
+  ::close(out);
+  EXPECT_EQ(ExitStatus(pid), 2);
+}
+
+}  // namespace
+}  // namespace mirk3::devsim
