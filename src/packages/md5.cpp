@@ -10,14 +10,17 @@
 namespace mirk3 {
 namespace {
 
-inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | (~x & z); }
-inline uint32_t G(uint32_t x, uint32_t y, uint32_t z) { return (x & z) | (y & ~z); }
-inline uint32_t H(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
+// The auxiliary functions in equivalent forms that keep x, the word the previous step has just
+// produced, as late as possible in the chain: F = (x & y) | (~x & z), G = (x & z) | (y & ~z)
+// (whose two halves never overlap, so | may be +), H = x ^ y ^ z, I = y ^ (x | ~z).
+inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) { return z ^ (x & (y ^ z)); }
+inline uint32_t G(uint32_t x, uint32_t y, uint32_t z) { return (y & ~z) + (x & z); }
+inline uint32_t H(uint32_t x, uint32_t y, uint32_t z) { return x ^ (y ^ z); }
 inline uint32_t I(uint32_t x, uint32_t y, uint32_t z) { return y ^ (x | ~z); }
 
 template <uint32_t (*Fn)(uint32_t, uint32_t, uint32_t), int S>
 inline void Step(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, uint32_t t) {
-  a = b + std::rotl(a + Fn(b, c, d) + x + t, S);
+  a = b + std::rotl((a + x + t) + Fn(b, c, d), S);
 }
 
 inline uint32_t LoadLe32(const uint8_t* p) {
