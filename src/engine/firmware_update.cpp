@@ -83,6 +83,12 @@ bool CDownloadEngine::SendPhoneEntry(int fd, const DownloadEntry& entry, CByteSt
   const std::string progress(FieldText(entry.partitionName, sizeof entry.partitionName));
   ReportText(WM_DL_LOG, 0, fileName);
   std::this_thread::yield();
+  if (length != 0 && !entry.Matched()) {
+    // The boot loader would not know where to write it.
+    ReportText(WM_DL_FAIL, FAIL_DATA_TRANSFER,
+               fileName + ": the device's partition table has no partition for it");
+    return false;
+  }
   if (length != 0 && sequence == 0) {
     // Nothing is sent for a member whose partition gives no sequence size: guessing one
     // could make the boot loader write past what the partition expects.
@@ -129,6 +135,11 @@ bool CDownloadEngine::SendModemEntry(int fd, const DownloadEntry& entry) {
     return false;
   }
   ReportText(WM_DL_LOG, 0, fileName);
+  if (entry.size != 0 && !entry.Matched()) {
+    ReportText(WM_DL_FAIL, FAIL_DATA_TRANSFER,
+               fileName + ": the device's partition table has no partition for it");
+    return false;
+  }
   for (uint64_t done = 0; done < entry.size;) {
     const auto n = static_cast<uint32_t>(std::min<uint64_t>(entry.size - done, MODEM_SEQUENCE_SIZE));
     if (SendRequest(RQT_XMIT, RQT_XMIT_BEGIN) == REQUEST_FAILED ||

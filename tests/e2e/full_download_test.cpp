@@ -1,0 +1,285 @@
+// The whole download end to end: packages of every slot written to emulated phones, every
+// partition byte-identical to its member, partition tables uploaded and read, sequences and
+// end-of-sequence words on the wire, and failures that never pass silently.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <thread>
+
+#include "devsim/builtin_pit.h"
+#include "devsim/phone_farm.h"
+#include "engine/pit.h"
+#include "pack/md5_package.h"
+#include "pack/tar_writer.h"
+#include "support/station_harness.h"
+#include "support/temp_dir.h"
+#include "support/test_packages.h"
+
+namespace mirk3 {
+namespace {
+
+using namespace std::chrono_literals;
+using test::RunResult;
+using test::TarEntry;
+using Lines = std::vector<std::string>;
+constexpr char kModel[] = "MIRK3-DEMO_EUR";
+
+class FullDownload : public ::testing::Test {
+ protected:
+  devsim::FarmConfig Farm(std::vector<int> ports) {
+    devsim::FarmConfig config;
+    config.portDir = dir / "ports";
+    config.outDir = dir / "out";
+    config.ports = std::move(ports);
+    std::filesystem::create_directories(config.portDir);
+    return config;
+  }
+
+  void StartFarm(const devsim::FarmConfig& config) {
+    farm = std::make_unique<devsim::PhoneFarm>(config);
+    std::string error;
+    ASSERT_TRUE(farm->Start(&error)) << error;
+  }
+
+  std::string Package(const std::string& name, const std::vector<TarEntry>& members) {
+    const std::string path = dir / name;
+    test::WriteSignedPackage(path, members, kModel);
+    return path;
+  }
+
+  DownloadOptions Options() {
+    DownloadOptions options;
+    options.AutoReboot = 1;
+    options.FResetTime = 1;
+    options.FactoryResetTime = 1;
+    options.PacketSize = 131072;
+    return options;
+  }
+
+  static void Use(DownloadOptions& options, int slot, const std::string& path) {
+    options.slotEnabled[slot] = 1;
+    options.slotPath[slot] = path;
+  }
+
+  RunResult Run(const std::vector<int>& ports, const DownloadOptions& options) {
+    EngineContext context;
+    context.timing = test::QuickTiming();
+    context.portDir = dir / "ports";
+    return test::RunStation(ports, options, context);
+  }
+
+  std::string Written(int port, const std::string& partition) {
+    return test::ReadFile(dir / ("out/ttyACM" + std::to_string(port) + "/" + partition));
+  }
+
+  // Requests of one type/sub-type as "w0 w1 ..." with `words` words.
+  Lines Requests(int port, const std::string& which, size_t words) {
+    Lines out;
+    for (const auto& line : farm->Trace(port)) {
+      std::istringstream in(line);
+      std::string head, item, cut;
+      in >> head;
+      if (head != which) continue;
+      for (size_t i = 0; i < words && in >> item; ++i) cut += (i ? " " : "") + item;
+      out.push_back(cut);
+    }
+    return out;
+  }
+
+  test::TempDir dir;
+  std::unique_ptr<devsim::PhoneFarm> farm;
+};
+
+TEST_F(FullDownload, EverySlotLandsByteIdenticalOnEveryPhone) {
+  const std::string sboot = test::TestBytes(70000, 1), param = test::TestBytes(1, 2);
+  const std::string boot = test::TestBytes(300000, 3), system = test::TestBytes(1048576 * 2 + 7, 4);
+  const std::string modem = test::TestBytes(200001, 5), cache = test::TestBytes(512, 6);
+  const std::string efs = test::TestBytes(513, 7);
+  DownloadOptions options = Options();
+  Use(options, BL, Package("BL.tar", {{"sboot.bin", sboot}, {"param.bin", param}}));
+  Use(options, AP, Package("AP.tar", {{"boot.img", boot}, {"system.img", system}}));
+  Use(options, CP, Package("CP.tar", {{"modem.bin", modem}}));
+  std::string error;
+  const std::string csc = Package("CSC.tar", {{"cache.img", cache}});
+  ASSERT_TRUE(pack::WriteMd5Package(csc, error)) << error;
+  Use(options, CSC, csc + ".md5");
+  Use(options, UMS, Package("UMS.tar", {{"efs.img", efs}}));
+  StartFarm(Farm({0, 1}));
+
+  const RunResult result = Run({0, 1}, options);
+  EXPECT_EQ(result.succeeded, 2) << ::testing::PrintToString(result.log);
+  for (int port : {0, 1}) {
+    EXPECT_EQ(Written(port, "BOOTLOADER"), sboot);
+    EXPECT_EQ(Written(port, "PARAM"), param);
+    EXPECT_EQ(Written(port, "BOOT"), boot);
+    EXPECT_EQ(Written(port, "SYSTEM"), system);
+    EXPECT_EQ(Written(port, "RADIO"), modem);
+    EXPECT_EQ(Written(port, "CACHE"), cache);
+    EXPECT_EQ(Written(port, "EFS"), efs);
+    const Lines lines = result.PortLines(port);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Firmware update start.."), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Transmission Complete.. "), lines.end());
+    EXPECT_EQ(result.lastState.at(port), SlotState::Passed);
+  }
+  // The modem member goes in the modem layout; the others in the phone layout.
+  EXPECT_EQ(Requests(0, "102/3", 1), (Lines{"0", "0", "0", "0", "1", "0", "0"}));
+  const uint64_t total = sboot.size() + param.size() + boot.size() + system.size() +
+                         modem.size() + cache.size() + efs.size();
+  EXPECT_EQ(Requests(0, "100/2", 2),
+            (Lines{std::to_string(total) + " 0"}));
+}
+
+TEST_F(FullDownload, APackagePartitionTableIsUploadedAndMapsTheMembers) {
+  PitTable table = devsim::BuiltinPitTable();
+  PitEntry extra = table.entries[2];
+  extra.partitionId = 42;
+  extra.SetPartitionName("EXTRA");
+  extra.SetFileName("extra.img");
+  table.entries.push_back(extra);
+  const auto pit = EncodePitTable(table);
+  const std::string extraData = test::TestBytes(5000, 9);
+  DownloadOptions options = Options();  // RePartition stays off: the package turns it on
+  Use(options, AP, Package("AP.tar", {{"mirk3.pit", std::string(pit.begin(), pit.end())},
+                                      {"extra.img", extraData}}));
+  options.pitPath = dir / "operator-choice.pit";  // not sent: the package's table wins
+  test::WriteFile(options.pitPath, "not a table");
+  StartFarm(Farm({0}));
+  const RunResult result = Run({0}, options);
+  EXPECT_EQ(result.succeeded, 1) << ::testing::PrintToString(result.log);
+  EXPECT_EQ(farm->Pit(0), pit);
+  EXPECT_EQ(Written(0, "EXTRA"), extraData);
+  EXPECT_TRUE(result.Contains(0, "DO NOT TURN OFF TARGET!!"));
+}
+
+TEST_F(FullDownload, RePartitionWithoutATableFailsOnTheOperatorsFile) {
+  DownloadOptions options = Options();
+  options.RePartition = 1;
+  Use(options, AP, Package("AP.tar", {{"boot.img", "b"}}));
+  StartFarm(Farm({0}));
+  const RunResult result = Run({0}, options);
+  EXPECT_EQ(result.failed, 1);
+  EXPECT_EQ(result.failures.at(0), (Lines{"Can't open the specified file. (Line: 1831)|1"}));
+  EXPECT_TRUE(Requests(0, "101/0", 0).empty()) << "nothing is uploaded";
+}
+
+TEST_F(FullDownload, DeviceTablesOf500And501BytesAndNamesIgnoringCase) {
+  for (const size_t size : {500u, 501u}) {
+    SCOPED_TRACE(size);
+    PitTable table = devsim::BuiltinPitTable();
+    table.entries.resize((size - PIT_HEADER_SIZE) / PIT_ENTRY_SIZE);
+    auto pit = EncodePitTable(table);
+    pit.resize(size, 0);  // a table may carry bytes after its entries
+    devsim::FarmConfig config = Farm({static_cast<int>(size)});
+    config.pit = pit;
+    StartFarm(config);
+    DownloadOptions options = Options();
+    Use(options, AP, Package("AP" + std::to_string(size) + ".tar", {{"BOOT.IMG", "upper"}}));
+    const RunResult result = Run({static_cast<int>(size)}, options);
+    EXPECT_EQ(result.succeeded, 1) << ::testing::PrintToString(result.log);
+    EXPECT_EQ(Written(static_cast<int>(size), "BOOT"), "upper");
+    EXPECT_EQ(Requests(static_cast<int>(size), "101/2", 1),
+              size == 500 ? Lines{"0"} : (Lines{"0", "1"}));
+  }
+}
+
+TEST_F(FullDownload, AMemberNoPartitionNamesNeverPasses) {
+  DownloadOptions options = Options();
+  Use(options, AP, Package("AP.tar", {{"boot.img", "b"}, {"unknown.bin", "u"}}));
+  StartFarm(Farm({0}));
+  const RunResult result = Run({0}, options);
+  EXPECT_EQ(result.failed, 1);
+  EXPECT_EQ(result.failures.at(0),
+            (Lines{"unknown.bin: the device's partition table has no partition for it|3"}));
+  EXPECT_EQ(Requests(0, "102/3", 1).size(), 1u) << "boot.img went, unknown.bin did not";
+}
+
+TEST_F(FullDownload, SequencesFollowTheStorageKindAndTheModemSize) {
+  // Sparse members: 70000000 bytes for a storage-kind-2 partition, 104857601 for the modem.
+  const std::string system = dir / "system.img", modem = dir / "modem.bin";
+  test::WriteFile(system, "s");
+  std::filesystem::resize_file(system, 70000000);
+  test::WriteFile(modem, "m");
+  std::filesystem::resize_file(modem, 104857601);
+  pack::TarWriter ap, cp;
+  ASSERT_TRUE(ap.Open(dir / "AP-big.tar") && ap.AddFile("system.img", system) && ap.Finish());
+  ASSERT_TRUE(cp.Open(dir / "CP-big.tar") && cp.AddFile("modem.bin", modem) && cp.Finish());
+  DownloadOptions options = Options();
+  options.PacketSize = 1048576;
+  options.PhoneEFSClear = 1;
+  options.PhoneBootUpdate = 0;
+  // Plain tars without meta-data: the protocol-3 phone skips the device-info check.
+  Use(options, AP, dir / "AP-big.tar");
+  Use(options, CP, dir / "CP-big.tar");
+  devsim::FarmConfig config = Farm({0});
+  config.protocol = 3;
+  config.discard = true;
+  StartFarm(config);
+  const RunResult result = Run({0}, options);
+  EXPECT_EQ(result.succeeded, 1) << ::testing::PrintToString(result.log);
+  EXPECT_EQ(Requests(0, "102/2", 1), (Lines{"31457280", "31457280", "7208960", "104857600", "131072"}));
+  const Lines ends = Requests(0, "102/3", 8);
+  ASSERT_EQ(ends.size(), 5u);
+  EXPECT_EQ(ends[0], "0 31457280 0 2 20 0 1 0");
+  EXPECT_EQ(ends[1], "0 31457280 0 2 20 0 1 0");
+  EXPECT_EQ(ends[2], "0 7085440 0 2 20 1 1 0");
+  EXPECT_EQ(ends[3], "1 104857600 1 0 0 0 10 0");
+  EXPECT_EQ(ends[4], "1 1 1 0 1 0 10 0");
+}
+
+TEST_F(FullDownload, AFailingPhoneDoesNotStopTheOthers) {
+  DownloadOptions options = Options();
+  const std::string boot = test::TestBytes(400000, 11);
+  Use(options, AP, Package("AP.tar", {{"boot.img", boot}}));
+  devsim::FarmConfig config = Farm({0, 1, 2});
+  config.faults[1].fails.push_back(devsim::FailRule{102, 3, -4, 0});
+  config.faults[2].vanishAfterBytes = 200000;  // unplugged in the middle of the sequence
+  StartFarm(config);
+  const auto start = std::chrono::steady_clock::now();
+  const RunResult result = Run({0, 1, 2}, options);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 60s);
+  EXPECT_EQ(result.succeeded, 1);
+  EXPECT_EQ(result.failed, 2);
+  EXPECT_EQ(Written(0, "BOOT"), boot);
+  EXPECT_EQ(result.failures.at(1).front(), "FAIL! (Write)|-4");
+  EXPECT_EQ(result.failures.at(2).back(), "Complete(Write) operation failed.|3");
+  EXPECT_TRUE(result.Contains(2, "__XmitData_Write") || result.Contains(2, "__XmitData_Read"));
+  EXPECT_EQ(result.log.back(), "<OSM> All threads completed. (succeed 1 / failed 2)");
+}
+
+TEST_F(FullDownload, DamagedPackagesAndUnusablePartitionsNeverReachThePhone) {
+  // A member whose header claims more bytes than the package holds.
+  const std::string cut = dir / "cut.tar";
+  {
+    pack::TarWriter writer;
+    ASSERT_TRUE(writer.Open(cut));
+    const auto header = pack::MakeTarHeader("boot.img", 100000);
+    ASSERT_TRUE(writer.WriteRaw(std::string_view(reinterpret_cast<const char*>(header.data()),
+                                                 header.size())));
+    ASSERT_TRUE(writer.WriteRaw(std::string(5000, 'x')));
+    ASSERT_TRUE(writer.CloseAsIs());
+  }
+  // A partition whose storage kind gives no sequence size.
+  PitTable table = devsim::BuiltinPitTable();
+  table.entries[2].storageKind = 3;  // BOOT
+  devsim::FarmConfig config = Farm({0, 1});
+  config.pit = EncodePitTable(table);
+  config.protocol = 3;
+  StartFarm(config);
+
+  DownloadOptions damaged = Options();
+  Use(damaged, AP, cut);
+  RunResult result = Run({0}, damaged);
+  EXPECT_EQ(result.failed, 1);
+  EXPECT_EQ(result.failures.at(0), (Lines{"cut.tar: the member boot.img runs past its end|1"}));
+  EXPECT_TRUE(farm->Trace(0).empty()) << "the phone is not even greeted";
+
+  DownloadOptions unusable = Options();
+  Use(unusable, AP, Package("AP.tar", {{"boot.img", "b"}}));
+  result = Run({1}, unusable);
+  EXPECT_EQ(result.failed, 1);
+  EXPECT_EQ(result.failures.at(1), (Lines{"boot.img: no transfer size for storage kind 3|3"}));
+  EXPECT_TRUE(Requests(1, "102/0", 0).empty());
+}
+
+}  // namespace
+}  // namespace mirk3
