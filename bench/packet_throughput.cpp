@@ -61,13 +61,15 @@ double SendFileDataSeconds(const std::string& dir, const std::string& file) {
 }  // namespace
 
 int main() {
-  const auto dir = std::filesystem::temp_directory_path() / ("mirk3-bench-" + std::to_string(getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("mirk3-bench-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   const std::string file = (dir / "member.bin").string();
   {
     std::vector<char> chunk(kPacket, 'f');
     FILE* out = std::fopen(file.c_str(), "wb");
-    for (uint32_t done = 0; done < kBytes; done += kPacket) std::fwrite(chunk.data(), 1, kPacket, out);
+    for (uint32_t done = 0; done < kBytes; done += kPacket)
+      std::fwrite(chunk.data(), 1, kPacket, out);
     std::fclose(out);
   }
   double raw = 1e9, engine = 1e9;

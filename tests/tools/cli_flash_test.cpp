@@ -1,0 +1,120 @@
+// mirk3-cli flash through the real program, against emulated phones started in-process.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <sstream>
+
+#include "devsim/phone_farm.h"
+#include "support/temp_dir.h"
+#include "support/test_packages.h"
+
+namespace mirk3 {
+namespace {
+
+struct ProgramRun {
+  int status = -1;
+  std::string out;
+};
+
+// Runs mirk3-cli with `args`; standard error goes to `errFile`.
+ProgramRun RunCli(const std::string& args, const std::string& errFile) {
+  const std::string command =
+      std::string(MIRK3_BIN_DIR) + "/mirk3-cli " + args + " 2>" + errFile;
+  ProgramRun run;
+  FILE* pipe = popen(command.c_str(), "r");
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+  const int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+std::vector<std::string> LinesOf(const std::string& text, const std::string& prefix = "") {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(prefix, 0) == 0) lines.push_back(line);
+  }
+  return lines;
+}
+
+class CliFlash : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(ports());
+    package = dir / "AP.tar";
+    test::WriteSignedPackage(package, {{"boot.img", test::TestBytes(1000, 3)}}, "MIRK3-DEMO_EUR");
+  }
+  std::string ports() const { return dir / "ports"; }
+  std::string Common() const {
+    return "--port-dir " + ports() + " --open-attempts 2 --no-reset-time ";
+  }
+  test::TempDir dir;
+  std::string package;
+};
+
+TEST_F(CliFlash, TwoPortDeviceInfoRunLogsLikeTheWindow) {
+  devsim::FarmConfig config;
+  config.portDir = ports();
+  config.ports = {4, 12};
+  config.faults[12].model = "SM-OTHER";
+  devsim::PhoneFarm farm(config);
+  ASSERT_TRUE(farm.Start());
+  const ProgramRun run = RunCli(
+      "flash --port 4 --port 12 --device-info --ap " + package + " " + Common(), dir / "err");
+  EXPECT_EQ(run.status, 1) << run.out << test::ReadFile(dir / "err");
+  EXPECT_EQ(LinesOf(run.out, "<ID:0/004>"),
+            (std::vector<std::string>{
+                "<ID:0/004> Added!!", "<ID:0/004> Mirk engine v(ID:3.1203)..",
+                "<ID:0/004> SetupConnection..", "<ID:0/004> Initialzation..",
+                "<ID:0/004> RQT_CLOSE !!", "<ID:0/004> RES OK !!",
+                "<ID:0/004> Remain Port ....  1 "}));
+  EXPECT_EQ(LinesOf(run.out, "<ID:1/012>"),
+            (std::vector<std::string>{"<ID:1/012> Added!!", "<ID:1/012> Mirk engine v(ID:3.1203)..",
+                                      "<ID:1/012> SetupConnection..",
+                                      "<ID:1/012> Initialzation..",
+                                      "<ID:1/012> FAIL! Model dismatch fail"}));
+  const auto lines = LinesOf(run.out);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "<OSM> All threads completed. (succeed 1 / failed 1)");
+  EXPECT_EQ(lines.size(), 13u) << "nothing but log lines on standard output";
+}
+
+TEST_F(CliFlash, ExitsZeroWhenEveryPortPasses) {
+  devsim::FarmConfig config;
+  config.portDir = ports();
+  config.ports = {0, 1};
+  devsim::PhoneFarm farm(config);
+  ASSERT_TRUE(farm.Start());
+  const ProgramRun run = RunCli(
+      "flash --port 1 --port 0 --device-info --ap " + package + " " + Common(), dir / "err");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(LinesOf(run.out, "<ID:0/001> Added!!").size(), 1u) << "ports take slots in order";
+  EXPECT_EQ(LinesOf(run.out, "<ID:1/000> Added!!").size(), 1u);
+  EXPECT_EQ(LinesOf(run.out).back(), "<OSM> All threads completed. (succeed 2 / failed 0)");
+}
+
+TEST_F(CliFlash, UsageErrorsExitTwoWithAMessage) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"flash --device-info", "no port given"},
+      {"flash --port 1 --frobnicate", "unknown option '--frobnicate'"},
+      {"flash --port x --device-info", "bad value for --port"},
+      {"flash --port 1 --packet-size", "--packet-size needs a value"},
+      {"flash --port 1 " + Common(), "No binary file is selected."},
+      {"flash --port 1 --device-info --meta-key /nonexistent/key", "/nonexistent/key"},
+      {"explode", "unknown command 'explode'"},
+      {"", "usage: mirk3-cli"},
+  };
+  for (const auto& [args, message] : cases) {
+    const ProgramRun run = RunCli(args, dir / "err");
+    EXPECT_EQ(run.status, 2) << args;
+    EXPECT_NE(test::ReadFile(dir / "err").find(message), std::string::npos)
+        << args << ": " << test::ReadFile(dir / "err");
+    EXPECT_EQ(run.out.find("Mirk engine"), std::string::npos) << "no run starts: " << args;
+  }
+}
+
+}  // namespace
+}  // namespace mirk3
