@@ -1,0 +1,64 @@
+#include "packages/plain_member_stream.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "base/text.h"
+
+namespace mirk3 {
+namespace {
+
+using ull = unsigned long long;
+
+}  // namespace
+
+void CPlainMemberStream::Begin(int fd, uint64_t offset, uint64_t size) {
+  fd_ = fd;
+  next_ = offset;
+  size_ = left_ = size;
+  failure_.clear();
+  if (offset > static_cast<uint64_t>(INT64_MAX) ||
+      size > static_cast<uint64_t>(INT64_MAX) - offset) {
+    Fail("the member lies beyond the end of any file");
+  }
+}
+
+bool CPlainMemberStream::Fail(std::string text) {
+  if (failure_.empty()) failure_ = std::move(text);
+  return false;
+}
+
+bool CPlainMemberStream::ReadExact(void* buffer, size_t count) {
+  if (!failure_.empty()) return false;
+  if (count > left_) {
+    return Fail(Format("asked for %zu bytes where the member has %llu left", count,
+                       static_cast<ull>(left_)));
+  }
+  auto* out = static_cast<uint8_t*>(buffer);
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::pread(fd_, out + done, count - done, static_cast<off_t>(next_ + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Fail(Format("the member cannot be read: %s", std::strerror(errno)));
+    if (n == 0) {
+      return Fail(Format("the package ends %llu bytes before the member does",
+                         static_cast<ull>(left_ - done)));
+    }
+    done += static_cast<size_t>(n);
+  }
+  next_ += count;
+  left_ -= count;
+  return true;
+}
+
+bool CPlainMemberStream::Finish() {
+  if (failure_.empty() && left_ > 0) {
+    Fail(Format("the member was read to %llu of its %llu bytes only",
+                static_cast<ull>(size_ - left_), static_cast<ull>(size_)));
+  }
+  return failure_.empty();
+}
+
+}  // namespace mirk3
