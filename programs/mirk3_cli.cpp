@@ -7,6 +7,7 @@
 
 #include "app/cli_flash.h"
 #include "app/cli_package_commands.h"
+#include "app/cli_pit.h"
 
 namespace {
 
@@ -15,6 +16,7 @@ const char USAGE[] =
     "  flash --port N [--port N ...] [options]  flash the phones on the given ports\n"
     "  md5 FILE...                              check the MD5 trailers of .md5 packages\n"
     "  verify [--meta-key FILE] FILE...         check the packages' signed meta-data\n"
+    "  pit FILE | pit --port N --out FILE       show a partition table, or read a phone's\n"
     "run 'mirk3-cli COMMAND --help' for the arguments of a command\n";
 
 }  // namespace
@@ -34,6 +36,13 @@ int main(int argc, char** argv) {
       return 0;
     }
     return mirk3::RunFlashCommand(args, std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
+  }
+  if (command == "pit") {
+    if (help) {
+      std::cout << mirk3::PIT_USAGE;
+      return 0;
+    }
+    return mirk3::RunPitCommand(args, std::cout, std::cerr);
   }
   if (command == "md5") return mirk3::RunMd5Command(args, std::cout, std::cerr);
   if (command == "verify") return mirk3::RunVerifyCommand(args, std::cout, std::cerr);

@@ -84,6 +84,8 @@ class CDownloadEngine {
 
   // Partition tables.
   bool LoadPitToUpload(std::vector<uint8_t>* table);
+  // Reads the device's partition table in pieces (the line must be open and initialized).
+  bool ReadDevicePit(std::vector<uint8_t>* table);
   bool MapPitToEntries(const std::vector<uint8_t>& table);
 
   // File transmission.

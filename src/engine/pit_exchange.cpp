@@ -85,6 +85,11 @@ bool CDownloadEngine::SetPartitionStep() {
 
 bool CDownloadEngine::GetPitStep() {
   Report(WM_DL_LOG, 0, "Get PIT for mapping..");
+  std::vector<uint8_t> table;
+  return ReadDevicePit(&table) && MapPitToEntries(table);
+}
+
+bool CDownloadEngine::ReadDevicePit(std::vector<uint8_t>* table) {
   const int32_t size = SendRequest(RQT_PIT, RQT_PIT_GET);
   if (size == REQUEST_FAILED) {
     ReportText(WM_DL_FAIL, FAIL_NO_PIT, LoadString(IDS_NO_PIT_PARTITION));
@@ -96,11 +101,11 @@ bool CDownloadEngine::GetPitStep() {
     ReportText(WM_DL_FAIL, FAIL_NO_PIT, LoadString(IDS_NO_PIT_PARTITION));
     return false;
   }
-  std::vector<uint8_t> table(static_cast<size_t>(size));
+  table->assign(static_cast<size_t>(size), 0);
   for (int32_t piece = 0; piece <= (size - 1) / PIECE_SIZE; ++piece) {
     const int32_t at = piece * PIECE_SIZE;
     if (SendRequest(RQT_PIT, RQT_PIT_XMIT, {piece}, false) == REQUEST_FAILED ||
-        !line_.ReadData(&table[static_cast<size_t>(at)], std::min(PIECE_SIZE, size - at),
+        !line_.ReadData(&(*table)[static_cast<size_t>(at)], std::min(PIECE_SIZE, size - at),
                         nullptr, pace_)) {
       ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
       return false;
@@ -110,7 +115,7 @@ bool CDownloadEngine::GetPitStep() {
     ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
     return false;
   }
-  return MapPitToEntries(table);
+  return true;
 }
 
 bool CDownloadEngine::MapPitToEntries(const std::vector<uint8_t>& bytes) {
