@@ -39,5 +39,8 @@ bench: deps
 	cmake --build build-bench -j $(JOBS)
 	scripts/run-benchmarks build-bench
 
+demo: deps all
+	scripts/demo build/bin
+
 clean:
 	rm -rf build build-asan build-tsan build-fuzz build-bench
