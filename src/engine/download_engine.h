@@ -89,11 +89,12 @@ class CDownloadEngine {
   bool MapPitToEntries(const std::vector<uint8_t>& table);
 
   // File transmission.
-  bool SendPhoneEntry(int fd, const DownloadEntry& entry, CByteStream* stream);
+  bool SendPhoneEntry(int fd, const DownloadEntry& entry, CByteStream* stream, uint64_t length);
   bool SendModemEntry(int fd, const DownloadEntry& entry);
   bool SendSlot(int fd, int slot);
   // A One Click member's bytes: inflated for compressed slots, as stored for the others.
   std::unique_ptr<CByteStream> OpenMemberStream(int fd, int slot, const DownloadEntry& entry);
+  uint64_t MemberLength(const DownloadEntry& entry, int slot) const;
   // Verifies the chosen packages' meta-data into MetaDataValid and PackageModel.
   void CheckPackagesMetaData();
   bool VerifyPackageMetaData(int slot);

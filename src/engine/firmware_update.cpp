@@ -42,6 +42,12 @@ int32_t Announced(uint32_t length) {
 
 }  // namespace
 
+// A member's length on the wire: inflated for compressed One Click slots, as stored otherwise.
+uint64_t CDownloadEngine::MemberLength(const DownloadEntry& entry, int slot) const {
+  const bool compressed = oneClickMode_ && trailer_.slots[slot].type == ONECLICK_TAR_DEFLATED;
+  return compressed ? entry.inflatedSize : entry.size;
+}
+
 bool CDownloadEngine::FirmwareUpdateStep() {
   ReportText(WM_DL_START, static_cast<int64_t>(packageTotal_), "Firmware update start..");
   Report(WM_DL_LOG, 0, "SingleDownload.");
@@ -56,7 +62,17 @@ bool CDownloadEngine::SendSlot(int fd, int slot) {
   if (oneClickMode_) {
     for (const auto& entry : fileLists_[slot]) {
       auto stream = OpenMemberStream(fd, slot, *entry);
-      if (!stream || !SendPhoneEntry(fd, *entry, stream.get())) return false;
+      if (!stream || !SendPhoneEntry(fd, *entry, stream.get(), MemberLength(*entry, slot))) {
+        return false;
+      }
+      if (!stream->Finish()) {
+        // The member's data did not end where its header says: its partition may hold
+        // a wrong image, so the phone does not pass.
+        ReportText(WM_DL_FAIL, FAIL_DATA_TRANSFER,
+                   std::string(FieldText(entry->fileName, sizeof entry->fileName)) + ": " +
+                       stream->FailureText());
+        return false;
+      }
     }
     return true;
   }
@@ -68,7 +84,8 @@ bool CDownloadEngine::SendSlot(int fd, int slot) {
   }
   bool ok = true;
   for (const auto& entry : fileLists_[slot]) {
-    ok = slot == CP ? SendModemEntry(file, *entry) : SendPhoneEntry(file, *entry, nullptr);
+    ok = slot == CP ? SendModemEntry(file, *entry)
+                    : SendPhoneEntry(file, *entry, nullptr, MemberLength(*entry, slot));
     if (!ok) break;
   }
   ::close(file);
@@ -76,8 +93,8 @@ bool CDownloadEngine::SendSlot(int fd, int slot) {
 }
 
 // One member in sequences, phone layout. Without a stream the member is read from `fd`.
-bool CDownloadEngine::SendPhoneEntry(int fd, const DownloadEntry& entry, CByteStream* stream) {
-  const uint64_t length = stream ? entry.inflatedSize : entry.size;
+bool CDownloadEngine::SendPhoneEntry(int fd, const DownloadEntry& entry, CByteStream* stream,
+                                     uint64_t length) {
   const uint32_t sequence = PhoneSequenceSize(entry);
   const std::string fileName(FieldText(entry.fileName, sizeof entry.fileName));
   const std::string progress(FieldText(entry.partitionName, sizeof entry.partitionName));
@@ -110,6 +127,7 @@ bool CDownloadEngine::SendPhoneEntry(int fd, const DownloadEntry& entry, CByteSt
     }
     const bool sent = stream ? SendFileData(*stream, n, progress) : SendFileData(fd, n, progress);
     if (!sent) {
+      // A stream that failed says why; the line's own failures are logged by the packet layer.
       ReportText(WM_DL_FAIL, FAIL_DATA_TRANSFER, LoadString(IDS_WRITE_COMPLETION_FAILED));
       return false;
     }

@@ -13,7 +13,9 @@ class CByteStream {
   virtual ~CByteStream() = default;
   // Fills `buffer` with exactly `count` bytes; false when the source cannot.
   virtual bool ReadExact(void* buffer, size_t count) = 0;
-  // Why the last ReadExact failed, for the operator's log.
+  // Ends the member: true only when it was read whole and nothing was wrong with it.
+  virtual bool Finish() = 0;
+  // Why the last ReadExact or Finish failed, for the operator's log.
   virtual std::string FailureText() const = 0;
 };
 

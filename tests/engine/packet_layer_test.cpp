@@ -163,6 +163,7 @@ class FailingStream : public CByteStream {
     good_ -= count;
     return true;
   }
+  bool Finish() override { return good_ == 0; }
   std::string FailureText() const override { return "the stream is damaged"; }
 
  private:
