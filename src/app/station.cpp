@@ -17,11 +17,15 @@ bool AnythingChosen(const DownloadOptions& o) {
 }
 
 CStation::CStation(StationView* view, ReportSink* sink, EngineContext context)
-    : view_(view), context_(std::move(context)), ports_(sink) {}
+    : view_(view),
+      context_(std::move(context)),
+      ports_(sink),
+      carriesPackages_(ReadOneClickTrailer(context_.ownExecutablePath).has_value()) {}
 
 bool CStation::Start(const DownloadOptions& options) {
   if (busy_) return false;  // a running run's ports are never served twice
-  if (!AnythingChosen(options)) {
+  // A One Click program's own packages count as chosen.
+  if (!carriesPackages_ && !AnythingChosen(options)) {
     view_->ShowMessage("No binary file is selected.");
     return false;
   }

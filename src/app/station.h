@@ -52,6 +52,7 @@ class CStation {
   int remainingPorts_ = 0;
   int succeeded_ = 0;
   int failed_ = 0;
+  bool carriesPackages_;  // this program is a One Click program
 };
 
 // True when the options choose something to do (a package, a partition table, device info or

@@ -1,5 +1,7 @@
 #include "packages/package_records.h"
 
+#include <fstream>
+
 #include "base/le.h"
 
 namespace mirk3 {
@@ -56,6 +58,19 @@ bool OneClickTrailer::TitleMatches() const {
     if (title[i] != static_cast<char16_t>(expected[i])) return false;
   }
   return true;
+}
+
+std::optional<OneClickTrailer> ReadOneClickTrailer(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return std::nullopt;
+  const auto size = static_cast<uint64_t>(in.tellg());
+  if (size < ONECLICK_TRAILER_SIZE) return std::nullopt;
+  uint8_t bytes[ONECLICK_TRAILER_SIZE];
+  in.seekg(static_cast<std::streamoff>(size - ONECLICK_TRAILER_SIZE));
+  if (!in.read(reinterpret_cast<char*>(bytes), sizeof bytes)) return std::nullopt;
+  OneClickTrailer trailer = OneClickTrailer::Parse(bytes);
+  if (!trailer.TitleMatches()) return std::nullopt;
+  return trailer;
 }
 
 }  // namespace mirk3

@@ -77,4 +77,8 @@ struct OneClickTrailer {
   bool TitleMatches() const;
 };
 
+// The trailer of the program file at `path` when it is a One Click program (its title
+// matches); nothing for any other file or one that cannot be read.
+std::optional<OneClickTrailer> ReadOneClickTrailer(const std::string& path);
+
 }  // namespace mirk3
