@@ -26,6 +26,8 @@ bool CMetaDataVerifier::IsMetaDataEntry(std::string_view name) {
 }
 
 bool CMetaDataVerifier::IsSignedListEntry(std::string_view name) {
+  // Characters or bytes come to the same here: the only name below 14 characters that holds
+  // the folder and the ending is the folder and the ending alone.
   return IsMetaDataEntry(name) && name.size() >= 14 && name.ends_with(".mf");
 }
 

@@ -432,34 +432,34 @@ TEST(MetaDataNamesTest, FolderListAndSizeRules) {
     bool metaData;
     bool list;
   } names[] = {
-      {"meta-data/fota.mf", true, true},    {"x/meta-data/a.mf", true, true},
-      {"meta-data\\fota.mf", true, true},   {"meta-data/.mf", true, false},  // 13 characters
-      {"meta-data/ab.mf", true, true},      {"meta-data/extra.bin", true, false},
-      {"meta-data/fota.MF", true, false},   {"META-DATA/fota.mf", false, false},
-      {"meta-data.mf/x.img", false, false}, {"boot.img", false, false},
+      {"meta-data/fota.mf", true, true},
+      {"x/meta-data/a.mf", true, true},      // the folder may stand anywhere
+      {"meta-data\\fota.mf", true, true},    // either separator
+      {"meta-data/.mf", true, false},        // 13 characters
+      {"meta-data/ab.mf", true, true},       // 15 characters
+      {"meta-data/extra.bin", true, false},  // in the folder, not a list
+      {"meta-data/fota.MF", true, false},    // the ending is case-sensitive
+      {"META-DATA/fota.mf", false, false},   // and so is the folder
+      {"meta-data.mf/x.img", false, false},  // no folder of that name
+      {"boot.img", false, false},
   };
   for (const auto& n : names) {
     EXPECT_EQ(CMetaDataVerifier::IsMetaDataEntry(n.name), n.metaData) << n.name;
     EXPECT_EQ(CMetaDataVerifier::IsSignedListEntry(n.name), n.list) << n.name;
   }
 
+  const std::string nul(1, '\0');
   const struct {
-    std::string_view field;
+    std::string field;  // 12 bytes
     std::optional<uint64_t> value;
   } sizes[] = {
-      {std::string_view("00000001000\0", 12), 512},
-      {std::string_view("\0"
-                        "0000000100\0",
-                        12),
-       0},
+      {"00000001000" + nul, 512},
+      {nul + "0000000100" + nul, 0},
       {"777777777777", (uint64_t{1} << 36) - 1},
-      {std::string_view("0000000010\0"
-                        "9",
-                        12),
-       8},  // digits after the NUL are not read
-      {std::string_view("00000000008\0", 12), std::nullopt},
-      {std::string_view("        144 ", 12), std::nullopt},
-      {std::string_view("\x80\0\0\0\0\0\0\0\0\x01\0\0", 12), std::nullopt},  // base-256 form
+      {"0000000010" + nul + "9", 8},  // digits after the NUL are not read
+      {"00000000008" + nul, std::nullopt},
+      {"        144 ", std::nullopt},
+      {"\x80" + std::string(10, '\0') + "\x01", std::nullopt},  // the base-256 form
   };
   for (const auto& s : sizes) EXPECT_EQ(CMetaDataVerifier::ParseOctal(s.field), s.value);
 }
