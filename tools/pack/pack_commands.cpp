@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <map>
 #include <optional>
+#include <set>
 
 #include "pack/key_pair.h"
 #include "pack/md5_package.h"
+#include "pack/oneclick_builder.h"
 #include "pack/package_signer.h"
 #include "pack/tar_writer.h"
 
@@ -23,13 +25,21 @@ constexpr char USAGE[] =
     "       mirk3-pack keygen PRIVATE PUBLIC\n"
     "       mirk3-pack sign --key PRIVATE --model MODEL [--list-name NAME] IN.tar OUT.tar\n"
     "       mirk3-pack tar OUT.tar [NAME=]FILE...\n"
+    "       mirk3-pack oneclick --exe PROGRAM [--bl|--ap|--cp|--csc|--ums FILE]\n"
+    "                 [--bl-type|--ap-type|--cp-type|--csc-type|--ums-type 1|3|4] [--pit FILE]\n"
+    "                 [--repartition] [--no-auto-reboot] [--efs-clear] [--boot-update] --out FILE\n"
     "\n"
     "  md5     writes FILE.tar.md5: the tar followed by its MD5 trailer line\n"
     "  keygen  makes an RSA-2048 key pair; PUBLIC is the key file the station reads\n"
     "  sign    writes OUT.tar: IN.tar with a signed content list of its members under\n"
     "          meta-data/ (NAME defaults to meta-data/fota.mf)\n"
     "  tar     writes a plain tar of the files, each stored under the name given, or under\n"
-    "          NAME when written as NAME=FILE\n";
+    "          NAME when written as NAME=FILE\n"
+    "  oneclick writes FILE: the station PROGRAM (mirk3-cli or mirk3) carrying up to five\n"
+    "          packages, a partition table and the run's flags, which flashes phones with no\n"
+    "          package to pick. Slot types: 1 plain tar (the default), 3 .tar.md5 (the default\n"
+    "          for one), 4 tar whose members are stored compressed. The partition table is\n"
+    "          written to phones only with --repartition. The whole must fit in 4 GiB.\n";
 
 using Args = std::vector<std::string>;
 
@@ -131,6 +141,77 @@ int RunTar(const Args& args, std::ostream& out, std::ostream& err) {
   return EXIT_DONE;
 }
 
+// The option of a slot's package ("--ap") and of its type ("--ap-type").
+std::string SlotOption(int slot, const char* suffix = "") {
+  std::string name = SLOT_NAMES[slot];
+  for (char& c : name) c = static_cast<char>(c - 'A' + 'a');
+  return "--" + name + suffix;
+}
+
+// Fills `request` from the arguments; an empty result, or the usage problem.
+std::string ParseOneClick(const Args& args, OneClickRequest& request) {
+  const std::map<std::string, bool*> flags = {{"--repartition", &request.rePartition},
+                                              {"--efs-clear", &request.efsClear},
+                                              {"--boot-update", &request.bootUpdate}};
+  std::map<std::string, std::string*> values = {
+      {"--exe", &request.programPath}, {"--out", &request.outPath}, {"--pit", &request.pitPath}};
+  std::array<std::string, SLOT_COUNT> types;
+  for (int slot = 0; slot < SLOT_COUNT; ++slot) {
+    values[SlotOption(slot)] = &request.packages[slot].path;
+    values[SlotOption(slot, "-type")] = &types[slot];
+  }
+  std::set<std::string> seen;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (!seen.insert(arg).second) return arg + " is given twice";
+    if (arg == "--no-auto-reboot") {
+      request.autoReboot = false;
+    } else if (const auto flag = flags.find(arg); flag != flags.end()) {
+      *flag->second = true;
+    } else if (const auto value = values.find(arg); value != values.end()) {
+      if (i + 1 == args.size() || args[i + 1].empty() || args[i + 1].starts_with("--")) {
+        return arg + " needs a value";
+      }
+      *value->second = args[++i];
+    } else {
+      return arg.starts_with("--") ? "unknown option " + arg : "unexpected argument " + arg;
+    }
+  }
+  if (request.programPath.empty() || request.outPath.empty()) {
+    return "oneclick needs --exe and --out";
+  }
+  bool any = false;
+  for (int slot = 0; slot < SLOT_COUNT; ++slot) {
+    any = any || !request.packages[slot].path.empty();
+    if (types[slot].empty()) continue;
+    if (types[slot] != "1" && types[slot] != "3" && types[slot] != "4") {
+      return SlotOption(slot, "-type") + " takes 1, 3 or 4";
+    }
+    if (request.packages[slot].path.empty()) {
+      return SlotOption(slot, "-type") + " needs " + SlotOption(slot);
+    }
+    request.packages[slot].type = static_cast<int16_t>(types[slot][0] - '0');
+  }
+  return any ? "" : "oneclick needs at least one package";
+}
+
+int RunOneClick(const Args& args, std::ostream& out, std::ostream& err) {
+  OneClickRequest request;
+  const std::string problem = ParseOneClick(args, request);
+  if (!problem.empty()) return Usage(err, problem);
+  OneClickTrailer trailer;
+  std::string error;
+  if (!BuildOneClick(request, trailer, error)) return Failed(err, error);
+  out << "wrote " << request.outPath << ": " << request.programPath << " with";
+  for (int slot = 0; slot < SLOT_COUNT; ++slot) {
+    if (!trailer.slots[slot].Present()) continue;
+    out << " " << SLOT_NAMES[slot] << " (type " << trailer.slots[slot].type << ")";
+  }
+  if (trailer.pitSize != 0) out << " and a partition table";
+  out << "\n";
+  return EXIT_DONE;
+}
+
 }  // namespace
 
 int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -145,6 +226,7 @@ int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std:
   if (command == "keygen") return RunKeygen(rest, out, err);
   if (command == "sign") return RunSign(rest, out, err);
   if (command == "tar") return RunTar(rest, out, err);
+  if (command == "oneclick") return RunOneClick(rest, out, err);
   return Usage(err, "unknown command " + command);
 }
 
