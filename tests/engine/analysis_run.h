@@ -1,0 +1,108 @@
+// File analysis the way a worker runs it, for tests: a fresh engine (whose own program carries
+// no packages unless a test gives one) with the chosen packages in their slots, one run of the
+// step, and its slot lists and reports in a form that compares in one line. Also the pieces
+// tests need to write unusual tar files: raw headers, sparse packages.
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/download_engine.h"
+#include "pack/tar_writer.h"
+#include "support/recording_sink.h"
+
+namespace mirk3::test {
+
+class AnalysisRun {
+ public:
+  // Chooses `packages` (slot -> path) and runs the step; `program` is the engine's own file.
+  explicit AnalysisRun(const std::map<int, std::string>& packages,
+                       const std::string& program = "/dev/null") {
+    EngineContext context;
+    context.ownExecutablePath = program;
+    engine_ = std::make_unique<CDownloadEngine>(&sink_, 0, context);
+    DownloadOptions options;
+    for (const auto& [slot, path] : packages) {
+      options.slotEnabled[slot] = 1;
+      options.slotPath[slot] = path;
+    }
+    engine_->CopyOptions(options);
+    sink_.Clear();
+    passed_ = engine_->FileAnalysisStep();
+  }
+
+  bool Passed() const { return passed_; }
+  CDownloadEngine& Engine() { return *engine_; }
+
+  // A slot's list as "name@dataOffset+size" (and "/inflatedSize" when it has one).
+  std::vector<std::string> Listed(int slot) {
+    std::vector<std::string> out;
+    for (const auto& entry : engine_->FileList(slot)) {
+      std::string text = std::string(entry->fileName) + "@" + std::to_string(entry->dataOffset) +
+                         "+" + std::to_string(entry->size);
+      if (entry->inflatedSize != 0) text += "/" + std::to_string(entry->inflatedSize);
+      out.push_back(text);
+    }
+    return out;
+  }
+  // The texts of the step's log lines, "File analysis.." first.
+  std::vector<std::string> Logs() const { return Texts(WM_DL_LOG); }
+  // The step's failure reports as "text|code".
+  std::vector<std::string> Fails() const { return sink_.Of(WM_DL_FAIL); }
+
+ private:
+  std::vector<std::string> Texts(int message) const {
+    std::vector<std::string> out;
+    for (const auto& r : sink_.All()) {
+      if (r.message == message) out.push_back(r.report.text);
+    }
+    return out;
+  }
+
+  RecordingSink sink_;
+  std::unique_ptr<CDownloadEngine> engine_;
+  bool passed_ = false;
+};
+
+// A 512-byte ustar header as a string, for archives written piece by piece.
+inline std::string HeaderBytes(const std::string& name, uint64_t size) {
+  const auto block = pack::MakeTarHeader(name, size);
+  return std::string(reinterpret_cast<const char*>(block.data()), block.size());
+}
+
+// A header whose 12-byte size field holds `field` (NUL-filled) instead of a proper number.
+inline std::string HeaderWithSizeField(const std::string& name, const std::string& field) {
+  auto block = pack::MakeTarHeader(name, 0);
+  std::memset(block.data() + TAR_SIZE_OFFSET, 0, TAR_SIZE_FIELD);
+  std::memcpy(block.data() + TAR_SIZE_OFFSET, field.data(), std::min(field.size(), TAR_SIZE_FIELD));
+  pack::SealTarHeader(block);
+  return std::string(reinterpret_cast<const char*>(block.data()), block.size());
+}
+
+// `bytes` followed by zeros up to the next 512-byte boundary.
+inline std::string Padded(std::string bytes) {
+  bytes.resize(TarPaddedSize(bytes.size()), '\0');
+  return bytes;
+}
+
+// Writes a sparse file of `length` bytes holding `pieces` (offset -> bytes) and holes between.
+inline void WriteSparseFile(const std::string& path, uint64_t length,
+                            const std::map<uint64_t, std::string>& pieces) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0) << path;
+  ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(length)), 0) << path;
+  for (const auto& [offset, bytes] : pieces) {
+    ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)),
+              static_cast<ssize_t>(bytes.size()));
+  }
+  ::close(fd);
+}
+
+}  // namespace mirk3::test
