@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/text.h"
+
 namespace mirk3::devsim {
 
 RequestTrace::~RequestTrace() {
@@ -13,7 +15,7 @@ bool RequestTrace::OpenFile(const std::string& path, std::string* error) {
   std::lock_guard lock(mutex_);
   if (file_) std::fclose(file_);
   file_ = std::fopen(path.c_str(), "we");
-  if (!file_ && error) *error = "cannot create " + path + ": " + std::strerror(errno);
+  if (!file_ && error) *error = Format("cannot create %s: %s", path.c_str(), std::strerror(errno));
   return file_ != nullptr;
 }
 
@@ -33,9 +35,9 @@ std::vector<std::string> RequestTrace::Lines() const {
 }
 
 std::string RequestTrace::Line(const RequestPacket& request) {
-  std::string line = std::to_string(request.type) + "/" + std::to_string(request.subType);
-  for (const int32_t word : request.words) line += " " + std::to_string(word);
-  return line;
+  const auto& w = request.words;
+  return Format("%d/%d %d %d %d %d %d %d %d %d", request.type, request.subType, w[0], w[1], w[2],
+                w[3], w[4], w[5], w[6], w[7]);
 }
 
 }  // namespace mirk3::devsim
