@@ -291,7 +291,10 @@ BootLoader::Flow BootLoader::HandleXmit(const RequestPacket& request) {
 }
 
 // ceil(announced / packet size) packets of exactly the packet size, each acknowledged. The
-// bytes past the announced length are the tail of a short last packet and are dropped.
+// bytes past the announced length are the tail of a short last packet and are dropped. (With a
+// packet size that is not a multiple of 131072 the station may send one packet fewer than
+// this; the phone then waits for it, as a boot loader that counts by the announced length
+// would.)
 BootLoader::Flow BootLoader::ReceiveSequence(uint32_t announced) {
   const auto packetSize = static_cast<uint64_t>(session_.packetSize);
   const uint64_t packets = (announced + packetSize - 1) / packetSize;

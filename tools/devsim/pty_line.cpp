@@ -26,6 +26,14 @@ bool SetNonBlocking(int fd) {
   return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
+bool MakeRaw(int fd) {
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) return false;
+  ::cfmakeraw(&tio);
+  ::cfsetspeed(&tio, B115200);
+  return ::tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
 int RemainingMs(Clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
   return static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX));
@@ -63,15 +71,8 @@ bool PtyLine::Open(const std::string& linkPath, std::string* error) {
   slavePath_ = name;
   // The phone's own descriptor of the terminal side: raw before anyone can see the link.
   slave_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-  termios tio{};
-  if (slave_ < 0 || ::tcgetattr(slave_, &tio) != 0) {
-    *error = Errno("cannot open " + slavePath_);
-    return false;
-  }
-  ::cfmakeraw(&tio);
-  ::cfsetspeed(&tio, B115200);
-  if (::tcsetattr(slave_, TCSANOW, &tio) != 0) {
-    *error = Errno("cannot configure " + slavePath_);
+  if (slave_ < 0 || !MakeRaw(slave_)) {
+    *error = Errno("cannot open and configure " + slavePath_);
     return false;
   }
   // Without the watch the phone still works; it only re-greets a host that sends "MIRK"
@@ -218,6 +219,7 @@ void PtyLine::AcceptHostLeft() {
   if (slave_ < 0 || hostOpens_ > 0) return;
   ::ioctl(slave_, TIOCNXCL);    // the next host may open the port again
   ::tcflush(slave_, TCIFLUSH);  // answers the old host never read
+  MakeRaw(slave_);              // in case the old host left the terminal cooked
 }
 
 void PtyLine::Unplug() {
