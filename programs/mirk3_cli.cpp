@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/cli_flash.h"
+#include "app/cli_inspect.h"
 #include "app/cli_package_commands.h"
 #include "app/cli_pit.h"
 
@@ -16,6 +17,7 @@ const char USAGE[] =
     "  flash --port N [--port N ...] [options]  flash the phones on the given ports\n"
     "  md5 FILE...                              check the MD5 trailers of .md5 packages\n"
     "  verify [--meta-key FILE] FILE...         check the packages' signed meta-data\n"
+    "  inspect [--ap FILE ...] [FILE...]        show what a download would send from packages\n"
     "  pit FILE | pit --port N --out FILE       show a partition table, or read a phone's\n"
     "run 'mirk3-cli COMMAND --help' for the arguments of a command\n";
 
@@ -45,6 +47,7 @@ int main(int argc, char** argv) {
     return mirk3::RunPitCommand(args, std::cout, std::cerr);
   }
   if (command == "md5") return mirk3::RunMd5Command(args, std::cout, std::cerr);
+  if (command == "inspect") return mirk3::RunInspectCommand(args, std::cout, std::cerr);
   if (command == "verify") return mirk3::RunVerifyCommand(args, std::cout, std::cerr);
   std::cerr << "mirk3-cli: unknown command '" << command << "'\n" << USAGE;
   return 2;

@@ -3,7 +3,6 @@
 // that cannot be trusted, the meta-data verdict, One Click slots, and archives written by the
 // system's own tar in GNU and ustar form.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +11,7 @@
 #include "base/text.h"
 #include "pack/md5_package.h"
 #include "packages/md5_trailer.h"
+#include "support/one_click_program.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
 
@@ -21,6 +21,7 @@ namespace {
 using test::AnalysisRun;
 using test::HeaderBytes;
 using test::HeaderWithSizeField;
+using test::OneClickProgram;
 using test::Padded;
 using test::TarEntry;
 using test::TempDir;
@@ -414,49 +415,13 @@ TEST(FileAnalysis, TheMetaDataVerdictCoversEveryChosenPackage) {
   }
 }
 
-// A One Click program: some program bytes, the slots' tar data, and the trailer.
-class OneClickProgram {
- public:
-  // Adds `tar` as the data of `slot`, walked as `type`; returns its offset in the program.
-  uint32_t AddSlot(int slot, const std::string& tar, int16_t type) {
-    const auto offset = static_cast<uint32_t>(bytes_.size());
-    bytes_ += tar;
-    trailer_.slots[slot] = {offset, static_cast<uint32_t>(tar.size()), type};
-    return offset;
-  }
-  void Write(const std::string& path) {
-    for (char c : std::string(ONECLICK_TITLE)) trailer_.title.push_back(static_cast<char16_t>(c));
-    const auto encoded = trailer_.Encode();
-    test::WriteFile(path, bytes_ + std::string(encoded.begin(), encoded.end()));
-  }
-
- private:
-  std::string bytes_ = std::string(3000, '\x7f');
-  OneClickTrailer trailer_;
-};
-
-// A compressed-slot member: its data a zlib stream, its inflated size in bytes 500-511.
-std::string DeflatedMember(const std::string& name, const std::string& plain) {
-  std::string packed(compressBound(plain.size()), '\0');
-  uLongf length = packed.size();
-  EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(packed.data()), &length,
-                      reinterpret_cast<const Bytef*>(plain.data()), plain.size(), 6),
-            Z_OK);
-  packed.resize(length);
-  auto header = pack::MakeTarHeader(name, packed.size());
-  const std::string inflated = Format("%011llo", static_cast<unsigned long long>(plain.size()));
-  std::memcpy(header.data() + 500, inflated.c_str(), inflated.size() + 1);
-  pack::SealTarHeader(header);
-  return std::string(reinterpret_cast<const char*>(header.data()), 512) + Padded(packed);
-}
-
 TEST(FileAnalysis, OneClickSlotsAreWalkedByTheirType) {
   TempDir dir;
   test::WriteTar(dir / "ap.tar", {{"UFS_Header.bin", TestBytes(20, 12)},
                                   {"boot.img", TestBytes(600, 13)},
                                   {"apps.pit", TestBytes(300, 14)}});
   const std::string modem = TestBytes(5000, 15);
-  const std::string deflated = DeflatedMember("modem.bin", modem) + std::string(1024, '\0');
+  const std::string deflated = test::DeflatedMember("modem.bin", modem) + std::string(1024, '\0');
   const size_t modemPacked = deflated.size() - 1024 - 512;  // padded; the size field is exact
 
   OneClickProgram program;

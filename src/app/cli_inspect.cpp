@@ -1,0 +1,367 @@
+#include "app/cli_inspect.h"
+
+#include <map>
+#include <optional>
+
+#include "base/text.h"
+#include "engine/download_engine.h"
+#include "packages/md5_trailer.h"
+#include "packages/meta_data_key.h"
+
+namespace mirk3 {
+
+const char INSPECT_USAGE[] =
+    "usage: mirk3-cli inspect [--bl FILE] [--ap FILE] [--cp FILE] [--csc FILE] [--ums FILE]\n"
+    "                         [--meta-key FILE] [FILE...]\n"
+    "       mirk3-cli inspect --one-click PROGRAM [--meta-key FILE]\n"
+    "Shows what a download would do with the packages, without any phone: per slot the\n"
+    "members that would be sent with their offsets and sizes, the partition table found in\n"
+    "the packages, the download list and what it drops, the total announced to the phone,\n"
+    "and the meta-data verdict. Plain FILEs take the free slots in the order BL, AP, CP,\n"
+    "CSC, UMS. --one-click shows the packages a One Click program carries.\n"
+    "Exit status: 0 the analysis passes and the meta-data verifies, 1 otherwise.\n";
+
+namespace {
+
+constexpr int EXIT_READY = 0;
+constexpr int EXIT_NOT_READY = 1;
+constexpr int EXIT_USAGE = 2;
+
+constexpr char SKIP_LINE[] = "skip file list for home binary";
+constexpr char HOME_LINE[] = "Home Binary Download";
+
+struct InspectRequest {
+  DownloadOptions options;
+  std::string metaKeyFile;
+  std::string oneClickProgram;
+};
+
+// Keeps every report of the engine; the analysis runs on this thread, so no lock is needed.
+class CollectingSink : public ReportSink {
+ public:
+  struct Entry {
+    int message;
+    std::string text;
+    int64_t value;
+  };
+  void Send(int message, const EngineReport& report) override {
+    entries_.push_back({message, report.text, report.value});
+  }
+  const std::vector<Entry>& Entries() const { return entries_; }
+
+ private:
+  std::vector<Entry> entries_;
+};
+
+int SlotOfOption(const std::string& name) {
+  static const std::map<std::string, int> slots = {
+      {"--bl", BL}, {"--ap", AP}, {"--cp", CP}, {"--csc", CSC}, {"--ums", UMS}};
+  const auto it = slots.find(name);
+  return it == slots.end() ? -1 : it->second;
+}
+
+bool ChooseSlot(DownloadOptions& options, int slot, const std::string& path, std::string* error) {
+  if (options.slotEnabled[slot]) {
+    *error = std::string("two packages for the ") + SLOT_NAMES[slot] + " slot";
+    return false;
+  }
+  options.slotEnabled[slot] = 1;
+  options.slotPath[slot] = path;
+  return true;
+}
+
+// Plain files take the slots no option named, in slot order.
+bool PlaceFiles(const std::vector<std::string>& files, DownloadOptions& options,
+                std::string* error) {
+  int slot = 0;
+  for (const std::string& file : files) {
+    while (slot < SLOT_COUNT && options.slotEnabled[slot]) ++slot;
+    if (slot == SLOT_COUNT) {
+      *error = "more packages than free slots (BL, AP, CP, CSC, UMS)";
+      return false;
+    }
+    ChooseSlot(options, slot, file, error);
+  }
+  return true;
+}
+
+bool ParseArguments(const std::vector<std::string>& args, InspectRequest* request,
+                    std::string* error) {
+  std::vector<std::string> files;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& name = args[i];
+    if (!name.starts_with("-")) {
+      files.push_back(name);
+      continue;
+    }
+    const int slot = SlotOfOption(name);
+    if (slot < 0 && name != "--meta-key" && name != "--one-click") {
+      *error = "unknown option '" + name + "'";
+      return false;
+    }
+    if (i + 1 >= args.size()) {
+      *error = name + " needs a file";
+      return false;
+    }
+    const std::string& value = args[++i];
+    if (slot >= 0 && !ChooseSlot(request->options, slot, value, error)) return false;
+    if (name == "--meta-key") request->metaKeyFile = value;
+    if (name == "--one-click") request->oneClickProgram = value;
+  }
+  if (!PlaceFiles(files, request->options, error)) return false;
+  const bool anyPackage = request->options.slotEnabled != std::array<int32_t, SLOT_COUNT>{};
+  if (!request->oneClickProgram.empty() && anyPackage) {
+    *error = "--one-click shows the program's own packages and takes no others";
+    return false;
+  }
+  if (request->oneClickProgram.empty() && !anyPackage) {
+    *error = "no package given";
+    return false;
+  }
+  return true;
+}
+
+std::string Bytes(uint64_t n) {
+  const double mib = static_cast<double>(n) / (1 << 20);
+  if (mib >= 1024)
+    return Format("%llu bytes (%.2f GiB)", static_cast<unsigned long long>(n), mib / 1024);
+  if (mib >= 1) return Format("%llu bytes (%.2f MiB)", static_cast<unsigned long long>(n), mib);
+  return Format("%llu bytes", static_cast<unsigned long long>(n));
+}
+
+std::string Plural(size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+const char* SlotTypeName(int16_t type) {
+  switch (type) {
+    case ONECLICK_TAR:
+      return "tar";
+    case ONECLICK_TAR_MD5:
+      return "tar with MD5 trailer";
+    case ONECLICK_TAR_DEFLATED:
+      return "tar of compressed members";
+    default:
+      return "unknown type";
+  }
+}
+
+// Where a slot's package comes from, as the operator chose it or the program carries it.
+std::string SlotSource(CDownloadEngine& engine, int slot) {
+  if (!engine.OneClickMode()) return engine.Options().slotPath[slot];
+  const OneClickSlot& record = engine.Trailer().slots[slot];
+  return Format("%u bytes at offset %u of the program, %s (type %d)", record.length, record.offset,
+                SlotTypeName(record.type), record.type);
+}
+
+bool SlotChosen(CDownloadEngine& engine, int slot) {
+  return engine.OneClickMode() ? engine.Trailer().slots[slot].Present()
+                               : engine.Options().slotEnabled[slot] != 0;
+}
+
+void PrintPackages(CDownloadEngine& engine, std::ostream& out) {
+  if (engine.OneClickMode()) {
+    out << "One Click program " << engine.Context().ownExecutablePath << "\n";
+  }
+  out << "Packages\n";
+  for (int slot = 0; slot < SLOT_COUNT; ++slot) {
+    if (SlotChosen(engine, slot)) {
+      out << Format("  %-4s %s\n", SLOT_NAMES[slot], SlotSource(engine, slot).c_str());
+    }
+  }
+}
+
+void PrintLog(const CollectingSink& sink, std::ostream& out) {
+  out << "Log\n";
+  for (const auto& entry : sink.Entries()) {
+    if (entry.message != WM_DL_LOG) continue;
+    std::string text = entry.text;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    out << "  " << text << "\n";
+  }
+}
+
+// The first chosen path that is neither a tar nor an MD5 package: the one failure the
+// analysis reports without a message.
+std::optional<std::string> UnknownPackageKind(CDownloadEngine& engine) {
+  for (int slot = 0; slot < SLOT_COUNT; ++slot) {
+    const std::string& path = engine.Options().slotPath[slot];
+    if (!engine.Options().slotEnabled[slot] || engine.OneClickMode()) continue;
+    const std::string_view ending =
+        std::string_view(path).substr(path.size() < 3 ? 0 : path.size() - 3);
+    if (!EqualsIgnoreCase(ending, "TAR") && !EqualsIgnoreCase(ending, "MD5")) return path;
+  }
+  return std::nullopt;
+}
+
+void PrintFailure(CDownloadEngine& engine, const CollectingSink& sink, std::ostream& out) {
+  std::string why;
+  for (const auto& entry : sink.Entries()) {
+    if (entry.message == WM_DL_FAIL) {
+      why = Format("%s (code %lld)", entry.text.c_str(), static_cast<long long>(entry.value));
+    }
+  }
+  if (why.empty()) {
+    const auto path = UnknownPackageKind(engine);
+    why = path ? *path + " is neither a tar (.tar) nor an MD5 package (.md5)"
+               : std::string("no reason given");
+  }
+  out << "File analysis FAILED: " << why << "\n"
+      << "A run with these packages stops at its first step; no phone is written.\n";
+}
+
+void PrintSlot(CDownloadEngine& engine, int slot, std::ostream& out) {
+  const auto& list = engine.FileList(slot);
+  const std::string source =
+      engine.OneClickMode() ? ""
+                            : std::string(PathFileName(engine.Options().slotPath[slot])) + ": ";
+  out << Format("%-4s %s", SLOT_NAMES[slot], source.c_str())
+      << (list.empty() ? "nothing to send" : Plural(list.size(), "member", "members") + " to send")
+      << "\n";
+  if (list.empty()) return;
+  const bool inflated =
+      engine.OneClickMode() && engine.Trailer().slots[slot].type == ONECLICK_TAR_DEFLATED;
+  out << Format("  %14s %14s", "offset", "size") << (inflated ? Format(" %14s", "inflated") : "")
+      << "  member\n";
+  for (const auto& entry : list) {
+    out << Format("  %14llu %14llu", static_cast<unsigned long long>(entry->dataOffset),
+                  static_cast<unsigned long long>(entry->size))
+        << (inflated ? Format(" %14llu", static_cast<unsigned long long>(entry->inflatedSize)) : "")
+        << "  " << entry->fileName << "\n";
+  }
+}
+
+void PrintPartitionTable(CDownloadEngine& engine, std::ostream& out) {
+  const PackagePit& pit = engine.PackagePitInfo();
+  if (!pit.present) {
+    out << "Partition table: none in the packages; re-partition "
+        << (engine.Options().RePartition ? "on" : "off") << "\n";
+    return;
+  }
+  out << "Partition table: " << PathFileName(pit.path) << ", " << Bytes(pit.size) << " at offset "
+      << pit.offset << "; re-partition on\n";
+}
+
+// The list's names, split as the filter splits them.
+std::vector<std::string> ListNames(const std::string& stored) {
+  std::vector<std::string> names;
+  const std::string text(FieldText(stored.data(), stored.size()));
+  for (size_t start = 0; start < text.size();) {
+    const size_t end = std::min(text.find_first_of("\r\n", start), text.size());
+    if (end > start) names.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return names;
+}
+
+bool AnyMemberNamed(CDownloadEngine& engine, const std::string& name) {
+  for (int slot = 0; slot < SLOT_COUNT; ++slot) {
+    for (const auto& entry : engine.FileList(slot)) {
+      if (name == entry->fileName) return true;
+    }
+  }
+  return false;
+}
+
+// The names the filter logged between its two lines: the members it dropped.
+std::vector<std::string> DroppedNames(const CollectingSink& sink) {
+  std::vector<std::string> dropped;
+  bool inside = false;
+  for (const auto& entry : sink.Entries()) {
+    if (entry.message != WM_DL_LOG) continue;
+    if (entry.text == SKIP_LINE || entry.text == HOME_LINE) {
+      inside = entry.text == SKIP_LINE;
+    } else if (inside) {
+      dropped.push_back(entry.text);
+    }
+  }
+  return dropped;
+}
+
+void PrintDownloadList(CDownloadEngine& engine, const CollectingSink& sink, std::ostream& out) {
+  const auto& stored = engine.DownloadListText();
+  if (!stored) {
+    out << "Download list: none; every member above is sent\n";
+    return;
+  }
+  const auto names = ListNames(*stored);
+  out << "Download list: " << Plural(names.size(), "name", "names")
+      << "; only the members it names are sent, from every slot\n";
+  for (const std::string& name : names) {
+    out << "  " << name << (AnyMemberNamed(engine, name) ? "" : "  (no such member)") << "\n";
+  }
+  const auto dropped = DroppedNames(sink);
+  out << "  dropped: " << (dropped.empty() ? "nothing" : "");
+  for (size_t i = 0; i < dropped.size(); ++i) out << (i ? ", " : "") << dropped[i];
+  out << "\n";
+}
+
+void PrintMetaData(CDownloadEngine& engine, std::ostream& out) {
+  const char* model = engine.PackageModel()[0] ? engine.PackageModel() : "none";
+  if (engine.MetaDataValid()) {
+    out << "Meta-data: verified, model " << model << "\n";
+    return;
+  }
+  out << "Meta-data: NOT verified (model: " << model << ")\n"
+      << "  phones whose boot loader checks it (protocol 4 or later) are refused with "
+         "\"FAIL! SHA256 is invalid\"\n";
+}
+
+void PrintResult(CDownloadEngine& engine, const CollectingSink& sink, std::ostream& out) {
+  out << "File analysis passed\n\n";
+  for (int slot = 0; slot < SLOT_COUNT; ++slot) {
+    if (SlotChosen(engine, slot)) PrintSlot(engine, slot, out);
+  }
+  out << "\n";
+  PrintPartitionTable(engine, out);
+  PrintDownloadList(engine, sink, out);
+  out << "Total announced to the phone: " << Bytes(engine.PackageTotal())
+      << (engine.DownloadListText() ? ", members the list drops included" : "") << "\n";
+  PrintMetaData(engine, out);
+}
+
+int Usage(std::ostream& err, const std::string& problem) {
+  err << "mirk3-cli inspect: " << problem << "\n" << INSPECT_USAGE;
+  return EXIT_USAGE;
+}
+
+}  // namespace
+
+int RunInspectCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+    out << INSPECT_USAGE;
+    return EXIT_READY;
+  }
+  InspectRequest request;
+  std::string error;
+  if (!ParseArguments(args, &request, &error)) return Usage(err, error);
+
+  EngineContext context;
+  if (!request.oneClickProgram.empty()) context.ownExecutablePath = request.oneClickProgram;
+  context.showMessage = [&err](const std::string& text) { err << text << "\n"; };
+  if (!request.metaKeyFile.empty() &&
+      !LoadMetaDataKeyFile(request.metaKeyFile, context.metaDataKey, error)) {
+    err << "mirk3-cli inspect: " << error << "\n";
+    return EXIT_NOT_READY;
+  }
+  CollectingSink sink;
+  CDownloadEngine engine(&sink, 0, context);
+  if (!request.oneClickProgram.empty() && !engine.OneClickMode()) {
+    err << "mirk3-cli inspect: " << request.oneClickProgram
+        << " is not a One Click program (it carries no packages)\n";
+    return EXIT_NOT_READY;
+  }
+  engine.CopyOptions(request.options);
+  const bool passed = engine.FileAnalysisStep();
+
+  PrintPackages(engine, out);
+  PrintLog(sink, out);
+  if (!passed) {
+    PrintFailure(engine, sink, out);
+    return EXIT_NOT_READY;
+  }
+  PrintResult(engine, sink, out);
+  return engine.MetaDataValid() ? EXIT_READY : EXIT_NOT_READY;
+}
+
+}  // namespace mirk3

@@ -1,0 +1,21 @@
+// `mirk3-cli inspect`: what a download would do with the given packages, shown before any
+// phone is connected. The packages take their slots, one engine runs the file analysis step
+// as a worker's first step runs it, and the result is printed per slot: the members that
+// would be sent with their offsets and sizes, the partition table found in the packages, the
+// download list and what it drops, the total announced to the phone, and the meta-data
+// verdict and model. Exit status: 0 when the analysis passes and the meta-data verifies, 1
+// otherwise, 2 for a usage error.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace mirk3 {
+
+extern const char INSPECT_USAGE[];
+
+// `args` are the command's arguments, without the command word.
+int RunInspectCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace mirk3

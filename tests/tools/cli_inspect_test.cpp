@@ -1,0 +1,273 @@
+// mirk3-cli inspect over real packages: slot assignment, what it prints for a home-binary set,
+// its verdicts and exit status, One Click programs, and the real program.
+#include "app/cli_inspect.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <sstream>
+
+#include "pack/key_pair.h"
+#include "support/one_click_program.h"
+#include "support/temp_dir.h"
+#include "support/test_packages.h"
+
+namespace mirk3 {
+namespace {
+
+using test::TempDir;
+using test::TestBytes;
+using test::WriteFile;
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+Outcome Inspect(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  const int status = RunInspectCommand(args, out, err);
+  return {status, out.str(), err.str()};
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// Every occurrence of `from` in `text` replaced by `to`.
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+TEST(CliInspect, UsageErrorsExitWith2) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"--zip", "a.tar"},
+      {"--ap"},
+      {"--ap", "a.tar", "--ap", "b.tar"},
+      {"a.tar", "b.tar", "c.tar", "d.tar", "e.tar", "f.tar"},
+      {"--ums", "u.tar", "a.tar", "b.tar", "c.tar", "d.tar", "e.tar"},
+      {"--one-click", "program", "a.tar"},
+      {"--meta-key"},
+      {"--meta-key", "key.pub"},
+  };
+  for (const auto& args : cases) {
+    const Outcome o = Inspect(args);
+    const std::string shown = args.empty() ? "(none)" : args[0] + " ...";
+    EXPECT_EQ(o.status, 2) << shown;
+    EXPECT_EQ(o.out, "") << shown;
+    EXPECT_TRUE(o.err.starts_with("mirk3-cli inspect: ")) << o.err;
+    EXPECT_TRUE(Contains(o.err, "usage: mirk3-cli inspect")) << shown;
+  }
+  const Outcome help = Inspect({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out, INSPECT_USAGE);
+}
+
+TEST(CliInspect, PlainFilesTakeTheFreeSlotsInOrder) {
+  TempDir dir;
+  for (const char* name : {"a.tar", "b.tar", "c.tar", "d.tar"}) {
+    test::WriteTar(dir / name, {{name, "x"}});
+  }
+  const Outcome o = Inspect({dir / "a.tar", "--cp", dir / "c.tar", dir / "b.tar", dir / "d.tar"});
+  EXPECT_TRUE(Replaced(o.out, dir.Path().string(), "DIR")
+                  .starts_with("Packages\n"
+                               "  BL   DIR/a.tar\n"
+                               "  AP   DIR/b.tar\n"
+                               "  CP   DIR/c.tar\n"
+                               "  CSC  DIR/d.tar\n"
+                               "Log\n"))
+      << o.out;
+  EXPECT_TRUE(Contains(o.out, "CSC  d.tar: 1 member to send\n")) << o.out;
+}
+
+TEST(CliInspect, ShowsWhatAHomeBinarySetWouldSend) {
+  TempDir dir;
+  test::WriteTar(dir / "BL.tar", {{"sboot.bin", "s"}, {"boot.img", "bb"}});
+  test::WriteTar(dir / "AP.tar",
+                 {{"UFS_Header.bin", TestBytes(10, 1)},
+                  {"boot.img", "bbb"},
+                  {"system.img", TestBytes(70000, 2)},
+                  {"home.pit", TestBytes(300, 3)},
+                  {"meta-data/download-list.txt", "boot.img\r\nsystem.img\r\nsytem.img\r\n"}});
+  const Outcome o = Inspect({"--bl", dir / "BL.tar", "--ap", dir / "AP.tar"});
+  EXPECT_EQ(o.status, 1) << "the packages are not signed";
+  EXPECT_EQ(o.err, "");
+  EXPECT_EQ(Replaced(o.out, dir.Path().string(), "DIR"),
+            "Packages\n"
+            "  BL   DIR/BL.tar\n"
+            "  AP   DIR/AP.tar\n"
+            "Log\n"
+            "  Mirk engine v(ID:3.1203)..\n"
+            "  File analysis..\n"
+            "  Ignore UFS_Header.bin\n"
+            "  skip file list for home binary\n"
+            "  sboot.bin\n"
+            "  Home Binary Download\n"
+            "File analysis passed\n"
+            "\n"
+            "BL   BL.tar: 1 member to send\n"
+            "          offset           size  member\n"
+            "            1536              2  boot.img\n"
+            "AP   AP.tar: 2 members to send\n"
+            "          offset           size  member\n"
+            "            1536              3  boot.img\n"
+            "            2560          70000  system.img\n"
+            "\n"
+            "Partition table: AP.tar, 300 bytes at offset 73216; re-partition on\n"
+            "Download list: 3 names; only the members it names are sent, from every slot\n"
+            "  boot.img\n"
+            "  system.img\n"
+            "  sytem.img  (no such member)\n"
+            "  dropped: sboot.bin\n"
+            "Total announced to the phone: 70016 bytes, members the list drops included\n"
+            "Meta-data: NOT verified (model: none)\n"
+            "  phones whose boot loader checks it (protocol 4 or later) are refused with "
+            "\"FAIL! SHA256 is invalid\"\n");
+}
+
+TEST(CliInspect, SignedPackagesOfOneModelAreReady) {
+  TempDir dir;
+  test::WriteSignedPackage(dir / "BL.tar", {{"sboot.bin", TestBytes(5000, 4)}}, "SM-T100_EUR");
+  test::WriteSignedPackage(dir / "AP.tar", {{"boot.img", "boot"}}, "SM-T100_EUR");
+  test::WriteSignedPackage(dir / "CP.tar", {{"modem.bin", "modem"}}, "SM-T200");
+  const Outcome ready = Inspect({dir / "BL.tar", dir / "AP.tar"});
+  EXPECT_EQ(ready.status, 0) << ready.out;
+  EXPECT_TRUE(Contains(ready.out, "Meta-data: verified, model SM-T100_EUR\n")) << ready.out;
+  EXPECT_TRUE(Contains(ready.out, "Partition table: none in the packages; re-partition off\n"));
+  EXPECT_TRUE(Contains(ready.out, "Download list: none; every member above is sent\n"));
+  EXPECT_TRUE(Contains(ready.out, "Total announced to the phone: 5004 bytes\n")) << ready.out;
+
+  const Outcome mixed = Inspect({dir / "BL.tar", dir / "AP.tar", dir / "CP.tar"});
+  EXPECT_EQ(mixed.status, 1);
+  EXPECT_TRUE(Contains(mixed.out, "Meta-data: NOT verified (model: SM-T100_EUR)\n")) << mixed.out;
+}
+
+TEST(CliInspect, ADeploymentKeyIsTakenFromTheKeyFile) {
+  TempDir dir;
+  const pack::KeyPairText keys = pack::GenerateKeyPair();
+  WriteFile(dir / "own.pub", keys.publicText);
+  WriteFile(dir / "broken.pub", "not a key");
+  test::WriteSignedPackage(dir / "AP.tar", {{"boot.img", "boot"}}, "SM-OWN", keys.privateText);
+
+  EXPECT_EQ(Inspect({dir / "AP.tar"}).status, 1) << "the built-in key does not verify it";
+  const Outcome own = Inspect({"--meta-key", dir / "own.pub", dir / "AP.tar"});
+  EXPECT_EQ(own.status, 0) << own.out;
+  EXPECT_TRUE(Contains(own.out, "Meta-data: verified, model SM-OWN\n"));
+  const Outcome broken = Inspect({"--meta-key", dir / "broken.pub", dir / "AP.tar"});
+  EXPECT_EQ(broken.status, 1);
+  EXPECT_EQ(broken.out, "");
+  EXPECT_TRUE(Contains(broken.err, "broken.pub")) << broken.err;
+}
+
+TEST(CliInspect, AFailedAnalysisSaysWhyAndSendsNothing) {
+  TempDir dir;
+  const std::string longName = "firmware/" + std::string(23, 'n');
+  test::WriteTar(dir / "AP.tar", {{"boot.img", "b"}, {longName, "x"}});
+  test::WriteTar(dir / "AP.smd", {{"boot.img", "b"}});
+  const struct {
+    std::vector<std::string> args;
+    std::string why;
+  } cases[] = {
+      {{dir / "AP.tar"},
+       "AP.tar: the member name " + longName + " is longer than 31 characters (code 1)"},
+      {{dir / "missing.tar"}, "Can't open the specified file. (Line: 333) (code 1)"},
+      {{"--csc", dir / "missing.tar.md5"}, "Can't open the specified file. (Line: 599) (code 1)"},
+      {{dir / "AP.smd"}, dir / "AP.smd" + " is neither a tar (.tar) nor an MD5 package (.md5)"},
+  };
+  for (const auto& c : cases) {
+    const Outcome o = Inspect(c.args);
+    EXPECT_EQ(o.status, 1) << c.why;
+    EXPECT_TRUE(Contains(o.out, "File analysis FAILED: " + c.why + "\n")) << o.out;
+    EXPECT_FALSE(Contains(o.out, "to send")) << o.out;
+    EXPECT_FALSE(Contains(o.out, "Meta-data:")) << o.out;
+  }
+}
+
+TEST(CliInspect, ShowsTheMembersAOneClickProgramCarries) {
+  TempDir dir;
+  test::WriteTar(dir / "bl.tar", {{"sboot.bin", TestBytes(700, 5)}});
+  const std::string modem = TestBytes(9000, 6);
+  test::OneClickProgram program;
+  const uint32_t bl = program.AddSlot(BL, test::ReadFile(dir / "bl.tar"), ONECLICK_TAR);
+  const std::string cpData = test::DeflatedMember("modem.bin", modem) + std::string(1024, '\0');
+  const uint32_t cp = program.AddSlot(CP, cpData, ONECLICK_TAR_DEFLATED);
+  program.Write(dir / "oneclick");
+
+  const Outcome o = Inspect({"--one-click", dir / "oneclick"});
+  EXPECT_EQ(o.status, 1) << "its packages are not signed";
+  const std::string out = Replaced(o.out, dir.Path().string(), "DIR");
+  EXPECT_TRUE(
+      out.starts_with("One Click program DIR/oneclick\n"
+                      "Packages\n"
+                      "  BL   " +
+                      std::to_string(test::ReadFile(dir / "bl.tar").size()) + " bytes at offset " +
+                      std::to_string(bl) +
+                      " of the program, tar (type 1)\n"
+                      "  CP   " +
+                      std::to_string(cpData.size()) + " bytes at offset " + std::to_string(cp) +
+                      " of the program, tar of compressed members (type 4)\n"
+                      "Log\n"
+                      "  Mirk engine v(ID:3.1203)..\n"
+                      "  One Click Downloader Mode\n"
+                      "  File analysis..\n"))
+      << out;
+  EXPECT_TRUE(Contains(out,
+                       "BL   1 member to send\n"
+                       "          offset           size  member\n" +
+                           Format("  %14u %14u  sboot.bin\n", bl + 512, 700u)))
+      << out;
+  // Sent as stored, announced as inflated.
+  const auto packed = ParseTarOctal(std::string_view(cpData).substr(TAR_SIZE_OFFSET, 12));
+  ASSERT_TRUE(packed.has_value());
+  EXPECT_TRUE(Contains(out,
+                       "CP   1 member to send\n"
+                       "          offset           size       inflated  member\n" +
+                           Format("  %14u %14llu %14zu  modem.bin\n", cp + 512,
+                                  static_cast<unsigned long long>(*packed), modem.size())))
+      << out;
+  EXPECT_TRUE(Contains(out, "Total announced to the phone: 9700 bytes\n")) << out;
+
+  WriteFile(dir / "plain-program", std::string(4000, 'p'));
+  const Outcome plain = Inspect({"--one-click", dir / "plain-program"});
+  EXPECT_EQ(plain.status, 1);
+  EXPECT_EQ(plain.out, "");
+  EXPECT_TRUE(Contains(plain.err, "plain-program is not a One Click program")) << plain.err;
+}
+
+// Runs the real mirk3-cli with `args`; standard error goes to `errFile`.
+Outcome RunProgram(const std::string& args, const std::string& errFile) {
+  const std::string command =
+      std::string(MIRK3_BIN_DIR) + "/mirk3-cli inspect " + args + " 2>" + errFile;
+  Outcome outcome{-1, "", ""};
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return outcome;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) outcome.out.append(buffer, n);
+  const int status = pclose(pipe);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  outcome.err = test::ReadFile(errFile);
+  return outcome;
+}
+
+TEST(CliInspect, TheProgramRunsTheCommand) {
+  TempDir dir;
+  test::WriteSignedPackage(dir / "AP.tar", {{"boot.img", TestBytes(1234, 7)}}, "SM-T300");
+  const Outcome ready = RunProgram("--ap '" + (dir / "AP.tar") + "'", dir / "err");
+  EXPECT_EQ(ready.status, 0) << ready.err;
+  EXPECT_TRUE(Contains(ready.out, "AP   AP.tar: 1 member to send\n")) << ready.out;
+  EXPECT_TRUE(Contains(ready.out, "             512           1234  boot.img\n")) << ready.out;
+  EXPECT_TRUE(Contains(ready.out, "Meta-data: verified, model SM-T300\n")) << ready.out;
+
+  const Outcome usage = RunProgram("--bogus", dir / "err");
+  EXPECT_EQ(usage.status, 2);
+  EXPECT_TRUE(Contains(usage.err, "unknown option '--bogus'")) << usage.err;
+}
+
+}  // namespace
+}  // namespace mirk3
