@@ -18,6 +18,8 @@ constexpr char VERIFY_USAGE[] = "usage: mirk3-cli verify [--meta-key FILE] FILE.
 // A log line that belongs to no port, as the station writes it.
 void LogLine(std::ostream& out, std::string_view text) { out << "<OSM> " << text << "\n"; }
 
+bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
+
 int Usage(std::ostream& err, const char* usage, const std::string& problem) {
   err << "mirk3-cli: " << problem << "\n" << usage;
   return EXIT_USAGE;
@@ -43,6 +45,10 @@ bool CheckPackageMd5(const std::string& path, std::ostream& out, std::ostream& e
 int RunMd5Command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.empty()) return Usage(err, MD5_USAGE, "md5 needs at least one file");
   for (const std::string& arg : args) {
+    if (IsHelp(arg)) {
+      out << MD5_USAGE;
+      return EXIT_PASSED;
+    }
     if (arg.starts_with("-")) return Usage(err, MD5_USAGE, "unknown option " + arg);
   }
   bool allPassed = true;
@@ -54,6 +60,10 @@ int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, st
   std::string keyFile;
   std::vector<std::string> files;
   for (size_t i = 0; i < args.size(); ++i) {
+    if (IsHelp(args[i])) {
+      out << VERIFY_USAGE;
+      return EXIT_PASSED;
+    }
     if (args[i] == "--meta-key") {
       if (i + 1 == args.size()) return Usage(err, VERIFY_USAGE, "--meta-key needs a file");
       keyFile = args[++i];

@@ -81,6 +81,9 @@ TEST_F(CliPackageCommandsTest, Md5PrintsTheWindowsLogLines) {
 
   EXPECT_EQ(Call(RunMd5Command, {}).status, 2);
   EXPECT_EQ(Call(RunMd5Command, {"--fast", good}).status, 2);
+  const Outcome help = Call(RunMd5Command, {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out, "usage: mirk3-cli md5 FILE...\n");
 }
 
 TEST_F(CliPackageCommandsTest, VerifyChecksPackagesAsOneDownload) {
