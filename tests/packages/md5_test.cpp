@@ -194,6 +194,9 @@ TEST_F(Md5TrailerTest, RenamingToAnotherLengthFails) {
   std::filesystem::copy_file(path, dir_ / "b.tar.md5");
   EXPECT_FALSE(Verify(dir_ / "ab.tar.md5"));
   EXPECT_TRUE(Verify(dir_ / "b.tar.md5"));  // the name inside the trailer is never compared
+
+  // The name's length counts its bytes, as the trailer holds them.
+  EXPECT_TRUE(Verify(MakePackage("\xC3\xA4-\xE2\x82\xAC.tar", test::TestBytes(1024, 6))));
 }
 
 TEST_F(Md5TrailerTest, UnusableFilesFailWithoutWaiting) {
