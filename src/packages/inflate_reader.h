@@ -45,7 +45,7 @@ class CInflateReader : public CByteStream {
   // Releases the decoder. True only when the whole member was read and its stream ended
   // exactly at the member's inflated size with every stored byte used; false after any failure
   // or when the member was not read to its end (FailureText then says why).
-  bool Finish();
+  bool Finish() override;
 
   std::string FailureText() const override { return failure_; }
 

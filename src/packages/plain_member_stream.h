@@ -26,7 +26,7 @@ class CPlainMemberStream : public CByteStream {
   bool ReadExact(void* buffer, size_t count) override;
 
   // True when every byte of the member was read and nothing failed.
-  bool Finish();
+  bool Finish() override;
 
   std::string FailureText() const override { return failure_; }
   uint64_t Left() const { return left_; }
