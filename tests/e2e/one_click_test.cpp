@@ -41,9 +41,8 @@ class OneClick : public ::testing::Test {
     std::filesystem::create_directories(dir / "ports");
     // BL plain, AP compressed (with a partition table member kept plain), CSC with MD5 trailer.
     test::WriteSignedPackage(dir / "BL.tar", {{"sboot.bin", sboot}}, kModel);
-    test::WriteSignedPackage(dir / "AP.tar",
-                             {{"boot.img", boot}, {"system.img", system}, {"empty.img", ""}},
-                             kModel);
+    test::WriteSignedPackage(
+        dir / "AP.tar", {{"boot.img", boot}, {"system.img", system}, {"empty.img", ""}}, kModel);
     test::WriteSignedPackage(dir / "CP.tar", {{"modem.bin", modem}}, kModel);
     test::WriteSignedPackage(dir / "CSC.tar", {{"cache.img", cache}}, kModel);
     std::string error;
@@ -58,16 +57,16 @@ class OneClick : public ::testing::Test {
     test::WriteFile(dir / "table.pit", std::string(pit.begin(), pit.end()));
   }
 
-  test::OneClickProgramSpec Spec() {
-    test::OneClickProgramSpec spec;
-    spec.packages = {{BL, dir / "BL.tar", ONECLICK_TAR},
-                     {AP, dir / "AP.tar", ONECLICK_TAR_DEFLATED},
-                     {CP, dir / "CP.tar", ONECLICK_TAR_DEFLATED},
-                     {CSC, dir / "CSC.tar.md5", ONECLICK_TAR_MD5}};
-    spec.pitPath = dir / "table.pit";
-    spec.rePartition = true;
-    spec.efsClear = true;
-    return spec;
+  test::OneClickContents Contents() {
+    test::OneClickContents contents;
+    contents.packages = {{BL, dir / "BL.tar", ONECLICK_TAR},
+                         {AP, dir / "AP.tar", ONECLICK_TAR_DEFLATED},
+                         {CP, dir / "CP.tar", ONECLICK_TAR_DEFLATED},
+                         {CSC, dir / "CSC.tar.md5", ONECLICK_TAR_MD5}};
+    contents.pitPath = dir / "table.pit";
+    contents.rePartition = true;
+    contents.efsClear = true;
+    return contents;
   }
 
   std::string Written(int port, const std::string& partition) {
@@ -93,7 +92,7 @@ class OneClick : public ::testing::Test {
 
 TEST_F(OneClick, AProgramFlashesItsOwnPackagesToTwoPhones) {
   const std::string program = dir / "oneclick-cli";
-  test::WriteOneClickProgram(program, Spec());
+  test::WriteOneClickProgram(program, Contents());
   devsim::FarmConfig config;
   config.portDir = dir / "ports";
   config.outDir = dir / "out";
@@ -102,9 +101,9 @@ TEST_F(OneClick, AProgramFlashesItsOwnPackagesToTwoPhones) {
   ASSERT_TRUE(farm.Start());
 
   // No package option: the program's own packages are the chosen ones.
-  const ProgramRun run =
-      RunProgram(program, "flash --port 0 --port 1 --no-reset-time --packet-size 131072 --port-dir " +
-                       (dir / "ports"));
+  const ProgramRun run = RunProgram(
+      program,
+      "flash --port 0 --port 1 --no-reset-time --packet-size 131072 --port-dir " + (dir / "ports"));
   ASSERT_EQ(run.status, 0) << run.out;
   EXPECT_NE(run.out.find("<ID:0/000> One Click Downloader Mode"), std::string::npos);
   for (int port : {0, 1}) {
@@ -132,19 +131,20 @@ TEST_F(OneClick, AProgramFlashesItsOwnPackagesToTwoPhones) {
 }
 
 TEST_F(OneClick, TheTrailersFlagsDecideTheRebootAndTheWords) {
-  test::OneClickProgramSpec spec = Spec();
-  spec.autoReboot = false;
-  spec.efsClear = false;
-  spec.bootUpdate = true;
+  test::OneClickContents contents = Contents();
+  contents.autoReboot = false;
+  contents.efsClear = false;
+  contents.bootUpdate = true;
   const std::string program = dir / "oneclick-noreboot";
-  test::WriteOneClickProgram(program, spec);
+  test::WriteOneClickProgram(program, contents);
   devsim::FarmConfig config;
   config.portDir = dir / "ports";
   config.ports = {3};
   devsim::PhoneFarm farm(config);
   ASSERT_TRUE(farm.Start());
   // The operator's options a One Click program overrides: erase, reboot.
-  const ProgramRun run = RunProgram(program, "flash --port 3 --nand-erase --port-dir " + (dir / "ports"));
+  const ProgramRun run =
+      RunProgram(program, "flash --port 3 --nand-erase --port-dir " + (dir / "ports"));
   ASSERT_EQ(run.status, 0) << run.out;
   for (const auto& line : farm.Trace(3)) {
     EXPECT_NE(line.substr(0, 5), "100/7") << "no erase from a One Click program";
@@ -158,7 +158,7 @@ TEST_F(OneClick, TheTrailersFlagsDecideTheRebootAndTheWords) {
 
 TEST_F(OneClick, ADamagedCompressedMemberFailsThePhoneAndSaysWhy) {
   const std::string program = dir / "oneclick-damaged";
-  test::WriteOneClickProgram(program, Spec());
+  test::WriteOneClickProgram(program, Contents());
   ASSERT_TRUE(test::DamageOneClickMember(program, AP, "system.img"));
   devsim::FarmConfig config;
   config.portDir = dir / "ports";
@@ -166,7 +166,8 @@ TEST_F(OneClick, ADamagedCompressedMemberFailsThePhoneAndSaysWhy) {
   config.ports = {5};
   devsim::PhoneFarm farm(config);
   ASSERT_TRUE(farm.Start());
-  const ProgramRun run = RunProgram(program, "flash --port 5 --no-reset-time --port-dir " + (dir / "ports"));
+  const ProgramRun run =
+      RunProgram(program, "flash --port 5 --no-reset-time --port-dir " + (dir / "ports"));
   EXPECT_EQ(run.status, 1) << run.out;
   EXPECT_NE(run.out.find("<ID:0/005> SYSTEM: the compressed data is damaged"), std::string::npos)
       << run.out;

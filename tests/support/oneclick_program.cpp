@@ -27,17 +27,17 @@ std::string ReadRange(const std::string& path, uint64_t offset, uint64_t length)
 
 }  // namespace
 
-OneClickTrailer WriteOneClickProgram(const std::string& outPath, const OneClickProgramSpec& spec) {
+OneClickTrailer WriteOneClickProgram(const std::string& outPath, const OneClickContents& contents) {
   pack::OneClickRequest request;
-  request.programPath = spec.programPath;
-  for (const OneClickSlotPackage& package : spec.packages) {
+  request.programPath = contents.programPath;
+  for (const OneClickSlotPackage& package : contents.packages) {
     request.packages.at(static_cast<size_t>(package.slot)) = {package.path, package.type};
   }
-  request.pitPath = spec.pitPath;
-  request.rePartition = spec.rePartition;
-  request.autoReboot = spec.autoReboot;
-  request.efsClear = spec.efsClear;
-  request.bootUpdate = spec.bootUpdate;
+  request.pitPath = contents.pitPath;
+  request.rePartition = contents.rePartition;
+  request.autoReboot = contents.autoReboot;
+  request.efsClear = contents.efsClear;
+  request.bootUpdate = contents.bootUpdate;
   request.outPath = outPath;
   OneClickTrailer trailer;
   std::string error;

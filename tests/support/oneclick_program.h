@@ -17,7 +17,7 @@ struct OneClickSlotPackage {
   int16_t type = 0;  // 1, 3 or 4; 0 lets the builder choose by the name
 };
 
-struct OneClickProgramSpec {
+struct OneClickContents {
   std::string programPath = MIRK3_BIN_DIR "/mirk3-cli";
   std::vector<OneClickSlotPackage> packages;
   std::string pitPath;
@@ -29,7 +29,7 @@ struct OneClickProgramSpec {
 
 // Builds the program at `outPath` and returns the trailer it ends with; a test failure when
 // the builder refuses.
-OneClickTrailer WriteOneClickProgram(const std::string& outPath, const OneClickProgramSpec& spec);
+OneClickTrailer WriteOneClickProgram(const std::string& outPath, const OneClickContents& contents);
 
 // The trailer at the end of the file at `path` (an empty trailer when the file is shorter).
 OneClickTrailer ReadOneClickTrailer(const std::string& path);

@@ -20,9 +20,7 @@ namespace {
 using ull = unsigned long long;
 
 constexpr size_t MAX_SENT_NAME = ENTRY_NAME_SIZE - 1;
-constexpr char ELF_MAGIC[] =
-    "\x7f"
-    "ELF";
+constexpr char ELF_MAGIC[4] = {'\x7f', 'E', 'L', 'F'};
 constexpr uint64_t EMPTY_TAR_SIZE = 2 * TAR_BLOCK_SIZE;
 
 // The first `length` bytes of another source: the tar part of a ".tar.md5".
@@ -63,7 +61,8 @@ bool OpenInput(const std::string& path, FileByteSource& file, std::string& error
 
 bool CheckProgram(const std::string& path, const FileByteSource& program, std::string& error) {
   char magic[4] = {};
-  if (!program.ReadExactly(0, magic, sizeof magic) || std::memcmp(magic, ELF_MAGIC, 4) != 0) {
+  if (!program.ReadExactly(0, magic, sizeof magic) ||
+      std::memcmp(magic, ELF_MAGIC, sizeof magic) != 0) {
     error = path + " is not a program (it has no ELF header)";
     return false;
   }
