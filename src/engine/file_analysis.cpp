@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/text.h"
@@ -132,11 +133,18 @@ bool CDownloadEngine::WalkPackage(const std::string& path, EntryList& list, int 
                                   WalkKind kind) {
   if (oneClickMode_) {
     const OneClickSlot& record = trailer_.slots[slot];
-    Walk walk{ownExecutableFd_, path, list, slot, kind, record.offset,
-              static_cast<uint64_t>(record.offset) + record.length};
+    // A slot holds at most what the program holds before its trailer, whatever its record
+    // claims: nothing is listed that could not be sent.
+    struct stat st {};
+    const uint64_t held = ::fstat(ownExecutableFd_, &st) == 0
+                              ? static_cast<uint64_t>(st.st_size) - ONECLICK_TRAILER_SIZE
+                              : 0;
+    const uint64_t end = static_cast<uint64_t>(record.offset) + record.length;
+    Walk walk{ownExecutableFd_, path, list, slot, kind, record.offset, std::min(end, held)};
     return WalkMembers(walk);
   }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Never waits: a pipe or a device named like a package is refused, not read.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   struct stat st {};
   if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     if (fd >= 0) ::close(fd);

@@ -3,6 +3,10 @@
 // that cannot be trusted, the meta-data verdict, One Click slots, and archives written by the
 // system's own tar in GNU and ustar form.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -11,7 +15,7 @@
 #include "base/text.h"
 #include "pack/md5_package.h"
 #include "packages/md5_trailer.h"
-#include "support/one_click_program.h"
+#include "support/oneclick_by_hand.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
 
@@ -21,7 +25,7 @@ namespace {
 using test::AnalysisRun;
 using test::HeaderBytes;
 using test::HeaderWithSizeField;
-using test::OneClickProgram;
+using test::OneClickByHand;
 using test::Padded;
 using test::TarEntry;
 using test::TempDir;
@@ -187,7 +191,8 @@ TEST(FileAnalysis, TheMetaDataFolderIsMatchedCaseSensitively) {
                                   {"meta-data/notes.txt", TestBytes(600, 4)},
                                   {"firmware/meta-data\\fota.bin", TestBytes(10, 5)},
                                   {"Meta-Data/extra.bin", "abc"},
-                                  {"metadata/x.bin", "xy"}});
+                                  {"metadata/x.bin", "xy"},
+                                  {"meta-data/Download-List.txt", "boot.img\n"}});
   AnalysisRun run({{AP, dir / "AP.tar"}});
   EXPECT_TRUE(run.Passed());
   EXPECT_EQ(run.Listed(AP), (Strings{"boot.img@512+5", "META-DATA/download-list.txt@1536+9",
@@ -424,7 +429,7 @@ TEST(FileAnalysis, OneClickSlotsAreWalkedByTheirType) {
   const std::string deflated = test::DeflatedMember("modem.bin", modem) + std::string(1024, '\0');
   const size_t modemPacked = deflated.size() - 1024 - 512;  // padded; the size field is exact
 
-  OneClickProgram program;
+  OneClickByHand program;
   const uint32_t ap = program.AddSlot(AP, test::ReadFile(dir / "ap.tar"), ONECLICK_TAR);
   const uint32_t cp = program.AddSlot(CP, deflated, ONECLICK_TAR_DEFLATED);
   program.Write(dir / "oneclick");
@@ -452,13 +457,61 @@ TEST(FileAnalysis, OneClickSlotsAreWalkedByTheirType) {
 TEST(FileAnalysis, AOneClickSlotOfUnknownTypeRefusesTheProgram) {
   TempDir dir;
   test::WriteTar(dir / "ap.tar", {{"boot.img", "boot"}});
-  OneClickProgram program;
+  OneClickByHand program;
   program.AddSlot(BL, test::ReadFile(dir / "ap.tar"), ONECLICK_TAR);
   program.AddSlot(AP, test::ReadFile(dir / "ap.tar"), 2);
   program.Write(dir / "oneclick");
   AnalysisRun run({}, dir / "oneclick");
   EXPECT_FALSE(run.Passed());
   EXPECT_EQ(run.Fails(), Strings{"oneclick: the AP slot has the unknown type 2|1"});
+}
+
+TEST(FileAnalysis, AOneClickSlotHoldsOnlyWhatLiesBeforeTheTrailer) {
+  TempDir dir;
+  const struct {
+    const char* what;
+    uint64_t size;  // of the last member, whose data the program does not hold
+    uint32_t claimed;
+  } cases[] = {{"a slot past the program's end", 100000, 200000},
+               {"a slot over the trailer", 1500, 2048 + 1468}};
+  for (const auto& c : cases) {
+    const std::string tar = HeaderBytes("boot.img", 3) + Padded("abc") +
+                            HeaderBytes("system.img", c.size) + Padded("only a little");
+    ASSERT_EQ(tar.size(), 2048u);
+    OneClickByHand program;
+    program.AddSlot(AP, tar, ONECLICK_TAR, c.claimed);
+    program.Write(dir / "oneclick");
+    AnalysisRun run({}, dir / "oneclick");
+    EXPECT_FALSE(run.Passed()) << c.what;
+    EXPECT_EQ(run.Fails(), Strings{"oneclick: the member system.img runs past its end|1"})
+        << c.what;
+  }
+}
+
+TEST(FileAnalysis, APackageThatIsAPipeFailsAtOnce) {
+  TempDir dir;
+  ASSERT_EQ(mkfifo((dir / "AP.tar").c_str(), 0600), 0);
+  // Analysed in a child process, so that a walk that waits for a writer cannot hang the test.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    AnalysisRun run({{AP, dir / "AP.tar"}});
+    const Strings expected = {CANT_OPEN + " (Line: 333)|1"};
+    _exit(!run.Passed() && run.Fails() == expected ? 0 : 1);
+  }
+  int status = 0;
+  pid_t done = 0;
+  for (int waited = 0; waited < 600 && done == 0; ++waited) {
+    done = waitpid(child, &status, WNOHANG);
+    if (done == 0) usleep(100000);
+  }
+  if (done == 0) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    FAIL() << "the analysis still waits on the pipe after a minute";
+  }
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the pipe is not refused with the open failure";
 }
 
 bool HaveSystemTar() { return std::system("tar --version >/dev/null 2>&1") == 0; }

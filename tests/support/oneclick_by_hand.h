@@ -1,6 +1,8 @@
-// One Click programs for tests: some program bytes, the slots' tar data at known offsets, and
-// the 1468-byte trailer that describes them; and members of compressed slots, whose data are
-// real zlib streams and whose inflated size sits in header bytes 500-511.
+// One Click programs laid out by hand, for tests that need exact offsets or records that
+// mirk3-pack's builder (support/oneclick_program.h) refuses to write: some program bytes, the
+// slots' tar data at known offsets, and the 1468-byte trailer that describes them, whatever
+// it claims. Also members of compressed slots, whose data are real zlib streams and whose
+// inflated size sits in header bytes 500-511.
 #pragma once
 
 #include <zlib.h>
@@ -15,13 +17,15 @@
 
 namespace mirk3::test {
 
-class OneClickProgram {
+class OneClickByHand {
  public:
   // Adds `tar` as the data of `slot`, walked as `type`; returns its offset in the program.
-  uint32_t AddSlot(int slot, const std::string& tar, int16_t type) {
+  // The slot record claims `claimedLength` bytes when that is given (a damaged program).
+  uint32_t AddSlot(int slot, const std::string& tar, int16_t type, uint32_t claimedLength = 0) {
     const auto offset = static_cast<uint32_t>(bytes_.size());
     bytes_ += tar;
-    trailer_.slots[slot] = {offset, static_cast<uint32_t>(tar.size()), type};
+    const auto length = claimedLength != 0 ? claimedLength : static_cast<uint32_t>(tar.size());
+    trailer_.slots[slot] = {offset, length, type};
     return offset;
   }
   void Write(const std::string& path) {

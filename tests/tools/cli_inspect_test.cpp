@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "pack/key_pair.h"
-#include "support/one_click_program.h"
+#include "support/oneclick_by_hand.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
 
@@ -193,7 +193,7 @@ TEST(CliInspect, ShowsTheMembersAOneClickProgramCarries) {
   TempDir dir;
   test::WriteTar(dir / "bl.tar", {{"sboot.bin", TestBytes(700, 5)}});
   const std::string modem = TestBytes(9000, 6);
-  test::OneClickProgram program;
+  test::OneClickByHand program;
   const uint32_t bl = program.AddSlot(BL, test::ReadFile(dir / "bl.tar"), ONECLICK_TAR);
   const std::string cpData = test::DeflatedMember("modem.bin", modem) + std::string(1024, '\0');
   const uint32_t cp = program.AddSlot(CP, cpData, ONECLICK_TAR_DEFLATED);
