@@ -1,0 +1,165 @@
+// Fuzzes the file analysis step over an untrusted package: the package is written as a ".tar",
+// as a ".tar.md5" and as the one slot of a One Click program, and each is analysed by a fresh
+// engine the way a worker's first step is. Whatever the bytes, the step must never read or
+// list anything outside the package, and every member it lists must fit its record.
+//
+// The first input byte chooses how the rest becomes the package: as it is, or spread into
+// 512-byte blocks (each 24 input bytes fill a block's name and size fields), so that archives
+// of many members are reached without the fuzzer having to write every block.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <string>
+
+#include "engine/download_engine.h"
+#include "packages/md5_trailer.h"
+#include "packages/tar_walk.h"
+
+namespace {
+
+struct Paths {
+  std::string dir, tar, tarMd5, program;
+};
+
+// One folder per fuzzing process, made once and reused for every input; kept until the exit
+// handler removes it, so never destroyed before that.
+const Paths& FuzzPaths() {
+  static const Paths* paths = [] {
+    char pattern[] = "/tmp/mirk3-fuzz-analysis-XXXXXX";
+    if (!mkdtemp(pattern)) std::abort();
+    const std::string dir = pattern;
+    return new Paths{dir, dir + "/AP_fuzz.tar", dir + "/AP_fuzz.tar.md5", dir + "/oneclick"};
+  }();
+  return *paths;
+}
+
+void CleanUp() {
+  const Paths& p = FuzzPaths();
+  for (const std::string& file : {p.tar, p.tarMd5, p.program}) ::unlink(file.c_str());
+  ::rmdir(p.dir.c_str());
+}
+
+// Overwrites the file in place and cuts it to size: a file emptied by O_TRUNC would be flushed
+// to disk at every close, which would make each run wait for the disk.
+void WriteWhole(const std::string& path, const void* data, size_t size) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) std::abort();
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  for (size_t done = 0; done < size;) {
+    const ssize_t n = ::pwrite(fd, bytes + done, size - done, static_cast<off_t>(done));
+    if (n <= 0) std::abort();
+    done += static_cast<size_t>(n);
+  }
+  if (::ftruncate(fd, static_cast<off_t>(size)) != 0) std::abort();
+  ::close(fd);
+}
+
+// Every listed member lies inside [start, bound), in whole blocks after its header, with a
+// name that fits its record.
+void CheckLists(mirk3::CDownloadEngine& engine, uint64_t start, uint64_t bound) {
+  for (int slot = 0; slot < mirk3::SLOT_COUNT; ++slot) {
+    for (const auto& entry : engine.FileList(slot)) {
+      if (entry->dataOffset < start + mirk3::TAR_BLOCK_SIZE) std::abort();
+      if ((entry->dataOffset - start) % mirk3::TAR_BLOCK_SIZE != 0) std::abort();
+      if (entry->size > bound - entry->dataOffset) std::abort();
+      if (std::memchr(entry->fileName, 0, sizeof entry->fileName) == nullptr) std::abort();
+      if (entry->fileName[0] == '\0') std::abort();
+    }
+  }
+  const mirk3::PackagePit& pit = engine.PackagePitInfo();
+  if (pit.present && (pit.offset < start || pit.size > bound - pit.offset)) std::abort();
+}
+
+void AnalyseFile(const std::string& path, uint64_t bound) {
+  mirk3::EngineContext context;
+  context.ownExecutablePath = "/dev/null";
+  mirk3::CDownloadEngine engine(nullptr, 0, context);
+  mirk3::DownloadOptions options;
+  options.slotEnabled[mirk3::AP] = 1;
+  options.slotPath[mirk3::AP] = path;
+  engine.CopyOptions(options);
+  if (engine.FileAnalysisStep()) CheckLists(engine, 0, bound);
+}
+
+// The package as the AP slot of a One Click program, walked as `type`.
+void AnalyseOneClick(const std::string& package, int16_t type) {
+  const Paths& p = FuzzPaths();
+  constexpr uint32_t OFFSET = 512;
+  mirk3::OneClickTrailer trailer;
+  trailer.slots[mirk3::AP] = {OFFSET, static_cast<uint32_t>(package.size()), type};
+  for (const char c : std::string(mirk3::ONECLICK_TITLE)) {
+    trailer.title.push_back(static_cast<char16_t>(c));
+  }
+  const auto encoded = trailer.Encode();
+  std::string program(OFFSET, 'p');
+  program += package;
+  program.append(reinterpret_cast<const char*>(encoded.data()), encoded.size());
+  WriteWhole(p.program, program.data(), program.size());
+
+  mirk3::EngineContext context;
+  context.ownExecutablePath = p.program;
+  mirk3::CDownloadEngine engine(nullptr, 0, context);
+  if (!engine.OneClickMode()) std::abort();
+  engine.CopyOptions({});
+  if (engine.FileAnalysisStep()) CheckLists(engine, OFFSET, OFFSET + package.size());
+}
+
+// Each whole 24-byte chunk becomes a block: its first byte picks one of the names the
+// analysis treats apart, or the first 12 bytes are the name as they are; the last 12 bytes are
+// the size field and the second size field. A shorter tail is kept as it is: a cut archive.
+std::string SpreadIntoBlocks(const uint8_t* data, size_t size) {
+  static const std::string NAMES[] = {"boot.img",
+                                      "UFS_Header.bin",
+                                      "dir/UFS_Header.bin",
+                                      "part.pit",
+                                      "meta-data/download-list.txt",
+                                      "meta-data/fota.mf",
+                                      std::string(31, 'n'),
+                                      std::string(32, 'n')};
+  constexpr size_t NAME = 12, FIELD = 12, CHUNK = NAME + FIELD;
+  std::string out;
+  size_t at = 0;
+  for (; at + CHUNK <= size; at += CHUNK) {
+    std::string block(mirk3::TAR_BLOCK_SIZE, '\0');
+    const uint8_t pick = data[at];
+    if (pick < std::size(NAMES)) {
+      block.replace(0, NAMES[pick].size(), NAMES[pick]);
+    } else {
+      std::memcpy(&block[0], data + at, NAME);
+    }
+    std::memcpy(&block[mirk3::TAR_SIZE_OFFSET], data + at + NAME, FIELD);
+    std::memcpy(&block[500], data + at + NAME, FIELD);
+    out += block;
+  }
+  out.append(reinterpret_cast<const char*>(data) + at, size - at);
+  return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const bool registered = [] { return std::atexit(CleanUp) == 0; }();
+  (void)registered;
+  if (size == 0) return 0;
+  const uint8_t choice = data[0];
+  const std::string package = (choice & 1) != 0
+                                  ? SpreadIntoBlocks(data + 1, size - 1)
+                                  : std::string(reinterpret_cast<const char*>(data) + 1, size - 1);
+  const Paths& p = FuzzPaths();
+  WriteWhole(p.tar, package.data(), package.size());
+  AnalyseFile(p.tar, package.size());
+  WriteWhole(p.tarMd5, package.data(), package.size());
+  const auto tarPart = mirk3::Md5TarLength(package.size(), mirk3::PathFileName(p.tarMd5).size());
+  AnalyseFile(p.tarMd5, tarPart.value_or(0));
+  // Unknown slot types are tried as well.
+  const int16_t types[] = {mirk3::ONECLICK_TAR, mirk3::ONECLICK_TAR_MD5,
+                           mirk3::ONECLICK_TAR_DEFLATED, 2};
+  if (!package.empty()) AnalyseOneClick(package, types[(choice >> 1) % 4]);
+  return 0;
+}
