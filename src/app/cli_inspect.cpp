@@ -1,5 +1,7 @@
 #include "app/cli_inspect.h"
 
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 
@@ -18,7 +20,8 @@ const char INSPECT_USAGE[] =
     "members that would be sent with their offsets and sizes, the partition table found in\n"
     "the packages, the download list and what it drops, the total announced to the phone,\n"
     "and the meta-data verdict. Plain FILEs take the free slots in the order BL, AP, CP,\n"
-    "CSC, UMS. --one-click shows the packages a One Click program carries.\n"
+    "CSC, UMS. --one-click shows the packages a One Click program carries; a One Click\n"
+    "program's own inspect always shows its own packages, as its runs send only those.\n"
     "Exit status: 0 the analysis passes and the meta-data verifies, 1 otherwise.\n";
 
 namespace {
@@ -85,6 +88,21 @@ bool PlaceFiles(const std::vector<std::string>& files, DownloadOptions& options,
   return true;
 }
 
+bool AnyPackage(const DownloadOptions& options) {
+  return options.slotEnabled != std::array<int32_t, SLOT_COUNT>{};
+}
+
+// True when the program file ends in a One Click trailer: it then carries its own packages.
+bool CarriesPackages(const std::string& program) {
+  std::ifstream file(program, std::ios::binary | std::ios::ate);
+  const std::streamoff length = file ? static_cast<std::streamoff>(file.tellg()) : 0;
+  if (length < static_cast<std::streamoff>(ONECLICK_TRAILER_SIZE)) return false;
+  uint8_t bytes[ONECLICK_TRAILER_SIZE];
+  file.seekg(length - static_cast<std::streamoff>(ONECLICK_TRAILER_SIZE));
+  file.read(reinterpret_cast<char*>(bytes), sizeof bytes);
+  return file && OneClickTrailer::Parse(bytes).TitleMatches();
+}
+
 bool ParseArguments(const std::vector<std::string>& args, InspectRequest* request,
                     std::string* error) {
   std::vector<std::string> files;
@@ -109,13 +127,8 @@ bool ParseArguments(const std::vector<std::string>& args, InspectRequest* reques
     if (name == "--one-click") request->oneClickProgram = value;
   }
   if (!PlaceFiles(files, request->options, error)) return false;
-  const bool anyPackage = request->options.slotEnabled != std::array<int32_t, SLOT_COUNT>{};
-  if (!request->oneClickProgram.empty() && anyPackage) {
+  if (!request->oneClickProgram.empty() && AnyPackage(request->options)) {
     *error = "--one-click shows the program's own packages and takes no others";
-    return false;
-  }
-  if (request->oneClickProgram.empty() && !anyPackage) {
-    *error = "no package given";
     return false;
   }
   return true;
@@ -159,9 +172,13 @@ bool SlotChosen(CDownloadEngine& engine, int slot) {
                                : engine.Options().slotEnabled[slot] != 0;
 }
 
-void PrintPackages(CDownloadEngine& engine, std::ostream& out) {
+void PrintPackages(CDownloadEngine& engine, bool filesGiven, std::ostream& out) {
   if (engine.OneClickMode()) {
-    out << "One Click program " << engine.Context().ownExecutablePath << "\n";
+    std::error_code error;
+    const std::string& path = engine.Context().ownExecutablePath;
+    const auto shown = std::filesystem::read_symlink(path, error);  // /proc/self/exe
+    out << "One Click program " << (error ? path : shown.string()) << "\n";
+    if (filesGiven) out << "It carries its own packages: the files given are not used.\n";
   }
   out << "Packages\n";
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {
@@ -335,6 +352,11 @@ int RunInspectCommand(const std::vector<std::string>& args, std::ostream& out, s
   InspectRequest request;
   std::string error;
   if (!ParseArguments(args, &request, &error)) return Usage(err, error);
+  // As in a worker, a program that carries packages analyses those and no others.
+  const bool filesGiven = AnyPackage(request.options);
+  if (request.oneClickProgram.empty() && !filesGiven && !CarriesPackages("/proc/self/exe")) {
+    return Usage(err, "no package given");
+  }
 
   EngineContext context;
   if (!request.oneClickProgram.empty()) context.ownExecutablePath = request.oneClickProgram;
@@ -354,7 +376,7 @@ int RunInspectCommand(const std::vector<std::string>& args, std::ostream& out, s
   engine.CopyOptions(request.options);
   const bool passed = engine.FileAnalysisStep();
 
-  PrintPackages(engine, out);
+  PrintPackages(engine, filesGiven, out);
   PrintLog(sink, out);
   if (!passed) {
     PrintFailure(engine, sink, out);

@@ -10,6 +10,7 @@
 
 #include "pack/key_pair.h"
 #include "support/oneclick_by_hand.h"
+#include "support/oneclick_program.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
 
@@ -240,10 +241,10 @@ TEST(CliInspect, ShowsTheMembersAOneClickProgramCarries) {
   EXPECT_TRUE(Contains(plain.err, "plain-program is not a One Click program")) << plain.err;
 }
 
-// Runs the real mirk3-cli with `args`; standard error goes to `errFile`.
-Outcome RunProgram(const std::string& args, const std::string& errFile) {
-  const std::string command =
-      std::string(MIRK3_BIN_DIR) + "/mirk3-cli inspect " + args + " 2>" + errFile;
+// Runs `program` inspect with `args`; standard error goes to `errFile`.
+Outcome RunProgram(const std::string& args, const std::string& errFile,
+                   const std::string& program = MIRK3_BIN_DIR "/mirk3-cli") {
+  const std::string command = "'" + program + "' inspect " + args + " 2>" + errFile;
   Outcome outcome{-1, "", ""};
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return outcome;
@@ -267,6 +268,27 @@ TEST(CliInspect, TheProgramRunsTheCommand) {
   const Outcome usage = RunProgram("--bogus", dir / "err");
   EXPECT_EQ(usage.status, 2);
   EXPECT_TRUE(Contains(usage.err, "unknown option '--bogus'")) << usage.err;
+}
+
+TEST(CliInspect, AOneClickProgramShowsItsOwnPackages) {
+  TempDir dir;
+  test::WriteSignedPackage(dir / "AP.tar", {{"boot.img", TestBytes(2000, 8)}}, "SM-T400");
+  test::WriteTar(dir / "other.tar", {{"other.img", "o"}});
+  test::OneClickContents contents;
+  contents.packages = {{AP, dir / "AP.tar", ONECLICK_TAR}};
+  test::WriteOneClickProgram(dir / "station", contents);
+
+  const Outcome own = RunProgram("", dir / "err", dir / "station");
+  EXPECT_EQ(own.status, 0) << own.err;
+  EXPECT_TRUE(own.out.starts_with("One Click program " + (dir / "station") + "\nPackages\n"))
+      << own.out;
+  EXPECT_TRUE(Contains(own.out, "AP   1 member to send\n")) << own.out;
+  EXPECT_TRUE(Contains(own.out, "Meta-data: verified, model SM-T400\n")) << own.out;
+
+  const Outcome given = RunProgram("'" + (dir / "other.tar") + "'", dir / "err", dir / "station");
+  EXPECT_EQ(given.status, 0) << given.err;
+  EXPECT_TRUE(Contains(given.out, "the files given are not used")) << given.out;
+  EXPECT_FALSE(Contains(given.out, "other.img")) << given.out;
 }
 
 }  // namespace
