@@ -17,6 +17,7 @@
 #include "engine/protocol.h"
 #include "packages/content_list.h"
 #include "packages/package_records.h"
+#include "packages/tar_walk.h"
 #include "serial/serial_line.h"
 
 namespace mirk3 {
@@ -128,6 +129,7 @@ class CDownloadEngine {
   enum class WalkKind { Tar, TarMd5, Deflated };
   struct Walk;
   bool WalkPackage(const std::string& path, EntryList& list, int slot, WalkKind kind);
+  bool WalkKeptOrRead(const std::string& path, EntryList& list, int slot, WalkKind kind);
   bool WalkMembers(Walk& walk);
   bool TakeMember(Walk& walk, const uint8_t* header, uint64_t* next);
   bool RefusePackage(const std::string& path, const std::string& why);
@@ -151,6 +153,9 @@ class CDownloadEngine {
   int ownExecutableFd_ = -1;
   bool oneClickMode_ = false;
   PackagePit packagePit_;
+  // The header blocks the meta-data check of the package being analysed has read: the
+  // analysis walk takes them from here instead of reading them again.
+  CHeaderBlocks headerBlocks_;
   int32_t packetSize_ = DEFAULT_PACKET_SIZE;
   int32_t protocolVersion_ = 0;
   bool pace_ = false;

@@ -69,6 +69,7 @@ bool CDownloadEngine::FileAnalysisStep() {
   packageModel_[0] = '\0';
   metaDataValid_ = true;
   metaDataChecked_ = true;
+  headerBlocks_.Clear();
   bool any = false;
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {
     EntryList& list = fileLists_[slot];
@@ -113,15 +114,24 @@ bool CDownloadEngine::FileAnalysisStep() {
 }
 
 bool CDownloadEngine::ScanTarPackage(const std::string& path, EntryList& list, int slot) {
-  return WalkPackage(path, list, slot, WalkKind::Tar);
+  return WalkKeptOrRead(path, list, slot, WalkKind::Tar);
 }
 
 bool CDownloadEngine::ScanTarMd5Package(const std::string& path, EntryList& list, int slot) {
-  return WalkPackage(path, list, slot, WalkKind::TarMd5);
+  return WalkKeptOrRead(path, list, slot, WalkKind::TarMd5);
 }
 
 bool CDownloadEngine::ScanDeflatedTarPackage(const std::string& path, EntryList& list, int slot) {
-  return WalkPackage(path, list, slot, WalkKind::Deflated);
+  return WalkKeptOrRead(path, list, slot, WalkKind::Deflated);
+}
+
+// The header blocks kept by this package's meta-data check serve this walk only: no other
+// package may ever be read from them.
+bool CDownloadEngine::WalkKeptOrRead(const std::string& path, EntryList& list, int slot,
+                                     WalkKind kind) {
+  const bool walked = WalkPackage(path, list, slot, kind);
+  headerBlocks_.Clear();
+  return walked;
 }
 
 bool CDownloadEngine::RefusePackage(const std::string& path, const std::string& why) {
@@ -174,7 +184,8 @@ bool CDownloadEngine::WalkMembers(Walk& walk) {
     uint8_t header[TAR_BLOCK_SIZE];
     // A truncated archive ends where its last whole header ends.
     if (walk.bound - walk.position < TAR_BLOCK_SIZE ||
-        !ReadAt(walk.fd, header, sizeof header, walk.position)) {
+        (!headerBlocks_.Find(walk.position, header) &&
+         !ReadAt(walk.fd, header, sizeof header, walk.position))) {
       break;
     }
     if (header[0] == 0) break;  // end of archive

@@ -36,13 +36,16 @@ void CDownloadEngine::CheckPackagesMetaData() {
 
 bool CDownloadEngine::VerifyPackageMetaData(int slot) {
   if (oneClickMode_) return true;
-  return VerifyPackageFileMetaData(options_.slotPath[slot], KeyOf(context_), packageModel_);
+  headerBlocks_.Clear();
+  return VerifyPackageFileMetaData(options_.slotPath[slot], KeyOf(context_), packageModel_,
+                                   &headerBlocks_);
 }
 
 bool CDownloadEngine::VerifyOneClickMetaData(int slot) {
   if (!oneClickMode_) return true;
+  headerBlocks_.Clear();
   return VerifyOneClickSlotMetaData(context_.ownExecutablePath, trailer_.slots[slot].offset,
-                                    KeyOf(context_), packageModel_);
+                                    KeyOf(context_), packageModel_, &headerBlocks_);
 }
 
 }  // namespace mirk3

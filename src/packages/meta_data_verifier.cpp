@@ -50,7 +50,7 @@ bool CMetaDataVerifier::VerifyListAt(uint64_t offset) {
 
 bool CMetaDataVerifier::ReadList(const ByteSource& source, uint64_t start) {
   entryCount_ = 0;
-  TarWalk walk(source, start);
+  TarWalk walk(source, start, keep_);
   TarMember member;
   for (;;) {
     const TarStep step = walk.Next(member);
@@ -83,7 +83,7 @@ bool CMetaDataVerifier::ReadListMember(const ByteSource& source, uint64_t offset
 }
 
 bool CMetaDataVerifier::HashMembers(const ByteSource& source) const {
-  TarWalk walk(source, 0);
+  TarWalk walk(source, 0, keep_);
   TarMember member;
   for (;;) {
     const TarStep step = walk.Next(member);

@@ -13,6 +13,7 @@
 
 #include "packages/byte_source.h"
 #include "packages/content_list.h"
+#include "packages/tar_walk.h"
 
 namespace mirk3 {
 
@@ -23,6 +24,8 @@ class CMetaDataVerifier {
 
   // Full check of a whole package file: find and verify the list, then hash every member.
   bool VerifyArchive();
+  // Keeps every tar header block the checks read in `keep`, for a walk that follows.
+  void KeepHeaders(CHeaderBlocks* keep) { keep_ = keep; }
   // List-only check of a tar that begins at `offset` in the file (a One Click slot); members
   // are not hashed.
   bool VerifyListAt(uint64_t offset);
@@ -62,6 +65,7 @@ class CMetaDataVerifier {
   int entryCount_ = 0;
   std::vector<std::string> names_;
   std::vector<std::string> digests_;
+  CHeaderBlocks* keep_ = nullptr;
 };
 
 }  // namespace mirk3

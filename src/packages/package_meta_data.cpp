@@ -5,15 +5,18 @@
 namespace mirk3 {
 
 bool VerifyPackageFileMetaData(const std::string& path, const std::string& keyText,
-                               char (&packageModel)[PACKAGE_MODEL_SIZE]) {
+                               char (&packageModel)[PACKAGE_MODEL_SIZE], CHeaderBlocks* keep) {
   CMetaDataVerifier verifier(path, keyText);
+  verifier.KeepHeaders(keep);
   return verifier.VerifyArchive() && verifier.CheckModel(packageModel);
 }
 
 bool VerifyOneClickSlotMetaData(const std::string& exePath, uint64_t slotOffset,
                                 const std::string& keyText,
-                                char (&packageModel)[PACKAGE_MODEL_SIZE]) {
+                                char (&packageModel)[PACKAGE_MODEL_SIZE],
+                                CHeaderBlocks* keep) {
   CMetaDataVerifier verifier(exePath, keyText);
+  verifier.KeepHeaders(keep);
   return verifier.VerifyListAt(slotOffset) && verifier.CheckModel(packageModel);
 }
 

@@ -8,19 +8,23 @@
 #include <string>
 
 #include "packages/content_list.h"
+#include "packages/tar_walk.h"
 
 namespace mirk3 {
 
 // File mode: the whole package file at `path` verifies against `keyText` and its model agrees
 // with `packageModel` (filled when empty).
+// The header blocks the check reads are kept in `keep` when given.
 bool VerifyPackageFileMetaData(const std::string& path, const std::string& keyText,
-                               char (&packageModel)[PACKAGE_MODEL_SIZE]);
+                               char (&packageModel)[PACKAGE_MODEL_SIZE],
+                               CHeaderBlocks* keep = nullptr);
 
 // One Click mode: the content list of the tar that starts at `slotOffset` in the executable
 // at `exePath` verifies (its members are not hashed) and its model agrees with
 // `packageModel` (filled when empty).
 bool VerifyOneClickSlotMetaData(const std::string& exePath, uint64_t slotOffset,
                                 const std::string& keyText,
-                                char (&packageModel)[PACKAGE_MODEL_SIZE]);
+                                char (&packageModel)[PACKAGE_MODEL_SIZE],
+                                CHeaderBlocks* keep = nullptr);
 
 }  // namespace mirk3

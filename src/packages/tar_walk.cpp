@@ -1,5 +1,8 @@
 #include "packages/tar_walk.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include <cstring>
 
 namespace mirk3 {
@@ -27,6 +30,18 @@ TarStep ParseTarHeader(const uint8_t (&block)[TAR_BLOCK_SIZE], TarMember& member
   return TarStep::MEMBER;
 }
 
+void CHeaderBlocks::Keep(uint64_t position, const uint8_t (&block)[TAR_BLOCK_SIZE]) {
+  auto& kept = blocks_[position];
+  std::copy(std::begin(block), std::end(block), kept.begin());
+}
+
+bool CHeaderBlocks::Find(uint64_t position, uint8_t* block) const {
+  const auto it = blocks_.find(position);
+  if (it == blocks_.end()) return false;
+  std::copy(it->second.begin(), it->second.end(), block);
+  return true;
+}
+
 TarStep TarWalk::Next(TarMember& member) {
   if (finished_) return *finished_;
   const uint64_t length = source_.Length();
@@ -36,6 +51,7 @@ TarStep TarWalk::Next(TarMember& member) {
   if (next_ > length || !source_.ReadExactly(next_, block, sizeof block)) {
     return *(finished_ = TarStep::BROKEN);
   }
+  if (keep_) keep_->Keep(next_, block);
   const TarStep step = ParseTarHeader(block, member);
   if (step != TarStep::MEMBER) return *(finished_ = step);
 

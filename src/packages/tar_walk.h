@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <array>
 
 #include "packages/byte_source.h"
 
@@ -44,9 +46,25 @@ enum class TarStep {
 // Parses one 512-byte header block into `member` (its dataOffset is left alone).
 TarStep ParseTarHeader(const uint8_t (&block)[TAR_BLOCK_SIZE], TarMember& member);
 
+// Header blocks a walk has read, by their position in the package, so that a second walk over
+// the same package (the meta-data check walks it, then the file analysis) needs no second read
+// of them from the file.
+class CHeaderBlocks {
+ public:
+  void Keep(uint64_t position, const uint8_t (&block)[TAR_BLOCK_SIZE]);
+  // Copies the block kept for `position`; false when there is none.
+  bool Find(uint64_t position, uint8_t* block) const;
+  void Clear() { blocks_.clear(); }
+
+ private:
+  std::unordered_map<uint64_t, std::array<uint8_t, TAR_BLOCK_SIZE>> blocks_;
+};
+
 class TarWalk {
  public:
-  TarWalk(const ByteSource& source, uint64_t start) : source_(source), next_(start) {}
+  // With `keep`, every header block read is kept there.
+  TarWalk(const ByteSource& source, uint64_t start, CHeaderBlocks* keep = nullptr)
+      : source_(source), next_(start), keep_(keep) {}
 
   // Reads the header of the next member. A MEMBER lies wholly inside the source, padding
   // included; after BROKEN or END every further call returns the same.
@@ -55,6 +73,7 @@ class TarWalk {
  private:
   const ByteSource& source_;
   uint64_t next_;
+  CHeaderBlocks* keep_;
   std::optional<TarStep> finished_;
 };
 

@@ -420,6 +420,27 @@ TEST(FileAnalysis, TheMetaDataVerdictCoversEveryChosenPackage) {
   }
 }
 
+TEST(FileAnalysis, HeadersTheMetaDataCheckReadServeOnlyTheirOwnPackage) {
+  // The analysis takes the header blocks its meta-data check already read; a package the check
+  // skipped (after an earlier one failed) must still be walked from its own bytes.
+  TempDir dir;
+  test::WriteSignedPackage(dir / "BL.tar", {{"sboot.bin", std::string(700, 's')}, {"p.bin", "p"}},
+                           "SM-T100");
+  test::WriteTar(dir / "AP.tar", {{"boot.img", std::string(1500, 'b')}, {"x.img", "x"}});
+  test::WriteSignedPackage(dir / "CSC.tar", {{"cache.img", "c"}, {"omr.img", std::string(3000, 'o')}},
+                           "SM-T100");
+  const std::map<int, std::string> all = {{BL, dir / "BL.tar"}, {AP, dir / "AP.tar"},
+                                          {CSC, dir / "CSC.tar"}};
+  AnalysisRun together(all);
+  ASSERT_TRUE(together.Passed());
+  EXPECT_FALSE(together.Engine().MetaDataValid());
+  for (const auto& [slot, path] : all) {
+    AnalysisRun alone({{slot, path}});
+    EXPECT_EQ(together.Listed(slot), alone.Listed(slot)) << SLOT_NAMES[slot];
+    EXPECT_FALSE(alone.Listed(slot).empty());
+  }
+}
+
 TEST(FileAnalysis, OneClickSlotsAreWalkedByTheirType) {
   TempDir dir;
   test::WriteTar(dir / "ap.tar", {{"UFS_Header.bin", TestBytes(20, 12)},
