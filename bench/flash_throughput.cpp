@@ -103,7 +103,10 @@ double RawSeconds(const std::string& dir, int lines, uint64_t bytes) {
 
 std::string MakePackage(const std::string& dir, uint64_t size) {
   const std::string member = dir + "/system.img", package = dir + "/AP.tar";
-  { FILE* f = std::fopen(member.c_str(), "wb"); std::fclose(f); }
+  {
+    FILE* f = std::fopen(member.c_str(), "wb");
+    std::fclose(f);
+  }
   std::filesystem::resize_file(member, size);  // sparse: the page cache serves zeros
   mirk3::pack::TarWriter writer;
   if (!writer.Open(package) || !writer.AddFile("system.img", member) || !writer.Finish()) return "";
@@ -114,8 +117,9 @@ std::string MakePackage(const std::string& dir, uint64_t size) {
 }  // namespace
 
 int main() {
-  const std::string dir = (std::filesystem::temp_directory_path() /
-                           ("mirk3-flash-bench-" + std::to_string(getpid()))).string();
+  const std::string dir =
+      (std::filesystem::temp_directory_path() / ("mirk3-flash-bench-" + std::to_string(getpid())))
+          .string();
   std::filesystem::create_directories(dir);
   const uint64_t big = 1ull << 30, each = 256ull << 20;
   double raw1 = 1e9, flash1 = 1e9;

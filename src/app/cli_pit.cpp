@@ -100,8 +100,8 @@ int ReadPhone(PitArgs& p, std::ostream& out, std::ostream& err) {
   options.deviceInfo = 1;  // no download is announced
   engine.CopyOptions(options);
   std::vector<uint8_t> table;
-  const bool read = engine.SetupConnection() && engine.InitializationStep() &&
-                    engine.ReadDevicePit(&table);
+  const bool read =
+      engine.SetupConnection() && engine.InitializationStep() && engine.ReadDevicePit(&table);
   // End the download session; the phone stays in download mode (no reboot).
   if (engine.Line().IsOpen()) engine.SendRequest(RQT_CLOSE, RQT_CLOSE_END);
   engine.Line().ClosePort();
@@ -110,7 +110,8 @@ int ReadPhone(PitArgs& p, std::ostream& out, std::ostream& err) {
     return 1;
   }
   std::ofstream file(p.out, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(table.data()), static_cast<std::streamsize>(table.size()));
+  file.write(reinterpret_cast<const char*>(table.data()),
+             static_cast<std::streamsize>(table.size()));
   file.close();
   if (!file) {
     err << "mirk3-cli pit: cannot write " << p.out << "\n";
@@ -130,14 +131,14 @@ std::string DescribePitTable(const std::vector<uint8_t>& bytes) {
   if (table.header.EntryCount() > static_cast<int32_t>(table.entries.size())) {
     text += Format("damaged: only %zu entries fit in the file\n", table.entries.size());
   }
-  text += Format("%3s %6s %4s %7s %5s %6s  %-20s %-24s %s\n", "#", "id", "kind", "storage",
-                 "attr", "block", "partition", "file", "aux");
+  text += Format("%3s %6s %4s %7s %5s %6s  %-20s %-24s %s\n", "#", "id", "kind", "storage", "attr",
+                 "block", "partition", "file", "aux");
   int index = 0;
   for (const PitEntry& e : table.entries) {
-    text += Format("%3d %6d %4u %7u %5u %6u  %-20s %-24s %s\n", index++, e.partitionId,
-                   e.entryKind, e.storageKind, e.attributes, e.blockParam,
-                   std::string(e.PartitionName()).c_str(), std::string(e.FileName()).c_str(),
-                   std::string(e.AuxName()).c_str());
+    text +=
+        Format("%3d %6d %4u %7u %5u %6u  %-20s %-24s %s\n", index++, e.partitionId, e.entryKind,
+               e.storageKind, e.attributes, e.blockParam, std::string(e.PartitionName()).c_str(),
+               std::string(e.FileName()).c_str(), std::string(e.AuxName()).c_str());
   }
   return text;
 }

@@ -47,14 +47,24 @@ void CCliView::DrawProgress(bool force) {
     if (line.port < 0) continue;
     std::string state;
     switch (line.state) {
-      case SlotState::Passed: state = "PASS"; break;
-      case SlotState::Failed: state = "FAIL"; break;
-      case SlotState::Reset: state = "RESET"; break;
-      case SlotState::Removed: state = "gone"; break;
+      case SlotState::Passed:
+        state = "PASS";
+        break;
+      case SlotState::Failed:
+        state = "FAIL";
+        break;
+      case SlotState::Reset:
+        state = "RESET";
+        break;
+      case SlotState::Removed:
+        state = "gone";
+        break;
       case SlotState::Running:
         state = line.percent >= 0 ? Format("%3d%%", line.percent) : "...";
         break;
-      default: state = "ready"; break;
+      default:
+        state = "ready";
+        break;
     }
     text += Format("[%s %s] ", PortName(line.port).c_str(), state.c_str());
   }

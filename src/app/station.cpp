@@ -43,7 +43,9 @@ bool CStation::Start(const DownloadOptions& options) {
 
 void CStation::HandleReport(int message, const EngineReport& report) {
   switch (message) {
-    case WM_DL_START: OnStart(report); break;
+    case WM_DL_START:
+      OnStart(report);
+      break;
     case WM_DL_COMPLETE:
       if (report.port == NO_PORT) {
         OnRunEnd(report);
@@ -51,11 +53,20 @@ void CStation::HandleReport(int message, const EngineReport& report) {
         OnPass(report);
       }
       break;
-    case WM_DL_PROGRESS: OnProgress(report); break;
-    case WM_DL_FAIL: OnFail(report); break;
-    case WM_DL_LOG: Log(report); break;
-    case WM_DL_STATUS: OnStatus(report); break;
-    default: break;
+    case WM_DL_PROGRESS:
+      OnProgress(report);
+      break;
+    case WM_DL_FAIL:
+      OnFail(report);
+      break;
+    case WM_DL_LOG:
+      Log(report);
+      break;
+    case WM_DL_STATUS:
+      OnStatus(report);
+      break;
+    default:
+      break;
   }
 }
 
@@ -116,9 +127,7 @@ void CStation::OnRunEnd(EngineReport report) {
   Log(report);
 }
 
-void CStation::LogStationLine(const std::string& text) {
-  Log(EngineReport{NO_PORT, text, 0});
-}
+void CStation::LogStationLine(const std::string& text) { Log(EngineReport{NO_PORT, text, 0}); }
 
 void CStation::Log(const EngineReport& report) {
   const int slot = report.port == NO_PORT ? -1 : ports_.SlotOfPort(report.port);

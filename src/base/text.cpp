@@ -53,8 +53,8 @@ void CopyToField(char* field, size_t size, std::string_view text) {
 
 std::string_view FieldText(const char* field, size_t size) {
   const void* nul = std::memchr(field, 0, size);
-  return std::string_view(field, nul ? static_cast<size_t>(static_cast<const char*>(nul) - field)
-                                     : size);
+  return std::string_view(field,
+                          nul ? static_cast<size_t>(static_cast<const char*>(nul) - field) : size);
 }
 
 }  // namespace mirk3

@@ -9,17 +9,17 @@ namespace mirk3 {
 using Millis = std::chrono::milliseconds;
 
 struct Timing {
-  int openAttempts = 71;                 // tries to open a port before giving up
-  Millis openRetryPause{1000};           // pause after each failed open attempt
-  Millis openSettle{500};                // pause after a port was opened and configured
-  Millis firstByteTimeout{300000};       // longest wait for the first byte of a read
-  Millis stepPause{100};                 // pause between two steps of a worker
-  Millis workerStartDelay{100};          // after the watcher started, before the first resume
-  Millis workerStagger{10};              // between two worker resumes
-  Millis watcherSettle{10};              // after the last worker ended, before end-of-run
-  Millis rtnPauseBefore{2000};           // before the RTN request
-  Millis rtnPauseAfter{1000};            // after the RTN request
-  Millis resetDelayUnit{1000};           // one second of the reset delay after close
+  int openAttempts = 71;            // tries to open a port before giving up
+  Millis openRetryPause{1000};      // pause after each failed open attempt
+  Millis openSettle{500};           // pause after a port was opened and configured
+  Millis firstByteTimeout{300000};  // longest wait for the first byte of a read
+  Millis stepPause{100};            // pause between two steps of a worker
+  Millis workerStartDelay{100};     // after the watcher started, before the first resume
+  Millis workerStagger{10};         // between two worker resumes
+  Millis watcherSettle{10};         // after the last worker ended, before end-of-run
+  Millis rtnPauseBefore{2000};      // before the RTN request
+  Millis rtnPauseAfter{1000};       // after the RTN request
+  Millis resetDelayUnit{1000};      // one second of the reset delay after close
 };
 
 }  // namespace mirk3

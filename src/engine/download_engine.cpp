@@ -75,9 +75,9 @@ void CDownloadEngine::CopyOptions(const DownloadOptions& options) {
 
 const std::vector<CDownloadEngine::Step>& CDownloadEngine::FullSequence() {
   static const std::vector<Step> steps = {
-      &CDownloadEngine::FileAnalysisStep, &CDownloadEngine::SetupConnection,
+      &CDownloadEngine::FileAnalysisStep,   &CDownloadEngine::SetupConnection,
       &CDownloadEngine::InitializationStep, &CDownloadEngine::DeviceInfoStep,
-      &CDownloadEngine::SetPartitionStep, &CDownloadEngine::GetPitStep,
+      &CDownloadEngine::SetPartitionStep,   &CDownloadEngine::GetPitStep,
       &CDownloadEngine::FirmwareUpdateStep, &CDownloadEngine::CloseStep};
   return steps;
 }

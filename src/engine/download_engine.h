@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "packages/member_stream.h"
 #include "engine/download_options.h"
 #include "engine/engine_context.h"
 #include "engine/engine_report.h"
 #include "engine/protocol.h"
 #include "packages/content_list.h"
+#include "packages/member_stream.h"
 #include "packages/package_records.h"
 #include "packages/tar_walk.h"
 #include "serial/serial_line.h"

@@ -34,7 +34,7 @@ void CDownloadEngine::ApplyDownloadList() {
     if (!options_.slotEnabled[slot]) continue;
     EntryList& list = fileLists_[slot];
     for (auto it = list.begin(); it != list.end();) {
-      const std::string_view name = FieldText((*it)->fileName, sizeof (*it)->fileName);
+      const std::string_view name = FieldText((*it)->fileName, sizeof(*it)->fileName);
       if (name.empty() || lines.count(name) != 0) {
         ++it;
         continue;

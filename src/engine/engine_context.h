@@ -12,9 +12,9 @@ namespace mirk3 {
 
 struct EngineContext {
   Timing timing;
-  std::string portDir;                             // empty: DefaultPortDir()
+  std::string portDir;  // empty: DefaultPortDir()
   std::string ownExecutablePath = "/proc/self/exe";
-  std::string metaDataKey;                         // base64 DER public key; empty: built-in key
+  std::string metaDataKey;  // base64 DER public key; empty: built-in key
   std::function<void(const std::string&)> showMessage;  // operator error box; may be empty
 };
 

@@ -15,7 +15,7 @@ inline constexpr int WM_DL_FAIL = 4027;      // failure text, value = failure co
 inline constexpr int WM_DL_LOG = 4028;       // log line
 inline constexpr int WM_DL_STATUS = 4029;    // status code in value
 
-inline constexpr int32_t NO_PORT = -1;           // a report that belongs to no port
+inline constexpr int32_t NO_PORT = -1;            // a report that belongs to no port
 inline constexpr size_t REPORT_TEXT_CHARS = 127;  // longest report text, in characters
 
 // Status codes of WM_DL_STATUS.

@@ -81,12 +81,18 @@ bool CDownloadEngine::FileAnalysisStep() {
       const std::string& exe = context_.ownExecutablePath;
       bool walked = false;
       switch (record.type) {
-        case ONECLICK_TAR: walked = ScanTarPackage(exe, list, slot); break;
-        case ONECLICK_TAR_MD5: walked = ScanTarMd5Package(exe, list, slot); break;
-        case ONECLICK_TAR_DEFLATED: walked = ScanDeflatedTarPackage(exe, list, slot); break;
+        case ONECLICK_TAR:
+          walked = ScanTarPackage(exe, list, slot);
+          break;
+        case ONECLICK_TAR_MD5:
+          walked = ScanTarMd5Package(exe, list, slot);
+          break;
+        case ONECLICK_TAR_DEFLATED:
+          walked = ScanDeflatedTarPackage(exe, list, slot);
+          break;
         default:
-          return RefusePackage(exe, Format("the %s slot has the unknown type %d", SLOT_NAMES[slot],
-                                           record.type));
+          return RefusePackage(
+              exe, Format("the %s slot has the unknown type %d", SLOT_NAMES[slot], record.type));
       }
       if (!walked) return false;
       options_.slotEnabled[slot] = 1;
@@ -198,8 +204,8 @@ bool CDownloadEngine::WalkMembers(Walk& walk) {
 
 bool CDownloadEngine::TakeMember(Walk& walk, const uint8_t* header, uint64_t* next) {
   const std::string name(FieldText(reinterpret_cast<const char*>(header), TAR_NAME_SIZE));
-  const auto sizeField = std::string_view(reinterpret_cast<const char*>(header) + TAR_SIZE_OFFSET,
-                                          TAR_SIZE_FIELD);
+  const auto sizeField =
+      std::string_view(reinterpret_cast<const char*>(header) + TAR_SIZE_OFFSET, TAR_SIZE_FIELD);
   const auto size = ParseTarOctal(sizeField);
   if (!size) return RefusePackage(walk.path, "the member " + name + " has a damaged size field");
   const uint64_t dataOffset = walk.position + TAR_BLOCK_SIZE;

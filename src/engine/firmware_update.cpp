@@ -28,10 +28,14 @@ uint32_t PhoneSequenceSize(const DownloadEntry& entry) {
     }
     case 1:
     case 2:
-    case 8: return 31457280;
-    case 6: return 4194304;
-    case 7: return 1048576;
-    default: return 0;
+    case 8:
+      return 31457280;
+    case 6:
+      return 4194304;
+    case 7:
+      return 1048576;
+    default:
+      return 0;
   }
 }
 
@@ -134,9 +138,10 @@ bool CDownloadEngine::SendPhoneEntry(int fd, const DownloadEntry& entry, CByteSt
     done += n;
     const int32_t last = done == length ? 1 : 0;
     if (SendRequest(RQT_XMIT, RQT_XMIT_END,
-                    {EOS_LAYOUT_PHONE, static_cast<int32_t>(n), static_cast<int32_t>(entry.entryKind),
-                     static_cast<int32_t>(entry.storageKind), entry.partitionId, last,
-                     options_.PhoneEFSClear, options_.PhoneBootUpdate}) == REQUEST_FAILED) {
+                    {EOS_LAYOUT_PHONE, static_cast<int32_t>(n),
+                     static_cast<int32_t>(entry.entryKind), static_cast<int32_t>(entry.storageKind),
+                     entry.partitionId, last, options_.PhoneEFSClear, options_.PhoneBootUpdate}) ==
+        REQUEST_FAILED) {
       ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
       return false;
     }
@@ -159,7 +164,8 @@ bool CDownloadEngine::SendModemEntry(int fd, const DownloadEntry& entry) {
     return false;
   }
   for (uint64_t done = 0; done < entry.size;) {
-    const auto n = static_cast<uint32_t>(std::min<uint64_t>(entry.size - done, MODEM_SEQUENCE_SIZE));
+    const auto n =
+        static_cast<uint32_t>(std::min<uint64_t>(entry.size - done, MODEM_SEQUENCE_SIZE));
     if (SendRequest(RQT_XMIT, RQT_XMIT_BEGIN) == REQUEST_FAILED ||
         SendRequest(RQT_XMIT, RQT_XMIT_ANNOUNCE, {Announced(n)}) == REQUEST_FAILED) {
       ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
@@ -173,10 +179,10 @@ bool CDownloadEngine::SendModemEntry(int fd, const DownloadEntry& entry) {
     Report(WM_DL_LOG, 0, "Transmission Complete.. ");
     Report(WM_DL_LOG, 0, "Now Writing.. Please wait about 2 minutes");
     const int32_t last = done == entry.size ? 1 : 0;
-    const int32_t result = SendRequest(
-        RQT_XMIT, RQT_XMIT_END,
-        {EOS_LAYOUT_MODEM, static_cast<int32_t>(n), options_.PhoneEFSClear,
-         options_.PhoneBootUpdate, last, 0, entry.partitionId, 0});
+    const int32_t result =
+        SendRequest(RQT_XMIT, RQT_XMIT_END,
+                    {EOS_LAYOUT_MODEM, static_cast<int32_t>(n), options_.PhoneEFSClear,
+                     options_.PhoneBootUpdate, last, 0, entry.partitionId, 0});
     Report(WM_DL_LOG, 0, "Receive Response from boot-loader");
     if (result == REQUEST_FAILED) return false;  // the packet layer has reported
   }

@@ -20,11 +20,12 @@ void CDownloadEngine::CheckPackagesMetaData() {
   metaDataValid_ = true;
   bool any = false;
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {
-    const bool chosen = oneClickMode_ ? trailer_.slots[slot].Present()
-                                      : options_.slotEnabled[slot] != 0;
+    const bool chosen =
+        oneClickMode_ ? trailer_.slots[slot].Present() : options_.slotEnabled[slot] != 0;
     if (!chosen) continue;
     any = true;
-    const bool verified = oneClickMode_ ? VerifyOneClickMetaData(slot) : VerifyPackageMetaData(slot);
+    const bool verified =
+        oneClickMode_ ? VerifyOneClickMetaData(slot) : VerifyPackageMetaData(slot);
     if (!verified) {
       metaDataValid_ = false;  // later packages are not checked
       break;

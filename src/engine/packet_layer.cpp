@@ -10,9 +10,8 @@
 
 namespace mirk3 {
 
-int32_t CDownloadEngine::SendRequest(int32_t type, int32_t subType, const int32_t* words,
-                                     int count, const char* text1, const char* text2,
-                                     bool expectResponse) {
+int32_t CDownloadEngine::SendRequest(int32_t type, int32_t subType, const int32_t* words, int count,
+                                     const char* text1, const char* text2, bool expectResponse) {
   RequestPacket request;
   request.type = type;
   request.subType = subType;
@@ -38,22 +37,36 @@ int32_t CDownloadEngine::SendRequest(int32_t type, int32_t subType, const int32_
 
 int32_t CDownloadEngine::SendRequest(int32_t type, int32_t subType,
                                      std::initializer_list<int32_t> words, bool expectResponse) {
-  return SendRequest(type, subType, words.begin(), static_cast<int>(words.size()), nullptr,
-                     nullptr, expectResponse);
+  return SendRequest(type, subType, words.begin(), static_cast<int>(words.size()), nullptr, nullptr,
+                     expectResponse);
 }
 
 bool CDownloadEngine::ReportFailCode(int32_t code) {
   switch (code) {
-    case BL_FAIL_WP: ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_WP)); break;
-    case BL_FAIL_ERASE: ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_ERASE)); break;
-    case BL_FAIL_WRITE: ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_WRITE)); break;
-    case BL_FAIL_AUTH: ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_AUTH)); break;
-    case BL_FAIL_SIZE: ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_SIZE)); break;
-    case BL_FAIL_EXT4: ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_EXT4)); break;
+    case BL_FAIL_WP:
+      ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_WP));
+      break;
+    case BL_FAIL_ERASE:
+      ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_ERASE));
+      break;
+    case BL_FAIL_WRITE:
+      ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_WRITE));
+      break;
+    case BL_FAIL_AUTH:
+      ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_AUTH));
+      break;
+    case BL_FAIL_SIZE:
+      ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_SIZE));
+      break;
+    case BL_FAIL_EXT4:
+      ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_EXT4));
+      break;
     case REQUEST_FAILED:
       ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
       break;
-    default: ReportText(WM_DL_FAIL, 0, "FAIL!"); break;
+    default:
+      ReportText(WM_DL_FAIL, 0, "FAIL!");
+      break;
   }
   return false;
 }

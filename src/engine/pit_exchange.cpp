@@ -21,8 +21,8 @@ bool ReadRegion(int fd, uint64_t offset, uint64_t size, std::vector<uint8_t>* by
   bytes->assign(static_cast<size_t>(size), 0);
   size_t done = 0;
   while (done < bytes->size()) {
-    const ssize_t n = ::pread(fd, bytes->data() + done, bytes->size() - done,
-                              static_cast<off_t>(offset + done));
+    const ssize_t n =
+        ::pread(fd, bytes->data() + done, bytes->size() - done, static_cast<off_t>(offset + done));
     if (n <= 0) return false;
     done += static_cast<size_t>(n);
   }

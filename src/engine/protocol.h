@@ -34,19 +34,22 @@ inline constexpr int32_t RQT_CLOSE = 103;
 inline constexpr int32_t RQT_DEVINFO = 105;
 
 // Sub-types of RQT_INIT.
-inline constexpr int32_t RQT_INIT_BEGIN = 0;        // [0] = host protocol version; value bits 16-31: device's
-inline constexpr int32_t RQT_INIT_TOTALSIZE = 2;    // [0] = total mod 0xFFFFFFFF, [1] = total div 0xFFFFFFFF
-inline constexpr int32_t RQT_INIT_LOCK = 3;         // [0] = 1
-inline constexpr int32_t RQT_INIT_PACKETSIZE = 5;   // [0] = packet size in bytes
+inline constexpr int32_t RQT_INIT_BEGIN =
+    0;  // [0] = host protocol version; value bits 16-31: device's
+inline constexpr int32_t RQT_INIT_TOTALSIZE =
+    2;  // [0] = total mod 0xFFFFFFFF, [1] = total div 0xFFFFFFFF
+inline constexpr int32_t RQT_INIT_LOCK = 3;        // [0] = 1
+inline constexpr int32_t RQT_INIT_PACKETSIZE = 5;  // [0] = packet size in bytes
 inline constexpr int32_t RQT_INIT_ERASE = 7;
 inline constexpr int32_t RQT_INIT_TFLASH = 8;
 inline constexpr int32_t RQT_INIT_RTN = 10;
 
 // Sub-types of RQT_PIT.
-inline constexpr int32_t RQT_PIT_SET = 0;     // upload: begin
-inline constexpr int32_t RQT_PIT_GET = 1;     // download: begin; value = table length
-inline constexpr int32_t RQT_PIT_XMIT = 2;    // upload: [0] = length; download: [0] = piece index, no reply
-inline constexpr int32_t RQT_PIT_END = 3;     // end of either transfer
+inline constexpr int32_t RQT_PIT_SET = 0;  // upload: begin
+inline constexpr int32_t RQT_PIT_GET = 1;  // download: begin; value = table length
+inline constexpr int32_t RQT_PIT_XMIT =
+    2;  // upload: [0] = length; download: [0] = piece index, no reply
+inline constexpr int32_t RQT_PIT_END = 3;  // end of either transfer
 
 // Sub-types of RQT_XMIT.
 inline constexpr int32_t RQT_XMIT_BEGIN = 0;     // begin a sequence
@@ -63,7 +66,7 @@ inline constexpr int32_t RQT_DEVINFO_PIECE = 1;  // [0] = piece index, no reply
 inline constexpr int32_t RQT_DEVINFO_END = 2;
 
 inline constexpr int32_t HOST_PROTOCOL_VERSION = 4;
-inline constexpr int PIECE_SIZE = 500;             // pieces of the partition table and device info
+inline constexpr int PIECE_SIZE = 500;              // pieces of the partition table and device info
 inline constexpr uint32_t SEQUENCE_ALIGN = 131072;  // announced sequence lengths round up to this
 inline constexpr int32_t DEFAULT_PACKET_SIZE = 131072;
 inline constexpr int32_t NEGOTIATED_FALLBACK_PACKET_SIZE = 1048576;

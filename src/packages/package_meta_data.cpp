@@ -13,8 +13,7 @@ bool VerifyPackageFileMetaData(const std::string& path, const std::string& keyTe
 
 bool VerifyOneClickSlotMetaData(const std::string& exePath, uint64_t slotOffset,
                                 const std::string& keyText,
-                                char (&packageModel)[PACKAGE_MODEL_SIZE],
-                                CHeaderBlocks* keep) {
+                                char (&packageModel)[PACKAGE_MODEL_SIZE], CHeaderBlocks* keep) {
   CMetaDataVerifier verifier(exePath, keyText);
   verifier.KeepHeaders(keep);
   return verifier.VerifyListAt(slotOffset) && verifier.CheckModel(packageModel);

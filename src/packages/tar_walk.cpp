@@ -1,9 +1,8 @@
 #include "packages/tar_walk.h"
 
 #include <algorithm>
-#include <iterator>
-
 #include <cstring>
+#include <iterator>
 
 namespace mirk3 {
 

@@ -5,13 +5,13 @@
 // source stops the walk as broken; the walk never reads outside the source and never loops.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <array>
 
 #include "packages/byte_source.h"
 

@@ -17,8 +17,9 @@ int CPortSlotManager::PlacePort(int port) {
   const auto held = std::find(slotPorts_.begin(), slotPorts_.end(), port);
   if (held != slotPorts_.end()) return static_cast<int>(held - slotPorts_.begin());
   const auto reservation = std::find(reservedSlots_.begin(), reservedSlots_.end(), port);
-  const int reserved =
-      reservation == reservedSlots_.end() ? -1 : static_cast<int>(reservation - reservedSlots_.begin());
+  const int reserved = reservation == reservedSlots_.end()
+                           ? -1
+                           : static_cast<int>(reservation - reservedSlots_.begin());
   if (reserved >= 0) {
     if (slotPorts_[reserved] != -1) return -1;
     TakeSlot(reserved, port);
@@ -63,8 +64,8 @@ uint64_t CPortSlotManager::SlotTotal(int slot, uint64_t value) {
 }
 
 int CPortSlotManager::CountOccupiedSlots() const {
-  return static_cast<int>(std::count_if(slotPorts_.begin(), slotPorts_.end(),
-                                        [](int port) { return port != -1; }));
+  return static_cast<int>(
+      std::count_if(slotPorts_.begin(), slotPorts_.end(), [](int port) { return port != -1; }));
 }
 
 void CPortSlotManager::ReserveSlot(int slot, int port) {

@@ -114,7 +114,11 @@ TEST_F(DeviceInfoSession, RequestOrderFollowsTheOptions) {
   const std::vector<Case> cases = {
       {1, false, false, false, false, {"100/0 4", "103/0 0"}},
       {2, false, false, false, true, {"100/0 4", "100/5 1048576", "103/0 0", "103/1 0"}},
-      {3, true, true, true, false,
+      {3,
+       true,
+       true,
+       true,
+       false,
        {"100/0 4", "100/5 1048576", "100/3 1", "100/7 0", "100/8 0", "103/0 0"}},
       {3, false, true, false, false, {"100/0 4", "100/5 1048576", "100/7 0", "103/0 0"}},
   };
@@ -138,9 +142,11 @@ TEST_F(DeviceInfoSession, RequestOrderFollowsTheOptions) {
 }
 
 TEST_F(DeviceInfoSession, PacketSizeNegotiation) {
-  const std::vector<std::pair<int32_t, std::string>> cases = {
-      {131071, "100/5 1048576"}, {131072, "100/5 131072"}, {4194304, "100/5 4194304"},
-      {0, "100/5 1048576"},      {-5, "100/5 1048576"}};
+  const std::vector<std::pair<int32_t, std::string>> cases = {{131071, "100/5 1048576"},
+                                                              {131072, "100/5 131072"},
+                                                              {4194304, "100/5 4194304"},
+                                                              {0, "100/5 1048576"},
+                                                              {-5, "100/5 1048576"}};
   int port = 0;
   for (const auto& [requested, expected] : cases) {
     StartFarm(Farm({port}, 3));
@@ -179,40 +185,52 @@ struct FailureCase {
 TEST_F(DeviceInfoSession, EveryFailureIsReportedWithItsCode) {
   using devsim::FailRule;
   const std::vector<FailureCase> cases = {
-      {"port never opens", [](auto& sim, auto&, auto&) { sim.ports = {}; },
-       {"Can't open the serial port.|0"}, {}},
-      {"wrong greeting", [](auto& sim, auto&, auto&) { sim.faults[0].handshakeAnswer = "TASX"; },
-       {}, {}},
+      {"port never opens",
+       [](auto& sim, auto&, auto&) { sim.ports = {}; },
+       {"Can't open the serial port.|0"},
+       {}},
+      {"wrong greeting",
+       [](auto& sim, auto&, auto&) { sim.faults[0].handshakeAnswer = "TASX"; },
+       {},
+       {}},
       {"zero greeting",
        [](auto& sim, auto&, auto&) { sim.faults[0].handshakeAnswer = std::string(4, '\0'); },
-       {}, {}},
+       {},
+       {}},
       {"silent device",
        [](auto& sim, auto&, auto& context) {
          sim.faults[0].silentAfter = devsim::SILENT_FROM_START;
          context.timing.firstByteTimeout = 300ms;
        },
-       {"Complete(Write) operation failed.|2"}, {}},
+       {"Complete(Write) operation failed.|2"},
+       {}},
       {"lock refused",
        [](auto& sim, auto& options, auto&) {
          options.FlashLock = 1;
          sim.faults[0].fails.push_back(FailRule{100, 3, -1, 0});
        },
-       {"Rqt ID: 100 Fail. (Res: 0xFFFFFFFF)|99", "Lock operation failed.|8"}, {}},
+       {"Rqt ID: 100 Fail. (Res: 0xFFFFFFFF)|99", "Lock operation failed.|8"},
+       {}},
       {"erase refused",
        [](auto& sim, auto& options, auto&) {
          options.NandErase = 1;
          sim.faults[0].fails.push_back(FailRule{100, 7, -3, 0});
        },
-       {"Rqt ID: 100 Fail. (Res: 0xFFFFFFFF)|99", "Complete(Write) operation failed.|9"}, {}},
+       {"Rqt ID: 100 Fail. (Res: 0xFFFFFFFF)|99", "Complete(Write) operation failed.|9"},
+       {}},
       {"T flash refused",
        [](auto& sim, auto& options, auto&) {
          options.TFlash = 1;
          sim.faults[0].fails.push_back(FailRule{100, 8, -1, 0});
        },
-       {"Rqt ID: 100 Fail. (Res: 0xFFFFFFFF)|99", "Complete(Write) operation failed.|10"}, {}},
+       {"Rqt ID: 100 Fail. (Res: 0xFFFFFFFF)|99", "Complete(Write) operation failed.|10"},
+       {}},
       {"close refused",
-       [](auto& sim, auto&, auto&) { sim.faults[0].fails.push_back(FailRule{103, 0, -1, 0}); },
-       {"Rqt ID: 103 Fail. (Res: 0xFFFFFFFF)|99", "Complete(Write) operation failed.|2"}, {}},
+       [](auto& sim, auto&, auto&) {
+         sim.faults[0].fails.push_back(FailRule{103, 0, -1, 0});
+       },
+       {"Rqt ID: 103 Fail. (Res: 0xFFFFFFFF)|99", "Complete(Write) operation failed.|2"},
+       {}},
       {"RTN refused",
        [](auto& sim, auto& options, auto&) {
          options.rtnForSprint = 1;
@@ -222,18 +240,26 @@ TEST_F(DeviceInfoSession, EveryFailureIsReportedWithItsCode) {
        {"RTN for Sprint"}},
       {"device info of 700 bytes",
        [](auto& sim, auto&, auto&) { sim.faults[0].deviceInfoSize = 700; },
-       {"FAIL! (DeviceInfo)|12"}, {}},
+       {"FAIL! (DeviceInfo)|12"},
+       {}},
       {"device info of 0 bytes",
        [](auto& sim, auto&, auto&) { sim.faults[0].deviceInfoSize = 0; },
-       {"FAIL! (DeviceInfo)|12"}, {}},
+       {"FAIL! (DeviceInfo)|12"},
+       {}},
       {"device info refused",
-       [](auto& sim, auto&, auto&) { sim.faults[0].fails.push_back(FailRule{105, 0, -1, 0}); },
-       {"Rqt ID: 105 Fail. (Res: 0xFFFFFFFF)|99", "FAIL! (DeviceInfo)|12"}, {}},
+       [](auto& sim, auto&, auto&) {
+         sim.faults[0].fails.push_back(FailRule{105, 0, -1, 0});
+       },
+       {"Rqt ID: 105 Fail. (Res: 0xFFFFFFFF)|99", "FAIL! (DeviceInfo)|12"},
+       {}},
       {"wrong magic",
        [](auto& sim, auto&, auto&) { sim.faults[0].deviceInfoMagic = 0x12345679; },
-       {}, {"Invalid Data : 12345679"}},
-      {"model mismatch", [](auto& sim, auto&, auto&) { sim.faults[0].model = "MIRK3-DEM0"; },
-       {}, {"FAIL! Model dismatch fail"}},
+       {},
+       {"Invalid Data : 12345679"}},
+      {"model mismatch",
+       [](auto& sim, auto&, auto&) { sim.faults[0].model = "MIRK3-DEM0"; },
+       {},
+       {"FAIL! Model dismatch fail"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

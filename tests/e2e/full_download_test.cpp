@@ -123,10 +123,9 @@ TEST_F(FullDownload, EverySlotLandsByteIdenticalOnEveryPhone) {
   }
   // The modem member goes in the modem layout; the others in the phone layout.
   EXPECT_EQ(Requests(0, "102/3", 1), (Lines{"0", "0", "0", "0", "1", "0", "0"}));
-  const uint64_t total = sboot.size() + param.size() + boot.size() + system.size() +
-                         modem.size() + cache.size() + efs.size();
-  EXPECT_EQ(Requests(0, "100/2", 2),
-            (Lines{std::to_string(total) + " 0"}));
+  const uint64_t total = sboot.size() + param.size() + boot.size() + system.size() + modem.size() +
+                         cache.size() + efs.size();
+  EXPECT_EQ(Requests(0, "100/2", 2), (Lines{std::to_string(total) + " 0"}));
 }
 
 TEST_F(FullDownload, APackagePartitionTableIsUploadedAndMapsTheMembers) {
@@ -139,8 +138,9 @@ TEST_F(FullDownload, APackagePartitionTableIsUploadedAndMapsTheMembers) {
   const auto pit = EncodePitTable(table);
   const std::string extraData = test::TestBytes(5000, 9);
   DownloadOptions options = Options();  // RePartition stays off: the package turns it on
-  Use(options, AP, Package("AP.tar", {{"mirk3.pit", std::string(pit.begin(), pit.end())},
-                                      {"extra.img", extraData}}));
+  Use(options, AP,
+      Package("AP.tar",
+              {{"mirk3.pit", std::string(pit.begin(), pit.end())}, {"extra.img", extraData}}));
   options.pitPath = dir / "operator-choice.pit";  // not sent: the package's table wins
   test::WriteFile(options.pitPath, "not a table");
   StartFarm(Farm({0}));
@@ -216,7 +216,8 @@ TEST_F(FullDownload, SequencesFollowTheStorageKindAndTheModemSize) {
   StartFarm(config);
   const RunResult result = Run({0}, options);
   EXPECT_EQ(result.succeeded, 1) << ::testing::PrintToString(result.log);
-  EXPECT_EQ(Requests(0, "102/2", 1), (Lines{"31457280", "31457280", "7208960", "104857600", "131072"}));
+  EXPECT_EQ(Requests(0, "102/2", 1),
+            (Lines{"31457280", "31457280", "7208960", "104857600", "131072"}));
   const Lines ends = Requests(0, "102/3", 8);
   ASSERT_EQ(ends.size(), 5u);
   EXPECT_EQ(ends[0], "0 31457280 0 2 20 0 1 0");
@@ -253,8 +254,8 @@ TEST_F(FullDownload, DamagedPackagesAndUnusablePartitionsNeverReachThePhone) {
     pack::TarWriter writer;
     ASSERT_TRUE(writer.Open(cut));
     const auto header = pack::MakeTarHeader("boot.img", 100000);
-    ASSERT_TRUE(writer.WriteRaw(std::string_view(reinterpret_cast<const char*>(header.data()),
-                                                 header.size())));
+    ASSERT_TRUE(writer.WriteRaw(
+        std::string_view(reinterpret_cast<const char*>(header.data()), header.size())));
     ASSERT_TRUE(writer.WriteRaw(std::string(5000, 'x')));
     ASSERT_TRUE(writer.CloseAsIs());
   }

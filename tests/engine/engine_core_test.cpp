@@ -108,7 +108,7 @@ TEST(EngineConstruction, AOneClickProgramOverridesTheOperatorsOptions) {
   CDownloadEngine engine(&sink, 0, context);
   EXPECT_TRUE(engine.OneClickMode());
   EXPECT_EQ(sink.Of(WM_DL_LOG), (std::vector<std::string>{"Mirk engine v(ID:3.1203)..|0",
-                                                           "One Click Downloader Mode\n|0"}));
+                                                          "One Click Downloader Mode\n|0"}));
   engine.CopyOptions(OperatorOptions());
   const DownloadOptions& o = engine.Options();
   EXPECT_EQ(o.FResetTime, 0);

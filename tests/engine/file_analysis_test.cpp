@@ -427,10 +427,10 @@ TEST(FileAnalysis, HeadersTheMetaDataCheckReadServeOnlyTheirOwnPackage) {
   test::WriteSignedPackage(dir / "BL.tar", {{"sboot.bin", std::string(700, 's')}, {"p.bin", "p"}},
                            "SM-T100");
   test::WriteTar(dir / "AP.tar", {{"boot.img", std::string(1500, 'b')}, {"x.img", "x"}});
-  test::WriteSignedPackage(dir / "CSC.tar", {{"cache.img", "c"}, {"omr.img", std::string(3000, 'o')}},
-                           "SM-T100");
-  const std::map<int, std::string> all = {{BL, dir / "BL.tar"}, {AP, dir / "AP.tar"},
-                                          {CSC, dir / "CSC.tar"}};
+  test::WriteSignedPackage(dir / "CSC.tar",
+                           {{"cache.img", "c"}, {"omr.img", std::string(3000, 'o')}}, "SM-T100");
+  const std::map<int, std::string> all = {
+      {BL, dir / "BL.tar"}, {AP, dir / "AP.tar"}, {CSC, dir / "CSC.tar"}};
   AnalysisRun together(all);
   ASSERT_TRUE(together.Passed());
   EXPECT_FALSE(together.Engine().MetaDataValid());

@@ -1,8 +1,8 @@
 // Requests, responses and data packets between an engine and a scripted boot loader on a
 // real pseudo-terminal.
 #include <fcntl.h>
-#include <unistd.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <future>
@@ -187,7 +187,8 @@ TEST_F(PacketLayer, AFailingStreamSendsNothingItDidNotProduce) {
 TEST_F(PacketLayer, ARemovedPeerFailsTheTransferAndClosesTheLine) {
   // Gone while the packet is on its way: the write or the acknowledgement read fails.
   std::vector<uint8_t> packet(1 << 20, 0x5A);
-  auto sent = Async([&] { return engine->XmitData(packet.data(), static_cast<int>(packet.size())); });
+  auto sent =
+      Async([&] { return engine->XmitData(packet.data(), static_cast<int>(packet.size())); });
   std::this_thread::sleep_for(50ms);
   peer.Unplug();
   EXPECT_FALSE(sent.get());

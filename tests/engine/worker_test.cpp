@@ -1,5 +1,7 @@
 // Workers and the watcher of a run: staggered resumes, independent reports, exit codes kept
 // for the station, and exactly one end-of-run report after the slowest worker.
+#include "engine/worker.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -7,7 +9,6 @@
 
 #include "base/le.h"
 #include "engine/report_pump.h"
-#include "engine/worker.h"
 #include "support/pty_peer.h"
 #include "support/recording_sink.h"
 #include "support/temp_dir.h"
@@ -119,9 +120,8 @@ TEST(WorkerRun, WorkersResumeInOrderReportIndependentlyAndEndOnce) {
   EXPECT_GE(started[1] - started[0], 9ms);
   EXPECT_GE(started[2] - started[1], 9ms);
 
-  const auto endReports = std::count_if(seen.begin(), seen.end(), [](const test::Recorded& r) {
-    return r.report.port == NO_PORT;
-  });
+  const auto endReports = std::count_if(
+      seen.begin(), seen.end(), [](const test::Recorded& r) { return r.report.port == NO_PORT; });
   EXPECT_EQ(endReports, 1);
   ASSERT_FALSE(seen.empty());
   EXPECT_EQ(seen.back().report.port, NO_PORT) << "the end of the run comes after every worker";
@@ -146,8 +146,8 @@ TEST_F(WorkerRunTest, EightyWorkersEndWithOneEndOfRunReport) {
   timing.workerStagger = 1ms;
   CWorkerRun run(std::move(engines), &pump, timing);
   PumpToEnd();
-  EXPECT_EQ(std::count_if(seen.begin(), seen.end(), [](const Seen& s) { return s.port == NO_PORT; }),
-            1);
+  EXPECT_EQ(
+      std::count_if(seen.begin(), seen.end(), [](const Seen& s) { return s.port == NO_PORT; }), 1);
   EXPECT_EQ(run.Failed(), 80);
   EXPECT_EQ(run.Passed(), 0);
 }

@@ -1,4 +1,6 @@
 // The engine's serial line over real pseudo-terminals published in a temporary port dir.
+#include "serial/serial_line.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -6,7 +8,6 @@
 #include <future>
 #include <thread>
 
-#include "serial/serial_line.h"
 #include "support/pty_peer.h"
 #include "support/temp_dir.h"
 
@@ -62,7 +63,8 @@ TEST(SerialLine, AbsentPortFailsAfterEveryAttempt) {
   CWinRs232cSync line(timing, dir.Path());
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(line.OpenPort(5));
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms) << "each attempt is followed by a pause";
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms)
+      << "each attempt is followed by a pause";
   EXPECT_FALSE(line.IsOpen());
 }
 

@@ -16,7 +16,7 @@ struct RunResult {
   int succeeded = 0;
   int failed = 0;
   bool ended = false;
-  std::map<int, SlotState> lastState;  // by port
+  std::map<int, SlotState> lastState;                // by port
   std::map<int, std::vector<std::string>> failures;  // by port: "text|code" of each failure
 
   // The log lines of one port ("<ID:s/ppp> " stripped), in order.

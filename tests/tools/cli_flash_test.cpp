@@ -19,8 +19,7 @@ struct ProgramRun {
 
 // Runs mirk3-cli with `args`; standard error goes to `errFile`.
 ProgramRun RunCli(const std::string& args, const std::string& errFile) {
-  const std::string command =
-      std::string(MIRK3_BIN_DIR) + "/mirk3-cli " + args + " 2>" + errFile;
+  const std::string command = std::string(MIRK3_BIN_DIR) + "/mirk3-cli " + args + " 2>" + errFile;
   ProgramRun run;
   FILE* pipe = popen(command.c_str(), "r");
   char buffer[4096];
@@ -66,15 +65,13 @@ TEST_F(CliFlash, TwoPortDeviceInfoRunLogsLikeTheWindow) {
       "flash --port 4 --port 12 --device-info --ap " + package + " " + Common(), dir / "err");
   EXPECT_EQ(run.status, 1) << run.out << test::ReadFile(dir / "err");
   EXPECT_EQ(LinesOf(run.out, "<ID:0/004>"),
-            (std::vector<std::string>{
-                "<ID:0/004> Added!!", "<ID:0/004> Mirk engine v(ID:3.1203)..",
-                "<ID:0/004> SetupConnection..", "<ID:0/004> Initialzation..",
-                "<ID:0/004> RQT_CLOSE !!", "<ID:0/004> RES OK !!",
-                "<ID:0/004> Remain Port ....  1 "}));
+            (std::vector<std::string>{"<ID:0/004> Added!!", "<ID:0/004> Mirk engine v(ID:3.1203)..",
+                                      "<ID:0/004> SetupConnection..", "<ID:0/004> Initialzation..",
+                                      "<ID:0/004> RQT_CLOSE !!", "<ID:0/004> RES OK !!",
+                                      "<ID:0/004> Remain Port ....  1 "}));
   EXPECT_EQ(LinesOf(run.out, "<ID:1/012>"),
             (std::vector<std::string>{"<ID:1/012> Added!!", "<ID:1/012> Mirk engine v(ID:3.1203)..",
-                                      "<ID:1/012> SetupConnection..",
-                                      "<ID:1/012> Initialzation..",
+                                      "<ID:1/012> SetupConnection..", "<ID:1/012> Initialzation..",
                                       "<ID:1/012> FAIL! Model dismatch fail"}));
   const auto lines = LinesOf(run.out);
   ASSERT_FALSE(lines.empty());
@@ -88,8 +85,8 @@ TEST_F(CliFlash, ExitsZeroWhenEveryPortPasses) {
   config.ports = {0, 1};
   devsim::PhoneFarm farm(config);
   ASSERT_TRUE(farm.Start());
-  const ProgramRun run = RunCli(
-      "flash --port 1 --port 0 --device-info --ap " + package + " " + Common(), dir / "err");
+  const ProgramRun run =
+      RunCli("flash --port 1 --port 0 --device-info --ap " + package + " " + Common(), dir / "err");
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(LinesOf(run.out, "<ID:0/001> Added!!").size(), 1u) << "ports take slots in order";
   EXPECT_EQ(LinesOf(run.out, "<ID:1/000> Added!!").size(), 1u);

@@ -1,9 +1,10 @@
 // mirk3-cli pit: a table file shown, and a phone's own table read and saved.
+#include "app/cli_pit.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-#include "app/cli_pit.h"
 #include "devsim/builtin_pit.h"
 #include "devsim/phone_farm.h"
 #include "engine/pit.h"
@@ -68,9 +69,13 @@ TEST(CliPit, DamagedTablesAndUsageErrors) {
   EXPECT_NE(r.out.find("shorter than its header"), std::string::npos);
   EXPECT_EQ(Pit({dir / "missing.pit"}).status, 1);
 
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {}, {"--port", "1"}, {"--out", "x.pit"}, {"--port", "x", "--out", "y"},
-           {"a.pit", "b.pit"}, {"a.pit", "--port", "1", "--out", "y"}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{},
+                                             {"--port", "1"},
+                                             {"--out", "x.pit"},
+                                             {"--port", "x", "--out", "y"},
+                                             {"a.pit", "b.pit"},
+                                             {"a.pit", "--port", "1", "--out", "y"}}) {
     r = Pit(args);
     EXPECT_EQ(r.status, 2) << ::testing::PrintToString(args);
     EXPECT_NE(r.err.find("usage: mirk3-cli pit"), std::string::npos);
@@ -79,8 +84,8 @@ TEST(CliPit, DamagedTablesAndUsageErrors) {
 
 TEST(CliPit, AnAbsentPhoneFailsClearly) {
   test::TempDir dir;
-  const Result r = Pit({"--port", "3", "--out", dir / "x.pit", "--port-dir", dir.Path(),
-                        "--open-attempts", "1"});
+  const Result r = Pit(
+      {"--port", "3", "--out", dir / "x.pit", "--port-dir", dir.Path(), "--open-attempts", "1"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("Can't open the serial port."), std::string::npos) << r.out;
   EXPECT_FALSE(std::filesystem::exists(dir / "x.pit"));
