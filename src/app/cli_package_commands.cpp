@@ -1,5 +1,7 @@
 #include "app/cli_package_commands.h"
 
+#include "app/station.h"
+
 #include "packages/content_list.h"
 #include "packages/md5_trailer.h"
 #include "packages/meta_data_key.h"
@@ -16,7 +18,9 @@ constexpr char MD5_USAGE[] = "usage: mirk3-cli md5 FILE...\n";
 constexpr char VERIFY_USAGE[] = "usage: mirk3-cli verify [--meta-key FILE] FILE...\n";
 
 // A log line that belongs to no port, as the station writes it.
-void LogLine(std::ostream& out, std::string_view text) { out << "<OSM> " << text << "\n"; }
+void LogLine(std::ostream& out, std::string_view text) {
+  out << FormatLogLine(-1, NO_PORT, std::string(text)) << "\n";
+}
 
 bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
 

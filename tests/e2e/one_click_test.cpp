@@ -2,7 +2,6 @@
 // (plain, with MD5 trailer and compressed), options and partition table flashes emulated
 // phones with no package to pick.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <sstream>
 
@@ -11,6 +10,7 @@
 #include "engine/pit.h"
 #include "pack/md5_package.h"
 #include "support/oneclick_program.h"
+#include "support/program_run.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
 
@@ -19,20 +19,10 @@ namespace {
 
 constexpr char kModel[] = "MIRK3-DEMO_EUR";
 
-struct ProgramRun {
-  int status = -1;
-  std::string out;
-};
+using test::ProgramRun;
 
 ProgramRun RunProgram(const std::string& program, const std::string& args) {
-  ProgramRun run;
-  FILE* pipe = popen((program + " " + args + " 2>&1").c_str(), "r");
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return test::RunProgram(program + " " + args);
 }
 
 class OneClick : public ::testing::Test {

@@ -1,33 +1,22 @@
 // mirk3-cli flash through the real program, against emulated phones started in-process.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <sstream>
 
 #include "devsim/phone_farm.h"
+#include "support/program_run.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
 
 namespace mirk3 {
 namespace {
 
-struct ProgramRun {
-  int status = -1;
-  std::string out;
-};
+using test::ProgramRun;
 
 // Runs mirk3-cli with `args`; standard error goes to `errFile`.
 ProgramRun RunCli(const std::string& args, const std::string& errFile) {
-  const std::string command = std::string(MIRK3_BIN_DIR) + "/mirk3-cli " + args + " 2>" + errFile;
-  ProgramRun run;
-  FILE* pipe = popen(command.c_str(), "r");
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return test::RunProgram(std::string(MIRK3_BIN_DIR) + "/mirk3-cli " + args, errFile);
 }
 
 std::vector<std::string> LinesOf(const std::string& text, const std::string& prefix = "") {
