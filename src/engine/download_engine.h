@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,6 +58,7 @@ class CDownloadEngine {
   int32_t SendRequest(int32_t type, int32_t subType, std::initializer_list<int32_t> words = {},
                       bool expectResponse = true);
   bool XmitData(const void* data, int length);
+  bool XmitData(const void* data, int length, const std::function<bool()>& whileBlocked);
   bool SendFileData(int fd, uint32_t count, const std::string& progressText);
   bool SendFileData(CByteStream& stream, uint32_t count, const std::string& progressText);
   bool ReportFailCode(int32_t code);

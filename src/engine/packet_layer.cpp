@@ -72,7 +72,12 @@ bool CDownloadEngine::ReportFailCode(int32_t code) {
 }
 
 bool CDownloadEngine::XmitData(const void* data, int length) {
-  if (!line_.WriteData(data, length, nullptr, pace_)) {
+  return XmitData(data, length, nullptr);
+}
+
+bool CDownloadEngine::XmitData(const void* data, int length,
+                               const std::function<bool()>& whileBlocked) {
+  if (!line_.WriteWhileWaiting(data, length, nullptr, pace_, whileBlocked)) {
     line_.ClosePort();
     Report(WM_DL_LOG, 0, "__XmitData_Write");
     return false;
@@ -87,6 +92,9 @@ bool CDownloadEngine::XmitData(const void* data, int length) {
 }
 
 namespace {
+
+// How much of the next packet the stream form prepares between two tries of the line.
+constexpr size_t STREAM_PIECE = 65536;
 
 // Reads up to `count` bytes; 0 at the end of the file, -1 on an error.
 ssize_t ReadSome(int fd, uint8_t* buffer, size_t count) {
@@ -120,22 +128,43 @@ bool CDownloadEngine::SendFileData(int fd, uint32_t count, const std::string& pr
   return true;
 }
 
+// The stream form prepares the next packet while the line is still taking the current one,
+// so that inflating costs no time of its own on the wire. Nothing is sent before the packet
+// ahead of it has been acknowledged, and nothing the stream did not produce is ever sent.
 bool CDownloadEngine::SendFileData(CByteStream& stream, uint32_t count,
                                    const std::string& progressText) {
   const size_t packet = static_cast<size_t>(packetSize_);
-  std::vector<uint8_t> buffer(packet);
+  std::vector<uint8_t> current(packet), next(packet);
+  size_t chunk = std::min<size_t>(count, packet);
+  if (count != 0 && !stream.ReadExact(current.data(), chunk)) {
+    ReportText(WM_DL_LOG, 0, progressText + ": " + stream.FailureText());
+    return false;
+  }
   uint32_t done = 0;
   while (done < count) {
-    const size_t chunk = std::min<size_t>(count - done, packet);
-    if (!stream.ReadExact(buffer.data(), chunk)) {
-      ReportText(WM_DL_LOG, 0, progressText + ": " + stream.FailureText());
-      return false;
-    }
-    std::memset(buffer.data() + chunk, 0, packet - chunk);
-    if (!XmitData(buffer.data(), static_cast<int>(packet))) return false;
+    std::memset(current.data() + chunk, 0, packet - chunk);
+    const size_t nextChunk = std::min<size_t>(count - done - chunk, packet);
+    size_t prepared = 0;
+    bool streamOk = true;
+    auto prepare = [&] {
+      if (!streamOk || prepared == nextChunk) return false;
+      const size_t piece = std::min(STREAM_PIECE, nextChunk - prepared);
+      streamOk = stream.ReadExact(next.data() + prepared, piece);
+      prepared += streamOk ? piece : 0;
+      return streamOk;
+    };
+    if (!XmitData(current.data(), static_cast<int>(packet), prepare)) return false;
     done += static_cast<uint32_t>(chunk);
     sentBytes_ += chunk;
     ReportText(WM_DL_PROGRESS, static_cast<int64_t>(sentBytes_), progressText);
+    while (prepare()) {
+    }
+    if (!streamOk) {
+      ReportText(WM_DL_LOG, 0, progressText + ": " + stream.FailureText());
+      return false;
+    }
+    std::swap(current, next);
+    chunk = nextChunk;
   }
   return true;
 }

@@ -102,6 +102,11 @@ CWinRs232cSync::Wait CWinRs232cSync::WaitFor(short events, int timeoutMs, int* e
 }
 
 bool CWinRs232cSync::WriteData(const void* buffer, int length, int* error, bool pace) {
+  return WriteWhileWaiting(buffer, length, error, pace, nullptr);
+}
+
+bool CWinRs232cSync::WriteWhileWaiting(const void* buffer, int length, int* error, bool pace,
+                                       const std::function<bool()>& whileBlocked) {
   int code = EBADF;
   const auto* bytes = static_cast<const unsigned char*>(buffer);
   size_t done = 0;
@@ -114,6 +119,8 @@ bool CWinRs232cSync::WriteData(const void* buffer, int length, int* error, bool 
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) {
+      // The device is still taking earlier bytes: the caller's own work fills the wait.
+      if (whileBlocked && whileBlocked()) continue;
       // A device that stops taking data for as long as a silent one may stay silent fails.
       if (WaitFor(POLLOUT, ToPollTimeout(timing_.firstByteTimeout), &code) != Wait::Ready) break;
       continue;

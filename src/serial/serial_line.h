@@ -3,6 +3,7 @@
 // for its own completion; a removed device is reported distinctly and never blocks.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "base/timing.h"
@@ -29,6 +30,10 @@ class CWinRs232cSync {
   bool OpenPort(int port);
   // Writes the whole buffer. On failure `error` receives SERIAL_DEVICE_REMOVED or an errno.
   bool WriteData(const void* buffer, int length, int* error = nullptr, bool pace = false);
+  // WriteData that, whenever the device cannot take more bytes yet, first runs `whileBlocked`
+  // (which returns false when it has nothing left to do) before it waits for the line.
+  bool WriteWhileWaiting(const void* buffer, int length, int* error, bool pace,
+                         const std::function<bool()>& whileBlocked);
   // Waits up to the first-byte time-out for data, then reads exactly `length` bytes. On
   // success `value` receives the count read; on failure SERIAL_DEVICE_REMOVED, ETIMEDOUT or
   // an errno.

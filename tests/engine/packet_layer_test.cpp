@@ -184,6 +184,42 @@ TEST_F(PacketLayer, AFailingStreamSendsNothingItDidNotProduce) {
   EXPECT_EQ(logs[0], "modem.bin: the stream is damaged|0");
 }
 
+class CountingStream : public CByteStream {
+ public:
+  bool ReadExact(void* buffer, size_t count) override {
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(produced_++ % 251);
+    return true;
+  }
+  bool Finish() override { return true; }
+  std::string FailureText() const override { return ""; }
+
+ private:
+  uint64_t produced_ = 0;
+};
+
+TEST_F(PacketLayer, AStreamIsPreparedAheadButSentInOrderOnlyAfterEachAcknowledgement) {
+  CountingStream stream;
+  const uint32_t count = 5 * 131072 + 999;
+  auto sent = Async([&] { return engine->SendFileData(stream, count, "system"); });
+  std::string received;
+  for (int packet = 0; packet < 6; ++packet) {
+    // A slow device: the line fills up while the next packet is being prepared.
+    std::this_thread::sleep_for(20ms);
+    const auto bytes = peer.Read(131072);
+    ASSERT_EQ(bytes.size(), 131072u) << "packet " << packet;
+    EXPECT_TRUE(peer.Read(1, 50ms).empty()) << "the next packet waits for the acknowledgement";
+    received.append(bytes.begin(), bytes.end());
+    peer.Respond(0, 0);
+  }
+  EXPECT_TRUE(sent.get());
+  for (uint32_t i = 0; i < count; ++i) {
+    ASSERT_EQ(static_cast<uint8_t>(received[i]), i % 251) << "byte " << i;
+  }
+  EXPECT_EQ(received.substr(count), std::string(6 * 131072 - count, '\0'));
+  EXPECT_EQ(engine->SentBytes(), count);
+}
+
 TEST_F(PacketLayer, ARemovedPeerFailsTheTransferAndClosesTheLine) {
   // Gone while the packet is on its way: the write or the acknowledgement read fails.
   std::vector<uint8_t> packet(1 << 20, 0x5A);
