@@ -91,12 +91,12 @@ class FullDownload : public ::testing::Test {
 };
 
 TEST_F(FullDownload, EverySlotLandsByteIdenticalOnEveryPhone) {
-  const std::string sboot = test::TestBytes(70000, 1), param = test::TestBytes(1, 2);
+  const std::string loader = test::TestBytes(70000, 1), param = test::TestBytes(1, 2);
   const std::string boot = test::TestBytes(300000, 3), system = test::TestBytes(1048576 * 2 + 7, 4);
   const std::string modem = test::TestBytes(200001, 5), cache = test::TestBytes(512, 6);
   const std::string efs = test::TestBytes(513, 7);
   DownloadOptions options = Options();
-  Use(options, BL, Package("BL.tar", {{"sboot.bin", sboot}, {"param.bin", param}}));
+  Use(options, BL, Package("BL.tar", {{"loader.bin", loader}, {"param.bin", param}}));
   Use(options, AP, Package("AP.tar", {{"boot.img", boot}, {"system.img", system}}));
   Use(options, CP, Package("CP.tar", {{"modem.bin", modem}}));
   std::string error;
@@ -109,7 +109,7 @@ TEST_F(FullDownload, EverySlotLandsByteIdenticalOnEveryPhone) {
   const RunResult result = Run({0, 1}, options);
   EXPECT_EQ(result.succeeded, 2) << ::testing::PrintToString(result.log);
   for (int port : {0, 1}) {
-    EXPECT_EQ(Written(port, "BOOTLOADER"), sboot);
+    EXPECT_EQ(Written(port, "BOOTLOADER"), loader);
     EXPECT_EQ(Written(port, "PARAM"), param);
     EXPECT_EQ(Written(port, "BOOT"), boot);
     EXPECT_EQ(Written(port, "SYSTEM"), system);
@@ -123,7 +123,7 @@ TEST_F(FullDownload, EverySlotLandsByteIdenticalOnEveryPhone) {
   }
   // The modem member goes in the modem layout; the others in the phone layout.
   EXPECT_EQ(Requests(0, "102/3", 1), (Lines{"0", "0", "0", "0", "1", "0", "0"}));
-  const uint64_t total = sboot.size() + param.size() + boot.size() + system.size() + modem.size() +
+  const uint64_t total = loader.size() + param.size() + boot.size() + system.size() + modem.size() +
                          cache.size() + efs.size();
   EXPECT_EQ(Requests(0, "100/2", 2), (Lines{std::to_string(total) + " 0"}));
 }

@@ -30,7 +30,7 @@ class OneClick : public ::testing::Test {
   void SetUp() override {
     std::filesystem::create_directories(dir / "ports");
     // BL plain, AP compressed (with a partition table member kept plain), CSC with MD5 trailer.
-    test::WriteSignedPackage(dir / "BL.tar", {{"sboot.bin", sboot}}, kModel);
+    test::WriteSignedPackage(dir / "BL.tar", {{"loader.bin", loader}}, kModel);
     test::WriteSignedPackage(
         dir / "AP.tar", {{"boot.img", boot}, {"system.img", system}, {"empty.img", ""}}, kModel);
     test::WriteSignedPackage(dir / "CP.tar", {{"modem.bin", modem}}, kModel);
@@ -72,7 +72,7 @@ class OneClick : public ::testing::Test {
   }
 
   test::TempDir dir;
-  const std::string sboot = test::TestBytes(100000, 1);
+  const std::string loader = test::TestBytes(100000, 1);
   const std::string boot = std::string(400000, 'B') + test::TestBytes(1000, 2);
   const std::string system = test::TestBytes(1100000, 3) + std::string(3 << 20, '\0');
   const std::string modem = test::TestBytes(70000, 4);
@@ -97,7 +97,7 @@ TEST_F(OneClick, AProgramFlashesItsOwnPackagesToTwoPhones) {
   ASSERT_EQ(run.status, 0) << run.out;
   EXPECT_NE(run.out.find("<ID:0/000> One Click Downloader Mode"), std::string::npos);
   for (int port : {0, 1}) {
-    EXPECT_EQ(Written(port, "BOOTLOADER"), sboot);
+    EXPECT_EQ(Written(port, "BOOTLOADER"), loader);
     EXPECT_EQ(Written(port, "BOOT"), boot);
     EXPECT_EQ(Written(port, "SYSTEM"), system);
     EXPECT_EQ(Written(port, "RADIO"), modem);

@@ -28,7 +28,7 @@ std::vector<std::string> Names(AnalysisRun& run, int slot) {
 
 TEST(DownloadList, KeepsExactlyTheNamedMembersInEverySlot) {
   TempDir dir;
-  test::WriteTar(dir / "BL.tar", {{"sboot.bin", "1"}, {"boot.img", "22"}});
+  test::WriteTar(dir / "BL.tar", {{"loader.bin", "1"}, {"boot.img", "22"}});
   test::WriteTar(dir / "AP.tar", {{"boot.img", "333"},
                                   {"recovery.img", "4444"},
                                   {"system.img", "55555"},
@@ -40,13 +40,13 @@ TEST(DownloadList, KeepsExactlyTheNamedMembersInEverySlot) {
   EXPECT_EQ(run.Listed(AP), (Strings{"boot.img@512+3", "system.img@2560+5"}));
   EXPECT_EQ(run.Listed(CP), Strings{}) << "a list that names nothing of a slot empties it";
   EXPECT_EQ(run.Logs(),
-            (Strings{"File analysis..", SKIP, "sboot.bin", "recovery.img", "modem.bin", HOME}));
+            (Strings{"File analysis..", SKIP, "loader.bin", "recovery.img", "modem.bin", HOME}));
   EXPECT_EQ(run.Engine().PackageTotal(), 21u) << "dropped members still count";
 }
 
 TEST(DownloadList, AListInTheCscPackageFiltersEverySlot) {
   TempDir dir;
-  test::WriteTar(dir / "BL.tar", {{"sboot.bin", "s"}});
+  test::WriteTar(dir / "BL.tar", {{"loader.bin", "s"}});
   test::WriteTar(dir / "AP.tar", {{"system.img", "y"}, {"userdata.img", "u"}});
   test::WriteTar(dir / "CP.tar", {{"modem.bin", "m"}});
   test::WriteTar(dir / "HOME_CSC.tar", {{"csc.img", "c"}, {LIST, "modem.bin\nuserdata.img\n"}});
@@ -62,7 +62,7 @@ TEST(DownloadList, AListInTheCscPackageFiltersEverySlot) {
   EXPECT_EQ(Names(run, CP), Strings{"modem.bin"});
   EXPECT_EQ(Names(run, CSC), Strings{});
   EXPECT_EQ(Names(run, UMS), Strings{"userdata.img"});
-  EXPECT_EQ(run.Logs(), (Strings{"File analysis..", SKIP, "sboot.bin", "system.img", "csc.img",
+  EXPECT_EQ(run.Logs(), (Strings{"File analysis..", SKIP, "loader.bin", "system.img", "csc.img",
                                  "media.bin", HOME}));
 }
 
@@ -104,7 +104,7 @@ TEST(DownloadList, LinesMatchWholeNamesByteForByte) {
 
 TEST(DownloadList, TheListReadLastWins) {
   TempDir dir;
-  test::WriteTar(dir / "BL.tar", {{"sboot.bin", "s"}, {LIST, "sboot.bin\n"}});
+  test::WriteTar(dir / "BL.tar", {{"loader.bin", "s"}, {LIST, "loader.bin\n"}});
   test::WriteTar(dir / "AP.tar", {{"boot.img", "b"}, {LIST, "boot.img\n"}});
   AnalysisRun run({{BL, dir / "BL.tar"}, {AP, dir / "AP.tar"}});
   EXPECT_TRUE(run.Passed());
@@ -114,11 +114,11 @@ TEST(DownloadList, TheListReadLastWins) {
 
 TEST(DownloadList, WithoutAListNothingIsFilteredOrLogged) {
   TempDir dir;
-  test::WriteTar(dir / "BL.tar", {{"sboot.bin", "s"}, {"meta-data/fota.mf", "not a list"}});
+  test::WriteTar(dir / "BL.tar", {{"loader.bin", "s"}, {"meta-data/fota.mf", "not a list"}});
   test::WriteTar(dir / "AP.tar", {{"boot.img", "b"}, {"download-list.txt", "boot.img\n"}});
   AnalysisRun run({{BL, dir / "BL.tar"}, {AP, dir / "AP.tar"}});
   EXPECT_TRUE(run.Passed());
-  EXPECT_EQ(Names(run, BL), Strings{"sboot.bin"});
+  EXPECT_EQ(Names(run, BL), Strings{"loader.bin"});
   EXPECT_EQ(Names(run, AP), (Strings{"boot.img", "download-list.txt"}));
   EXPECT_EQ(run.Logs(), Strings{"File analysis.."});
 }

@@ -234,7 +234,7 @@ TEST(FileAnalysis, UfsHeaderAtTheRootIsDroppedButCounted) {
 TEST(FileAnalysis, APackagePartitionTableTurnsRePartitionOn) {
   TempDir dir;
   const std::string table = TestBytes(1500, 10);
-  test::WriteTar(dir / "BL.tar", {{"sboot.bin", "s"}, {"old.pit", TestBytes(40, 11)}});
+  test::WriteTar(dir / "BL.tar", {{"loader.bin", "s"}, {"old.pit", TestBytes(40, 11)}});
   test::WriteTar(dir / "CSC.tar", {{"csc.img", "c"}, {"HOME.PIT", table}, {"cache.img", "k"}});
   test::WriteTar(dir / "AP.tar", {{"boot.img", "b"}});
 
@@ -250,7 +250,7 @@ TEST(FileAnalysis, APackagePartitionTableTurnsRePartitionOn) {
   EXPECT_EQ(pit.offset, 1536u);
   EXPECT_EQ(pit.size, 1500u);
   EXPECT_EQ(run.Engine().Options().RePartition, 1);
-  EXPECT_EQ(run.Listed(BL), Strings{"sboot.bin@512+1"});
+  EXPECT_EQ(run.Listed(BL), Strings{"loader.bin@512+1"});
   EXPECT_EQ(run.Listed(CSC), (Strings{"csc.img@512+1", "cache.img@3584+1"}));
   EXPECT_EQ(run.Engine().PackageTotal(), 3u) << "tables do not count";
 }
@@ -424,7 +424,7 @@ TEST(FileAnalysis, HeadersTheMetaDataCheckReadServeOnlyTheirOwnPackage) {
   // The analysis takes the header blocks its meta-data check already read; a package the check
   // skipped (after an earlier one failed) must still be walked from its own bytes.
   TempDir dir;
-  test::WriteSignedPackage(dir / "BL.tar", {{"sboot.bin", std::string(700, 's')}, {"p.bin", "p"}},
+  test::WriteSignedPackage(dir / "BL.tar", {{"loader.bin", std::string(700, 's')}, {"p.bin", "p"}},
                            "SM-T100");
   test::WriteTar(dir / "AP.tar", {{"boot.img", std::string(1500, 'b')}, {"x.img", "x"}});
   test::WriteSignedPackage(dir / "CSC.tar",

@@ -100,7 +100,7 @@ class OneClickBuilderTest : public ::testing::Test {
 
 TEST_F(OneClickBuilderTest, PlacesProgramSlotsTableAndTrailer) {
   OneClickRequest request = Request();
-  request.packages[BL].path = Tar("bl.tar", {{"sboot.bin", TestBytes(3000, 1)}});
+  request.packages[BL].path = Tar("bl.tar", {{"loader.bin", TestBytes(3000, 1)}});
   request.packages[AP].path = Md5Tar("ap.tar", {{"boot.img", TestBytes(5000, 2)}});
   request.packages[CP].path = Tar("cp.tar", {{"modem.bin", Firmware(70000, 3)}});
   request.packages[CP].type = ONECLICK_TAR_DEFLATED;

@@ -14,7 +14,7 @@ struct Row {
 
 // Storage kinds 6 and 7 (4 MiB and 1 MiB sequences) are the small parameter areas.
 constexpr Row kRows[] = {
-    {0, 2, 80, 8192, "BOOTLOADER", "sboot.bin"},  {0, 7, 81, 16384, "PARAM", "param.bin"},
+    {0, 2, 80, 8192, "BOOTLOADER", "loader.bin"}, {0, 7, 81, 16384, "PARAM", "param.bin"},
     {0, 2, 5, 131072, "BOOT", "boot.img"},        {0, 2, 6, 131072, "RECOVERY", "recovery.img"},
     {0, 2, 20, 12582912, "SYSTEM", "system.img"}, {0, 2, 21, 2097152, "VENDOR", "vendor.img"},
     {0, 2, 22, 614400, "CACHE", "cache.img"},     {0, 2, 23, 52428800, "USERDATA", "userdata.img"},

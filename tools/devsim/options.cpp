@@ -228,7 +228,7 @@ Phones:
   --protocol N          protocol version answered to 100/0 (default: 4)
   --model NAME          model in the device information (default: MIRK3-DEMO)
   --pit FILE            partition table every phone starts with (default: a
-                        built-in table: sboot.bin, param.bin, boot.img,
+                        built-in table: loader.bin, param.bin, boot.img,
                         recovery.img, system.img, vendor.img, cache.img,
                         userdata.img, modem.bin, efs.img)
   --out DIR             store written partitions as DIR/ttyACMn/<partition name>

@@ -1,4 +1,4 @@
-#include "app/cli_inspect.h"
+#include "app/cli_package_report.h"
 
 #include <filesystem>
 #include <fstream>

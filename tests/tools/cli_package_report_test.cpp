@@ -1,6 +1,6 @@
 // mirk3-cli inspect over real packages: slot assignment, what it prints for a home-binary set,
 // its verdicts and exit status, One Click programs, and the real program.
-#include "app/cli_inspect.h"
+#include "app/cli_package_report.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -89,7 +89,7 @@ TEST(CliInspect, PlainFilesTakeTheFreeSlotsInOrder) {
 
 TEST(CliInspect, ShowsWhatAHomeBinarySetWouldSend) {
   TempDir dir;
-  test::WriteTar(dir / "BL.tar", {{"sboot.bin", "s"}, {"boot.img", "bb"}});
+  test::WriteTar(dir / "BL.tar", {{"loader.bin", "s"}, {"boot.img", "bb"}});
   test::WriteTar(dir / "AP.tar",
                  {{"UFS_Header.bin", TestBytes(10, 1)},
                   {"boot.img", "bbb"},
@@ -108,7 +108,7 @@ TEST(CliInspect, ShowsWhatAHomeBinarySetWouldSend) {
             "  File analysis..\n"
             "  Ignore UFS_Header.bin\n"
             "  skip file list for home binary\n"
-            "  sboot.bin\n"
+            "  loader.bin\n"
             "  Home Binary Download\n"
             "File analysis passed\n"
             "\n"
@@ -125,7 +125,7 @@ TEST(CliInspect, ShowsWhatAHomeBinarySetWouldSend) {
             "  boot.img\n"
             "  system.img\n"
             "  sytem.img  (no such member)\n"
-            "  dropped: sboot.bin\n"
+            "  dropped: loader.bin\n"
             "Total announced to the phone: 70016 bytes, members the list drops included\n"
             "Meta-data: NOT verified (model: none)\n"
             "  phones whose boot loader checks it (protocol 4 or later) are refused with "
@@ -134,7 +134,7 @@ TEST(CliInspect, ShowsWhatAHomeBinarySetWouldSend) {
 
 TEST(CliInspect, SignedPackagesOfOneModelAreReady) {
   TempDir dir;
-  test::WriteSignedPackage(dir / "BL.tar", {{"sboot.bin", TestBytes(5000, 4)}}, "SM-T100_EUR");
+  test::WriteSignedPackage(dir / "BL.tar", {{"loader.bin", TestBytes(5000, 4)}}, "SM-T100_EUR");
   test::WriteSignedPackage(dir / "AP.tar", {{"boot.img", "boot"}}, "SM-T100_EUR");
   test::WriteSignedPackage(dir / "CP.tar", {{"modem.bin", "modem"}}, "SM-T200");
   const Outcome ready = Inspect({dir / "BL.tar", dir / "AP.tar"});
@@ -192,7 +192,7 @@ TEST(CliInspect, AFailedAnalysisSaysWhyAndSendsNothing) {
 
 TEST(CliInspect, ShowsTheMembersAOneClickProgramCarries) {
   TempDir dir;
-  test::WriteTar(dir / "bl.tar", {{"sboot.bin", TestBytes(700, 5)}});
+  test::WriteTar(dir / "bl.tar", {{"loader.bin", TestBytes(700, 5)}});
   const std::string modem = TestBytes(9000, 6);
   test::OneClickByHand program;
   const uint32_t bl = program.AddSlot(BL, test::ReadFile(dir / "bl.tar"), ONECLICK_TAR);
@@ -221,7 +221,7 @@ TEST(CliInspect, ShowsTheMembersAOneClickProgramCarries) {
   EXPECT_TRUE(Contains(out,
                        "BL   1 member to send\n"
                        "          offset           size  member\n" +
-                           Format("  %14u %14u  sboot.bin\n", bl + 512, 700u)))
+                           Format("  %14u %14u  loader.bin\n", bl + 512, 700u)))
       << out;
   // Sent as stored, announced as inflated.
   const auto packed = ParseTarOctal(std::string_view(cpData).substr(TAR_SIZE_OFFSET, 12));
