@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/cli_flash.h"
-#include "app/cli_inspect.h"
+#include "app/cli_package_report.h"
 #include "app/cli_package_commands.h"
 #include "app/cli_pit.h"
 
