@@ -121,14 +121,4 @@ void CDownloadEngine::Report(int message, int64_t value, const char* format, ...
   ReportText(message, value, text);
 }
 
-void CDownloadEngine::SetMetaData(bool valid, const std::string& model) {
-  metaDataValid_ = valid;
-  CopyToField(packageModel_, sizeof packageModel_, model);
-}
-
-bool CDownloadEngine::NotBuiltYet(const char* what) {
-  Report(WM_DL_FAIL, FAIL_REQUEST, "%s is not available in this build", what);
-  return false;
-}
-
 }  // namespace mirk3

@@ -115,11 +115,9 @@ class CDownloadEngine {
   int32_t ResetDelay() const { return resetDelay_; }
   uint64_t SentBytes() const { return sentBytes_; }
   uint64_t PackageTotal() const { return packageTotal_; }
-  void SetPackageTotal(uint64_t total) { packageTotal_ = total; }
   std::vector<std::unique_ptr<DownloadEntry>>& FileList(int slot) { return fileLists_[slot]; }
   char* PackageModel() { return packageModel_; }
   bool MetaDataValid() const { return metaDataValid_; }
-  void SetMetaData(bool valid, const std::string& model);
   CWinRs232cSync& Line() { return line_; }
   const EngineContext& Context() const { return context_; }
 
@@ -136,7 +134,6 @@ class CDownloadEngine {
   bool TakeMember(Walk& walk, const uint8_t* header, uint64_t* next);
   bool RefusePackage(const std::string& path, const std::string& why);
   void CloseOwnExecutable();
-  bool NotBuiltYet(const char* what);
 
   ReportSink* sink_;
   int port_;
