@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "app/cli_flash.h"
 #include "devsim/phone_farm.h"
 #include "support/station_harness.h"
 #include "support/temp_dir.h"
@@ -37,12 +38,8 @@ class DeviceInfoSession : public ::testing::Test {
   DownloadOptions Options(const std::string& model = "MIRK3-DEMO_EUR") {
     const std::string package = dir / ("AP_" + model + ".tar");
     test::WriteSignedPackage(package, {{"boot.img", test::TestBytes(3000, 1)}}, model);
-    DownloadOptions options;
+    DownloadOptions options = DefaultRunOptions();
     options.deviceInfo = 1;
-    options.AutoReboot = 1;
-    options.FResetTime = 1;
-    options.FactoryResetTime = 1;
-    options.PacketSize = 1048576;
     options.slotEnabled[AP] = 1;
     options.slotPath[AP] = package;
     return options;

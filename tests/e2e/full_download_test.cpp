@@ -6,6 +6,7 @@
 #include <sstream>
 #include <thread>
 
+#include "app/cli_flash.h"
 #include "devsim/builtin_pit.h"
 #include "devsim/phone_farm.h"
 #include "engine/pit.h"
@@ -48,10 +49,7 @@ class FullDownload : public ::testing::Test {
   }
 
   DownloadOptions Options() {
-    DownloadOptions options;
-    options.AutoReboot = 1;
-    options.FResetTime = 1;
-    options.FactoryResetTime = 1;
+    DownloadOptions options = DefaultRunOptions();
     options.PacketSize = 131072;
     return options;
   }

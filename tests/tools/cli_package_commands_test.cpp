@@ -9,6 +9,7 @@
 
 #include "pack/key_pair.h"
 #include "pack/md5_package.h"
+#include "support/command_call.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
 
@@ -19,17 +20,11 @@ using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
+using Outcome = test::CommandOutcome;
 
 template <typename Command>
 Outcome Call(Command command, const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int status = command(args, out, err);
-  return {status, out.str(), err.str()};
+  return test::CallCommand(command, args);
 }
 
 const std::vector<test::TarEntry> kMembers = {{"boot.img", "boot image"},

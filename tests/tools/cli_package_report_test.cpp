@@ -3,14 +3,15 @@
 #include "app/cli_package_report.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <sstream>
 
 #include "pack/key_pair.h"
+#include "support/command_call.h"
 #include "support/oneclick_by_hand.h"
 #include "support/oneclick_program.h"
+#include "support/program_run.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
 
@@ -21,16 +22,10 @@ using test::TempDir;
 using test::TestBytes;
 using test::WriteFile;
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
+using Outcome = test::CommandOutcome;
 
 Outcome Inspect(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int status = RunInspectCommand(args, out, err);
-  return {status, out.str(), err.str()};
+  return test::CallCommand(RunInspectCommand, args);
 }
 
 bool Contains(const std::string& text, const std::string& part) {
@@ -244,16 +239,8 @@ TEST(CliInspect, ShowsTheMembersAOneClickProgramCarries) {
 // Runs `program` inspect with `args`; standard error goes to `errFile`.
 Outcome RunProgram(const std::string& args, const std::string& errFile,
                    const std::string& program = MIRK3_BIN_DIR "/mirk3-cli") {
-  const std::string command = "'" + program + "' inspect " + args + " 2>" + errFile;
-  Outcome outcome{-1, "", ""};
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return outcome;
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) outcome.out.append(buffer, n);
-  const int status = pclose(pipe);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  outcome.err = test::ReadFile(errFile);
-  return outcome;
+  const test::ProgramRun run = test::RunProgram("'" + program + "' inspect " + args, errFile);
+  return {run.status, run.out, test::ReadFile(errFile)};
 }
 
 TEST(CliInspect, TheProgramRunsTheCommand) {

@@ -8,21 +8,15 @@
 #include "devsim/builtin_pit.h"
 #include "devsim/phone_farm.h"
 #include "engine/pit.h"
+#include "support/command_call.h"
 #include "support/temp_dir.h"
 
 namespace mirk3 {
 namespace {
 
-struct Result {
-  int status;
-  std::string out, err;
-};
+using Result = test::CommandOutcome;
 
-Result Pit(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int status = RunPitCommand(args, out, err);
-  return {status, out.str(), err.str()};
-}
+Result Pit(const std::vector<std::string>& args) { return test::CallCommand(RunPitCommand, args); }
 
 TEST(CliPit, ReadsAPhonesTableAndLeavesItInDownloadMode) {
   test::TempDir dir;

@@ -11,6 +11,7 @@
 
 #include "pack/md5_package.h"
 #include "pack/pack_commands.h"
+#include "support/command_call.h"
 #include "support/oneclick_program.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
@@ -20,17 +21,11 @@ namespace {
 
 using test::ReadOneClickTrailer;
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
+using Outcome = test::CommandOutcome;
 
 Outcome Pack(std::vector<std::string> args) {
   args.insert(args.begin(), "oneclick");
-  std::ostringstream out, err;
-  const int status = RunPackCommand(args, out, err);
-  return {status, out.str(), err.str()};
+  return test::CallCommand(RunPackCommand, args);
 }
 
 class OneClickCommandTest : public ::testing::Test {

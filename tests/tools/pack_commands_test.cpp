@@ -18,6 +18,7 @@
 #include "packages/meta_data_verifier.h"
 #include "packages/package_meta_data.h"
 #include "packages/tar_walk.h"
+#include "support/command_call.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
 
@@ -28,16 +29,10 @@ using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
+using Outcome = test::CommandOutcome;
 
 Outcome Pack(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int status = RunPackCommand(args, out, err);
-  return {status, out.str(), err.str()};
+  return test::CallCommand(RunPackCommand, args);
 }
 
 struct Listed {
