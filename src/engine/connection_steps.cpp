@@ -1,7 +1,9 @@
-// Connection setup (port and handshake) and initialization (protocol version, packet size,
-// total size, and the lock, erase and T-flash options).
+// Connection setup (port and handshake), initialization (protocol version, packet size, total
+// size) and, once the device-info check has passed, the lock, erase and T-flash options.
 #include <cstring>
+#include <string>
 
+#include "base/text.h"
 #include "engine/download_engine.h"
 #include "engine/string_table.h"
 
@@ -22,8 +24,15 @@ bool CDownloadEngine::SetupConnection() {
     ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
     return false;
   }
-  // A wrong answer fails the port without a failure report of its own.
-  return std::memcmp(answer, HANDSHAKE_DEVICE, HANDSHAKE_LENGTH) == 0;
+  if (std::memcmp(answer, HANDSHAKE_DEVICE, HANDSHAKE_LENGTH) == 0) return true;
+  // Whatever answered is not a boot loader in download mode: say what it said.
+  std::string heard;
+  for (int i = 0; i < HANDSHAKE_LENGTH; ++i) {
+    heard += Format("%s%02X", i ? " " : "", static_cast<unsigned char>(answer[i]));
+  }
+  Report(WM_DL_FAIL, FAIL_REQUEST, "FAIL! The phone answered the greeting with %s, not %s",
+         heard.c_str(), HANDSHAKE_DEVICE);
+  return false;
 }
 
 bool CDownloadEngine::InitializationStep() {
@@ -33,11 +42,7 @@ bool CDownloadEngine::InitializationStep() {
   const int32_t answer = SendRequest(RQT_INIT, RQT_INIT_BEGIN, {protocolVersion_});
   protocolVersion_ = static_cast<int32_t>((static_cast<uint32_t>(answer) & 0xFFFF0000u) >> 16);
 
-  if (protocolVersion_ >= 2) {
-    packetSize_ = options_.PacketSize >= DEFAULT_PACKET_SIZE ? options_.PacketSize
-                                                             : NEGOTIATED_FALLBACK_PACKET_SIZE;
-    SendRequest(RQT_INIT, RQT_INIT_PACKETSIZE, {packetSize_});
-  }
+  if (protocolVersion_ >= 2) NegotiatePacketSize();
   resetDelay_ = options_.FResetTime ? options_.FactoryResetTime : 1;
 
   if (!options_.deviceInfo) {
@@ -46,6 +51,27 @@ bool CDownloadEngine::InitializationStep() {
                 {static_cast<int32_t>(static_cast<uint32_t>(packageTotal_ % divisor)),
                  static_cast<int32_t>(static_cast<uint32_t>(packageTotal_ / divisor))});
   }
+  return true;
+}
+
+// Only packets that divide the announced sequence lengths (multiples of 131072) keep the
+// phone's count of packets in step with the host's; a refused size leaves the phone at the
+// size it started with, and the host must then send that size too.
+void CDownloadEngine::NegotiatePacketSize() {
+  const int32_t asked = options_.PacketSize;
+  int32_t size = asked >= DEFAULT_PACKET_SIZE ? asked : NEGOTIATED_FALLBACK_PACKET_SIZE;
+  size -= size % static_cast<int32_t>(SEQUENCE_ALIGN);
+  if (SendRequest(RQT_INIT, RQT_INIT_PACKETSIZE, {size}) == REQUEST_FAILED) {
+    Report(WM_DL_LOG, 0, "The phone refused packets of %d bytes: packets of %d bytes", size,
+           packetSize_);
+    return;
+  }
+  packetSize_ = size;
+  // The operator sees the size used whenever it is not the one the settings ask for.
+  if (size != asked) Report(WM_DL_LOG, 0, "Packets of %d bytes (%d asked)", size, asked);
+}
+
+bool CDownloadEngine::OptionRequestsStep() {
   if (options_.FlashLock) {
     Report(WM_DL_LOG, 0, "Send lock information..");
     if (SendRequest(RQT_INIT, RQT_INIT_LOCK, {1}) == REQUEST_FAILED) {

@@ -1,5 +1,6 @@
-// Device info check: before anything is written, the device's information record is read and
-// the phone refused when the packages' meta-data did not verify or its model differs.
+// Device info check: before anything is written or erased, the device's information record is
+// read and the phone refused when the packages' meta-data did not verify or its model differs.
+// Every refusal is a failure report, so the slot shows FAIL.
 #include <vector>
 
 #include "base/le.h"
@@ -55,11 +56,11 @@ bool CDownloadEngine::DeviceInfoStep() {
 bool CDownloadEngine::CheckDeviceInfo(const std::vector<uint8_t>& record) {
   const uint32_t magic = record.size() >= 4 ? GetLe32(record.data()) : 0;
   if (magic != DEVINFO_MAGIC) {
-    Report(WM_DL_LOG, 0, "Invalid Data : %08X", magic);
+    Report(WM_DL_FAIL, FAIL_DEVICE_INFO, "Invalid Data : %08X", magic);
     return false;
   }
   if (!metaDataValid_) {
-    Report(WM_DL_LOG, 0, "FAIL! SHA256 is invalid");
+    Report(WM_DL_FAIL, FAIL_DEVICE_INFO, "FAIL! SHA256 is invalid");
     return false;
   }
   const uint32_t count = record.size() >= 8 ? GetLe32(record.data() + 4) : 0;
@@ -77,11 +78,15 @@ bool CDownloadEngine::CheckDeviceInfo(const std::vector<uint8_t>& record) {
         break;
       }
     }
-    if (EqualsIgnoreCase(deviceModel, FieldText(packageModel_, sizeof packageModel_))) return true;
-    Report(WM_DL_LOG, 0, "FAIL! Model dismatch fail");
+    const std::string_view packageModel = FieldText(packageModel_, sizeof packageModel_);
+    if (EqualsIgnoreCase(deviceModel, packageModel)) return true;
+    Report(WM_DL_FAIL, FAIL_DEVICE_INFO, "FAIL! Model dismatch fail");
+    ReportText(WM_DL_LOG, 0,
+               "The packages are for model \"" + std::string(packageModel) +
+                   "\"; the phone is model \"" + deviceModel + "\"");
     return false;
   }
-  Report(WM_DL_LOG, 0, "FAIL! Invalid DEVINFO");
+  Report(WM_DL_FAIL, FAIL_DEVICE_INFO, "FAIL! Invalid DEVINFO");
   return false;
 }
 

@@ -7,9 +7,12 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
+#include <new>
 #include <thread>
+#include <utility>
 
 #include "base/text.h"
+#include "engine/string_table.h"
 
 namespace mirk3 {
 
@@ -77,22 +80,24 @@ const std::vector<CDownloadEngine::Step>& CDownloadEngine::FullSequence() {
   static const std::vector<Step> steps = {
       &CDownloadEngine::FileAnalysisStep,   &CDownloadEngine::SetupConnection,
       &CDownloadEngine::InitializationStep, &CDownloadEngine::DeviceInfoStep,
-      &CDownloadEngine::SetPartitionStep,   &CDownloadEngine::GetPitStep,
-      &CDownloadEngine::FirmwareUpdateStep, &CDownloadEngine::CloseStep};
+      &CDownloadEngine::OptionRequestsStep, &CDownloadEngine::SetPartitionStep,
+      &CDownloadEngine::GetPitStep,         &CDownloadEngine::FirmwareUpdateStep,
+      &CDownloadEngine::CloseStep};
   return steps;
 }
 
 const std::vector<CDownloadEngine::Step>& CDownloadEngine::ShortSequence() {
   static const std::vector<Step> steps = {
       &CDownloadEngine::SetupConnection, &CDownloadEngine::InitializationStep,
-      &CDownloadEngine::DeviceInfoStep, &CDownloadEngine::CloseStep};
+      &CDownloadEngine::DeviceInfoStep, &CDownloadEngine::OptionRequestsStep,
+      &CDownloadEngine::CloseStep};
   return steps;
 }
 
 bool CDownloadEngine::RunSteps() {
   const auto& steps = options_.deviceInfo ? ShortSequence() : FullSequence();
   for (Step step : steps) {
-    if (!(this->*step)()) {
+    if (!RunStep(step)) {
       CloseOwnExecutable();
       return false;
     }
@@ -102,11 +107,55 @@ bool CDownloadEngine::RunSteps() {
   return true;
 }
 
+namespace {
+
+const char* StepName(CDownloadEngine::Step step) {
+  using E = CDownloadEngine;
+  const std::pair<E::Step, const char*> names[] = {
+      {&E::FileAnalysisStep, "file analysis"},
+      {&E::SetupConnection, "connection"},
+      {&E::InitializationStep, "initialization"},
+      {&E::DeviceInfoStep, "device info"},
+      {&E::OptionRequestsStep, "lock, erase and T flash"},
+      {&E::SetPartitionStep, "partition table upload"},
+      {&E::GetPitStep, "partition table read"},
+      {&E::FirmwareUpdateStep, "firmware update"},
+      {&E::CloseStep, "close"}};
+  for (const auto& [known, name] : names) {
+    if (known == step) return name;
+  }
+  return "unknown";
+}
+
+}  // namespace
+
+// A phone that fails is always shown as failed: a step that ends the run without a failure
+// report of its own gets one here, so that no slot is left without PASS or FAIL. Nothing a
+// step throws leaves the worker: one phone's failure never takes the other phones down.
+bool CDownloadEngine::RunStep(Step step) {
+  const int reportsBefore = failReports_;
+  bool passed = false;
+  try {
+    passed = (this->*step)();
+  } catch (const std::bad_alloc&) {
+    ReportText(WM_DL_FAIL, FAIL_OUT_OF_MEMORY, LoadString(IDS_OUT_OF_MEMORY));
+    return false;
+  } catch (const std::exception& error) {
+    Report(WM_DL_FAIL, FAIL_REQUEST, "FAIL! (%s) %s", StepName(step), error.what());
+    return false;
+  }
+  if (!passed && failReports_ == reportsBefore) {
+    Report(WM_DL_FAIL, FAIL_REQUEST, "FAIL! The %s step failed", StepName(step));
+  }
+  return passed;
+}
+
 void CDownloadEngine::ReportText(int message, int64_t value, const std::string& text) {
   EngineReport report;
   report.port = port_;
   report.text = TruncateChars(text, REPORT_TEXT_CHARS);
   report.value = value;
+  if (message == WM_DL_FAIL) ++failReports_;
   if (sink_) sink_->Send(message, report);
 }
 

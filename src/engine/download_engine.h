@@ -62,14 +62,22 @@ class CDownloadEngine {
   bool SendFileData(int fd, uint32_t count, const std::string& progressText);
   bool SendFileData(CByteStream& stream, uint32_t count, const std::string& progressText);
   bool ReportFailCode(int32_t code);
+  bool AllocatePacket(std::vector<uint8_t>* buffer);
 
   // Steps.
   bool FileAnalysisStep();
   bool SetupConnection();
   bool InitializationStep();
   bool DeviceInfoStep();
+  // The lock, erase and T-flash requests: they change the phone, so they go out only after
+  // the device-info check has passed.
+  bool OptionRequestsStep();
   bool SetPartitionStep();
   bool GetPitStep();
+  // Every member of every slot can be sent to this phone (it has a partition, and the
+  // partition a transfer size); run right after the device's table is mapped, so a phone is
+  // refused before its first byte is written, never in the middle.
+  bool CheckEntriesSendable();
   bool FirmwareUpdateStep();
   bool CloseStep();
 
@@ -92,12 +100,14 @@ class CDownloadEngine {
   bool MapPitToEntries(const std::vector<uint8_t>& table);
 
   // File transmission.
-  bool SendPhoneEntry(int fd, const DownloadEntry& entry, CByteStream* stream, uint64_t length);
+  bool SendPhoneEntry(int fd, const DownloadEntry& entry, CByteStream* stream, int slot);
   bool SendModemEntry(int fd, const DownloadEntry& entry);
   bool SendSlot(int fd, int slot);
   // A One Click member's bytes: inflated for compressed slots, as stored for the others.
   std::unique_ptr<CByteStream> OpenMemberStream(int fd, int slot, const DownloadEntry& entry);
   uint64_t MemberLength(const DownloadEntry& entry, int slot) const;
+  // Why `entry` of `slot` cannot be sent to this phone; empty when it can.
+  std::string EntryProblem(const DownloadEntry& entry, int slot) const;
   // Verifies the chosen packages' meta-data into MetaDataValid and PackageModel.
   void CheckPackagesMetaData();
   bool VerifyPackageMetaData(int slot);
@@ -109,6 +119,8 @@ class CDownloadEngine {
   bool OneClickMode() const { return oneClickMode_; }
   const OneClickTrailer& Trailer() const { return trailer_; }
   int32_t PacketSize() const { return packetSize_; }
+  // Failure reports sent so far: a failing step that has not reported gets one report.
+  int FailReports() const { return failReports_; }
   // Benchmarks and transfer tests set the packet size that initialization would negotiate.
   void SetPacketSizeForTest(int32_t size) { packetSize_ = size; }
   int32_t ProtocolVersion() const { return protocolVersion_; }
@@ -126,6 +138,8 @@ class CDownloadEngine {
 
  private:
   void DetectOneClick();
+  void NegotiatePacketSize();
+  bool RunStep(Step step);
   enum class WalkKind { Tar, TarMd5, Deflated };
   struct Walk;
   bool WalkPackage(const std::string& path, EntryList& list, int slot, WalkKind kind);
@@ -157,6 +171,7 @@ class CDownloadEngine {
   CHeaderBlocks headerBlocks_;
   int32_t packetSize_ = DEFAULT_PACKET_SIZE;
   int32_t protocolVersion_ = 0;
+  int failReports_ = 0;
   bool pace_ = false;
 };
 

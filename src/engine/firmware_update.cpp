@@ -6,6 +6,7 @@
 
 #include <thread>
 
+#include "base/file.h"
 #include "base/text.h"
 #include "engine/download_engine.h"
 #include "engine/string_table.h"
@@ -46,6 +47,37 @@ int32_t Announced(uint32_t length) {
 
 }  // namespace
 
+// Why a member cannot go to this phone. A member of 0 bytes sends nothing and needs nothing.
+std::string CDownloadEngine::EntryProblem(const DownloadEntry& entry, int slot) const {
+  if (MemberLength(entry, slot) == 0) return "";
+  const std::string fileName(FieldText(entry.fileName, sizeof entry.fileName));
+  // The boot loader would not know where to write it.
+  if (!entry.Matched()) return fileName + ": the device's partition table has no partition for it";
+  // The modem routine sends fixed sequences; the phone routine's depend on the storage kind,
+  // and guessing one could make the boot loader write past what the partition expects.
+  const bool modem = !oneClickMode_ && slot == CP;
+  if (!modem && PhoneSequenceSize(entry) == 0) {
+    return Format("%s: no transfer size for storage kind %u", fileName.c_str(), entry.storageKind);
+  }
+  return "";
+}
+
+bool CDownloadEngine::CheckEntriesSendable() {
+  int refused = 0;
+  for (int slot = 0; slot < SLOT_COUNT; ++slot) {
+    for (const auto& entry : fileLists_[slot]) {
+      const std::string problem = EntryProblem(*entry, slot);
+      if (problem.empty()) continue;
+      ReportText(WM_DL_LOG, 0, problem);
+      ++refused;
+    }
+  }
+  if (refused == 0) return true;
+  Report(WM_DL_FAIL, FAIL_NO_PIT, "FAIL! %d member%s cannot be written to this phone", refused,
+         refused == 1 ? "" : "s");
+  return false;
+}
+
 // A member's length on the wire: inflated for compressed One Click slots, as stored otherwise.
 uint64_t CDownloadEngine::MemberLength(const DownloadEntry& entry, int slot) const {
   const bool compressed = oneClickMode_ && trailer_.slots[slot].type == ONECLICK_TAR_DEFLATED;
@@ -66,7 +98,7 @@ bool CDownloadEngine::SendSlot(int fd, int slot) {
   if (oneClickMode_) {
     for (const auto& entry : fileLists_[slot]) {
       auto stream = OpenMemberStream(fd, slot, *entry);
-      if (!stream || !SendPhoneEntry(fd, *entry, stream.get(), MemberLength(*entry, slot))) {
+      if (!stream || !SendPhoneEntry(fd, *entry, stream.get(), slot)) {
         return false;
       }
       if (!stream->Finish()) {
@@ -80,41 +112,34 @@ bool CDownloadEngine::SendSlot(int fd, int slot) {
     }
     return true;
   }
-  const int file = ::open(options_.slotPath[slot].c_str(), O_RDONLY | O_CLOEXEC);
-  if (file < 0) {
+  const OpenedFile file = OpenRegularFile(options_.slotPath[slot]);
+  if (!file) {
     Report(WM_DL_FAIL, FAIL_FILE_OPEN, "%s (Line: %d)", LoadString(IDS_FILE_OPEN_FAILED),
            LINE_FIRMWARE_OPEN);
+    ReportText(WM_DL_LOG, 0, DescribeFileProblem(options_.slotPath[slot], file.error));
     return false;
   }
-  bool ok = true;
   for (const auto& entry : fileLists_[slot]) {
-    ok = slot == CP ? SendModemEntry(file, *entry)
-                    : SendPhoneEntry(file, *entry, nullptr, MemberLength(*entry, slot));
-    if (!ok) break;
+    const bool ok = slot == CP ? SendModemEntry(file.fd.Get(), *entry)
+                               : SendPhoneEntry(file.fd.Get(), *entry, nullptr, slot);
+    if (!ok) return false;
   }
-  ::close(file);
-  return ok;
+  return true;
 }
 
 // One member in sequences, phone layout. Without a stream the member is read from `fd`.
 bool CDownloadEngine::SendPhoneEntry(int fd, const DownloadEntry& entry, CByteStream* stream,
-                                     uint64_t length) {
+                                     int slot) {
+  const uint64_t length = MemberLength(entry, slot);
   const uint32_t sequence = PhoneSequenceSize(entry);
   const std::string fileName(FieldText(entry.fileName, sizeof entry.fileName));
   const std::string progress(FieldText(entry.partitionName, sizeof entry.partitionName));
   ReportText(WM_DL_LOG, 0, fileName);
   std::this_thread::yield();
-  if (length != 0 && !entry.Matched()) {
-    // The boot loader would not know where to write it.
-    ReportText(WM_DL_FAIL, FAIL_DATA_TRANSFER,
-               fileName + ": the device's partition table has no partition for it");
-    return false;
-  }
-  if (length != 0 && sequence == 0) {
-    // Nothing is sent for a member whose partition gives no sequence size: guessing one
-    // could make the boot loader write past what the partition expects.
-    Report(WM_DL_FAIL, FAIL_DATA_TRANSFER, "%s: no transfer size for storage kind %u",
-           fileName.c_str(), entry.storageKind);
+  // Checked for every member before the first was sent; kept here so that no member is ever
+  // sent without a partition or in sequences of 0 bytes.
+  if (const std::string problem = EntryProblem(entry, slot); !problem.empty()) {
+    ReportText(WM_DL_FAIL, FAIL_DATA_TRANSFER, problem);
     return false;
   }
   if (!stream && ::lseek(fd, static_cast<off_t>(entry.dataOffset), SEEK_SET) < 0) {
@@ -158,9 +183,8 @@ bool CDownloadEngine::SendModemEntry(int fd, const DownloadEntry& entry) {
     return false;
   }
   ReportText(WM_DL_LOG, 0, fileName);
-  if (entry.size != 0 && !entry.Matched()) {
-    ReportText(WM_DL_FAIL, FAIL_DATA_TRANSFER,
-               fileName + ": the device's partition table has no partition for it");
+  if (const std::string problem = EntryProblem(entry, CP); !problem.empty()) {
+    ReportText(WM_DL_FAIL, FAIL_DATA_TRANSFER, problem);
     return false;
   }
   for (uint64_t done = 0; done < entry.size;) {
@@ -179,12 +203,20 @@ bool CDownloadEngine::SendModemEntry(int fd, const DownloadEntry& entry) {
     Report(WM_DL_LOG, 0, "Transmission Complete.. ");
     Report(WM_DL_LOG, 0, "Now Writing.. Please wait about 2 minutes");
     const int32_t last = done == entry.size ? 1 : 0;
+    const int reportsBefore = failReports_;
     const int32_t result =
         SendRequest(RQT_XMIT, RQT_XMIT_END,
                     {EOS_LAYOUT_MODEM, static_cast<int32_t>(n), options_.PhoneEFSClear,
                      options_.PhoneBootUpdate, last, 0, entry.partitionId, 0});
     Report(WM_DL_LOG, 0, "Receive Response from boot-loader");
-    if (result == REQUEST_FAILED) return false;  // the packet layer has reported
+    if (result == REQUEST_FAILED) {
+      // A refusal has been reported by the packet layer; a line that timed out or went away
+      // has not, and the modem would be left unwritten without a word.
+      if (failReports_ == reportsBefore) {
+        ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
+      }
+      return false;
+    }
   }
   return true;
 }

@@ -3,8 +3,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <vector>
 
+#include "base/file.h"
 #include "engine/download_engine.h"
 #include "engine/string_table.h"
 
@@ -96,33 +98,39 @@ namespace {
 // How much of the next packet the stream form prepares between two tries of the line.
 constexpr size_t STREAM_PIECE = 65536;
 
-// Reads up to `count` bytes; 0 at the end of the file, -1 on an error.
-ssize_t ReadSome(int fd, uint8_t* buffer, size_t count) {
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, count);
-    if (n >= 0 || errno != EINTR) return n;
+}  // namespace
+
+// The packet buffer: a size the memory cannot hold fails this worker alone.
+bool CDownloadEngine::AllocatePacket(std::vector<uint8_t>* buffer) {
+  try {
+    buffer->assign(static_cast<size_t>(packetSize_), 0);
+    return true;
+  } catch (const std::bad_alloc&) {
+    ReportText(WM_DL_FAIL, FAIL_OUT_OF_MEMORY, LoadString(IDS_OUT_OF_MEMORY));
+    Report(WM_DL_LOG, 0, "No memory for a packet buffer of %d bytes", packetSize_);
+    return false;
   }
 }
 
-}  // namespace
-
 bool CDownloadEngine::SendFileData(int fd, uint32_t count, const std::string& progressText) {
   const size_t packet = static_cast<size_t>(packetSize_);
-  std::vector<uint8_t> buffer(packet);
+  std::vector<uint8_t> buffer;
+  if (!AllocatePacket(&buffer)) return false;
   uint32_t done = 0;
   while (done < count) {
     const size_t chunk = std::min<size_t>(count - done, packet);
-    const ssize_t got = ReadSome(fd, buffer.data(), chunk);
-    // A package shorter than its header claims ends the transfer: stale bytes are never sent.
-    if (got <= 0) {
+    // A read returns what the file gives at once; only the whole chunk is ever sent, so no
+    // packet carries a gap of zeros inside an image.
+    const ssize_t got = ReadFully(fd, buffer.data(), chunk);
+    if (got != static_cast<ssize_t>(chunk)) {
       Report(WM_DL_LOG, 0, "%s: the package ends %u bytes early", progressText.c_str(),
-             count - done);
+             count - done - static_cast<uint32_t>(std::max<ssize_t>(got, 0)));
       return false;
     }
-    std::memset(buffer.data() + got, 0, packet - static_cast<size_t>(got));
+    std::memset(buffer.data() + chunk, 0, packet - chunk);
     if (!XmitData(buffer.data(), static_cast<int>(packet))) return false;
-    done += static_cast<uint32_t>(got);
-    sentBytes_ += static_cast<uint64_t>(got);
+    done += static_cast<uint32_t>(chunk);
+    sentBytes_ += chunk;
     ReportText(WM_DL_PROGRESS, static_cast<int64_t>(sentBytes_), progressText);
   }
   return true;
@@ -134,7 +142,8 @@ bool CDownloadEngine::SendFileData(int fd, uint32_t count, const std::string& pr
 bool CDownloadEngine::SendFileData(CByteStream& stream, uint32_t count,
                                    const std::string& progressText) {
   const size_t packet = static_cast<size_t>(packetSize_);
-  std::vector<uint8_t> current(packet), next(packet);
+  std::vector<uint8_t> current, next;
+  if (!AllocatePacket(&current) || !AllocatePacket(&next)) return false;
   size_t chunk = std::min<size_t>(count, packet);
   if (count != 0 && !stream.ReadExact(current.data(), chunk)) {
     ReportText(WM_DL_LOG, 0, progressText + ": " + stream.FailureText());

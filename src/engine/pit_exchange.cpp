@@ -86,7 +86,7 @@ bool CDownloadEngine::SetPartitionStep() {
 bool CDownloadEngine::GetPitStep() {
   Report(WM_DL_LOG, 0, "Get PIT for mapping..");
   std::vector<uint8_t> table;
-  return ReadDevicePit(&table) && MapPitToEntries(table);
+  return ReadDevicePit(&table) && MapPitToEntries(table) && CheckEntriesSendable();
 }
 
 bool CDownloadEngine::ReadDevicePit(std::vector<uint8_t>* table) {

@@ -1,5 +1,9 @@
 #include "engine/worker.h"
 
+#include <system_error>
+
+#include "base/text.h"
+
 namespace mirk3 {
 
 CWorkerThread::CWorkerThread(std::unique_ptr<CDownloadEngine> engine) : port_(engine->Port()) {
@@ -28,17 +32,38 @@ void CWorkerThread::Join() {
 void CWorkerThread::Run(std::unique_ptr<CDownloadEngine> engine) {
   released_.wait(false);
   int code = WORKER_FAILED;
-  if (resumed_.load()) code = engine->RunSteps() ? WORKER_PASSED : WORKER_FAILED;
+  try {
+    if (resumed_.load()) code = engine->RunSteps() ? WORKER_PASSED : WORKER_FAILED;
+  } catch (...) {
+    // Out of memory even for the failure report: the phone still counts as failed, and the
+    // other phones go on.
+    code = WORKER_FAILED;
+  }
   engine.reset();  // closes the port if a failed step left it open
   exitCode_.store(code);
 }
 
 CWorkerRun::CWorkerRun(std::vector<std::unique_ptr<CDownloadEngine>> engines, ReportSink* sink,
                        const Timing& timing) {
-  for (auto& engine : engines) {
-    workers_.push_back(std::make_unique<CWorkerThread>(std::move(engine)));
+  // The watcher exists before any worker: a run whose end could never be reported starts no
+  // phone at all.
+  try {
+    watcher_ = std::thread(&CWorkerRun::Watch, this, sink, timing.watcherSettle);
+  } catch (const std::system_error& error) {
+    for (auto& engine : engines) NotStarted(sink, engine->Port(), error);
+    return;
   }
-  watcher_ = std::thread(&CWorkerRun::Watch, this, sink, timing.watcherSettle);
+  for (auto& engine : engines) {
+    const int port = engine->Port();
+    try {
+      workers_.push_back(std::make_unique<CWorkerThread>(std::move(engine)));
+    } catch (const std::system_error& error) {
+      // The engine went with the thread that could not be made; the other phones go on.
+      NotStarted(sink, port, error);
+    }
+  }
+  listReady_.store(true);
+  listReady_.notify_one();
   std::this_thread::sleep_for(timing.workerStartDelay);
   for (auto& worker : workers_) {
     worker->Resume();
@@ -47,10 +72,22 @@ CWorkerRun::CWorkerRun(std::vector<std::unique_ptr<CDownloadEngine>> engines, Re
 }
 
 CWorkerRun::~CWorkerRun() {
+  listReady_.store(true);
+  listReady_.notify_one();
   if (watcher_.joinable()) watcher_.join();
 }
 
+void CWorkerRun::NotStarted(ReportSink* sink, int port, const std::system_error& error) {
+  ++notStarted_;
+  if (sink) {
+    sink->Send(WM_DL_FAIL,
+               EngineReport{port, Format("FAIL! No thread for this port: %s", error.what()),
+                            FAIL_OUT_OF_MEMORY});
+  }
+}
+
 void CWorkerRun::Watch(ReportSink* sink, Millis settle) {
+  listReady_.wait(false);
   // No limit on the number of workers: each is joined in turn.
   for (auto& worker : workers_) worker->Join();
   std::this_thread::sleep_for(settle);
@@ -64,7 +101,8 @@ int CWorkerRun::Passed() const {
 }
 
 int CWorkerRun::Failed() const {
-  int n = 0;
+  // A port that never got its thread did not pass: it counts as failed.
+  int n = notStarted_;
   for (const auto& worker : workers_) n += worker->ExitCode() == WORKER_FAILED;
   return n;
 }

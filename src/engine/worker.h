@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <memory>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -54,13 +55,20 @@ class CWorkerRun {
   CWorkerRun& operator=(const CWorkerRun&) = delete;
 
   const std::vector<std::unique_ptr<CWorkerThread>>& Workers() const { return workers_; }
+  // False when not even the watcher could be made: no worker runs and no end-of-run report
+  // will come from this run; its owner reports the end itself.
+  bool Watching() const { return watcher_.joinable(); }
   int Passed() const;
+  // Failed workers, and ports whose thread could not be made.
   int Failed() const;
 
  private:
   void Watch(ReportSink* sink, Millis settle);
+  void NotStarted(ReportSink* sink, int port, const std::system_error& error);
 
   std::vector<std::unique_ptr<CWorkerThread>> workers_;
+  int notStarted_ = 0;
+  std::atomic<bool> listReady_{false};
   std::thread watcher_;
 };
 

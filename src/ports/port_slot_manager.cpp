@@ -80,8 +80,11 @@ int CPortSlotManager::StartWorkers(const DownloadOptions& options, const EngineC
     engine->CopyOptions(options);
     engines.push_back(std::move(engine));
   }
-  const int started = static_cast<int>(engines.size());
   run_ = std::make_unique<CWorkerRun>(std::move(engines), sink_, context.timing);
+  // A port whose thread could not be made has been reported failed and is not waited for.
+  const int started = static_cast<int>(run_->Workers().size());
+  // Without a watcher nothing runs, and the end of the run is reported here.
+  if (!run_->Watching() && sink_) sink_->Send(WM_DL_COMPLETE, EngineReport{NO_PORT, "", 0});
   return started;
 }
 

@@ -118,6 +118,14 @@ TEST_F(DeviceInfoSession, RequestOrderFollowsTheOptions) {
        false,
        {"100/0 4", "100/5 1048576", "100/3 1", "100/7 0", "100/8 0", "103/0 0"}},
       {3, false, true, false, false, {"100/0 4", "100/5 1048576", "100/7 0", "103/0 0"}},
+      // The phone's identity is proven before it is locked, erased or T-flashed.
+      {4,
+       true,
+       true,
+       true,
+       false,
+       {"100/0 4", "100/5 1048576", "105/0 0", "105/1 0", "105/2 0", "100/3 1", "100/7 0",
+        "100/8 0", "103/0 0"}},
   };
   int port = 0;
   for (const auto& c : cases) {
@@ -139,11 +147,10 @@ TEST_F(DeviceInfoSession, RequestOrderFollowsTheOptions) {
 }
 
 TEST_F(DeviceInfoSession, PacketSizeNegotiation) {
-  const std::vector<std::pair<int32_t, std::string>> cases = {{131071, "100/5 1048576"},
-                                                              {131072, "100/5 131072"},
-                                                              {4194304, "100/5 4194304"},
-                                                              {0, "100/5 1048576"},
-                                                              {-5, "100/5 1048576"}};
+  const std::vector<std::pair<int32_t, std::string>> cases = {
+      {131071, "100/5 1048576"}, {131072, "100/5 131072"}, {4194304, "100/5 4194304"},
+      {0, "100/5 1048576"},      {-5, "100/5 1048576"},    {200000, "100/5 131072"},
+      {1100000, "100/5 1048576"}};
   int port = 0;
   for (const auto& [requested, expected] : cases) {
     StartFarm(Farm({port}, 3));
@@ -188,11 +195,11 @@ TEST_F(DeviceInfoSession, EveryFailureIsReportedWithItsCode) {
        {}},
       {"wrong greeting",
        [](auto& sim, auto&, auto&) { sim.faults[0].handshakeAnswer = "TASX"; },
-       {},
+       {"FAIL! The phone answered the greeting with 54 41 53 58, not TASH|2"},
        {}},
       {"zero greeting",
        [](auto& sim, auto&, auto&) { sim.faults[0].handshakeAnswer = std::string(4, '\0'); },
-       {},
+       {"FAIL! The phone answered the greeting with 00 00 00 00, not TASH|2"},
        {}},
       {"silent device",
        [](auto& sim, auto&, auto& context) {
@@ -251,12 +258,12 @@ TEST_F(DeviceInfoSession, EveryFailureIsReportedWithItsCode) {
        {}},
       {"wrong magic",
        [](auto& sim, auto&, auto&) { sim.faults[0].deviceInfoMagic = 0x12345679; },
-       {},
-       {"Invalid Data : 12345679"}},
+       {"Invalid Data : 12345679|12"},
+       {}},
       {"model mismatch",
        [](auto& sim, auto&, auto&) { sim.faults[0].model = "MIRK3-DEM0"; },
-       {},
-       {"FAIL! Model dismatch fail"}},
+       {"FAIL! Model dismatch fail|12"},
+       {"The packages are for model \"MIRK3-DEMO\"; the phone is model \"MIRK3-DEM0\""}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -279,7 +286,49 @@ TEST_F(DeviceInfoSession, EveryFailureIsReportedWithItsCode) {
         << ::testing::PrintToString(result.log);
     for (const auto& line : c.logLines) EXPECT_TRUE(result.Contains(0, line)) << line;
     EXPECT_FALSE(result.Contains(0, "Completed..")) << "a failed port never passes";
-    EXPECT_EQ(result.lastState.at(0) == SlotState::Failed, !c.failReports.empty());
+    EXPECT_EQ(result.lastState.at(0), SlotState::Failed) << "every failed port shows FAIL";
+  }
+}
+
+// A phone of another model, or one checked against packages that did not verify, is refused
+// before anything could change it: no lock, no erase, no T flash, in either sequence.
+TEST_F(DeviceInfoSession, NothingDestructiveReachesARefusedPhone) {
+  const std::string unsigned_ = dir / "unsigned.tar";
+  test::WriteTar(unsigned_, {{"boot.img", "x"}});
+  struct Case {
+    const char* name;
+    std::string model;  // the phone's
+    bool signedPackage;
+    bool fullSequence;
+    const char* failure;
+  };
+  const Case cases[] = {
+      {"other model", "SM-OTHER", true, false, "FAIL! Model dismatch fail|12"},
+      {"other model, full", "SM-OTHER", true, true, "FAIL! Model dismatch fail|12"},
+      {"unsigned", "MIRK3-DEMO", false, false, "FAIL! SHA256 is invalid|12"},
+      {"unsigned, full", "MIRK3-DEMO", false, true, "FAIL! SHA256 is invalid|12"},
+  };
+  int port = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    devsim::FarmConfig config = Farm({port});
+    config.faults[port].model = c.model;
+    StartFarm(config);
+    DownloadOptions options = Options();
+    options.deviceInfo = c.fullSequence ? 0 : 1;
+    options.FlashLock = options.NandErase = options.TFlash = 1;
+    if (!c.signedPackage) options.slotPath[AP] = unsigned_;
+    const RunResult result = Run({port}, options);
+    EXPECT_EQ(result.failed, 1);
+    EXPECT_EQ(result.failures.at(port), Lines{c.failure});
+    const Lines requests = Requests(port, 0);
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), "105/2"), 1) << "the check ran";
+    for (const auto& r : requests) {
+      EXPECT_TRUE(r != "100/3" && r != "100/7" && r != "100/8" && r.rfind("101/", 0) != 0 &&
+                  r.rfind("102/", 0) != 0)
+          << r << " reached a refused phone";
+    }
+    ++port;
   }
 }
 

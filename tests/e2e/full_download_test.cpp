@@ -180,15 +180,22 @@ TEST_F(FullDownload, DeviceTablesOf500And501BytesAndNamesIgnoringCase) {
   }
 }
 
-TEST_F(FullDownload, AMemberNoPartitionNamesNeverPasses) {
+// Every member is checked against the phone's table before the first is written: a phone is
+// refused whole, never left half-flashed with its boot loader already replaced.
+TEST_F(FullDownload, AMemberNoPartitionNamesRefusesThePhoneBeforeAnyData) {
   DownloadOptions options = Options();
-  Use(options, AP, Package("AP.tar", {{"boot.img", "b"}, {"unknown.bin", "u"}}));
+  Use(options, BL, Package("BL.tar", {{"loader.bin", "l"}, {"unknown.bin", "u"}}));
+  Use(options, AP, Package("AP.tar", {{"boot.img", "b"}, {"other.bin", "o"}}));
   StartFarm(Farm({0}));
   const RunResult result = Run({0}, options);
   EXPECT_EQ(result.failed, 1);
-  EXPECT_EQ(result.failures.at(0),
-            (Lines{"unknown.bin: the device's partition table has no partition for it|3"}));
-  EXPECT_EQ(Requests(0, "102/3", 1).size(), 1u) << "boot.img went, unknown.bin did not";
+  EXPECT_EQ(result.failures.at(0), (Lines{"FAIL! 2 members cannot be written to this phone|7"}));
+  EXPECT_TRUE(
+      result.Contains(0, "unknown.bin: the device's partition table has no partition for it"));
+  EXPECT_TRUE(
+      result.Contains(0, "other.bin: the device's partition table has no partition for it"));
+  EXPECT_TRUE(Requests(0, "101/1", 0).size() == 1u) << "the table was read";
+  EXPECT_TRUE(Requests(0, "102/0", 0).empty()) << "not even the boot loader was written";
 }
 
 TEST_F(FullDownload, SequencesFollowTheStorageKindAndTheModemSize) {
@@ -223,6 +230,63 @@ TEST_F(FullDownload, SequencesFollowTheStorageKindAndTheModemSize) {
   EXPECT_EQ(ends[2], "0 7085440 0 2 20 1 1 0");
   EXPECT_EQ(ends[3], "1 104857600 1 0 0 0 10 0");
   EXPECT_EQ(ends[4], "1 1 1 0 1 0 10 0");
+}
+
+// The host's packets must be the size the phone counts in: a refused size leaves both at 131072,
+// and a size that does not divide the announced lengths is rounded down to one that does.
+TEST_F(FullDownload, PacketsStayInStepWithThePhone) {
+  const std::string boot = test::TestBytes(300000, 12);
+  const struct {
+    int32_t asked;
+    bool refused;
+    const char* line;
+  } cases[] = {
+      {1048576, true, "The phone refused packets of 1048576 bytes: packets of 131072 bytes"},
+      {200000, false, "Packets of 131072 bytes (200000 asked)"},
+  };
+  devsim::FarmConfig config = Farm({0, 1});
+  config.faults[0].fails.push_back(devsim::FailRule{100, 5, -1, 0});
+  StartFarm(config);
+  int port = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    DownloadOptions options = Options();
+    options.PacketSize = c.asked;
+    Use(options, AP, Package("AP.tar", {{"boot.img", boot}}));
+    const RunResult result = Run({port}, options);
+    EXPECT_EQ(result.succeeded, 1) << ::testing::PrintToString(result.log);
+    EXPECT_EQ(Written(port, "BOOT"), boot);
+    EXPECT_TRUE(result.Contains(port, c.line));
+    ++port;
+  }
+}
+
+// A modem whose write never ends (the line goes silent while it writes) fails with a report of
+// its own: the slot shows FAIL, the run counts it failed.
+TEST_F(FullDownload, AModemThatNeverAnswersItsWriteFailsThePhone) {
+  DownloadOptions options = Options();
+  Use(options, CP, Package("CP.tar", {{"modem.bin", test::TestBytes(1000, 13)}}));
+  devsim::FarmConfig config = Farm({0});
+  StartFarm(config);
+  ASSERT_EQ(Run({0}, options).succeeded, 1);
+  const Lines trace = farm->Trace(0);
+  const auto end = std::find_if(trace.begin(), trace.end(), [](const std::string& line) {
+    return line.rfind("102/3", 0) == 0;
+  });
+  ASSERT_NE(end, trace.end());
+  farm.reset();
+
+  config.faults[0].silentAfter = static_cast<int>(end - trace.begin());
+  StartFarm(config);
+  EngineContext context;
+  context.timing = test::QuickTiming();
+  context.timing.firstByteTimeout = 300ms;
+  context.portDir = dir / "ports";
+  const RunResult result = test::RunStation({0}, options, context);
+  EXPECT_EQ(result.failed, 1);
+  EXPECT_EQ(result.failures.at(0), (Lines{"Complete(Write) operation failed.|2"}));
+  EXPECT_EQ(result.lastState.at(0), SlotState::Failed);
+  EXPECT_TRUE(result.Contains(0, "Receive Response from boot-loader"));
 }
 
 TEST_F(FullDownload, AFailingPhoneDoesNotStopTheOthers) {
@@ -276,7 +340,8 @@ TEST_F(FullDownload, DamagedPackagesAndUnusablePartitionsNeverReachThePhone) {
   Use(unusable, AP, Package("AP.tar", {{"boot.img", "b"}}));
   result = Run({1}, unusable);
   EXPECT_EQ(result.failed, 1);
-  EXPECT_EQ(result.failures.at(1), (Lines{"boot.img: no transfer size for storage kind 3|3"}));
+  EXPECT_EQ(result.failures.at(1), (Lines{"FAIL! 1 member cannot be written to this phone|7"}));
+  EXPECT_TRUE(result.Contains(1, "boot.img: no transfer size for storage kind 3"));
   EXPECT_TRUE(Requests(1, "102/0", 0).empty());
 }
 

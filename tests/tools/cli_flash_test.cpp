@@ -61,11 +61,13 @@ TEST_F(CliFlash, TwoPortDeviceInfoRunLogsLikeTheWindow) {
   EXPECT_EQ(LinesOf(run.out, "<ID:1/012>"),
             (std::vector<std::string>{"<ID:1/012> Added!!", "<ID:1/012> Mirk engine v(ID:3.1203)..",
                                       "<ID:1/012> SetupConnection..", "<ID:1/012> Initialzation..",
-                                      "<ID:1/012> FAIL! Model dismatch fail"}));
+                                      "<ID:1/012> FAIL! Model dismatch fail",
+                                      "<ID:1/012> The packages are for model \"MIRK3-DEMO\"; "
+                                      "the phone is model \"SM-OTHER\""}));
   const auto lines = LinesOf(run.out);
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "<OSM> All threads completed. (succeed 1 / failed 1)");
-  EXPECT_EQ(lines.size(), 13u) << "nothing but log lines on standard output";
+  EXPECT_EQ(lines.size(), 14u) << "nothing but log lines on standard output";
 }
 
 TEST_F(CliFlash, ExitsZeroWhenEveryPortPasses) {
@@ -100,6 +102,72 @@ TEST_F(CliFlash, UsageErrorsExitTwoWithAMessage) {
         << args << ": " << test::ReadFile(dir / "err");
     EXPECT_EQ(run.out.find("Mirk engine"), std::string::npos) << "no run starts: " << args;
   }
+}
+
+// Sanitizer runtimes reserve more address space than any limit a test could set.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// A packet buffer the memory cannot hold fails the phones that need it, one by one, and the
+// run ends with its summary instead of taking the whole station down.
+TEST_F(CliFlash, APacketBufferThatCannotBeHadFailsOnlyItsPhones) {
+  if (kSanitized) GTEST_SKIP() << "an address-space limit cannot hold under a sanitizer";
+  devsim::FarmConfig config;
+  config.portDir = ports();
+  config.ports = {0, 1};
+  config.protocol = 3;  // no meta-data needed: plain package
+  devsim::PhoneFarm farm(config);
+  ASSERT_TRUE(farm.Start());
+  const std::string plain = dir / "plain.tar";
+  test::WriteTar(plain, {{"boot.img", test::TestBytes(1000, 4)}});
+  const ProgramRun run =
+      test::RunProgram("ulimit -v 1000000; exec " + std::string(MIRK3_BIN_DIR) +
+                           "/mirk3-cli flash --port 0 --port 1 --packet-size 2000000000 --ap " +
+                           plain + " " + Common(),
+                       dir / "err");
+  EXPECT_EQ(run.status, 1) << run.out << test::ReadFile(dir / "err");
+  for (const char* port : {"<ID:0/000> ", "<ID:1/001> "}) {
+    EXPECT_EQ(LinesOf(run.out, std::string(port) + "Not enough memory.").size(), 1u) << port;
+  }
+  EXPECT_EQ(LinesOf(run.out).back(), "<OSM> All threads completed. (succeed 0 / failed 2)");
+}
+
+// Forty phones in a process that can hold only some of their threads and buffers: whatever
+// cannot be had fails its own phone, and every phone is counted in the summary.
+TEST_F(CliFlash, AStationShortOfMemoryCountsEveryPhone) {
+  if (kSanitized) GTEST_SKIP() << "an address-space limit cannot hold under a sanitizer";
+  devsim::FarmConfig config;
+  config.portDir = ports();
+  config.protocol = 3;
+  std::string portArgs;
+  for (int port = 0; port < 40; ++port) {
+    config.ports.push_back(port);
+    portArgs += " --port " + std::to_string(port);
+  }
+  devsim::PhoneFarm farm(config);
+  ASSERT_TRUE(farm.Start());
+  const std::string plain = dir / "plain.tar";
+  test::WriteTar(plain, {{"boot.img", test::TestBytes(1000, 5)}});
+  const ProgramRun run =
+      test::RunProgram("ulimit -v 150000; exec " + std::string(MIRK3_BIN_DIR) + "/mirk3-cli flash" +
+                           portArgs + " --ap " + plain + " --no-auto-reboot " + Common(),
+                       dir / "err");
+  ASSERT_TRUE(run.status == 0 || run.status == 1) << test::ReadFile(dir / "err");
+  int succeeded = -1, failed = -1;
+  ASSERT_EQ(
+      std::sscanf(LinesOf(run.out).back().c_str(),
+                  "<OSM> All threads completed. (succeed %d / failed %d)", &succeeded, &failed),
+      2);
+  EXPECT_EQ(succeeded + failed, 40);
 }
 
 }  // namespace
