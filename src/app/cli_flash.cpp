@@ -3,9 +3,11 @@
 #include <charconv>
 #include <functional>
 #include <map>
+#include <set>
 
 #include "app/cli_view.h"
 #include "app/station.h"
+#include "base/text.h"
 #include "engine/report_pump.h"
 #include "packages/meta_data_key.h"
 #include "serial/serial_line.h"
@@ -101,6 +103,39 @@ bool TakesValue(const std::string& name) {
          name == "--packet-size" || name == "--open-attempts" || name == "--first-byte-timeout-ms";
 }
 
+// Every port given takes a slot of its own: more ports than slots, or one port twice, would
+// leave ports that no worker runs.
+bool CheckPorts(const std::vector<int>& ports, std::string* error) {
+  if (ports.empty()) {
+    *error = "no port given (--port N)";
+    return false;
+  }
+  if (ports.size() > static_cast<size_t>(DISPLAYED_SLOTS)) {
+    *error = Format("%zu ports given, but the station has %d slots", ports.size(), DISPLAYED_SLOTS);
+    return false;
+  }
+  std::set<int> seen;
+  for (int port : ports) {
+    if (!seen.insert(port).second) {
+      *error = Format("port %d is given twice", port);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Every package given is picked as the window picks it. False when any was refused (an MD5
+// package whose trailer does not verify); every one is checked all the same.
+bool PickGivenPackages(CStation& station, DownloadOptions& options) {
+  bool allTaken = true;
+  for (int slot = 0; slot < SLOT_COUNT; ++slot) {
+    if (!options.slotEnabled[slot]) continue;
+    const std::string path = options.slotPath[slot];
+    allTaken = station.PickPackage(slot, path, options) && allTaken;
+  }
+  return allTaken;
+}
+
 }  // namespace
 
 bool ParseFlashArguments(const std::vector<std::string>& args, FlashRequest* request,
@@ -121,11 +156,7 @@ bool ParseFlashArguments(const std::vector<std::string>& args, FlashRequest* req
       return false;
     }
   }
-  if (request->ports.empty()) {
-    *error = "no port given (--port N)";
-    return false;
-  }
-  return true;
+  return CheckPorts(request->ports, error);
 }
 
 int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
@@ -149,12 +180,20 @@ int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std
   });
   CStation station(&view, &pump, request.context);
   stationPtr = &station;
-  for (int port : request.ports) station.Ports().PlacePort(port);
+  if (!PickGivenPackages(station, request.options)) return 2;
+  for (int port : request.ports) {
+    if (station.Ports().PlacePort(port) < 0) {
+      err << "mirk3-cli flash: " << PortName(port) << " got no slot; no run starts\n";
+      return 2;
+    }
+  }
   if (!station.Start(request.options)) return 2;
   pump.PumpUntil([&station] { return !station.Busy(); });
   view.FinishProgress();
   station.Ports().ReleaseRun();
-  return station.Failed() == 0 && station.Succeeded() > 0 ? 0 : 1;
+  const bool everyPortPassed =
+      station.Failed() == 0 && station.Succeeded() == static_cast<int>(request.ports.size());
+  return everyPortPassed ? 0 : 1;
 }
 
 }  // namespace mirk3

@@ -1,6 +1,8 @@
-// `mirk3-cli flash`: the headless station's run. The given ports take the first free slots in
-// the given order, one option record is built as Start builds it from the window, and every
-// report the window would log is printed, ending with the run summary.
+// `mirk3-cli flash`: the headless station's run. Every package given is picked as the window
+// picks it (an MD5 package whose trailer does not verify stops the command before any phone is
+// touched), the given ports take the first free slots in the given order, one option record is
+// built as Start builds it from the window, and every report the window would log is printed,
+// ending with the run summary.
 #pragma once
 
 #include <ostream>
@@ -23,11 +25,13 @@ struct FlashRequest {
 // with 1 second, packets of 1048576 bytes.
 DownloadOptions DefaultRunOptions();
 
-// Fills `request` from the command line; false with `error` set for a usage error.
+// Fills `request` from the command line; false with `error` set for a usage error, among them
+// more ports than the station has slots and a port given twice.
 bool ParseFlashArguments(const std::vector<std::string>& args, FlashRequest* request,
                          std::string* error);
 
-// Exit status: 0 every port passed, 1 any failed, 2 usage error or nothing chosen.
+// Exit status: 0 every port passed, 1 any failed, 2 usage error, nothing chosen or an MD5
+// package refused.
 int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                     bool liveProgress);
 

@@ -1,9 +1,7 @@
 #include "app/cli_package_commands.h"
 
-#include "app/station.h"
-
+#include "app/package_pick.h"
 #include "packages/content_list.h"
-#include "packages/md5_trailer.h"
 #include "packages/meta_data_key.h"
 #include "packages/package_meta_data.h"
 
@@ -17,11 +15,6 @@ constexpr int EXIT_USAGE = 2;
 constexpr char MD5_USAGE[] = "usage: mirk3-cli md5 FILE...\n";
 constexpr char VERIFY_USAGE[] = "usage: mirk3-cli verify [--meta-key FILE] FILE...\n";
 
-// A log line that belongs to no port, as the station writes it.
-void LogLine(std::ostream& out, std::string_view text) {
-  out << FormatLogLine(-1, NO_PORT, std::string(text)) << "\n";
-}
-
 bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
 
 int Usage(std::ostream& err, const char* usage, const std::string& problem) {
@@ -29,20 +22,19 @@ int Usage(std::ostream& err, const char* usage, const std::string& problem) {
   return EXIT_USAGE;
 }
 
-bool CheckPackageMd5(const std::string& path, std::ostream& out, std::ostream& err) {
-  LogLine(out, "Enter CS for MD5..");
-  LogLine(out, "Check MD5.. Do not unplug the cable..");
-  LogLine(out, "Please wait..");
-  if (VerifyMd5Trailer(path, [&out](std::string_view line) { LogLine(out, line); })) {
-    LogLine(out, "Checking MD5 finished Sucessfully..");
-    LogLine(out, "Leave CS..");
-    return true;
-  }
-  LogLine(out, std::string(PathFileName(path)) + " is invalid.");
-  LogLine(out, "End...");
-  err << "md5 error! Binary is invalid\n";
-  return false;
-}
+// The md5 command's face: the check's log lines on standard output, its error on standard
+// error.
+class Md5CommandFace : public StationView {
+ public:
+  Md5CommandFace(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+  void AppendLog(const std::string& line) override { out_ << line << "\n"; }
+  void ShowSlot(int, int, SlotState, int, const std::string&) override {}
+  void ShowMessage(const std::string& text) override { err_ << text << "\n"; }
+
+ private:
+  std::ostream& out_;
+  std::ostream& err_;
+};
 
 }  // namespace
 
@@ -55,8 +47,9 @@ int RunMd5Command(const std::vector<std::string>& args, std::ostream& out, std::
     }
     if (arg.starts_with("-")) return Usage(err, MD5_USAGE, "unknown option " + arg);
   }
+  Md5CommandFace face(out, err);
   bool allPassed = true;
-  for (const std::string& path : args) allPassed = CheckPackageMd5(path, out, err) && allPassed;
+  for (const std::string& path : args) allPassed = CheckPackageMd5(path, face) && allPassed;
   return allPassed ? EXIT_PASSED : EXIT_FAILED;
 }
 

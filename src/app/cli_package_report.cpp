@@ -1,10 +1,11 @@
 #include "app/cli_package_report.h"
 
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <optional>
 
+#include "app/package_pick.h"
+#include "base/file.h"
 #include "base/text.h"
 #include "engine/download_engine.h"
 #include "packages/md5_trailer.h"
@@ -19,10 +20,12 @@ const char INSPECT_USAGE[] =
     "Shows what a download would do with the packages, without any phone: per slot the\n"
     "members that would be sent with their offsets and sizes, the partition table found in\n"
     "the packages, the download list and what it drops, the total announced to the phone,\n"
-    "and the meta-data verdict. Plain FILEs take the free slots in the order BL, AP, CP,\n"
-    "CSC, UMS. --one-click shows the packages a One Click program carries; a One Click\n"
-    "program's own inspect always shows its own packages, as its runs send only those.\n"
-    "Exit status: 0 the analysis passes and the meta-data verifies, 1 otherwise.\n";
+    "the meta-data verdict, and the MD5 trailer verdict of every .md5 package. Plain FILEs\n"
+    "take the free slots in the order BL, AP, CP, CSC, UMS. --one-click shows the packages\n"
+    "a One Click program carries; a One Click program's own inspect always shows its own\n"
+    "packages, as its runs send only those.\n"
+    "Exit status: 0 the analysis passes and the meta-data and MD5 trailers verify, 1\n"
+    "otherwise.\n";
 
 namespace {
 
@@ -94,13 +97,11 @@ bool AnyPackage(const DownloadOptions& options) {
 
 // True when the program file ends in a One Click trailer: it then carries its own packages.
 bool CarriesPackages(const std::string& program) {
-  std::ifstream file(program, std::ios::binary | std::ios::ate);
-  const std::streamoff length = file ? static_cast<std::streamoff>(file.tellg()) : 0;
-  if (length < static_cast<std::streamoff>(ONECLICK_TRAILER_SIZE)) return false;
+  const OpenedFile file = OpenRegularFile(program);
+  if (!file || file.size < ONECLICK_TRAILER_SIZE) return false;
   uint8_t bytes[ONECLICK_TRAILER_SIZE];
-  file.seekg(length - static_cast<std::streamoff>(ONECLICK_TRAILER_SIZE));
-  file.read(reinterpret_cast<char*>(bytes), sizeof bytes);
-  return file && OneClickTrailer::Parse(bytes).TitleMatches();
+  return ReadExactAt(file.fd.Get(), bytes, sizeof bytes, file.size - ONECLICK_TRAILER_SIZE) &&
+         OneClickTrailer::Parse(bytes).TitleMatches();
 }
 
 bool ParseArguments(const std::vector<std::string>& args, InspectRequest* request,
@@ -337,6 +338,27 @@ void PrintResult(CDownloadEngine& engine, const CollectingSink& sink, std::ostre
   PrintMetaData(engine, out);
 }
 
+// The trailer verdict of every chosen MD5 package, as a pick of it would find it; true when all
+// verify. A One Click program's packages come from the program, not from these paths.
+bool PrintMd5Trailers(CDownloadEngine& engine, std::ostream& out) {
+  bool allVerified = true;
+  for (int slot = 0; slot < SLOT_COUNT && !engine.OneClickMode(); ++slot) {
+    const std::string& path = engine.Options().slotPath[slot];
+    if (!engine.Options().slotEnabled[slot] || !IsMd5Package(path)) continue;
+    std::string why;
+    const bool verified = VerifyMd5Trailer(path, [&why](std::string_view line) { why = line; });
+    out << "MD5 trailer: " << PathFileName(path);
+    if (verified) {
+      out << " verified\n";
+      continue;
+    }
+    allVerified = false;
+    out << " INVALID" << (why.empty() ? "" : " (" + why + ")") << "\n"
+        << "  the station refuses it when it is picked: \"md5 error! Binary is invalid\"\n";
+  }
+  return allVerified;
+}
+
 int Usage(std::ostream& err, const std::string& problem) {
   err << "mirk3-cli inspect: " << problem << "\n" << INSPECT_USAGE;
   return EXIT_USAGE;
@@ -358,6 +380,13 @@ int RunInspectCommand(const std::vector<std::string>& args, std::ostream& out, s
     return Usage(err, "no package given");
   }
 
+  // Only a regular file is read as a program: a pipe would hold the command up for ever.
+  if (const std::string& program = request.oneClickProgram; !program.empty()) {
+    if (const OpenedFile file = OpenRegularFile(program); !file) {
+      err << "mirk3-cli inspect: " << DescribeFileProblem(program, file.error) << "\n";
+      return EXIT_NOT_READY;
+    }
+  }
   EngineContext context;
   if (!request.oneClickProgram.empty()) context.ownExecutablePath = request.oneClickProgram;
   context.showMessage = [&err](const std::string& text) { err << text << "\n"; };
@@ -383,7 +412,8 @@ int RunInspectCommand(const std::vector<std::string>& args, std::ostream& out, s
     return EXIT_NOT_READY;
   }
   PrintResult(engine, sink, out);
-  return engine.MetaDataValid() ? EXIT_READY : EXIT_NOT_READY;
+  const bool trailersVerified = PrintMd5Trailers(engine, out);
+  return engine.MetaDataValid() && trailersVerified ? EXIT_READY : EXIT_NOT_READY;
 }
 
 }  // namespace mirk3

@@ -2,9 +2,9 @@
 // phone is connected. The packages take their slots, one engine runs the file analysis step
 // as a worker's first step runs it, and the result is printed per slot: the members that
 // would be sent with their offsets and sizes, the partition table found in the packages, the
-// download list and what it drops, the total announced to the phone, and the meta-data
-// verdict and model. Exit status: 0 when the analysis passes and the meta-data verifies, 1
-// otherwise, 2 for a usage error.
+// download list and what it drops, the total announced to the phone, the meta-data verdict
+// and model, and the MD5 trailer verdict of every ".md5" package. Exit status: 0 when the
+// analysis passes and the meta-data and trailers verify, 1 otherwise, 2 for a usage error.
 #pragma once
 
 #include <ostream>

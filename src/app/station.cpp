@@ -1,5 +1,6 @@
 #include "app/station.h"
 
+#include "app/package_pick.h"
 #include "base/text.h"
 
 namespace mirk3 {
@@ -125,6 +126,11 @@ void CStation::OnRunEnd(EngineReport report) {
   report.text = Format("All threads completed. (succeed %d / failed %d)", succeeded_, failed_);
   busy_ = false;
   Log(report);
+}
+
+bool CStation::PickPackage(int slot, const std::string& path, DownloadOptions& chosen) {
+  if (busy_) return false;
+  return mirk3::PickPackage(slot, path, chosen, *view_);
 }
 
 void CStation::LogStationLine(const std::string& text) { Log(EngineReport{NO_PORT, text, 0}); }

@@ -28,6 +28,9 @@ class CStation {
   void HandleReport(int message, const EngineReport& report);
   // Logs a line of no port ("<OSM> ...").
   void LogStationLine(const std::string& text);
+  // A package the operator picked for `slot` into `chosen` (package_pick.h). Refused, and
+  // nothing changed, while a run is in progress: the package controls are then disabled.
+  bool PickPackage(int slot, const std::string& path, DownloadOptions& chosen);
 
   bool Busy() const { return busy_; }
   int Succeeded() const { return succeeded_; }

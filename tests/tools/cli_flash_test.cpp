@@ -1,11 +1,21 @@
-// mirk3-cli flash through the real program, against emulated phones started in-process.
+// mirk3-cli flash through the real program, against emulated phones started in-process: the
+// log of a run, its exit status, packages checked before any phone is touched, and ports
+// refused before anything starts. Also the station's package pick that flash shares with the
+// window.
+#include "app/cli_flash.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <sstream>
 
+#include "app/cli_view.h"
+#include "app/station.h"
 #include "devsim/phone_farm.h"
+#include "engine/report_pump.h"
+#include "pack/md5_package.h"
 #include "support/program_run.h"
+#include "support/station_harness.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
 
@@ -33,13 +43,27 @@ class CliFlash : public ::testing::Test {
   void SetUp() override {
     std::filesystem::create_directories(ports());
     package = dir / "AP.tar";
-    test::WriteSignedPackage(package, {{"boot.img", test::TestBytes(1000, 3)}}, "MIRK3-DEMO_EUR");
+    test::WriteSignedPackage(package, {{"boot.img", boot}}, "MIRK3-DEMO_EUR");
   }
   std::string ports() const { return dir / "ports"; }
   std::string Common() const {
     return "--port-dir " + ports() + " --open-attempts 2 --no-reset-time ";
   }
+  // The package made an MD5 package, and a copy of the same name with one byte of boot.img
+  // flipped. Returns the good one's path; the damaged one is <dir>/damaged/AP.tar.md5.
+  std::string WriteMd5Packages() {
+    std::string error;
+    EXPECT_TRUE(pack::WriteMd5Package(package, error)) << error;
+    std::string damaged = test::ReadFile(package + ".md5");
+    const size_t data = damaged.find(boot);
+    EXPECT_NE(data, std::string::npos);
+    damaged[data + 10] ^= 0x01;
+    std::filesystem::create_directories(dir / "damaged");
+    test::WriteFile(dir / "damaged/AP.tar.md5", damaged);
+    return package + ".md5";
+  }
   test::TempDir dir;
+  const std::string boot = test::TestBytes(1000, 3);
   std::string package;
 };
 
@@ -84,12 +108,63 @@ TEST_F(CliFlash, ExitsZeroWhenEveryPortPasses) {
   EXPECT_EQ(LinesOf(run.out).back(), "<OSM> All threads completed. (succeed 2 / failed 0)");
 }
 
+// A phone whose boot loader does not check meta-data (protocol 3) would take a damaged package:
+// the MD5 trailer check is what keeps it from the phone.
+TEST_F(CliFlash, Md5PackagesAreCheckedBeforeAnyPhoneIsTouched) {
+  const std::string good = WriteMd5Packages();
+
+  const std::vector<std::string> checkStarts = {"<OSM> Enter CS for MD5..",
+                                                "<OSM> Check MD5.. Do not unplug the cable..",
+                                                "<OSM> Please wait.."};
+  const struct {
+    std::string package;
+    int status;
+    std::vector<std::string> checkEnds;
+    bool flashed;
+  } cases[] = {
+      {good, 0, {"<OSM> Checking MD5 finished Sucessfully..", "<OSM> Leave CS.."}, true},
+      {dir / "damaged/AP.tar.md5",
+       2,
+       {"<OSM> MD5 hash value is invalid", "<OSM> AP.tar.md5 is invalid.", "<OSM> End..."},
+       false},
+  };
+  for (const auto& c : cases) {
+    devsim::FarmConfig config;
+    config.portDir = ports();
+    config.ports = {0};
+    config.protocol = 3;
+    config.outDir = dir / "out";
+    std::filesystem::remove_all(config.outDir);
+    devsim::PhoneFarm farm(config);
+    ASSERT_TRUE(farm.Start());
+    const ProgramRun run = RunCli("flash --port 0 --ap " + c.package + " " + Common(), dir / "err");
+    const std::string err = test::ReadFile(dir / "err");
+    EXPECT_EQ(run.status, c.status) << run.out << err;
+
+    std::vector<std::string> check = checkStarts;
+    check.insert(check.end(), c.checkEnds.begin(), c.checkEnds.end());
+    const auto lines = LinesOf(run.out);
+    ASSERT_GE(lines.size(), check.size()) << run.out;
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + check.size()), check)
+        << "the check comes before any port is placed";
+    EXPECT_EQ(lines.size() == check.size(), !c.flashed) << run.out;
+    EXPECT_EQ(err.find("md5 error! Binary is invalid") != std::string::npos, !c.flashed) << err;
+    EXPECT_EQ(farm.Trace(0).empty(), !c.flashed) << c.package;
+    const std::string written = test::ReadFile(dir / "out/ttyACM0/BOOT");
+    EXPECT_TRUE(written == (c.flashed ? boot : "")) << written.size() << " bytes written";
+  }
+}
+
 TEST_F(CliFlash, UsageErrorsExitTwoWithAMessage) {
+  std::string portsBeyondTheSlots = "flash --device-info " + Common();
+  for (int port = 0; port < 57; ++port) portsBeyondTheSlots += " --port " + std::to_string(port);
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"flash --device-info", "no port given"},
       {"flash --port 1 --frobnicate", "unknown option '--frobnicate'"},
       {"flash --port x --device-info", "bad value for --port"},
       {"flash --port 1 --packet-size", "--packet-size needs a value"},
+      {portsBeyondTheSlots, "57 ports given, but the station has 56 slots"},
+      {"flash --device-info --port 3 --port 4 --port 3 " + Common(), "port 3 is given twice"},
       {"flash --port 1 " + Common(), "No binary file is selected."},
       {"flash --port 1 --device-info --meta-key /nonexistent/key", "/nonexistent/key"},
       {"explode", "unknown command 'explode'"},
@@ -168,6 +243,46 @@ TEST_F(CliFlash, AStationShortOfMemoryCountsEveryPhone) {
                   "<OSM> All threads completed. (succeed %d / failed %d)", &succeeded, &failed),
       2);
   EXPECT_EQ(succeeded + failed, 40);
+
+// A refused package leaves its slot empty and unchecked, as the window empties the path field;
+// while a run is in progress no pick changes anything.
+TEST_F(CliFlash, APickTakesThePackageOrEmptiesItsSlot) {
+  const std::string good = WriteMd5Packages();
+  std::ostringstream out, err;
+  CCliView view(out, err, false);
+  CStation* stationPtr = nullptr;
+  CReportPump pump([&stationPtr](int message, const EngineReport& report) {
+    stationPtr->HandleReport(message, report);
+  });
+  EngineContext context;
+  context.timing = test::QuickTiming();
+  context.portDir = ports();
+  CStation station(&view, &pump, context);
+  stationPtr = &station;
+
+  const struct {
+    std::string path;
+    bool taken;
+  } cases[] = {{package, true}, {good, true}, {dir / "damaged/AP.tar.md5", false}};
+  for (const auto& c : cases) {
+    DownloadOptions chosen;
+    chosen.slotEnabled[AP] = 1;
+    chosen.slotPath[AP] = "earlier.tar";
+    EXPECT_EQ(station.PickPackage(AP, c.path, chosen), c.taken) << c.path;
+    EXPECT_EQ(chosen.slotEnabled[AP], c.taken ? 1 : 0) << c.path;
+    EXPECT_EQ(chosen.slotPath[AP], c.taken ? c.path : "") << c.path;
+  }
+  EXPECT_EQ(err.str(), "mirk3-cli: md5 error! Binary is invalid\n");
+
+  DownloadOptions run = DefaultRunOptions();
+  run.deviceInfo = 1;
+  station.Ports().PlacePort(0);
+  ASSERT_TRUE(station.Start(run));
+  DownloadOptions chosen = run;
+  EXPECT_FALSE(station.PickPackage(AP, package, chosen));
+  EXPECT_EQ(chosen.slotEnabled[AP], 0);
+  pump.PumpUntil([&station] { return !station.Busy(); });
+  station.Ports().ReleaseRun();
 }
 
 }  // namespace

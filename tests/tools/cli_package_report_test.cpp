@@ -1,13 +1,16 @@
 // mirk3-cli inspect over real packages: slot assignment, what it prints for a home-binary set,
-// its verdicts and exit status, One Click programs, and the real program.
+// its verdicts (meta-data and MD5 trailers) and exit status, One Click programs, inputs that
+// are not regular files, and the real program.
 #include "app/cli_package_report.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <sstream>
 
 #include "pack/key_pair.h"
+#include "pack/md5_package.h"
 #include "support/command_call.h"
 #include "support/oneclick_by_hand.h"
 #include "support/oneclick_program.h"
@@ -161,6 +164,36 @@ TEST(CliInspect, ADeploymentKeyIsTakenFromTheKeyFile) {
   EXPECT_TRUE(Contains(broken.err, "broken.pub")) << broken.err;
 }
 
+TEST(CliInspect, ShowsTheMd5TrailerVerdictBesideTheMetaData) {
+  TempDir dir;
+  test::WriteSignedPackage(dir / "AP.tar", {{"boot.img", "boot"}}, "SM-T500");
+  std::string error;
+  ASSERT_TRUE(pack::WriteMd5Package(dir / "AP.tar", error)) << error;
+  // The tar part stays intact (its meta-data verifies); one digit of the trailer's digest is off.
+  std::string damaged = test::ReadFile(dir / "AP.tar.md5");
+  char& digit = damaged[damaged.size() - std::string("AP.tar.md5").size() - 31];
+  digit = digit == '0' ? '1' : '0';
+  std::filesystem::create_directories(dir / "damaged");
+  WriteFile(dir / "damaged/AP.tar.md5", damaged);
+
+  const std::string metaData = "Meta-data: verified, model SM-T500\n";
+  const struct {
+    std::string package;
+    int status;
+    std::string verdict;
+  } cases[] = {
+      {dir / "AP.tar.md5", 0, metaData + "MD5 trailer: AP.tar.md5 verified\n"},
+      {dir / "damaged/AP.tar.md5", 1,
+       metaData + "MD5 trailer: AP.tar.md5 INVALID (MD5 hash value is invalid)\n"
+                  "  the station refuses it when it is picked: \"md5 error! Binary is invalid\"\n"},
+  };
+  for (const auto& c : cases) {
+    const Outcome o = Inspect({"--ap", c.package});
+    EXPECT_EQ(o.status, c.status) << o.out;
+    EXPECT_TRUE(o.out.ends_with(c.verdict)) << o.out;
+  }
+}
+
 TEST(CliInspect, AFailedAnalysisSaysWhyAndSendsNothing) {
   TempDir dir;
   const std::string longName = "firmware/" + std::string(23, 'n');
@@ -241,6 +274,30 @@ Outcome RunProgram(const std::string& args, const std::string& errFile,
                    const std::string& program = MIRK3_BIN_DIR "/mirk3-cli") {
   const test::ProgramRun run = test::RunProgram("'" + program + "' inspect " + args, errFile);
   return {run.status, run.out, test::ReadFile(errFile)};
+}
+
+// Run as a program under a time limit: a command that waited on a pipe would be stopped by it.
+TEST(CliInspect, InputsThatAreNotRegularFilesAreRefusedAtOnce) {
+  TempDir dir;
+  const std::string pipe = dir / "pipe";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  test::WriteTar(dir / "AP.tar", {{"boot.img", "b"}});
+  const struct {
+    std::string args;
+    std::string why;
+  } cases[] = {
+      {"--one-click '" + pipe + "'", pipe + ": a pipe, not a regular file"},
+      {"--one-click '" + dir.Path().string() + "'", dir.Path().string() + ": a directory"},
+      {"--meta-key '" + pipe + "' '" + (dir / "AP.tar") + "'", pipe + ": not a regular file"},
+  };
+  for (const auto& c : cases) {
+    const test::ProgramRun run =
+        test::RunProgram("timeout 60 '" MIRK3_BIN_DIR "/mirk3-cli' inspect " + c.args, dir / "err");
+    const std::string err = test::ReadFile(dir / "err");
+    EXPECT_EQ(run.status, 1) << c.args << ": " << err;
+    EXPECT_EQ(run.out, "") << c.args;
+    EXPECT_TRUE(Contains(err, c.why)) << err;
+  }
 }
 
 TEST(CliInspect, TheProgramRunsTheCommand) {
