@@ -1,17 +1,27 @@
 // mirk3-pack's commands, run as the program runs them, on real files.
 #include "pack/pack_commands.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "pack/key_pair.h"
+#include "pack/tar_writer.h"
 #include "packages/byte_source.h"
 #include "packages/md5_trailer.h"
 #include "packages/meta_data_key.h"
@@ -56,6 +66,57 @@ std::vector<Listed> Members(const std::string& path) {
   return step == TarStep::END ? members : std::vector<Listed>{};
 }
 
+// Each entry of a folder as it is: its kind, inode and content (a link: its target), so that a
+// file replaced by another, even one of the same bytes, shows.
+std::map<std::string, std::string> Snapshot(const std::filesystem::path& dir) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    const std::string path = entry.path().string();
+    struct stat info {};
+    lstat(path.c_str(), &info);
+    std::string& shown = entries[entry.path().filename().string()];
+    shown = std::to_string(info.st_mode) + " " + std::to_string(info.st_ino) + " ";
+    if (S_ISLNK(info.st_mode)) shown += std::filesystem::read_symlink(path).string();
+    if (S_ISREG(info.st_mode)) shown += ReadFile(path);
+  }
+  return entries;
+}
+
+// True when an entry of `dir` is named `name` or starts with it (its partial files).
+bool AnyNamed(const std::filesystem::path& dir, const std::string& name) {
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    if (entry.path().filename().string().starts_with(name)) return true;
+  }
+  return false;
+}
+
+// Starts build/bin/mirk3-pack with `args`, its output thrown away and SIGINT and SIGTERM in
+// their default state, as from a terminal.
+pid_t StartPack(const std::vector<std::string>& args) {
+  const std::string program = std::string(MIRK3_BIN_DIR) + "/mirk3-pack";
+  std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&files, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t signals;
+  sigemptyset(&signals);
+  posix_spawnattr_setsigmask(&attributes, &signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  posix_spawnattr_setsigdefault(&attributes, &signals);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, program.c_str(), &files, &attributes, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&files);
+  posix_spawnattr_destroy(&attributes);
+  return pid;
+}
+
 class PackCommandsTest : public ::testing::Test {
  protected:
   std::string File(const std::string& name, const std::string& bytes) {
@@ -75,12 +136,16 @@ TEST_F(PackCommandsTest, TarStoresFilesUnderTheNamesGiven) {
   const std::string a = File("a.bin", test::TestBytes(1000, 1));
   const std::string b = File("src/b.bin", test::TestBytes(512, 2));
   const std::string empty = File("empty.bin", "");
-  const Outcome run = Pack({"tar", dir_ / "out.tar", a, "firmware/b.img=" + b, "e=" + empty});
+  // A file given without a name is stored under the path given (here relative to the folder).
+  const std::filesystem::path home = std::filesystem::current_path();
+  std::filesystem::current_path(dir_.Path());
+  const Outcome run = Pack({"tar", dir_ / "out.tar", "a.bin", "firmware/b.img=" + b, "e=" + empty});
+  std::filesystem::current_path(home);
   ASSERT_EQ(run.status, 0) << run.err;
 
   const std::vector<Listed> members = Members(dir_ / "out.tar");
   ASSERT_EQ(members.size(), 3u);
-  EXPECT_EQ(members[0].name, a);
+  EXPECT_EQ(members[0].name, "a.bin");
   EXPECT_EQ(members[0].data, ReadFile(a));
   EXPECT_EQ(members[1].name, "firmware/b.img");
   EXPECT_EQ(members[1].data, ReadFile(b));
@@ -109,7 +174,8 @@ TEST_F(PackCommandsTest, TarRefusesWhatItCannotStore) {
       {{"tar", dir_ / "out.tar"}, 2},
       {{"tar"}, 2},
       {{"tar", dir_ / "out.tar", dir_ / "missing.bin"}, 1},
-      {{"tar", dir_ / "out.tar", std::string(100, 'n') + "=" + a}, 1},
+      {{"tar", dir_ / "out.tar", std::string(32, 'n') + "=" + a}, 1},
+      {{"tar", dir_ / "out.tar", "firmware/" + std::string(91, 'n') + "=" + a}, 1},
       {{"tar", dir_ / "out.tar", "=" + a}, 1},
       {{"tar", dir_ / "out.tar", "dir=" + (dir_ / "")}, 1},
       {{"tar", dir_ / "no/such/dir/out.tar", a}, 1},
@@ -118,11 +184,104 @@ TEST_F(PackCommandsTest, TarRefusesWhatItCannotStore) {
     const Outcome run = Pack(c.args);
     EXPECT_EQ(run.status, c.status) << c.args.back();
     EXPECT_FALSE(run.err.empty());
-    EXPECT_FALSE(std::filesystem::exists(dir_ / "out.tar"));
-    EXPECT_FALSE(std::filesystem::exists(dir_ / "out.tar.partial"));
+    EXPECT_FALSE(AnyNamed(dir_.Path(), "out.tar")) << c.args.back();
   }
-  // 99 bytes is the longest name the name field holds with its NUL.
-  EXPECT_EQ(Pack({"tar", dir_ / "out.tar", std::string(99, 'n') + "=" + a}).status, 0);
+  // The station keeps the name of a member it sends in 32 bytes with the NUL; members it only
+  // reads (meta-data, a partition table) may have names as long as the name field holds.
+  const std::string metaData = "meta-data/" + std::string(89, 'n');
+  const std::string pit = std::string(95, 'n') + ".pit";
+  const Outcome run = Pack(
+      {"tar", dir_ / "out.tar", std::string(31, 'n') + "=" + a, metaData + "=" + a, pit + "=" + a});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Members(dir_ / "out.tar").size(), 3u);
+}
+
+TEST_F(PackCommandsTest, OutputsThatAreNotTheirOwnAreRefused) {
+  const std::string a = File("a.bin", "data");
+  const std::string in = dir_ / "in.tar";
+  test::WriteTar(in, {{"boot.img", "boot"}});
+  const std::string md5Input = File("m.tar", "tar");
+  const std::string key = KeyFile();
+  const std::string link = dir_ / "link.tar";
+  std::filesystem::create_symlink(File("target.tar", "target"), link);
+  const std::string dangling = dir_ / "dangling";
+  std::filesystem::create_symlink(dir_ / "nowhere", dangling);
+  const std::string folder = dir_ / "folder";
+  std::filesystem::create_directory(folder);
+  const std::string hard = dir_ / "hard.tar";
+  std::filesystem::create_hard_link(in, hard);
+  std::filesystem::create_hard_link(md5Input, md5Input + ".md5");
+  const std::string toIn = dir_ / "to-in.tar";
+  std::filesystem::create_symlink(in, toIn);
+
+  const struct {
+    std::vector<std::string> args;
+    std::string out;
+    std::string why;
+  } cases[] = {
+      {{"tar", "/dev/full", "a=" + a}, "/dev/full", "a device, not a regular file"},
+      {{"tar", link, "a=" + a}, link, "a symbolic link, not a regular file"},
+      {{"tar", folder, "a=" + a}, folder, "a directory, not a file"},
+      {{"tar", in, "a=" + a, "x=" + in}, in, "it would replace its input " + in},
+      {{"tar", hard, "x=" + in}, hard, "it would replace its input " + in},
+      {{"tar", in, "x=" + toIn}, in, "it would replace its input " + toIn},
+      {{"md5", md5Input}, md5Input + ".md5", "it would replace its input " + md5Input},
+      {{"sign", "--key", key, "--model", "M", in, toIn}, toIn, "it would replace its input " + in},
+      {{"sign", "--key", key, "--model", "M", in, key}, key, "it would replace its input " + key},
+      {{"oneclick", "--exe", "/bin/true", "--ap", in, "--out", "/dev/full"},
+       "/dev/full",
+       "a device, not a regular file"},
+      {{"keygen", dangling, dir_ / "k.public"}, dangling, "it exists already and is not replaced"},
+  };
+  const auto before = Snapshot(dir_.Path());
+  for (const auto& c : cases) {
+    const Outcome run = Pack(c.args);
+    EXPECT_EQ(run.status, 1) << c.args[0] << " " << c.out;
+    EXPECT_NE(run.err.find("cannot write " + c.out + ": " + c.why), std::string::npos) << run.err;
+    EXPECT_EQ(Snapshot(dir_.Path()), before) << c.args[0] << " " << c.out;
+  }
+  struct stat full {};
+  ASSERT_EQ(lstat("/dev/full", &full), 0);
+  EXPECT_TRUE(S_ISCHR(full.st_mode));
+}
+
+// Killed while it writes, a command leaves neither its partial file nor anything under the
+// output's name. The input is a sparse tar of 4 GiB, so every command is still writing (or, for
+// sign, reading) when the signal comes.
+TEST_F(PackCommandsTest, InterruptedRunsLeaveNoOutput) {
+  const std::string big = dir_ / "big.tar";
+  const uint64_t memberSize = uint64_t{4} << 30;
+  const TarHeaderBlock header = MakeTarHeader("system.img", memberSize);
+  WriteFile(big, std::string(reinterpret_cast<const char*>(header.data()), header.size()));
+  ASSERT_EQ(truncate(big.c_str(), static_cast<off_t>(512 + memberSize + 1024)), 0);
+  const std::string key = KeyFile();
+
+  const struct {
+    std::vector<std::string> args;
+    std::string out;
+    int signal;
+  } cases[] = {
+      {{"tar", dir_ / "out.tar", "system.img=" + big}, "out.tar", SIGTERM},
+      {{"tar", dir_ / "out.tar", "system.img=" + big}, "out.tar", SIGINT},
+      {{"md5", big}, "big.tar.md5", SIGINT},
+      {{"sign", "--key", key, "--model", "M", big, dir_ / "signed.tar"}, "signed.tar", SIGTERM},
+  };
+  for (const auto& c : cases) {
+    const pid_t pid = StartPack(c.args);
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    bool ended = false;
+    while (!AnyNamed(dir_.Path(), c.out + ".partial-") && !ended) {
+      ended = waitpid(pid, &status, WNOHANG) == pid;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_FALSE(ended) << c.args[0] << " ended before it wrote its output";
+    ASSERT_EQ(kill(pid, c.signal), 0);
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal)
+        << c.args[0] << " " << strsignal(c.signal) << ": status " << status;
+    EXPECT_FALSE(AnyNamed(dir_.Path(), c.out)) << c.args[0] << " " << strsignal(c.signal);
+  }
 }
 
 TEST_F(PackCommandsTest, Md5WritesTheLineMd5sumWrites) {

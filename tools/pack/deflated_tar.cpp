@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <memory>
 
-#include "base/text.h"
 #include "pack/tar_writer.h"
 #include "packages/tar_walk.h"
 
@@ -24,11 +23,6 @@ void PutSizeField(TarHeaderBlock& header, size_t offset, uint64_t value) {
     header[offset + i] = static_cast<uint8_t>('0' + (value & 7));
   }
   if (digits == 11) header[offset + 11] = '\0';
-}
-
-bool EndsWithPit(std::string_view name) {
-  if (name.size() < 3) return false;
-  return EqualsIgnoreCase(name.substr(name.size() - 3), "PIT");
 }
 
 class Deflater {
@@ -129,14 +123,6 @@ bool PadToBlock(PartialOutput& out, uint64_t archiveStart, std::string& error) {
 }
 
 }  // namespace
-
-MemberUse UseOfMember(std::string_view name) {
-  if (name.find("meta-data/") != std::string_view::npos ||
-      name.find("meta-data\\") != std::string_view::npos) {
-    return MemberUse::META_DATA;
-  }
-  return EndsWithPit(name) ? MemberUse::PIT : MemberUse::FIRMWARE;
-}
 
 bool WriteDeflatedTar(const ByteSource& tar, const std::string& tarName, PartialOutput& out,
                       std::string& error) {

@@ -10,21 +10,13 @@
 #include <string>
 #include <string_view>
 
+#include "pack/member_use.h"
 #include "pack/partial_output.h"
 #include "packages/byte_source.h"
 
 namespace mirk3::pack {
 
 inline constexpr size_t TAR_INFLATED_SIZE_OFFSET = 500;
-
-enum class MemberUse {
-  META_DATA,  // a name holding "meta-data/" (or "meta-data\"): read by the station, never sent
-  PIT,        // a name ending in "PIT", any case: the partition table
-  FIRMWARE,   // everything else: sent to the phone
-};
-
-// How the station treats a member named `name`.
-MemberUse UseOfMember(std::string_view name);
 
 // Appends to `out` the compressed form of the tar in `tar` (its walk ends at the end-of-archive
 // block; anything after it, such as an MD5 trailer, is left out), ended by two zero blocks.

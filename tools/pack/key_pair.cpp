@@ -4,7 +4,6 @@
 #include <cryptopp/filters.h>
 #include <cryptopp/osrng.h>
 #include <cryptopp/rsa.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +12,8 @@
 #include <exception>
 
 #include "base/text.h"
+#include "pack/partial_output.h"
+#include "pack/removal_on_signal.h"
 #include "packages/byte_source.h"
 #include "packages/content_list.h"
 
@@ -88,27 +89,26 @@ bool LoadPrivateKeyFile(const std::string& path, std::string& privateText, std::
   return true;
 }
 
-bool WriteKeyFile(const std::string& path, const std::string& text, bool isPrivate,
-                  std::string& error) {
-  const int fd =
-      open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, isPrivate ? 0600 : 0644);
-  if (fd < 0) {
-    error = Format("cannot create key file %s: %s", path.c_str(), std::strerror(errno));
+bool WriteNewKeyPair(const std::string& privatePath, const std::string& publicPath,
+                     std::string& error) {
+  PartialOutput privateFile, publicFile;
+  if (!privateFile.Create(privatePath, {.mode = 0600, .inputs = {}, .replace = false}) ||
+      !publicFile.Create(publicPath, {.mode = 0644, .inputs = {}, .replace = false})) {
+    error = privateFile.Error().empty() ? publicFile.Error() : privateFile.Error();
     return false;
   }
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) break;
-    done += static_cast<size_t>(wrote);
+  const KeyPairText pair = GenerateKeyPair();
+  bool ok = privateFile.Write(pair.privateText) && publicFile.Write(pair.publicText);
+  if (ok) {
+    // A signal now would otherwise leave a private half without its public one.
+    const HeldSignals held;
+    ok = privateFile.Commit();
+    if (ok && !publicFile.Commit()) {
+      ::unlink(privatePath.c_str());
+      ok = false;
+    }
   }
-  const bool ok = done == text.size() && close(fd) == 0;
-  if (!ok) {
-    if (done != text.size()) close(fd);
-    unlink(path.c_str());
-    error = Format("cannot write key file %s", path.c_str());
-  }
+  if (!ok) error = privateFile.Error().empty() ? publicFile.Error() : privateFile.Error();
   return ok;
 }
 

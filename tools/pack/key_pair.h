@@ -24,10 +24,11 @@ std::string PublicKeyTextOf(const std::string& privateText);
 // does not hold an RSA-2048 private key.
 bool LoadPrivateKeyFile(const std::string& path, std::string& privateText, std::string& error);
 
-// Writes a new key file; refuses to replace an existing file. The private half is written
-// readable by its owner only.
-bool WriteKeyFile(const std::string& path, const std::string& text, bool isPrivate,
-                  std::string& error);
+// Makes a fresh key pair and writes it to two new files: both appear, or neither does. Paths
+// that exist already are refused, before the pair is made. The private half is readable by its
+// owner only.
+bool WriteNewKeyPair(const std::string& privatePath, const std::string& publicPath,
+                     std::string& error);
 
 // `der` as base64 text in lines of 64 characters, each ended by a line feed.
 std::string Base64Lines(const std::string& der);

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "base/text.h"
+#include "pack/partial_output.h"
 #include "packages/byte_source.h"
 #include "packages/md5.h"
 #include "packages/md5_trailer.h"
@@ -33,33 +33,27 @@ bool WriteMd5Package(const std::string& tarPath, std::string& error) {
                    errno == EINVAL ? "not a regular file" : std::strerror(errno));
     return false;
   }
-  const std::string outPath = tarPath + ".md5";
-  FILE* out = fopen(outPath.c_str(), "wbe");
-  if (!out) {
-    error = Format("cannot create %s: %s", outPath.c_str(), std::strerror(errno));
-    return false;
-  }
-
+  PartialOutput out;
+  bool ok = out.Create(tarPath + ".md5", {.inputs = {tarPath}});
   const CMD5 md5;
   Md5Context context;
   md5.Init(context);
   const auto buffer = std::make_unique<uint8_t[]>(COPY_CHUNK);
-  bool ok = true;
   for (uint64_t done = 0; ok && done < tar.Length();) {
     const size_t chunk = static_cast<size_t>(std::min<uint64_t>(COPY_CHUNK, tar.Length() - done));
-    ok = tar.ReadExactly(done, buffer.get(), chunk) && fwrite(buffer.get(), 1, chunk, out) == chunk;
+    if (!tar.ReadExactly(done, buffer.get(), chunk)) {
+      error = Format("%s changed or could not be read while it was copied", tarPath.c_str());
+      return false;
+    }
     md5.Update(context, buffer.get(), chunk);
+    ok = out.Write(buffer.get(), chunk);
     done += chunk;
   }
   uint8_t digest[MD5_DIGEST_SIZE];
   md5.Final(context, digest);
-  const std::string line = Md5TrailerLine(Md5Hex(digest, false), PathFileName(tarPath));
-  ok = ok && fwrite(line.data(), 1, line.size(), out) == line.size();
-  ok = (fclose(out) == 0) && ok;
-  if (!ok) {
-    std::remove(outPath.c_str());
-    error = Format("cannot write %s from %s", outPath.c_str(), tarPath.c_str());
-  }
+  ok =
+      ok && out.Write(Md5TrailerLine(Md5Hex(digest, false), PathFileName(tarPath))) && out.Commit();
+  if (!ok) error = out.Error();
   return ok;
 }
 

@@ -10,8 +10,8 @@ namespace mirk3::pack {
 // The trailer line for a tar whose digest is `digestHex` and whose file name is `tarName`.
 std::string Md5TrailerLine(std::string_view digestHex, std::string_view tarName);
 
-// Writes `tarPath` + ".md5": a copy of the tar and its trailer line. On failure no output is
-// left behind and `error` says why.
+// Writes `tarPath` + ".md5": a copy of the tar and its trailer line, as a PartialOutput. On
+// failure no output is left behind and `error` says why.
 bool WriteMd5Package(const std::string& tarPath, std::string& error);
 
 }  // namespace mirk3::pack

@@ -1,7 +1,5 @@
 #include "pack/oneclick_builder.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -19,7 +17,6 @@ namespace {
 
 using ull = unsigned long long;
 
-constexpr size_t MAX_SENT_NAME = ENTRY_NAME_SIZE - 1;
 constexpr char ELF_MAGIC[4] = {'\x7f', 'E', 'L', 'F'};
 constexpr uint64_t EMPTY_TAR_SIZE = 2 * TAR_BLOCK_SIZE;
 
@@ -85,9 +82,9 @@ bool CheckMembers(const ByteSource& tar, const std::string& path, std::string& e
   TarMember member;
   TarStep step;
   while ((step = walk.Next(member)) == TarStep::MEMBER) {
-    if (UseOfMember(member.name) == MemberUse::FIRMWARE && member.name.size() > MAX_SENT_NAME) {
-      error = Format("%s: the member name %s is longer than %zu bytes, which the station refuses",
-                     path.c_str(), member.name.c_str(), MAX_SENT_NAME);
+    const std::string problem = StationNameProblem(member.name);
+    if (!problem.empty()) {
+      error = path + ": " + problem;
       return false;
     }
   }
@@ -134,24 +131,11 @@ std::string TooLarge(uint64_t limit) {
       static_cast<ull>(limit));
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat first {
-  }, second{};
-  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
-bool CheckOutputPath(const OneClickRequest& request, std::string& error) {
+// Every file the program is made of, which the output must not replace.
+std::vector<std::string> Inputs(const OneClickRequest& request) {
   std::vector<std::string> inputs = {request.programPath, request.pitPath};
   for (const OneClickPackage& package : request.packages) inputs.push_back(package.path);
-  for (const std::string& input : inputs) {
-    if (!input.empty() && SameFile(input, request.outPath)) {
-      error = Format("the output %s would replace its input %s", request.outPath.c_str(),
-                     input.c_str());
-      return false;
-    }
-  }
-  return true;
+  return inputs;
 }
 
 class Builder {
@@ -159,7 +143,14 @@ class Builder {
   Builder(const OneClickRequest& request, OneClickTrailer& trailer, std::string& error)
       : request_(request), trailer_(trailer), error_(error) {}
 
-  bool Run() { return CheckOutputPath(request_, error_) && OpenInputs() && CheckSize() && Write(); }
+  bool Run() {
+    if (out_.Create(request_.outPath, {.mode = 0755, .inputs = Inputs(request_)}) && OpenInputs() &&
+        CheckSize() && Write()) {
+      return true;
+    }
+    if (error_.empty()) error_ = out_.Error();
+    return false;
+  }
 
  private:
   bool OpenInputs() {
@@ -194,17 +185,11 @@ class Builder {
 
   bool Write() {
     out_.SetLimit(request_.contentLimit);
-    bool ok = out_.Create(request_.outPath) &&
-              out_.CopyFrom(program_, 0, program_.Length(), request_.programPath);
+    bool ok = out_.CopyFrom(program_, 0, program_.Length(), request_.programPath);
     for (const SlotInput& input : slots_) ok = ok && WriteSlot(input);
-    ok = ok && WritePit() && WriteTrailer() && out_.Commit(0755);
-    if (ok) return true;
-    if (out_.TooLarge()) {
-      error_ = TooLarge(request_.contentLimit);
-    } else if (error_.empty()) {
-      error_ = out_.Error();
-    }
-    return false;
+    ok = ok && WritePit() && WriteTrailer() && out_.Commit();
+    if (!ok && out_.TooLarge()) error_ = TooLarge(request_.contentLimit);
+    return ok;
   }
 
   bool WriteTrailer() {

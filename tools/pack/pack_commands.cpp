@@ -1,14 +1,12 @@
 #include "pack/pack_commands.h"
 
-#include <sys/stat.h>
-
-#include <cstdio>
 #include <map>
 #include <optional>
 #include <set>
 
 #include "pack/key_pair.h"
 #include "pack/md5_package.h"
+#include "pack/member_use.h"
 #include "pack/oneclick_builder.h"
 #include "pack/package_signer.h"
 #include "pack/tar_writer.h"
@@ -34,12 +32,16 @@ constexpr char USAGE[] =
     "  sign    writes OUT.tar: IN.tar with a signed content list of its members under\n"
     "          meta-data/ (NAME defaults to meta-data/fota.mf)\n"
     "  tar     writes a plain tar of the files, each stored under the name given, or under\n"
-    "          NAME when written as NAME=FILE\n"
+    "          NAME when written as NAME=FILE; the station takes names of at most 31 bytes\n"
+    "          for the members it sends (meta-data/ and partition tables may be longer)\n"
     "  oneclick writes FILE: the station PROGRAM (mirk3-cli or mirk3) carrying up to five\n"
     "          packages, a partition table and the run's flags, which flashes phones with no\n"
     "          package to pick. Slot types: 1 plain tar (the default), 3 .tar.md5 (the default\n"
     "          for one), 4 tar whose members are stored compressed. The partition table is\n"
-    "          written to phones only with --repartition. The whole must fit in 4 GiB.\n";
+    "          written to phones only with --repartition. The whole must fit in 4 GiB.\n"
+    "\n"
+    "Every output is written beside its final name and renamed into place when whole; an\n"
+    "output that is not a regular file, or that is one of the command's inputs, is refused.\n";
 
 using Args = std::vector<std::string>;
 
@@ -53,11 +55,6 @@ int Failed(std::ostream& err, const std::string& message) {
   return EXIT_FAILED;
 }
 
-bool Exists(const std::string& path) {
-  struct stat info {};
-  return lstat(path.c_str(), &info) == 0;
-}
-
 int RunMd5(const Args& args, std::ostream& out, std::ostream& err) {
   if (args.size() != 1) return Usage(err, "md5 takes one tar file");
   std::string error;
@@ -69,16 +66,8 @@ int RunMd5(const Args& args, std::ostream& out, std::ostream& err) {
 int RunKeygen(const Args& args, std::ostream& out, std::ostream& err) {
   if (args.size() != 2) return Usage(err, "keygen takes a private and a public key file");
   if (args[0] == args[1]) return Usage(err, "the two key files must differ");
-  for (const std::string& path : args) {
-    if (Exists(path)) return Failed(err, path + " exists already; it is not replaced");
-  }
-  const KeyPairText pair = GenerateKeyPair();
   std::string error;
-  if (!WriteKeyFile(args[0], pair.privateText, true, error)) return Failed(err, error);
-  if (!WriteKeyFile(args[1], pair.publicText, false, error)) {
-    std::remove(args[0].c_str());
-    return Failed(err, error);
-  }
+  if (!WriteNewKeyPair(args[0], args[1], error)) return Failed(err, error);
   out << "wrote private key " << args[0] << " and public key " << args[1] << "\n";
   return EXIT_DONE;
 }
@@ -109,6 +98,7 @@ int RunSign(const Args& args, std::ostream& out, std::ostream& err) {
   request.model = *options["--model"];
   request.inPath = files[0];
   request.outPath = files[1];
+  request.keyPath = *options["--key"];
   if (options["--list-name"]) request.listName = *options["--list-name"];
   if (!SignPackage(request, error)) return Failed(err, error);
   out << "wrote " << request.outPath << " with content list " << request.listName << " for model "
@@ -116,28 +106,34 @@ int RunSign(const Args& args, std::ostream& out, std::ostream& err) {
   return EXIT_DONE;
 }
 
+struct TarMemberArg {
+  std::string name;
+  std::string path;
+};
+
+// NAME=FILE, or FILE stored under its own name.
+TarMemberArg ParseTarMember(const std::string& arg) {
+  const size_t equals = arg.find('=');
+  if (equals == std::string::npos) return {arg, arg};
+  return {arg.substr(0, equals), arg.substr(equals + 1)};
+}
+
 int RunTar(const Args& args, std::ostream& out, std::ostream& err) {
   if (args.size() < 2) return Usage(err, "tar takes an output file and at least one file");
   const std::string& outPath = args[0];
-  const std::string partial = outPath + ".partial";
+  std::vector<TarMemberArg> members;
+  std::vector<std::string> inputs;
+  for (size_t i = 1; i < args.size(); ++i) {
+    members.push_back(ParseTarMember(args[i]));
+    const std::string problem = StationNameProblem(members.back().name);
+    if (!problem.empty()) return Failed(err, problem);
+    inputs.push_back(members.back().path);
+  }
   TarWriter writer;
-  bool ok = writer.Open(partial);
-  for (size_t i = 1; ok && i < args.size(); ++i) {
-    const size_t equals = args[i].find('=');
-    ok = equals == std::string::npos
-             ? writer.AddFile(args[i], args[i])
-             : writer.AddFile(args[i].substr(0, equals), args[i].substr(equals + 1));
-  }
-  ok = ok && writer.Finish();
-  if (ok && std::rename(partial.c_str(), outPath.c_str()) != 0) {
-    std::remove(partial.c_str());
-    return Failed(err, "cannot create " + outPath);
-  }
-  if (!ok) {
-    std::remove(partial.c_str());
-    return Failed(err, writer.Error());
-  }
-  out << "wrote " << outPath << " with " << args.size() - 1 << " members\n";
+  bool ok = writer.Open(outPath, inputs);
+  for (const TarMemberArg& member : members) ok = ok && writer.AddFile(member.name, member.path);
+  if (!ok || !writer.Finish()) return Failed(err, writer.Error());
+  out << "wrote " << outPath << " with " << members.size() << " members\n";
   return EXIT_DONE;
 }
 

@@ -1,10 +1,7 @@
 #include "pack/package_signer.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -104,13 +101,6 @@ bool CheckRequest(const SignRequest& request, const std::vector<ListEntry>& entr
   return true;
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat first {
-  }, second{};
-  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
 bool CopyMembers(const FileByteSource& source, const std::vector<KeptMember>& kept,
                  TarWriter& writer) {
   const auto buffer = std::make_unique<char[]>(COPY_CHUNK);
@@ -135,41 +125,29 @@ bool CollectListEntries(const std::string& path, std::vector<ListEntry>& entries
 }
 
 bool SignPackage(const SignRequest& request, std::string& error) {
-  if (SameFile(request.inPath, request.outPath)) {
-    error = Format("the output %s is the input itself", request.outPath.c_str());
+  TarWriter writer;
+  if (!writer.Open(request.outPath, {request.inPath, request.keyPath})) {
+    error = writer.Error();
     return false;
   }
   FileByteSource source;
   std::vector<ListEntry> entries;
   std::vector<KeptMember> kept;
+  std::string listMember;
   if (!OpenTar(request.inPath, source, error) ||
       !ScanInput(source, request.inPath, entries, &kept, error) ||
-      !CheckRequest(request, entries, error)) {
-    return false;
-  }
-  std::string listMember;
-  if (!SealContentList(FormatContentList(request.model, entries), request.privateKeyText,
+      !CheckRequest(request, entries, error) ||
+      !SealContentList(FormatContentList(request.model, entries), request.privateKeyText,
                        listMember, error)) {
     return false;
   }
-
-  // Written beside the output and renamed when complete, so a failure leaves nothing behind.
-  const std::string partial = request.outPath + ".partial";
-  TarWriter writer;
-  bool ok = writer.Open(partial);
-  ok = ok && CopyMembers(source, kept, writer) && writer.AddBytes(request.listName, listMember) &&
-       writer.Finish();
-  if (ok && std::rename(partial.c_str(), request.outPath.c_str()) != 0) {
-    error = Format("cannot create %s: %s", request.outPath.c_str(), std::strerror(errno));
-    std::remove(partial.c_str());
-    return false;
+  if (CopyMembers(source, kept, writer) && writer.AddBytes(request.listName, listMember) &&
+      writer.Finish()) {
+    return true;
   }
-  if (!ok) {
-    error = writer.Error().empty() ? Format("cannot copy the members of %s", request.inPath.c_str())
-                                   : writer.Error();
-    std::remove(partial.c_str());
-  }
-  return ok;
+  error = writer.Error().empty() ? Format("cannot copy the members of %s", request.inPath.c_str())
+                                 : writer.Error();
+  return false;
 }
 
 }  // namespace mirk3::pack

@@ -18,6 +18,7 @@ struct SignRequest {
   std::string model;           // the model line, 1 to 29 bytes, one line
   std::string inPath;
   std::string outPath;
+  std::string keyPath;  // where the key was read from, which the output must not replace
   std::string listName = DEFAULT_LIST_NAME;
 };
 
@@ -28,8 +29,8 @@ struct SignRequest {
 bool CollectListEntries(const std::string& path, std::vector<ListEntry>& entries,
                         std::string& error);
 
-// Writes the signed package. On failure nothing is left at the output path and `error` says
-// why.
+// Writes the signed package, as a PartialOutput. On failure nothing is left at the output path
+// and `error` says why.
 bool SignPackage(const SignRequest& request, std::string& error);
 
 }  // namespace mirk3::pack

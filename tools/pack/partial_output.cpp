@@ -1,32 +1,68 @@
 #include "pack/partial_output.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "base/text.h"
+#include "pack/removal_on_signal.h"
 
 namespace mirk3::pack {
 namespace {
 
 constexpr size_t COPY_CHUNK = 1048576;
+// Partial names already taken (left by an earlier run whose number this process now has).
+constexpr unsigned CREATE_ATTEMPTS = 100;
+
+std::atomic<unsigned> partialNumber{0};
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat first {
+  }, second{};
+  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// Renames without replacing: fails with EEXIST when `to` exists.
+bool RenameNew(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without the flag: a hard link is made only when the name is free.
+  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  ::unlink(from.c_str());
+  return true;
+}
 
 }  // namespace
+
+std::string OutputProblem(const std::string& finalPath, const OutputRules& rules) {
+  for (const std::string& input : rules.inputs) {
+    if (!input.empty() && SameFile(input, finalPath)) return "it would replace its input " + input;
+  }
+  struct stat info {};
+  if (!rules.replace && ::lstat(finalPath.c_str(), &info) == 0) {
+    return "it exists already and is not replaced";
+  }
+  return OutputPathProblem(finalPath);
+}
 
 PartialOutput::~PartialOutput() { Discard(); }
 
 void PartialOutput::Discard() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
-  tempPath_.clear();
+  fd_.Reset();
+  if (partialPath_.empty()) return;
+  const HeldSignals held;
+  ::unlink(partialPath_.c_str());
+  ForgetOnSignal(registration_);
+  registration_ = -1;
+  partialPath_.clear();
 }
 
 bool PartialOutput::Fail(std::string message) {
@@ -35,24 +71,43 @@ bool PartialOutput::Fail(std::string message) {
   return false;
 }
 
-bool PartialOutput::Create(const std::string& finalPath) {
+bool PartialOutput::Create(const std::string& finalPath, const OutputRules& rules) {
   Discard();
   finalPath_ = finalPath;
+  rules_ = rules;
   position_ = 0;
   tooLarge_ = false;
   error_.clear();
-  std::string pattern = finalPath + ".partial-XXXXXX";
-  fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd_ < 0) return Fail(Format("cannot create %s: %s", finalPath.c_str(), std::strerror(errno)));
-  tempPath_ = pattern;
-  return true;
+  const std::string problem = OutputProblem(finalPath, rules);
+  if (!problem.empty()) return Fail("cannot write " + DescribeFileProblem(finalPath, problem));
+  return CreatePartialFile();
+}
+
+bool PartialOutput::CreatePartialFile() {
+  // The file and its registration for removal come into being together.
+  const HeldSignals held;
+  for (unsigned attempt = 0; attempt < CREATE_ATTEMPTS; ++attempt) {
+    const std::string path =
+        Format("%s.partial-%d-%u", finalPath_.c_str(), ::getpid(), partialNumber.fetch_add(1));
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, rules_.mode);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) break;
+    fd_.Reset(fd);
+    partialPath_ = path;
+    registration_ = RemoveOnSignal(path);
+    if (registration_ < 0) return Fail("cannot create " + finalPath_ + ": too many open outputs");
+    return true;
+  }
+  return Fail(Format("cannot create %s: %s", finalPath_.c_str(), std::strerror(errno)));
 }
 
 bool PartialOutput::WriteAt(uint64_t position, const void* bytes, size_t count) {
-  if (fd_ < 0) return Fail("no output is open");
+  if (!fd_) return Fail("no output is open");
   const auto* data = static_cast<const char*>(bytes);
   for (size_t done = 0; done < count;) {
-    const ssize_t n = ::pwrite(fd_, data + done, count - done, static_cast<off_t>(position + done));
+    const ssize_t n =
+        ::pwrite(fd_.Get(), data + done, count - done, static_cast<off_t>(position + done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       return Fail(Format("cannot write %s: %s", finalPath_.c_str(),
@@ -64,12 +119,17 @@ bool PartialOutput::WriteAt(uint64_t position, const void* bytes, size_t count) 
 }
 
 bool PartialOutput::Write(const void* bytes, size_t count) {
+  if (!fd_) return Fail("no output is open");
   if (count > limit_ || position_ > limit_ - count) {
     tooLarge_ = true;
     return Fail(Format("%s would be larger than %llu bytes", finalPath_.c_str(),
                        static_cast<unsigned long long>(limit_)));
   }
-  if (!WriteAt(position_, bytes, count)) return false;
+  errno = 0;
+  if (!WriteFully(fd_.Get(), bytes, count)) {
+    return Fail(Format("cannot write %s: %s", finalPath_.c_str(),
+                       errno != 0 ? std::strerror(errno) : "nothing was written"));
+  }
   position_ += count;
   return true;
 }
@@ -89,20 +149,23 @@ bool PartialOutput::CopyFrom(const ByteSource& source, uint64_t from, uint64_t c
   return true;
 }
 
-bool PartialOutput::Commit(mode_t mode) {
-  if (fd_ < 0) return Fail("no output is open");
-  const bool moded = ::fchmod(fd_, mode) == 0;
-  const int cause = errno;
-  const bool closed = ::close(fd_) == 0;
-  fd_ = -1;
-  if (!moded || !closed) {
-    return Fail(
-        Format("cannot write %s: %s", finalPath_.c_str(), std::strerror(moded ? errno : cause)));
+bool PartialOutput::Commit() {
+  if (!fd_) return Fail("no output is open");
+  if (::close(fd_.Release()) != 0) {
+    return Fail(Format("cannot write %s: %s", finalPath_.c_str(), std::strerror(errno)));
   }
-  if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
+  // The path may have become something else while the output was written.
+  const std::string problem = OutputProblem(finalPath_, rules_);
+  if (!problem.empty()) return Fail("cannot write " + DescribeFileProblem(finalPath_, problem));
+  const HeldSignals held;
+  const bool moved = rules_.replace ? ::rename(partialPath_.c_str(), finalPath_.c_str()) == 0
+                                    : RenameNew(partialPath_, finalPath_);
+  if (!moved) {
     return Fail(Format("cannot create %s: %s", finalPath_.c_str(), std::strerror(errno)));
   }
-  tempPath_.clear();
+  ForgetOnSignal(registration_);
+  registration_ = -1;
+  partialPath_.clear();
   return true;
 }
 

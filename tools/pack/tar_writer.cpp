@@ -1,9 +1,7 @@
 #include "pack/tar_writer.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <memory>
 
 #include "base/text.h"
 #include "packages/byte_source.h"
@@ -13,7 +11,6 @@ namespace {
 
 constexpr size_t CHECKSUM_OFFSET = 148;
 constexpr size_t CHECKSUM_SIZE = 8;
-constexpr size_t COPY_CHUNK = 1048576;
 constexpr uint64_t ELEVEN_DIGIT_LIMIT = uint64_t{1} << 33;  // 8^11
 constexpr uint64_t TWELVE_DIGIT_LIMIT = uint64_t{1} << 36;  // 8^12
 
@@ -57,17 +54,9 @@ void SealTarHeader(TarHeaderBlock& header) {
   header[CHECKSUM_OFFSET + 6] = '\0';
 }
 
-TarWriter::~TarWriter() {
-  if (file_) fclose(file_);
-}
-
-bool TarWriter::Open(const std::string& path) {
-  if (file_) fclose(file_);
-  path_ = path;
-  written_ = 0;
-  file_ = fopen(path.c_str(), "wbe");
-  if (!file_) return Fail(Format("cannot create %s: %s", path.c_str(), std::strerror(errno)));
-  return true;
+bool TarWriter::Open(const std::string& path, const std::vector<std::string>& inputs) {
+  error_.clear();
+  return out_.Create(path, {.inputs = inputs});
 }
 
 bool TarWriter::Fail(std::string message) {
@@ -88,18 +77,11 @@ bool TarWriter::CheckName(std::string_view name) {
   return true;
 }
 
-bool TarWriter::WriteRaw(std::string_view bytes) {
-  if (!file_) return Fail("no archive is open");
-  if (fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
-    return Fail(Format("cannot write %s: %s", path_.c_str(), std::strerror(errno)));
-  }
-  written_ += bytes.size();
-  return true;
-}
+bool TarWriter::WriteRaw(std::string_view bytes) { return out_.Write(bytes); }
 
 bool TarWriter::PadToBlock() {
   static const char zeros[TAR_BLOCK_SIZE] = {};
-  const size_t tail = static_cast<size_t>(written_ % TAR_BLOCK_SIZE);
+  const size_t tail = static_cast<size_t>(out_.Position() % TAR_BLOCK_SIZE);
   return tail == 0 || WriteRaw(std::string_view(zeros, TAR_BLOCK_SIZE - tail));
 }
 
@@ -123,17 +105,7 @@ bool TarWriter::AddFile(std::string_view name, const std::string& sourcePath) {
   if (!WriteRaw(std::string_view(reinterpret_cast<const char*>(header.data()), header.size()))) {
     return false;
   }
-  const auto buffer = std::make_unique<char[]>(COPY_CHUNK);
-  for (uint64_t done = 0; done < size;) {
-    const size_t chunk = static_cast<size_t>(std::min<uint64_t>(COPY_CHUNK, size - done));
-    if (!source.ReadExactly(done, buffer.get(), chunk)) {
-      return Fail(
-          Format("%s changed or could not be read while it was archived", sourcePath.c_str()));
-    }
-    if (!WriteRaw(std::string_view(buffer.get(), chunk))) return false;
-    done += chunk;
-  }
-  return PadToBlock();
+  return out_.CopyFrom(source, 0, size, sourcePath) && PadToBlock();
 }
 
 bool TarWriter::Finish() {
@@ -141,12 +113,6 @@ bool TarWriter::Finish() {
   return PadToBlock() && WriteRaw(std::string_view(endBlocks, sizeof endBlocks)) && CloseAsIs();
 }
 
-bool TarWriter::CloseAsIs() {
-  if (!file_) return Fail("no archive is open");
-  const bool ok = fclose(file_) == 0;
-  file_ = nullptr;
-  if (!ok) return Fail(Format("cannot write %s: %s", path_.c_str(), std::strerror(errno)));
-  return true;
-}
+bool TarWriter::CloseAsIs() { return out_.Commit(); }
 
 }  // namespace mirk3::pack

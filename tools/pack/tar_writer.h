@@ -2,16 +2,20 @@
 // blocks, and two zero blocks at the end. Member names are stored in the 100-byte name field
 // with a terminating NUL (the station reads only that field), so a name is at most 99 bytes.
 //
+// The archive is a PartialOutput: it appears at its path only once it is finished, and a path
+// that is not a regular file or is one of the files it archives is refused.
+//
 // Besides the ordinary AddBytes/AddFile, the building blocks (MakeHeader, WriteRaw) are open
 // so that tests can write archives with damaged or hostile headers.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "pack/partial_output.h"
 #include "packages/tar_walk.h"
 
 namespace mirk3::pack {
@@ -30,13 +34,9 @@ void SealTarHeader(TarHeaderBlock& header);
 
 class TarWriter {
  public:
-  TarWriter() = default;
-  ~TarWriter();
-  TarWriter(const TarWriter&) = delete;
-  TarWriter& operator=(const TarWriter&) = delete;
-
-  // Creates (or replaces) the archive file.
-  bool Open(const std::string& path);
+  // Starts an archive that will replace a regular file at `path` when it is finished;
+  // `inputs` are the files it will take members from, which `path` must not be.
+  bool Open(const std::string& path, const std::vector<std::string>& inputs = {});
   // Adds a member holding `data`.
   bool AddBytes(std::string_view name, std::string_view data);
   // Adds a member holding the content of the file at `sourcePath`.
@@ -44,21 +44,19 @@ class TarWriter {
   // Writes bytes as they are; with PadToBlock the zeros up to the next 512-byte boundary.
   bool WriteRaw(std::string_view bytes);
   bool PadToBlock();
-  // Writes the two end blocks and closes the file.
+  // Writes the two end blocks and puts the archive in place.
   bool Finish();
-  // Closes the file without the end blocks (an archive cut short, for tests).
+  // Puts the archive in place without the end blocks (an archive cut short, for tests).
   bool CloseAsIs();
 
   // What went wrong, naming the file or member concerned.
-  const std::string& Error() const { return error_; }
+  const std::string& Error() const { return error_.empty() ? out_.Error() : error_; }
 
  private:
   bool CheckName(std::string_view name);
   bool Fail(std::string message);
 
-  FILE* file_ = nullptr;
-  std::string path_;
-  uint64_t written_ = 0;
+  PartialOutput out_;
   std::string error_;
 };
 

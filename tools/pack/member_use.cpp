@@ -1,0 +1,22 @@
+#include "pack/member_use.h"
+
+#include "base/text.h"
+
+namespace mirk3::pack {
+
+MemberUse UseOfMember(std::string_view name) {
+  if (name.find("meta-data/") != std::string_view::npos ||
+      name.find("meta-data\\") != std::string_view::npos) {
+    return MemberUse::META_DATA;
+  }
+  const bool pit = name.size() >= 3 && EqualsIgnoreCase(name.substr(name.size() - 3), "PIT");
+  return pit ? MemberUse::PIT : MemberUse::FIRMWARE;
+}
+
+std::string StationNameProblem(std::string_view name) {
+  if (UseOfMember(name) != MemberUse::FIRMWARE || name.size() <= MAX_SENT_NAME_LENGTH) return "";
+  return Format("the member name %.*s is longer than %zu bytes, which the station refuses",
+                static_cast<int>(name.size()), name.data(), MAX_SENT_NAME_LENGTH);
+}
+
+}  // namespace mirk3::pack
