@@ -243,6 +243,7 @@ TEST_F(CliFlash, AStationShortOfMemoryCountsEveryPhone) {
                   "<OSM> All threads completed. (succeed %d / failed %d)", &succeeded, &failed),
       2);
   EXPECT_EQ(succeeded + failed, 40);
+}
 
 // A refused package leaves its slot empty and unchecked, as the window empties the path field;
 // while a run is in progress no pick changes anything.
