@@ -1,10 +1,15 @@
 #include "app/cli_pit.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
-#include <fstream>
-#include <iterator>
+#include <cstdlib>
 
 #include "app/station.h"
+#include "base/file.h"
 #include "base/text.h"
 #include "engine/download_engine.h"
 #include "engine/pit.h"
@@ -76,23 +81,44 @@ bool Parse(const std::vector<std::string>& args, PitArgs* p, std::string* error)
   return true;
 }
 
+int Refuse(std::ostream& err, const std::string& why) {
+  err << "mirk3-cli pit: " << why << "\n";
+  return 1;
+}
+
+// Only a regular file that holds a table is shown: a directory, a FIFO or a device is refused
+// before a byte is read, and a file that is not a table is never read whole.
 int ShowFile(const std::string& path, std::ostream& out, std::ostream& err) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    err << "mirk3-cli pit: cannot read " << path << "\n";
-    return 1;
+  const OpenedFile file = OpenRegularFile(path);
+  if (!file) return Refuse(err, DescribeFileProblem(path, file.error));
+  const PitFileRead read = ReadPitTableAt(file.fd.Get(), 0, file.size);
+  if (read.outcome != PitFileRead::Outcome::Table) {
+    return Refuse(err, DescribeFileProblem(path, read.problem));
   }
-  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                   std::istreambuf_iterator<char>());
-  out << path << ": " << bytes.size() << " bytes\n" << DescribePitTable(bytes);
-  const PitTable table = ParsePitTable(bytes.data(), bytes.size());
-  return bytes.size() >= PIT_HEADER_SIZE &&
-                 table.header.EntryCount() == static_cast<int32_t>(table.entries.size())
-             ? 0
-             : 1;
+  out << path << ": " << read.bytes.size() << " bytes\n" << DescribePitTable(read.bytes);
+  return 0;
+}
+
+// Writes the table beside `path` and renames it into place when whole, so that a half-written
+// table never stands under the final name. "" when saved, else why not.
+std::string SaveTable(const std::string& path, const std::vector<uint8_t>& table) {
+  std::string partial = path + ".partial-XXXXXX";
+  UniqueFd fd(::mkostemp(partial.data(), O_CLOEXEC));
+  if (!fd) return FileErrorText(errno);
+  if (WriteFully(fd.Get(), table.data(), table.size()) && ::fchmod(fd.Get(), 0644) == 0 &&
+      ::close(fd.Release()) == 0 && ::rename(partial.c_str(), path.c_str()) == 0) {
+    return "";
+  }
+  const int error = errno;
+  fd.Reset();
+  ::unlink(partial.c_str());
+  return FileErrorText(error);
 }
 
 int ReadPhone(PitArgs& p, std::ostream& out, std::ostream& err) {
+  // Refused before the phone is greeted: a FIFO would block, a device would swallow the table.
+  const std::string outProblem = OutputPathProblem(p.out);
+  if (!outProblem.empty()) return Refuse(err, DescribeFileProblem(p.out, outProblem));
   PrintingSink sink(out);
   p.context.ownExecutablePath = "/dev/null";  // a table read never runs from carried packages
   CDownloadEngine engine(&sink, p.port, p.context);
@@ -105,18 +131,9 @@ int ReadPhone(PitArgs& p, std::ostream& out, std::ostream& err) {
   // End the download session; the phone stays in download mode (no reboot).
   if (engine.Line().IsOpen()) engine.SendRequest(RQT_CLOSE, RQT_CLOSE_END);
   engine.Line().ClosePort();
-  if (!read) {
-    err << "mirk3-cli pit: the table of " << PortName(p.port) << " could not be read\n";
-    return 1;
-  }
-  std::ofstream file(p.out, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(table.data()),
-             static_cast<std::streamsize>(table.size()));
-  file.close();
-  if (!file) {
-    err << "mirk3-cli pit: cannot write " << p.out << "\n";
-    return 1;
-  }
+  if (!read) return Refuse(err, "the table of " + PortName(p.port) + " could not be read");
+  const std::string saveProblem = SaveTable(p.out, table);
+  if (!saveProblem.empty()) return Refuse(err, DescribeFileProblem(p.out, saveProblem));
   out << "saved " << table.size() << " bytes to " << p.out << "\n" << DescribePitTable(table);
   return 0;
 }

@@ -8,9 +8,11 @@
 
 namespace mirk3 {
 
-// `pit FILE` prints the table; `pit --port N --out FILE [--port-dir DIR] [--open-attempts N]
+// `pit FILE` prints the table, and refuses (one line on `err`) a FILE that is not a regular file
+// holding a table; `pit --port N --out FILE [--port-dir DIR] [--open-attempts N]
 // [--first-byte-timeout-ms MS]` connects, initializes, reads the table, closes the download
-// without a reboot and writes the table to FILE. Exit 0 done, 1 failed, 2 usage error.
+// without a reboot and writes the table to FILE (refused at once when FILE exists and is not a
+// regular file; replaced only by a whole table). Exit 0 done, 1 failed, 2 usage error.
 int RunPitCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // The table as text: header count, then one line per entry.

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -15,6 +16,8 @@
 namespace mirk3 {
 
 inline constexpr int PIT_HEADER_WORDS = 7;
+// Partition tables are a few KiB; no device or file holds one anywhere near this size.
+inline constexpr uint64_t MAX_PIT_SIZE = 16u << 20;
 inline constexpr int PIT_HEADER_COUNT_WORD = 1;
 
 struct PitHeader {
@@ -70,5 +73,24 @@ PitTable ParsePitTable(const uint8_t* bytes, size_t size);
 
 // The bytes of a whole table; header word 1 is set to the number of entries.
 std::vector<uint8_t> EncodePitTable(const PitTable& table);
+
+// Why `size` bytes cannot be a partition table worth writing to a device, judged from their
+// size and their header (`head`: the first min(size, PIT_HEADER_SIZE) bytes); "" when they can.
+// A table holds its whole header, at least one entry and every entry its header counts, and is
+// no larger than MAX_PIT_SIZE. Bytes after the counted entries are allowed: they travel too.
+// The words name the size and the count, so a log line can show what was found.
+std::string PitTableProblem(const uint8_t* head, uint64_t size);
+
+// A partition table read from a region of a file, or why none was.
+struct PitFileRead {
+  enum class Outcome { Table, NotATable, Unreadable };
+  Outcome outcome = Outcome::Unreadable;
+  std::vector<uint8_t> bytes;  // the whole region when it holds a table
+  std::string problem;         // why not, when it does not
+};
+
+// Reads the `size` bytes at `offset` of `fd` when they hold a table: the header first, the rest
+// only once the header shows a table, so a large file that is not one is never read whole.
+PitFileRead ReadPitTableAt(int fd, uint64_t offset, uint64_t size);
 
 }  // namespace mirk3

@@ -1,9 +1,6 @@
 // Partition tables: the upload of a new table when re-partitioning, and the read of the
 // device's own table whose entries say where each package member belongs.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include "base/file.h"
 #include "base/text.h"
 #include "engine/download_engine.h"
 #include "engine/pit.h"
@@ -14,51 +11,79 @@ namespace {
 
 constexpr int LINE_PACKAGE_PIT = 1813;
 constexpr int LINE_OPERATOR_PIT = 1831;
-// Partition tables are a few KiB; no device or file holds one anywhere near this size.
-constexpr uint64_t MAX_PIT_SIZE = 16u << 20;
 
-bool ReadRegion(int fd, uint64_t offset, uint64_t size, std::vector<uint8_t>* bytes) {
-  bytes->assign(static_cast<size_t>(size), 0);
-  size_t done = 0;
-  while (done < bytes->size()) {
-    const ssize_t n =
-        ::pread(fd, bytes->data() + done, bytes->size() - done, static_cast<off_t>(offset + done));
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
+// Where the table to upload lies: a region of the One Click program or of a package, or the
+// whole of the operator's PIT file.
+struct PitRegion {
+  std::string path;              // named in log lines
+  int line = LINE_OPERATOR_PIT;  // tells the sources apart in "Can't open the specified file."
+  OpenedFile file;  // opened for this upload; the One Click program's own stays open anyway
+  uint64_t offset = 0;
+  uint64_t size = 0;
+};
+
+// A package's PIT member, else the operator's file. Neither is opened unless it is a regular
+// file: a FIFO or a device would block the step with the phone waiting mid-session.
+PitRegion OpenPitFile(const PackagePit& packagePit, const std::string& pitPath) {
+  PitRegion region;
+  region.path = packagePit.present ? packagePit.path : pitPath;
+  region.file = OpenRegularFile(region.path);
+  if (packagePit.present) {
+    region.line = LINE_PACKAGE_PIT;
+    region.offset = packagePit.offset;
+    region.size = packagePit.size;
+  } else {
+    region.size = region.file.size;
   }
-  return true;
+  return region;
+}
+
+// The system's failure report, then one log line that says which file and why. A path too long
+// to leave room for the reason in one report gives way to its file name.
+bool RefusePit(CDownloadEngine& engine, int64_t code, const std::string& failure,
+               const std::string& path, const std::string& reason) {
+  engine.ReportText(WM_DL_FAIL, code, failure);
+  std::string line = DescribeFileProblem(path.empty() ? "PIT file" : path, reason);
+  if (line.size() > REPORT_TEXT_CHARS) {
+    line = DescribeFileProblem(path.substr(path.rfind('/') + 1), reason);
+  }
+  engine.ReportText(WM_DL_LOG, 0, line);
+  return false;
 }
 
 }  // namespace
 
-// The table to upload: the One Click program's, a package's, or the operator's PIT file.
+// The table to upload: the One Click program's, a package's, or the operator's PIT file. It is
+// proven a table before the device hears of it: a wrong file would wipe the device's own.
 bool CDownloadEngine::LoadPitToUpload(std::vector<uint8_t>* table) {
+  PitRegion region;
+  int fd = ownExecutableFd_;
   if (oneClickMode_) {
-    if (ReadRegion(ownExecutableFd_, trailer_.pitOffset, trailer_.pitSize, table)) return true;
-    Report(WM_DL_FAIL, FAIL_FILE_OPEN, "%s (Line: %d)", LoadString(IDS_FILE_OPEN_FAILED),
-           LINE_PACKAGE_PIT);
-    return false;
+    region.path = context_.ownExecutablePath;
+    region.line = LINE_PACKAGE_PIT;
+    region.offset = trailer_.pitOffset;
+    region.size = trailer_.pitSize;
+  } else {
+    region = OpenPitFile(packagePit_, options_.pitPath);
+    fd = region.file.fd.Get();
   }
-  const bool fromPackage = packagePit_.present;
-  const std::string& path = fromPackage ? packagePit_.path : options_.pitPath;
-  const int line = fromPackage ? LINE_PACKAGE_PIT : LINE_OPERATOR_PIT;
-  const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st {};
-  bool ok = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  const uint64_t offset = fromPackage ? packagePit_.offset : 0;
-  const uint64_t size = fromPackage ? packagePit_.size : static_cast<uint64_t>(st.st_size);
-  if (ok && size > MAX_PIT_SIZE) {
-    if (fd >= 0) ::close(fd);
-    Report(WM_DL_FAIL, FAIL_FILE_OPEN, "%s: the partition table is too large",
-           std::string(path).c_str());
-    return false;
+  const std::string cannotOpen =
+      Format("%s (Line: %d)", LoadString(IDS_FILE_OPEN_FAILED), region.line);
+  if (!oneClickMode_ && !region.file) {
+    return RefusePit(*this, FAIL_FILE_OPEN, cannotOpen, region.path, region.file.error);
   }
-  ok = ok && ReadRegion(fd, offset, size, table);
-  if (fd >= 0) ::close(fd);
-  if (!ok) {
-    Report(WM_DL_FAIL, FAIL_FILE_OPEN, "%s (Line: %d)", LoadString(IDS_FILE_OPEN_FAILED), line);
+  PitFileRead read = ReadPitTableAt(fd, region.offset, region.size);
+  switch (read.outcome) {
+    case PitFileRead::Outcome::Table:
+      *table = std::move(read.bytes);
+      return true;
+    case PitFileRead::Outcome::NotATable:
+      return RefusePit(*this, FAIL_REPARTITION, LoadString(IDS_REPARTITION_FAILED), region.path,
+                       read.problem);
+    case PitFileRead::Outcome::Unreadable:
+      break;
   }
-  return ok;
+  return RefusePit(*this, FAIL_FILE_OPEN, cannotOpen, region.path, read.problem);
 }
 
 bool CDownloadEngine::SetPartitionStep() {

@@ -2,14 +2,17 @@
 #include "app/cli_pit.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <sstream>
 
 #include "devsim/builtin_pit.h"
 #include "devsim/phone_farm.h"
 #include "engine/pit.h"
+#include "pack/tar_writer.h"
 #include "support/command_call.h"
 #include "support/temp_dir.h"
+#include "support/test_packages.h"
 
 namespace mirk3 {
 namespace {
@@ -40,6 +43,13 @@ TEST(CliPit, ReadsAPhonesTableAndLeavesItInDownloadMode) {
     EXPECT_NE(line.substr(0, 5), "100/2") << "no download is announced";
   }
   EXPECT_TRUE(farm.Plugged(6));
+  // Written beside its name and renamed into place: nothing else is left in the directory.
+  std::vector<std::string> names;
+  for (const auto& item : std::filesystem::directory_iterator(dir.Path())) {
+    names.push_back(item.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"phone.pit", "ttyACM6"}));
 
   // The saved file reads back as the same table.
   const Result shown = Pit({saved});
@@ -48,21 +58,65 @@ TEST(CliPit, ReadsAPhonesTableAndLeavesItInDownloadMode) {
   EXPECT_NE(shown.out.find("BOOTLOADER"), std::string::npos);
 }
 
-TEST(CliPit, DamagedTablesAndUsageErrors) {
+TEST(CliPit, WhatIsNotARegularFileHoldingATableIsRefusedAtOnce) {
   test::TempDir dir;
-  PitTable table = devsim::BuiltinPitTable();
-  auto bytes = EncodePitTable(table);
-  bytes.resize(bytes.size() - 10);  // the last entry is cut
+  auto bytes = EncodePitTable(devsim::BuiltinPitTable());
+  bytes.resize(bytes.size() - 10);  // the last of its 10 entries is cut
   test::WriteFile(dir / "cut.pit", std::string(bytes.begin(), bytes.end()));
-  Result r = Pit({dir / "cut.pit"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("damaged: only 9 entries fit"), std::string::npos) << r.out;
   test::WriteFile(dir / "tiny.pit", "abc");
-  r = Pit({dir / "tiny.pit"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("shorter than its header"), std::string::npos);
-  EXPECT_EQ(Pit({dir / "missing.pit"}).status, 1);
+  test::WriteFile(dir / "random.bin", test::TestBytes(4096, 7));
+  // A firmware package of 1.5 GiB (sparse): its first words are a member's name.
+  const auto header = pack::MakeTarHeader("system.img", uint64_t{3} << 29);
+  test::WriteFile(dir / "AP.tar", std::string(header.begin(), header.end()));
+  std::filesystem::resize_file(dir / "AP.tar", uint64_t{3} << 29);
+  std::filesystem::create_directory(dir / "folder.pit");
+  ASSERT_EQ(::mkfifo((dir / "fifo.pit").c_str(), 0600), 0);
 
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {dir / "cut.pit", "1338 bytes, too few for its 10 entries"},
+      {dir / "tiny.pit", "3 bytes, shorter than its 28-byte header"},
+      {dir / "random.bin", "not a partition table: 4096 bytes"},
+      {dir / "AP.tar", "not a partition table: 1610612736 bytes"},
+      {dir / "missing.pit", "no such file"},
+      {dir / "folder.pit", "a directory"},
+      {dir / "fifo.pit", "a pipe, not a regular file"},
+      {"/dev/zero", "a device, not a regular file"},
+  };
+  for (const auto& [path, reason] : cases) {
+    const Result r = Pit({path});
+    EXPECT_EQ(r.status, 1) << path;
+    EXPECT_EQ(r.err.rfind("mirk3-cli pit: " + path + ": ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one line: " << r.err;
+    EXPECT_EQ(r.out, "") << "no entries are shown from what is not a table";
+  }
+}
+
+TEST(CliPit, AnOutputThatIsNoRegularFileIsRefusedBeforeThePhoneIsGreeted) {
+  test::TempDir dir;
+  devsim::FarmConfig config;
+  config.portDir = dir.Path();
+  config.ports = {6};
+  devsim::PhoneFarm farm(config);
+  ASSERT_TRUE(farm.Start());
+  ASSERT_EQ(::mkfifo((dir / "fifo.pit").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir / "folder");
+  for (const auto& [out, reason] : std::vector<std::pair<std::string, std::string>>{
+           {dir / "fifo.pit", "a pipe, not a regular file"},
+           {"/dev/null", "a device, not a regular file"},
+           {dir / "folder", "a directory, not a file"}}) {
+    const Result r = Pit({"--port", "6", "--out", out, "--port-dir", dir.Path()});
+    EXPECT_EQ(r.status, 1) << out;
+    EXPECT_EQ(r.err, "mirk3-cli pit: " + out + ": " + reason + "\n");
+  }
+  EXPECT_TRUE(farm.Trace(6).empty()) << "the phone was never greeted";
+  // A folder that does not exist: the table is read, then cannot be saved; nothing is left.
+  const Result r = Pit({"--port", "6", "--out", dir / "none/x.pit", "--port-dir", dir.Path()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "mirk3-cli pit: " + (dir / "none/x.pit") + ": no such file\n");
+}
+
+TEST(CliPit, UsageErrors) {
   for (const auto& args :
        std::vector<std::vector<std::string>>{{},
                                              {"--port", "1"},
@@ -70,7 +124,7 @@ TEST(CliPit, DamagedTablesAndUsageErrors) {
                                              {"--port", "x", "--out", "y"},
                                              {"a.pit", "b.pit"},
                                              {"a.pit", "--port", "1", "--out", "y"}}) {
-    r = Pit(args);
+    const Result r = Pit(args);
     EXPECT_EQ(r.status, 2) << ::testing::PrintToString(args);
     EXPECT_NE(r.err.find("usage: mirk3-cli pit"), std::string::npos);
   }
