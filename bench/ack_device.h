@@ -67,8 +67,12 @@ class AckDevice {
   std::thread thread_;
 };
 
-inline void PrintBench(const char* name, double ratio, double target) {
-  std::printf("BENCH %s ratio=%.3f target=%.2f\n", name, ratio, target);
+enum class Better { HIGHER, LOWER };
+
+inline void PrintBench(const char* name, double ratio, double target,
+                       Better better = Better::HIGHER) {
+  std::printf("BENCH %s ratio=%.3f target=%.2f%s\n", name, ratio, target,
+              better == Better::LOWER ? " better=lower" : "");
   std::fflush(stdout);
 }
 

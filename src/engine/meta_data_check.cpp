@@ -1,8 +1,11 @@
 // The meta-data verdict of a download: every chosen package's signed content list must
 // verify, and all must name one model. File analysis runs it; in the device-info session,
 // where no analysis runs, the device-info step runs it so its model check compares real values.
+// A package's own verdict is shared by the engines of a run (one of them hashes the package,
+// the others wait for its verdict); whether the models agree is each download's own business.
 #include "engine/download_engine.h"
 #include "packages/meta_data_key.h"
+#include "packages/meta_data_results.h"
 #include "packages/package_meta_data.h"
 
 namespace mirk3 {
@@ -33,13 +36,17 @@ void CDownloadEngine::CheckPackagesMetaData() {
   }
   // No package, nothing verified: a device cannot be checked against nothing.
   if (!any) metaDataValid_ = false;
+  headerBlocks_.Clear();  // no analysis walk follows to use them
 }
 
 bool CDownloadEngine::VerifyPackageMetaData(int slot) {
   if (oneClickMode_) return true;
+  // Only the engine that hashes the package keeps its header blocks; one that takes another
+  // engine's verdict keeps none, and its analysis walk reads the headers itself.
   headerBlocks_.Clear();
-  return VerifyPackageFileMetaData(options_.slotPath[slot], KeyOf(context_), packageModel_,
-                                   &headerBlocks_);
+  const PackageVerdict verdict = CheckPackageFile(options_.slotPath[slot], KeyOf(context_),
+                                                  context_.metaDataResults.get(), &headerBlocks_);
+  return AgreeOnModel(verdict, packageModel_);
 }
 
 bool CDownloadEngine::VerifyOneClickMetaData(int slot) {

@@ -37,6 +37,8 @@ class FileByteSource : public ByteSource {
   // never holds a check up (errno then says EISDIR or EINVAL).
   bool Open(const std::string& path);
   bool IsOpen() const { return fd_ >= 0; }
+  // The open file, for fstat; the source keeps owning it.
+  int Descriptor() const { return fd_; }
 
   uint64_t Length() const override { return length_; }
   size_t ReadAt(uint64_t position, void* out, size_t length) const override;

@@ -37,7 +37,10 @@ std::optional<uint64_t> CMetaDataVerifier::ParseOctal(std::string_view field) {
 
 bool CMetaDataVerifier::VerifyArchive() {
   FileByteSource source;
-  if (!source.Open(archivePath_)) return false;
+  return source.Open(archivePath_) && VerifyArchive(source);
+}
+
+bool CMetaDataVerifier::VerifyArchive(const ByteSource& source) {
   if (!ReadList(source, 0) || entryCount_ < 1) return false;
   return HashMembers(source);
 }
@@ -137,14 +140,18 @@ std::string CMetaDataVerifier::DecryptList(const uint8_t* data, size_t length) c
 }
 
 bool CMetaDataVerifier::CheckModel(char (&packageModel)[PACKAGE_MODEL_SIZE]) const {
+  return AgreeOnModel(model_, packageModel);
+}
+
+bool CMetaDataVerifier::AgreeOnModel(const std::string& model,
+                                     char (&packageModel)[PACKAGE_MODEL_SIZE]) {
   // An empty model would let the next package fix another one, and a NUL inside the model
   // would be cut off in the buffer: neither can be shared between packages.
-  if (model_.empty() || model_.size() > MODEL_MAX_LENGTH ||
-      model_.find('\0') != std::string::npos) {
+  if (model.empty() || model.size() > MODEL_MAX_LENGTH || model.find('\0') != std::string::npos) {
     return false;
   }
-  if (packageModel[0] != '\0') return FieldText(packageModel, PACKAGE_MODEL_SIZE) == model_;
-  CopyToField(packageModel, PACKAGE_MODEL_SIZE, model_);
+  if (packageModel[0] != '\0') return FieldText(packageModel, PACKAGE_MODEL_SIZE) == model;
+  CopyToField(packageModel, PACKAGE_MODEL_SIZE, model);
   return true;
 }
 

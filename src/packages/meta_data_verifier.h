@@ -24,6 +24,8 @@ class CMetaDataVerifier {
 
   // Full check of a whole package file: find and verify the list, then hash every member.
   bool VerifyArchive();
+  // The same check of a package already open as `source`.
+  bool VerifyArchive(const ByteSource& source);
   // Keeps every tar header block the checks read in `keep`, for a walk that follows.
   void KeepHeaders(CHeaderBlocks* keep) { keep_ = keep; }
   // List-only check of a tar that begins at `offset` in the file (a One Click slot); members
@@ -37,6 +39,8 @@ class CMetaDataVerifier {
   std::string DecryptList(const uint8_t* data, size_t length) const;
   // Fills an empty model buffer with the list's model, or compares a filled one with it.
   bool CheckModel(char (&packageModel)[PACKAGE_MODEL_SIZE]) const;
+  // The same for a model line kept apart from its verifier.
+  static bool AgreeOnModel(const std::string& model, char (&packageModel)[PACKAGE_MODEL_SIZE]);
 
   // The name lies in a "meta-data/" (or "meta-data\") folder, anywhere in the name.
   static bool IsMetaDataEntry(std::string_view name);

@@ -12,6 +12,25 @@
 
 namespace mirk3 {
 
+class MetaDataResults;
+
+// What the check of one package file yields on its own, whatever the other packages of a
+// download hold: whether it verified, and the model line its list carries when it did.
+struct PackageVerdict {
+  bool verified = false;
+  std::string model;
+};
+
+// The check of the whole package file at `path` against `keyText`. With `results`, a verdict
+// another worker of the run has made for the very same file and key is taken from there
+// instead of hashing the package again. The header blocks the check reads are kept in `keep`
+// when given; a verdict taken from `results` reads none and keeps none.
+PackageVerdict CheckPackageFile(const std::string& path, const std::string& keyText,
+                                MetaDataResults* results = nullptr, CHeaderBlocks* keep = nullptr);
+
+// A verified package's model agrees with `packageModel`, which it fills when empty.
+bool AgreeOnModel(const PackageVerdict& verdict, char (&packageModel)[PACKAGE_MODEL_SIZE]);
+
 // File mode: the whole package file at `path` verifies against `keyText` and its model agrees
 // with `packageModel` (filled when empty).
 // The header blocks the check reads are kept in `keep` when given.

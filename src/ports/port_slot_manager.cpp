@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "packages/meta_data_results.h"
+
 namespace mirk3 {
 
 CPortSlotManager::CPortSlotManager(ReportSink* sink)
@@ -73,10 +75,14 @@ void CPortSlotManager::ReserveSlot(int slot, int port) {
 }
 
 int CPortSlotManager::StartWorkers(const DownloadOptions& options, const EngineContext& context) {
+  // The run's engines share one set of meta-data verdicts, made for this run unless the
+  // caller brings its own.
+  EngineContext runContext = context;
+  if (!runContext.metaDataResults) runContext.metaDataResults = std::make_shared<MetaDataResults>();
   std::vector<std::unique_ptr<CDownloadEngine>> engines;
   for (int port : slotPorts_) {
     if (port == -1) continue;
-    auto engine = std::make_unique<CDownloadEngine>(sink_, port, context);
+    auto engine = std::make_unique<CDownloadEngine>(sink_, port, runContext);
     engine->CopyOptions(options);
     engines.push_back(std::move(engine));
   }

@@ -6,6 +6,7 @@
 
 #include "app/cli_flash.h"
 #include "devsim/phone_farm.h"
+#include "packages/meta_data_results.h"
 #include "support/station_harness.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
@@ -345,6 +346,29 @@ TEST_F(DeviceInfoSession, PackagesThatDoNotVerifyFailEveryDevice) {
     const int port = options.slotEnabled[AP] ? 0 : 1;
     const RunResult result = Run({port}, options);
     EXPECT_EQ(result.failed, 1);
+    EXPECT_TRUE(result.Contains(port, "FAIL! SHA256 is invalid")) << port;
+  }
+}
+
+// The workers of one run share a package's verdict: it is checked once for all phones, and
+// checked again in a later run when the file has changed, whose phones then each fail alone.
+TEST_F(DeviceInfoSession, ARunChecksAPackageOnceAndAChangedPackageAgain) {
+  const DownloadOptions options = Options();
+  EngineContext context = Context();
+  const auto results = std::make_shared<MetaDataResults>();
+  context.metaDataResults = results;
+  StartFarm(Farm({0, 1, 2, 3}));
+  RunResult result = test::RunStation({0, 1, 2, 3}, options, context);
+  EXPECT_EQ(result.succeeded, 4) << ::testing::PrintToString(result.log);
+  EXPECT_EQ(results->ChecksRun(), 1);
+
+  // The first member's data changed in place: same file, same size, a new modification time.
+  test::SpoilInPlace(options.slotPath[AP], 512 + 100);
+  StartFarm(Farm({4, 5, 6, 7}));
+  result = test::RunStation({4, 5, 6, 7}, options, context);
+  EXPECT_EQ(results->ChecksRun(), 2);
+  EXPECT_EQ(result.failed, 4);
+  for (int port = 4; port < 8; ++port) {
     EXPECT_TRUE(result.Contains(port, "FAIL! SHA256 is invalid")) << port;
   }
 }

@@ -1,6 +1,9 @@
 #include "support/test_packages.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "pack/list_signer.h"
 #include "pack/package_signer.h"
@@ -40,6 +43,20 @@ void WriteSignedPackage(const std::string& path, const std::vector<TarEntry>& me
   std::string error;
   if (!pack::SignPackage(request, error)) ADD_FAILURE() << "cannot sign " << path << ": " << error;
   std::remove(plainTar.c_str());
+}
+
+void SpoilInPlace(const std::string& path, uint64_t offset, bool keepModified) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  struct stat before {};
+  char byte = 0;
+  bool ok = fd >= 0 && ::fstat(fd, &before) == 0 &&
+            ::pread(fd, &byte, 1, static_cast<off_t>(offset)) == 1;
+  byte = static_cast<char>(byte ^ 0x5A);
+  ok = ok && ::pwrite(fd, &byte, 1, static_cast<off_t>(offset)) == 1;
+  const timespec times[2] = {before.st_atim, before.st_mtim};
+  if (ok && keepModified) ok = ::futimens(fd, times) == 0;
+  if (!ok) ADD_FAILURE() << "cannot change " << path;
+  if (fd >= 0) ::close(fd);
 }
 
 std::string TestBytes(size_t length, unsigned seed) {

@@ -2,6 +2,7 @@
 // key, and packages signed the way mirk3-pack signs them.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ std::string SealedList(const std::string& plain, const std::string& privateKey =
 // Writes a tar of `members` and signs it into `path` with mirk3-pack's signer, for `model`.
 void WriteSignedPackage(const std::string& path, const std::vector<TarEntry>& members,
                         const std::string& model, const std::string& privateKey = TestPrivateKey());
+
+// Changes the byte at `offset` of the file in place: same inode, same size, new data. With
+// `keepModified`, the modification time is set back to what it was.
+void SpoilInPlace(const std::string& path, uint64_t offset, bool keepModified = false);
 
 // Deterministic filler bytes, different for each `seed`.
 std::string TestBytes(size_t length, unsigned seed);

@@ -1,0 +1,132 @@
+// A device-info run of eight phones against the same run of one phone, on one signed package
+// of 256 MiB: the processor time of the whole process during the run (station, workers, report
+// pump and the emulated phones, all in this process), from Start to the run summary. Every
+// worker needs the package's meta-data verdict, and hashing the package is by far the largest
+// cost of such a run; when the workers of a run share the verdict, eight phones cost little
+// more than one. The ratio is eight-phone time over one-phone time: smaller is better.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "app/station.h"
+#include "cpu_clock.h"
+#include "devsim/phone_farm.h"
+#include "engine/report_pump.h"
+#include "pack/package_signer.h"
+#include "pack/tar_writer.h"
+
+namespace {
+
+constexpr uint64_t MEMBER_SIZE = uint64_t{256} << 20;
+constexpr char MODEL[] = "MIRK3-DEMO_EUR";  // the emulated phones report MIRK3-DEMO
+constexpr int ROUNDS = 2;
+constexpr double TARGET = 1.5;
+
+class QuietView : public mirk3::StationView {
+ public:
+  void AppendLog(const std::string&) override {}
+  void ShowSlot(int, int, mirk3::SlotState, int, const std::string&) override {}
+  void ShowMessage(const std::string& text) override { std::printf("%s\n", text.c_str()); }
+};
+
+mirk3::Timing QuickTiming() {
+  mirk3::Timing timing;
+  timing.openAttempts = 5;
+  timing.openSettle = std::chrono::milliseconds(0);
+  timing.stepPause = std::chrono::milliseconds(0);
+  timing.resetDelayUnit = std::chrono::milliseconds(0);
+  return timing;
+}
+
+// A plain tar of one member of zeros, written sparse: a header, a hole, the end blocks.
+bool WritePlainTar(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const auto header = mirk3::pack::MakeTarHeader("system.img", MEMBER_SIZE);
+  const uint64_t end = mirk3::TAR_BLOCK_SIZE + MEMBER_SIZE + 2 * mirk3::TAR_BLOCK_SIZE;
+  const bool ok =
+      ::pwrite(fd, header.data(), header.size(), 0) == static_cast<ssize_t>(header.size()) &&
+      ::ftruncate(fd, static_cast<off_t>(end)) == 0;
+  return ::close(fd) == 0 && ok;
+}
+
+// The package signed with the project's test key, the private half of the built-in key.
+bool MakePackage(const std::string& dir, const std::string& package) {
+  std::ifstream keyFile(MIRK3_SOURCE_DIR "/tests/data/test-key.private");
+  mirk3::pack::SignRequest request;
+  request.privateKeyText.assign(std::istreambuf_iterator<char>(keyFile), {});
+  request.model = MODEL;
+  request.inPath = dir + "/plain.tar";
+  request.outPath = package;
+  std::string error;
+  const bool made = WritePlainTar(request.inPath) && mirk3::pack::SignPackage(request, error);
+  if (!made) std::fprintf(stderr, "cannot make the package: %s\n", error.c_str());
+  std::filesystem::remove(request.inPath);
+  return made;
+}
+
+// Processor seconds of one device-info run of `phones` phones; negative when a phone fails.
+double RunCpuSeconds(const std::string& dir, const std::string& package, int phones) {
+  mirk3::devsim::FarmConfig config;
+  config.portDir = dir + "/ports";
+  for (int p = 0; p < phones; ++p) config.ports.push_back(p);
+  std::filesystem::create_directories(config.portDir);
+  mirk3::devsim::PhoneFarm farm(config);
+  if (!farm.Start()) return -1;
+
+  QuietView view;
+  mirk3::CStation* station = nullptr;
+  mirk3::CReportPump pump([&](int message, const mirk3::EngineReport& report) {
+    station->HandleReport(message, report);
+  });
+  mirk3::EngineContext context;
+  context.timing = QuickTiming();
+  context.portDir = config.portDir;
+  mirk3::CStation owned(&view, &pump, context);
+  station = &owned;
+  for (int p = 0; p < phones; ++p) owned.Ports().PlacePort(p);
+  mirk3::DownloadOptions options;
+  options.deviceInfo = 1;
+  options.slotEnabled[mirk3::AP] = 1;
+  options.slotPath[mirk3::AP] = package;
+  return mirk3::bench::CpuSecondsOf([&] {
+    if (!owned.Start(options)) return false;
+    pump.PumpUntil([&] { return !owned.Busy(); });
+    owned.Ports().ReleaseRun();
+    return owned.Succeeded() == phones;
+  });
+}
+
+}  // namespace
+
+int main() {
+  const std::string dir = (std::filesystem::temp_directory_path() /
+                           ("mirk3-bench-meta-phones-" + std::to_string(getpid())))
+                              .string();
+  std::filesystem::create_directories(dir);
+  const std::string package = dir + "/AP_bench.tar";
+  // The runs take turns, so that both see the same load; each keeps its best.
+  double one = 0, eight = 0;
+  if (MakePackage(dir, package)) {
+    for (int round = 0; round < ROUNDS; ++round) {
+      mirk3::bench::KeepBest(one, RunCpuSeconds(dir, package, 1));
+      mirk3::bench::KeepBest(eight, RunCpuSeconds(dir, package, 8));
+    }
+  }
+  std::filesystem::remove_all(dir);
+  if (one <= 0 || eight <= 0) {
+    std::fprintf(stderr, "a device-info run failed (one phone %.3f s, eight %.3f s)\n", one, eight);
+    return 1;
+  }
+  std::printf("device-info run, %llu MiB package: one phone %.2f CPU s, eight phones %.2f\n",
+              static_cast<unsigned long long>(MEMBER_SIZE >> 20), one, eight);
+  std::printf("BENCH meta_data_eight_phones_cpu ratio=%.2f target=%.1f better=lower\n", eight / one,
+              TARGET);
+  return 0;
+}
