@@ -12,6 +12,8 @@
 #include "engine/pit.h"
 #include "pack/md5_package.h"
 #include "pack/tar_writer.h"
+#include "packages/byte_source.h"
+#include "packages/member_digest.h"
 #include "support/station_harness.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
@@ -333,7 +335,21 @@ TEST_F(FullDownload, DamagedPackagesAndUnusablePartitionsNeverReachThePhone) {
   Use(damaged, AP, cut);
   RunResult result = Run({0}, damaged);
   EXPECT_EQ(result.failed, 1);
-  EXPECT_EQ(result.failures.at(0), (Lines{"cut.tar: the member boot.img runs past its end|1"}));
+  EXPECT_EQ(result.failures.at(0),
+            (Lines{"cut.tar: the member boot.img at offset 0 runs past its end|1"}));
+  EXPECT_TRUE(farm->Trace(0).empty()) << "the phone is not even greeted";
+
+  // A package that ends inside a header: the members after the cut would not be sent.
+  const std::string whole = dir / "whole.tar";
+  test::WriteSignedPackage(whole, {{"boot.img", "b"}, {"system.img", "s"}}, kModel);
+  const std::string bytes = test::ReadFile(whole);
+  test::WriteFile(dir / "half.tar", bytes.substr(0, 1024 + 200));
+  DownloadOptions half = Options();
+  Use(half, AP, dir / "half.tar");
+  result = Run({0}, half);
+  EXPECT_EQ(result.failed, 1);
+  EXPECT_EQ(result.failures.at(0),
+            (Lines{"half.tar: the package ends inside the tar header at offset 1024|1"}));
   EXPECT_TRUE(farm->Trace(0).empty()) << "the phone is not even greeted";
 
   DownloadOptions unusable = Options();
@@ -343,6 +359,65 @@ TEST_F(FullDownload, DamagedPackagesAndUnusablePartitionsNeverReachThePhone) {
   EXPECT_EQ(result.failures.at(1), (Lines{"FAIL! 1 member cannot be written to this phone|7"}));
   EXPECT_TRUE(result.Contains(1, "boot.img: no transfer size for storage kind 3"));
   EXPECT_TRUE(Requests(1, "102/0", 0).empty());
+}
+
+TEST_F(FullDownload, APaxPackageOfTheSystemTarLandsLikeAnyOther) {
+  if (std::system("tar --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no tar on this machine";
+  // GNU tar's pax form puts an extended header (times only) before every entry, and folders
+  // are entries of their own: none of them is a member to send.
+  const std::string boot = test::TestBytes(300000, 21), system = test::TestBytes(70001, 22);
+  const std::string files = dir / "files";
+  std::filesystem::create_directories(files + "/meta-data");
+  test::WriteFile(files + "/boot.img", boot);
+  test::WriteFile(files + "/system.img", system);
+  auto digest = [](const std::string& data) {
+    return MemberSha256Hex(MemoryByteSource(data), 0, data.size());
+  };
+  test::WriteFile(files + "/meta-data/fota.mf",
+                  test::SealedList("2\n" + std::string(kModel) + "\n" + digest(boot) +
+                                   " boot.img\n" + digest(system) + " system.img\n"));
+  const std::string package = dir / "AP_pax.tar";
+  const std::string command =
+      "tar --format=pax -C '" + files + "' -cf '" + package + "' boot.img meta-data system.img";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+
+  DownloadOptions options = Options();
+  Use(options, AP, package);
+  StartFarm(Farm({0}));
+  const RunResult result = Run({0}, options);
+  EXPECT_EQ(result.succeeded, 1) << ::testing::PrintToString(result.log);
+  EXPECT_EQ(Written(0, "BOOT"), boot);
+  EXPECT_EQ(Written(0, "SYSTEM"), system);
+  EXPECT_TRUE(result.Contains(0, "Skip pax extended header ./PaxHeaders/boot.img"))
+      << ::testing::PrintToString(result.log);
+  EXPECT_TRUE(result.Contains(0, "Skip directory meta-data/"));
+  EXPECT_EQ(Requests(0, "100/2", 2), (Lines{std::to_string(boot.size() + system.size()) + " 0"}));
+}
+
+TEST_F(FullDownload, ADownloadListThatLeavesNothingNeverPasses) {
+  StartFarm(Farm({0}));
+  const struct {
+    const char* what;
+    std::string list;
+    std::string failure;
+  } cases[] = {
+      {"an empty list", "",
+       "HOME_CSC.tar: its download list leaves nothing to send (the list is "
+       "empty)|1"},
+      {"a list saved as UTF-16", std::string("b\0o\0o\0t\0.\0i\0m\0g\0\r\0\n\0", 20),
+       "HOME_CSC.tar: its download list leaves nothing to send (the list is cut at the zero byte "
+       "at 1: saved as UTF-16?)|1"},
+  };
+  for (const auto& c : cases) {
+    DownloadOptions options = Options();
+    Use(options, AP, Package("AP.tar", {{"boot.img", "b"}}));
+    Use(options, CSC,
+        Package("HOME_CSC.tar", {{"cache.img", "c"}, {"meta-data/download-list.txt", c.list}}));
+    const RunResult result = Run({0}, options);
+    EXPECT_EQ(result.failed, 1) << c.what;
+    EXPECT_EQ(result.failures.at(0), Lines{c.failure}) << c.what;
+    EXPECT_TRUE(farm->Trace(0).empty()) << c.what << ": the phone is not even greeted";
+  }
 }
 
 }  // namespace
