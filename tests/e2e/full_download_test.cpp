@@ -1,8 +1,11 @@
 // The whole download end to end: packages of every slot written to emulated phones, every
-// partition byte-identical to its member, partition tables uploaded and read, sequences and
-// end-of-sequence words on the wire, and failures that never pass silently.
+// partition byte-identical to its member, partition tables uploaded and read, the announced
+// total, sequences of every storage kind and end-of-sequence words on the wire, and failures
+// that never pass silently.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -26,6 +29,29 @@ using test::RunResult;
 using test::TarEntry;
 using Lines = std::vector<std::string>;
 constexpr char kModel[] = "MIRK3-DEMO_EUR";
+
+// A plain tar of members of the given sizes whose data are holes: a member of gigabytes costs
+// neither disk space nor time to write.
+void WriteSparseTar(const std::string& path,
+                    const std::vector<std::pair<std::string, uint64_t>>& members) {
+  uint64_t at = 0;
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    for (const auto& [name, size] : members) {
+      const pack::TarHeaderBlock header = pack::MakeTarHeader(name, size);
+      out.seekp(static_cast<std::streamoff>(at));
+      out.write(reinterpret_cast<const char*>(header.data()), TAR_BLOCK_SIZE);
+      at += TAR_BLOCK_SIZE + TarPaddedSize(size);
+    }
+  }
+  std::filesystem::resize_file(path, at + 2 * TAR_BLOCK_SIZE);
+}
+
+// Two words as the phone's trace shows them: each a signed 32-bit number.
+std::string TraceWords(uint32_t first, uint32_t second) {
+  return std::to_string(static_cast<int32_t>(first)) + " " +
+         std::to_string(static_cast<int32_t>(second));
+}
 
 class FullDownload : public ::testing::Test {
  protected:
@@ -417,6 +443,116 @@ TEST_F(FullDownload, ADownloadListThatLeavesNothingNeverPasses) {
     EXPECT_EQ(result.failed, 1) << c.what;
     EXPECT_EQ(result.failures.at(0), Lines{c.failure}) << c.what;
     EXPECT_TRUE(farm->Trace(0).empty()) << c.what << ": the phone is not even greeted";
+  }
+}
+
+// Each member is one byte longer than its partition's sequence, so it goes as one full sequence
+// and one of a single byte; the phone's end-of-sequence words tell their lengths. A storage
+// kind without a usable sequence size refuses the phone before any data.
+TEST_F(FullDownload, EveryStorageKindGivesItsSequenceSize) {
+  const struct {
+    uint32_t storageKind, blockParam, attributes;
+    uint32_t sequence;  // 0: no usable size
+  } cases[] = {
+      {0, 2048, 1, 108134400},  // (2048 + 4 * 16) * 1024 * (800 / 16)
+      {0, 34176, 0, 69992448},  // 34176 * 1024 * (800 / 267)
+      {0, 51328, 2, 52559872},  // 51328 * 1024 * (800 / 401)
+      {0, 127, 1, 0},           // below 128
+      {0, 102528, 0, 0},        // 800 / 801 is 0
+      {1, 2048, 5, 31457280},  {2, 2048, 5, 31457280}, {3, 2048, 5, 0},
+      {4, 2048, 5, 0},         {5, 2048, 5, 0},        {6, 2048, 5, 4194304},
+      {7, 2048, 5, 1048576},   {8, 2048, 5, 31457280}, {9, 2048, 5, 0},
+  };
+  const auto file = [](size_t i) { return "case" + std::to_string(i) + ".img"; };
+  PitTable table;
+  std::vector<std::pair<std::string, uint64_t>> sized;
+  std::vector<TarEntry> unsized;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    PitEntry entry;
+    entry.storageKind = cases[i].storageKind;
+    entry.blockParam = cases[i].blockParam;
+    entry.attributes = cases[i].attributes;
+    entry.partitionId = static_cast<int32_t>(100 + i);
+    entry.SetPartitionName("P" + std::to_string(i));
+    entry.SetFileName(file(i));
+    table.entries.push_back(entry);
+    if (cases[i].sequence != 0) {
+      sized.emplace_back(file(i), uint64_t{cases[i].sequence} + 1);
+    } else {
+      unsized.push_back({file(i), "u"});
+    }
+  }
+  WriteSparseTar(dir / "sized.tar", sized);
+  test::WriteTar(dir / "unsized.tar", unsized);
+  devsim::FarmConfig config = Farm({0, 1});
+  config.pit = EncodePitTable(table);
+  config.protocol = 3;
+  config.discard = true;
+  StartFarm(config);
+
+  DownloadOptions options = Options();
+  options.PacketSize = 1048576;
+  Use(options, AP, dir / "sized.tar");
+  const RunResult sizedRun = Run({0}, options);
+  EXPECT_EQ(sizedRun.succeeded, 1) << ::testing::PrintToString(sizedRun.log);
+  std::map<int32_t, std::vector<uint32_t>> lengths;  // words 1 (length) by word 4 (partition id)
+  for (const std::string& words : Requests(0, "102/3", 5)) {
+    std::istringstream in(words);
+    int64_t word[5] = {};
+    for (int64_t& w : word) in >> w;
+    lengths[static_cast<int32_t>(word[4])].push_back(static_cast<uint32_t>(word[1]));
+  }
+
+  Use(options, AP, dir / "unsized.tar");
+  const RunResult unsizedRun = Run({1}, options);
+  EXPECT_EQ(unsizedRun.failures.at(1), (Lines{"FAIL! " + std::to_string(unsized.size()) +
+                                              " members cannot be written to this phone|7"}));
+  EXPECT_TRUE(Requests(1, "102/0", 0).empty());
+
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    SCOPED_TRACE(::testing::Message() << "storage kind " << c.storageKind << ", blockParam "
+                                      << c.blockParam << ", attributes " << c.attributes);
+    if (c.sequence != 0) {
+      EXPECT_EQ(lengths[static_cast<int32_t>(100 + i)], (std::vector<uint32_t>{c.sequence, 1}));
+    } else {
+      EXPECT_TRUE(unsizedRun.Contains(
+          1, file(i) + ": no transfer size for storage kind " + std::to_string(c.storageKind)));
+    }
+  }
+}
+
+// The total travels as the remainder and the quotient of a division by 4294967295, not 2^32.
+// Sparse members announce totals of gigabytes; the phone refuses the first sequence, so none of
+// it is sent.
+TEST_F(FullDownload, TheTotalIsSplitBy4294967295) {
+  const struct {
+    uint64_t total;
+    uint32_t low, high;
+  } cases[] = {
+      {0, 0, 0},
+      {4294967294, 4294967294, 0},
+      {4294967295, 0, 1},
+      {4294967296, 1, 1},
+      {5000000000, 705032705, 1},
+      {2 * uint64_t{4294967295}, 0, 2},
+      {2 * uint64_t{4294967295} + 1, 1, 2},
+  };
+  std::vector<int> ports;
+  for (int port = 0; port < static_cast<int>(std::size(cases)); ++port) ports.push_back(port);
+  devsim::FarmConfig config = Farm(ports);
+  config.protocol = 3;
+  for (int port : ports) config.faults[port].fails.push_back(devsim::FailRule{102, 0});
+  StartFarm(config);
+  for (int port : ports) {
+    const auto& c = cases[port];
+    SCOPED_TRACE(c.total);
+    const std::string package = dir / ("AP" + std::to_string(port) + ".tar");
+    WriteSparseTar(package, {{"system.img", c.total}});
+    DownloadOptions options = Options();
+    Use(options, AP, package);
+    Run({port}, options);
+    EXPECT_EQ(Requests(port, "100/2", 2), Lines{TraceWords(c.low, c.high)});
   }
 }
 
