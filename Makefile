@@ -3,11 +3,13 @@ JOBS ?= $(shell nproc)
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 FUZZ_SECONDS ?= 20
 
-.PHONY: all deps test check check-asan check-tsan fuzz bench demo clean
+.PHONY: all configure deps test check check-asan check-tsan fuzz bench demo clean
 
-all:
-	cmake -S . -B build $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+all: configure
 	cmake --build build -j $(JOBS)
+
+configure:
+	cmake -S . -B build $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 deps:
 	scripts/install-deps
@@ -39,7 +41,9 @@ bench: deps
 	cmake --build build-bench -j $(JOBS)
 	scripts/run-benchmarks build-bench
 
-demo: deps all
+# The demo builds only the three programs it runs.
+demo: deps configure
+	cmake --build build -j $(JOBS) --target mirk3-cli mirk3-devsim mirk3-pack
 	scripts/demo build/bin
 
 clean:
