@@ -54,8 +54,9 @@ int RunKeygen(const CLI::App& command, const Args& files, std::ostream& out, std
   if (files.size() != 2) {
     return ReportUsageMistake(command, err, "keygen takes a private and a public key file");
   }
-  if (files[0] == files[1])
+  if (files[0] == files[1]) {
     return ReportUsageMistake(command, err, "the two key files must differ");
+  }
   std::string error;
   if (!WriteNewKeyPair(files[0], files[1], error)) return Failed(err, error);
   out << "wrote private key " << files[0] << " and public key " << files[1] << "\n";
@@ -225,47 +226,65 @@ int RunOneClick(const CLI::App& command, OneClickArgs& oneClick, std::ostream& o
   return EXIT_DONE;
 }
 
-}  // namespace
-
-int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  const auto app = NewCommandLine("mirk3-pack", DESCRIPTION);
+// What the commands' options and words are stored in.
+struct PackArgs {
   Args md5Files, keyFiles;
   SignArgs sign;
   TarArgs tar;
   OneClickArgs oneClick;
-  CLI::App* md5 =
-      app->add_subcommand("md5", "writes FILE.tar.md5: the tar followed by its MD5 trailer line");
-  md5->add_option("FILE", md5Files, "the tar file");
-  CLI::App* keygen = app->add_subcommand(
+};
+
+struct PackCommands {
+  CLI::App *md5, *keygen, *sign, *tar, *oneClick;
+};
+
+PackCommands DeclareCommands(CLI::App& app, PackArgs& args) {
+  PackCommands commands{};
+  commands.md5 =
+      app.add_subcommand("md5", "writes FILE.tar.md5: the tar followed by its MD5 trailer line");
+  commands.md5->add_option("FILE", args.md5Files, "the tar file");
+  commands.keygen = app.add_subcommand(
       "keygen", "makes an RSA-2048 key pair; PUBLIC is the key file the station reads");
-  keygen->add_option("FILE", keyFiles, "the private key file, then the public key file");
-  CLI::App* signer = app->add_subcommand(
+  commands.keygen->add_option("FILE", args.keyFiles,
+                              "the private key file, then the public key file");
+  commands.sign = app.add_subcommand(
       "sign", "writes OUT.tar: IN.tar with a signed content list of its members under meta-data/");
-  DeclareSign(*signer, sign);
-  CLI::App* tarWriter = app->add_subcommand(
+  DeclareSign(*commands.sign, args.sign);
+  commands.tar = app.add_subcommand(
       "tar",
       "writes a plain tar of the files, each stored under the name given, or under NAME when "
       "written as NAME=FILE; the station takes names of at most 31 bytes for the members it "
       "sends (meta-data/ and partition tables may be longer)");
-  tarWriter->add_option("OUT", tar.outPath, "the tar written");
-  tarWriter->add_option("MEMBER", tar.members, "[NAME=]FILE: a file and its member name");
-  CLI::App* oneClickWriter = app->add_subcommand(
+  commands.tar->add_option("OUT", args.tar.outPath, "the tar written");
+  commands.tar->add_option("MEMBER", args.tar.members, "[NAME=]FILE: a file and its member name");
+  commands.oneClick = app.add_subcommand(
       "oneclick",
       "writes FILE: the station PROGRAM (mirk3-cli or mirk3) carrying up to five packages, a "
       "partition table and the run's flags, which flashes phones with no package to pick; the "
       "whole must fit in 4 GiB");
-  DeclareOneClick(*oneClickWriter, oneClick);
-
-  for (CLI::App* command : {md5, keygen, signer, tarWriter, oneClickWriter}) {
+  DeclareOneClick(*commands.oneClick, args.oneClick);
+  for (CLI::App* command :
+       {commands.md5, commands.keygen, commands.sign, commands.tar, commands.oneClick}) {
     command->group("Commands");
   }
-  app->footer(IN_SHORT);  // after the commands, which would take it over
+  return commands;
+}
+
+}  // namespace
+
+int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  const auto app = NewCommandLine("mirk3-pack", DESCRIPTION);
+  PackArgs given;
+  const PackCommands commands = DeclareCommands(*app, given);
+  app->footer(IN_SHORT);  // set last: a command added later would show it too
   if (const auto status = ParseCommandLine(*app, args, out, err)) return *status;
-  if (md5->parsed()) return RunMd5(*md5, md5Files, out, err);
-  if (keygen->parsed()) return RunKeygen(*keygen, keyFiles, out, err);
-  if (signer->parsed()) return RunSign(*signer, sign, out, err);
-  if (tarWriter->parsed()) return RunTar(*tarWriter, tar, out, err);
-  if (oneClickWriter->parsed()) return RunOneClick(*oneClickWriter, oneClick, out, err);
+  if (commands.md5->parsed()) return RunMd5(*commands.md5, given.md5Files, out, err);
+  if (commands.keygen->parsed()) return RunKeygen(*commands.keygen, given.keyFiles, out, err);
+  if (commands.sign->parsed()) return RunSign(*commands.sign, given.sign, out, err);
+  if (commands.tar->parsed()) return RunTar(*commands.tar, given.tar, out, err);
+  if (commands.oneClick->parsed()) {
+    return RunOneClick(*commands.oneClick, given.oneClick, out, err);
+  }
   return ReportUsageMistake(*app, err, "no command given");
 }
 
