@@ -1,54 +1,63 @@
-// mirk3-cli: the station without a window.
+// mirk3-cli: the station without a window. Each command reads its own arguments (see
+// `mirk3-cli COMMAND --help`); this file only picks the command.
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "app/cli_flash.h"
-#include "app/cli_package_report.h"
 #include "app/cli_package_commands.h"
+#include "app/cli_package_report.h"
 #include "app/cli_pit.h"
+#include "base/command_line.h"
 
 namespace {
 
-const char USAGE[] =
-    "usage: mirk3-cli COMMAND [arguments]\n"
-    "  flash --port N [--port N ...] [options]  flash the phones on the given ports\n"
-    "  md5 FILE...                              check the MD5 trailers of .md5 packages\n"
-    "  verify [--meta-key FILE] FILE...         check the packages' signed meta-data\n"
-    "  inspect [--ap FILE ...] [FILE...]        show what a download would send from packages\n"
-    "  pit FILE | pit --port N --out FILE       show a partition table, or read a phone's\n"
-    "run 'mirk3-cli COMMAND --help' for the arguments of a command\n";
+using Args = std::vector<std::string>;
+
+struct Command {
+  const char* name;
+  const char* what;
+  std::function<int(const Args&)> run;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-    (args.empty() ? std::cerr : std::cout) << USAGE;
-    return args.empty() ? 2 : 0;
+  const Command commands[] = {
+      {"flash", "flash the phones on the given ports",
+       [](const Args& args) {
+         return mirk3::RunFlashCommand(args, std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
+       }},
+      {"md5", "check the MD5 trailers of .tar.md5 packages",
+       [](const Args& args) { return mirk3::RunMd5Command(args, std::cout, std::cerr); }},
+      {"verify", "check the packages' signed meta-data",
+       [](const Args& args) { return mirk3::RunVerifyCommand(args, std::cout, std::cerr); }},
+      {"inspect", "show what a download would send from packages, without a phone",
+       [](const Args& args) { return mirk3::RunInspectCommand(args, std::cout, std::cerr); }},
+      {"pit", "show a partition table, or read a phone's and save it",
+       [](const Args& args) { return mirk3::RunPitCommand(args, std::cout, std::cerr); }},
+  };
+  const auto app = mirk3::NewCommandLine(
+      "mirk3-cli",
+      "The station without a window: the same log lines as the window, exit status for "
+      "scripts.\nRun 'mirk3-cli COMMAND --help' for the options of a command.");
+  for (const Command& command : commands) {
+    // The command reads every word after its name itself, --help included.
+    CLI::App* sub = app->add_subcommand(command.name, command.what)->group("Commands");
+    sub->prefix_command()->set_help_flag();
   }
-  const std::string command = args[0];
-  args.erase(args.begin());
-  const bool help = !args.empty() && (args[0] == "--help" || args[0] == "-h");
-  if (command == "flash") {
-    if (help) {
-      std::cout << mirk3::FLASH_USAGE;
-      return 0;
-    }
-    return mirk3::RunFlashCommand(args, std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
+  if (const auto status =
+          mirk3::ParseCommandLine(*app, Args(argv + 1, argv + argc), std::cout, std::cerr)) {
+    return *status;
   }
-  if (command == "pit") {
-    if (help) {
-      std::cout << mirk3::PIT_USAGE;
-      return 0;
-    }
-    return mirk3::RunPitCommand(args, std::cout, std::cerr);
+  for (const Command& command : commands) {
+    const CLI::App* chosen = app->get_subcommand(command.name);
+    if (chosen->parsed()) return command.run(chosen->remaining());
   }
-  if (command == "md5") return mirk3::RunMd5Command(args, std::cout, std::cerr);
-  if (command == "inspect") return mirk3::RunInspectCommand(args, std::cout, std::cerr);
-  if (command == "verify") return mirk3::RunVerifyCommand(args, std::cout, std::cerr);
-  std::cerr << "mirk3-cli: unknown command '" << command << "'\n" << USAGE;
-  return 2;
+  std::cerr << app->help();
+  return mirk3::USAGE_ERROR_STATUS;
 }

@@ -12,17 +12,19 @@
 int main(int argc, char** argv) {
   using namespace mirk3::devsim;
   FarmConfig config;
-  std::string error;
-  switch (ParseOptions(std::vector<std::string>(argv + 1, argv + argc), &config, &error)) {
-    case Parsed::kHelp:
-      std::fputs(HelpText().c_str(), stdout);
+  const mirk3::ParseOutcome parsed =
+      ParseOptions(std::vector<std::string>(argv + 1, argv + argc), &config);
+  switch (parsed.result) {
+    case mirk3::ParseResult::kShown:
+      std::fputs(parsed.text.c_str(), stdout);
       return 0;
-    case Parsed::kError:
-      std::fprintf(stderr, "mirk3-devsim: %s\n", error.c_str());
-      return 2;
-    case Parsed::kRun:
+    case mirk3::ParseResult::kMistake:
+      std::fprintf(stderr, "mirk3-devsim: %s\n", parsed.text.c_str());
+      return mirk3::USAGE_ERROR_STATUS;
+    case mirk3::ParseResult::kRun:
       break;
   }
+  std::string error;
   // Blocked before the phone threads exist, so that only sigwait below receives them.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);

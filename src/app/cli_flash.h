@@ -5,6 +5,7 @@
 // ending with the run summary.
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -25,16 +26,15 @@ struct FlashRequest {
 // with 1 second, packets of 1048576 bytes.
 DownloadOptions DefaultRunOptions();
 
-// Fills `request` from the command line; false with `error` set for a usage error, among them
-// more ports than the station has slots and a port given twice.
-bool ParseFlashArguments(const std::vector<std::string>& args, FlashRequest* request,
-                         std::string* error);
+// Fills `request` from the command line. The help, the version or a usage error (among them
+// more ports than the station has slots and a port given twice) is printed, and its exit
+// status returned; nothing when the run goes on.
+std::optional<int> ParseFlashArguments(const std::vector<std::string>& args, FlashRequest* request,
+                                       std::ostream& out, std::ostream& err);
 
 // Exit status: 0 every port passed, 1 any failed, 2 usage error, nothing chosen or an MD5
 // package refused.
 int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                     bool liveProgress);
-
-extern const char FLASH_USAGE[];
 
 }  // namespace mirk3

@@ -1,6 +1,10 @@
 #include "app/cli_package_commands.h"
 
+#include <CLI/CLI.hpp>
+
+#include "app/cli_options.h"
 #include "app/package_pick.h"
+#include "base/command_line.h"
 #include "packages/content_list.h"
 #include "packages/meta_data_key.h"
 #include "packages/package_meta_data.h"
@@ -10,17 +14,6 @@ namespace {
 
 constexpr int EXIT_PASSED = 0;
 constexpr int EXIT_FAILED = 1;
-constexpr int EXIT_USAGE = 2;
-
-constexpr char MD5_USAGE[] = "usage: mirk3-cli md5 FILE...\n";
-constexpr char VERIFY_USAGE[] = "usage: mirk3-cli verify [--meta-key FILE] FILE...\n";
-
-bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
-
-int Usage(std::ostream& err, const char* usage, const std::string& problem) {
-  err << "mirk3-cli: " << problem << "\n" << usage;
-  return EXIT_USAGE;
-}
 
 // The md5 command's face: the check's log lines on standard output, its error on standard
 // error.
@@ -39,38 +32,32 @@ class Md5CommandFace : public StationView {
 }  // namespace
 
 int RunMd5Command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (args.empty()) return Usage(err, MD5_USAGE, "md5 needs at least one file");
-  for (const std::string& arg : args) {
-    if (IsHelp(arg)) {
-      out << MD5_USAGE;
-      return EXIT_PASSED;
-    }
-    if (arg.starts_with("-")) return Usage(err, MD5_USAGE, "unknown option " + arg);
-  }
+  std::vector<std::string> files;
+  const auto app = NewCommandLine(
+      "mirk3-cli md5",
+      "Checks the MD5 trailers of .tar.md5 packages as the window does when a package is picked, "
+      "with the same log lines.\nExit status: 0 every file passes, 1 any fails, 2 usage error.");
+  app->add_option("FILE", files, "the packages to check");
+  if (const auto status = ParseCommandLine(*app, args, out, err)) return *status;
+  if (files.empty()) return ReportUsageMistake(*app, err, "md5 needs at least one file");
   Md5CommandFace face(out, err);
   bool allPassed = true;
-  for (const std::string& path : args) allPassed = CheckPackageMd5(path, face) && allPassed;
+  for (const std::string& path : files) allPassed = CheckPackageMd5(path, face) && allPassed;
   return allPassed ? EXIT_PASSED : EXIT_FAILED;
 }
 
 int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::string keyFile;
   std::vector<std::string> files;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (IsHelp(args[i])) {
-      out << VERIFY_USAGE;
-      return EXIT_PASSED;
-    }
-    if (args[i] == "--meta-key") {
-      if (i + 1 == args.size()) return Usage(err, VERIFY_USAGE, "--meta-key needs a file");
-      keyFile = args[++i];
-    } else if (args[i].starts_with("-")) {
-      return Usage(err, VERIFY_USAGE, "unknown option " + args[i]);
-    } else {
-      files.push_back(args[i]);
-    }
-  }
-  if (files.empty()) return Usage(err, VERIFY_USAGE, "verify needs at least one file");
+  const auto app = NewCommandLine(
+      "mirk3-cli verify",
+      "Checks the packages' signed meta-data as one download would: all of them share one "
+      "model, and once a package fails the later ones are not checked.\nExit status: 0 every "
+      "file passes, 1 any fails, 2 usage error.");
+  app->add_option("FILE", files, "the packages to check");
+  AddMetaKeyOption(*app, keyFile);
+  if (const auto status = ParseCommandLine(*app, args, out, err)) return *status;
+  if (files.empty()) return ReportUsageMistake(*app, err, "verify needs at least one file");
 
   std::string keyText = BuiltInMetaDataKey();
   std::string error;

@@ -1,10 +1,12 @@
 #include "app/cli_package_report.h"
 
+#include <CLI/CLI.hpp>
 #include <filesystem>
-#include <map>
 #include <optional>
 
+#include "app/cli_options.h"
 #include "app/package_pick.h"
+#include "base/command_line.h"
 #include "base/file.h"
 #include "base/text.h"
 #include "engine/download_engine.h"
@@ -12,26 +14,20 @@
 #include "packages/meta_data_key.h"
 
 namespace mirk3 {
-
-const char INSPECT_USAGE[] =
-    "usage: mirk3-cli inspect [--bl FILE] [--ap FILE] [--cp FILE] [--csc FILE] [--ums FILE]\n"
-    "                         [--meta-key FILE] [FILE...]\n"
-    "       mirk3-cli inspect --one-click PROGRAM [--meta-key FILE]\n"
-    "Shows what a download would do with the packages, without any phone: per slot the\n"
-    "members that would be sent with their offsets and sizes, the partition table found in\n"
-    "the packages, the download list and what it drops, the total announced to the phone,\n"
-    "the meta-data verdict, and the MD5 trailer verdict of every .md5 package. Plain FILEs\n"
-    "take the free slots in the order BL, AP, CP, CSC, UMS. --one-click shows the packages\n"
-    "a One Click program carries; a One Click program's own inspect always shows its own\n"
-    "packages, as its runs send only those.\n"
-    "Exit status: 0 the analysis passes and the meta-data and MD5 trailers verify, 1\n"
-    "otherwise.\n";
-
 namespace {
+
+constexpr char INSPECT_HELP[] =
+    "Shows what a download would do with the packages, without any phone: per slot the members "
+    "that would be sent with their offsets and sizes, the partition table found in the "
+    "packages, the download list and what it drops, the total announced to the phone, the "
+    "meta-data verdict, and the MD5 trailer verdict of every .md5 package. Plain FILEs take the "
+    "free slots in the order BL, AP, CP, CSC, UMS. --one-click shows the packages a One Click "
+    "program carries; a One Click program's own inspect always shows its own packages, as its "
+    "runs send only those.\nExit status: 0 the analysis passes and the meta-data and MD5 "
+    "trailers verify, 1 otherwise, 2 usage error.";
 
 constexpr int EXIT_READY = 0;
 constexpr int EXIT_NOT_READY = 1;
-constexpr int EXIT_USAGE = 2;
 
 constexpr char SKIP_LINE[] = "skip file list for home binary";
 constexpr char HOME_LINE[] = "Home Binary Download";
@@ -59,23 +55,6 @@ class CollectingSink : public ReportSink {
   std::vector<Entry> entries_;
 };
 
-int SlotOfOption(const std::string& name) {
-  static const std::map<std::string, int> slots = {
-      {"--bl", BL}, {"--ap", AP}, {"--cp", CP}, {"--csc", CSC}, {"--ums", UMS}};
-  const auto it = slots.find(name);
-  return it == slots.end() ? -1 : it->second;
-}
-
-bool ChooseSlot(DownloadOptions& options, int slot, const std::string& path, std::string* error) {
-  if (options.slotEnabled[slot]) {
-    *error = std::string("two packages for the ") + SLOT_NAMES[slot] + " slot";
-    return false;
-  }
-  options.slotEnabled[slot] = 1;
-  options.slotPath[slot] = path;
-  return true;
-}
-
 // Plain files take the slots no option named, in slot order.
 bool PlaceFiles(const std::vector<std::string>& files, DownloadOptions& options,
                 std::string* error) {
@@ -86,7 +65,8 @@ bool PlaceFiles(const std::vector<std::string>& files, DownloadOptions& options,
       *error = "more packages than free slots (BL, AP, CP, CSC, UMS)";
       return false;
     }
-    ChooseSlot(options, slot, file, error);
+    options.slotEnabled[slot] = 1;
+    options.slotPath[slot] = file;
   }
   return true;
 }
@@ -104,35 +84,15 @@ bool CarriesPackages(const std::string& program) {
          OneClickTrailer::Parse(bytes).TitleMatches();
 }
 
-bool ParseArguments(const std::vector<std::string>& args, InspectRequest* request,
-                    std::string* error) {
-  std::vector<std::string> files;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& name = args[i];
-    if (!name.starts_with("-")) {
-      files.push_back(name);
-      continue;
-    }
-    const int slot = SlotOfOption(name);
-    if (slot < 0 && name != "--meta-key" && name != "--one-click") {
-      *error = "unknown option '" + name + "'";
-      return false;
-    }
-    if (i + 1 >= args.size()) {
-      *error = name + " needs a file";
-      return false;
-    }
-    const std::string& value = args[++i];
-    if (slot >= 0 && !ChooseSlot(request->options, slot, value, error)) return false;
-    if (name == "--meta-key") request->metaKeyFile = value;
-    if (name == "--one-click") request->oneClickProgram = value;
-  }
-  if (!PlaceFiles(files, request->options, error)) return false;
+// What the parser cannot see: the plain files must fit the free slots, and a One Click program
+// shows its own packages and takes no others. "" when the request holds.
+std::string RequestProblem(const std::vector<std::string>& files, InspectRequest* request) {
+  std::string problem;
+  if (!PlaceFiles(files, request->options, &problem)) return problem;
   if (!request->oneClickProgram.empty() && AnyPackage(request->options)) {
-    *error = "--one-click shows the program's own packages and takes no others";
-    return false;
+    return "--one-click shows the program's own packages and takes no others";
   }
-  return true;
+  return "";
 }
 
 std::string Bytes(uint64_t n) {
@@ -342,26 +302,28 @@ bool PrintMd5Trailers(CDownloadEngine& engine, std::ostream& out) {
   return allVerified;
 }
 
-int Usage(std::ostream& err, const std::string& problem) {
-  err << "mirk3-cli inspect: " << problem << "\n" << INSPECT_USAGE;
-  return EXIT_USAGE;
-}
-
 }  // namespace
 
 int RunInspectCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
-    out << INSPECT_USAGE;
-    return EXIT_READY;
-  }
   InspectRequest request;
-  std::string error;
-  if (!ParseArguments(args, &request, &error)) return Usage(err, error);
+  std::vector<std::string> files;
+  const auto app = NewCommandLine("mirk3-cli inspect", INSPECT_HELP);
+  app->add_option("FILE", files, "packages for the free slots, in slot order");
+  AddSlotOptions(*app, request.options);
+  app->add_option("--one-click", request.oneClickProgram,
+                  "show the packages this One Click program carries")
+      ->type_name("PROGRAM");
+  AddMetaKeyOption(*app, request.metaKeyFile);
+  if (const auto status = ParseCommandLine(*app, args, out, err)) return *status;
+  if (const std::string problem = RequestProblem(files, &request); !problem.empty()) {
+    return ReportUsageMistake(*app, err, problem);
+  }
   // As in a worker, a program that carries packages analyses those and no others.
   const bool filesGiven = AnyPackage(request.options);
   if (request.oneClickProgram.empty() && !filesGiven && !CarriesPackages("/proc/self/exe")) {
-    return Usage(err, "no package given");
+    return ReportUsageMistake(*app, err, "no package given");
   }
+  std::string error;
 
   // Only a regular file is read as a program: a pipe would hold the command up for ever.
   if (const std::string& program = request.oneClickProgram; !program.empty()) {

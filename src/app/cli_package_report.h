@@ -13,8 +13,6 @@
 
 namespace mirk3 {
 
-extern const char INSPECT_USAGE[];
-
 // `args` are the command's arguments, without the command word.
 int RunInspectCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

@@ -4,22 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <cerrno>
-#include <charconv>
 #include <cstdlib>
 
+#include "app/cli_options.h"
 #include "app/station.h"
+#include "base/command_line.h"
 #include "base/file.h"
 #include "base/text.h"
 #include "engine/download_engine.h"
 #include "engine/pit.h"
 
 namespace mirk3 {
-
-const char PIT_USAGE[] =
-    "usage: mirk3-cli pit FILE\n"
-    "       mirk3-cli pit --port N --out FILE [--port-dir DIR] [--open-attempts N]\n"
-    "                     [--first-byte-timeout-ms MS]\n";
 
 namespace {
 
@@ -39,46 +36,17 @@ class PrintingSink : public ReportSink {
 
 struct PitArgs {
   std::string file, out;
-  int port = -1;
+  std::vector<int> ports;
   EngineContext context;
 };
 
-bool Number(const std::string& text, long long min, long long max, long long* value) {
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, *value);
-  return ec == std::errc() && ptr == end && *value >= min && *value <= max;
-}
-
-bool Parse(const std::vector<std::string>& args, PitArgs* p, std::string* error) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    long long n = 0;
-    const bool hasValue = i + 1 < args.size();
-    if (a.rfind("--", 0) != 0) {
-      if (!p->file.empty()) return (*error = "more than one file: " + a, false);
-      p->file = a;
-    } else if (!hasValue) {
-      return (*error = a + " needs a value", false);
-    } else if (a == "--port" && Number(args[i + 1], 0, 255, &n)) {
-      p->port = static_cast<int>(n), ++i;
-    } else if (a == "--out") {
-      p->out = args[++i];
-    } else if (a == "--port-dir") {
-      p->context.portDir = args[++i];
-    } else if (a == "--open-attempts" && Number(args[i + 1], 1, 1000000, &n)) {
-      p->context.timing.openAttempts = static_cast<int>(n), ++i;
-    } else if (a == "--first-byte-timeout-ms" && Number(args[i + 1], 1, INT32_MAX, &n)) {
-      p->context.timing.firstByteTimeout = Millis(n), ++i;
-    } else {
-      return (*error = "bad option or value: " + a + " " + args[i + 1], false);
-    }
+// Either a FILE to show, or one port to read and an --out to save its table to.
+std::string ChoiceProblem(const PitArgs& p) {
+  const bool readPhone = !p.ports.empty() || !p.out.empty();
+  if (readPhone && (p.ports.size() != 1 || p.out.empty() || !p.file.empty())) {
+    return "reading a phone's table needs one --port N and --out FILE, and no FILE";
   }
-  const bool readPhone = p->port >= 0 || !p->out.empty();
-  if (readPhone && (p->port < 0 || p->out.empty() || !p->file.empty())) {
-    return (*error = "reading a phone's table needs --port N and --out FILE, and no FILE", false);
-  }
-  if (!readPhone && p->file.empty()) return (*error = "no table file given", false);
-  return true;
+  return readPhone || !p.file.empty() ? "" : "no table file given";
 }
 
 int Refuse(std::ostream& err, const std::string& why) {
@@ -121,7 +89,7 @@ int ReadPhone(PitArgs& p, std::ostream& out, std::ostream& err) {
   if (!outProblem.empty()) return Refuse(err, DescribeFileProblem(p.out, outProblem));
   PrintingSink sink(out);
   p.context.ownExecutablePath = "/dev/null";  // a table read never runs from carried packages
-  CDownloadEngine engine(&sink, p.port, p.context);
+  CDownloadEngine engine(&sink, p.ports[0], p.context);
   DownloadOptions options;
   options.deviceInfo = 1;  // no download is announced
   engine.CopyOptions(options);
@@ -131,7 +99,7 @@ int ReadPhone(PitArgs& p, std::ostream& out, std::ostream& err) {
   // End the download session; the phone stays in download mode (no reboot).
   if (engine.Line().IsOpen()) engine.SendRequest(RQT_CLOSE, RQT_CLOSE_END);
   engine.Line().ClosePort();
-  if (!read) return Refuse(err, "the table of " + PortName(p.port) + " could not be read");
+  if (!read) return Refuse(err, "the table of " + PortName(p.ports[0]) + " could not be read");
   const std::string saveProblem = SaveTable(p.out, table);
   if (!saveProblem.empty()) return Refuse(err, DescribeFileProblem(p.out, saveProblem));
   out << "saved " << table.size() << " bytes to " << p.out << "\n" << DescribePitTable(table);
@@ -162,10 +130,17 @@ std::string DescribePitTable(const std::vector<uint8_t>& bytes) {
 
 int RunPitCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   PitArgs p;
-  std::string error;
-  if (!Parse(args, &p, &error)) {
-    err << "mirk3-cli pit: " << error << "\n" << PIT_USAGE;
-    return 2;
+  const auto app = NewCommandLine(
+      "mirk3-cli pit",
+      "Shows a partition table FILE, or reads the table of the phone on --port (connect, "
+      "initialize, read, close the session without a reboot) and saves it to --out.\nExit "
+      "status: 0 done, 1 failed, 2 usage error.");
+  app->add_option("FILE", p.file, "the partition table file to show");
+  app->add_option("--out", p.out, "where the phone's table is saved")->type_name("FILE");
+  AddLineOptions(*app, p.ports, p.context);
+  if (const auto status = ParseCommandLine(*app, args, out, err)) return *status;
+  if (const std::string problem = ChoiceProblem(p); !problem.empty()) {
+    return ReportUsageMistake(*app, err, problem);
   }
   return p.file.empty() ? ReadPhone(p, out, err) : ShowFile(p.file, out, err);
 }

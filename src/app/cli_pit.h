@@ -9,15 +9,13 @@
 namespace mirk3 {
 
 // `pit FILE` prints the table, and refuses (one line on `err`) a FILE that is not a regular file
-// holding a table; `pit --port N --out FILE [--port-dir DIR] [--open-attempts N]
-// [--first-byte-timeout-ms MS]` connects, initializes, reads the table, closes the download
-// without a reboot and writes the table to FILE (refused at once when FILE exists and is not a
-// regular file; replaced only by a whole table). Exit 0 done, 1 failed, 2 usage error.
+// holding a table; `pit --port N --out FILE` (with the line options of cli_options.h) connects,
+// initializes, reads the table, closes the download without a reboot and writes the table to FILE
+// (refused at once when FILE exists and is not a regular file; replaced only by a whole table).
+// Exit 0 done, 1 failed, 2 usage error.
 int RunPitCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // The table as text: header count, then one line per entry.
 std::string DescribePitTable(const std::vector<uint8_t>& bytes);
-
-extern const char PIT_USAGE[];
 
 }  // namespace mirk3

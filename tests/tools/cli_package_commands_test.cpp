@@ -76,9 +76,10 @@ TEST_F(CliPackageCommandsTest, Md5PrintsTheWindowsLogLines) {
 
   EXPECT_EQ(Call(RunMd5Command, {}).status, 2);
   EXPECT_EQ(Call(RunMd5Command, {"--fast", good}).status, 2);
-  const Outcome help = Call(RunMd5Command, {"--help"});
+  const Outcome help = Call(RunMd5Command, {good, "--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out, "usage: mirk3-cli md5 FILE...\n");
+  EXPECT_NE(help.out.find("usage: mirk3-cli md5"), std::string::npos) << help.out;
+  EXPECT_EQ(help.out.find("<OSM>"), std::string::npos) << "nothing is checked";
 }
 
 TEST_F(CliPackageCommandsTest, VerifyChecksPackagesAsOneDownload) {
@@ -120,10 +121,10 @@ TEST_F(CliPackageCommandsTest, VerifyTakesAnotherKeyFile) {
       {{"--meta-key", dir_ / "missing.public", theirs}, 1, "cannot read meta-data key file"},
       {{"--meta-key", dir_ / "garbage.public", theirs}, 1, "does not hold an RSA-2048 public key"},
       {{"--meta-key", dir_.Path().string(), theirs}, 1, "cannot read meta-data key file"},
-      {{"--meta-key"}, 2, "usage: mirk3-cli verify"},
+      {{"--meta-key"}, 2, "--meta-key"},
       {{"--meta-key", dir_ / "their.public"}, 2, "usage: mirk3-cli verify"},
       {{}, 2, "usage: mirk3-cli verify"},
-      {{"--key", theirs}, 2, "unknown option --key"},
+      {{"--key", theirs}, 2, "--key"},
   };
   for (const auto& c : cases) {
     const Outcome bad = Call(RunVerifyCommand, c.args);

@@ -117,16 +117,26 @@ TEST(CliPit, AnOutputThatIsNoRegularFileIsRefusedBeforeThePhoneIsGreeted) {
 }
 
 TEST(CliPit, UsageErrors) {
-  for (const auto& args :
-       std::vector<std::vector<std::string>>{{},
-                                             {"--port", "1"},
-                                             {"--out", "x.pit"},
-                                             {"--port", "x", "--out", "y"},
-                                             {"a.pit", "b.pit"},
-                                             {"a.pit", "--port", "1", "--out", "y"}}) {
-    const Result r = Pit(args);
-    EXPECT_EQ(r.status, 2) << ::testing::PrintToString(args);
-    EXPECT_NE(r.err.find("usage: mirk3-cli pit"), std::string::npos);
+  const std::string onePhone =
+      "reading a phone's table needs one --port N and --out FILE, and no FILE\n"
+      "usage: mirk3-cli pit";
+  const struct {
+    std::vector<std::string> args;
+    std::string message;  // a choice missing or at odds is followed by the usage line
+  } cases[] = {
+      {{}, "no table file given\nusage: mirk3-cli pit"},
+      {{"--port", "1"}, onePhone},
+      {{"--out", "x.pit"}, onePhone},
+      {{"--port", "1-2", "--out", "x.pit"}, onePhone},
+      {{"a.pit", "--port", "1", "--out", "y"}, onePhone},
+      {{"--port", "x", "--out", "y"}, "--port: 'x'"},
+      {{"a.pit", "b.pit"}, "b.pit"},
+  };
+  for (const auto& c : cases) {
+    const Result r = Pit(c.args);
+    EXPECT_EQ(r.status, 2) << ::testing::PrintToString(c.args);
+    EXPECT_EQ(r.err.rfind("mirk3-cli pit: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
   }
 }
 

@@ -1,9 +1,9 @@
 #include "pack/pack_commands.h"
 
-#include <map>
-#include <optional>
-#include <set>
+#include <CLI/CLI.hpp>
+#include <array>
 
+#include "base/command_line.h"
 #include "pack/key_pair.h"
 #include "pack/md5_package.h"
 #include "pack/member_use.h"
@@ -16,90 +16,82 @@ namespace {
 
 constexpr int EXIT_DONE = 0;
 constexpr int EXIT_FAILED = 1;
-constexpr int EXIT_USAGE = 2;
 
-constexpr char USAGE[] =
-    "usage: mirk3-pack md5 FILE.tar\n"
-    "       mirk3-pack keygen PRIVATE PUBLIC\n"
-    "       mirk3-pack sign --key PRIVATE --model MODEL [--list-name NAME] IN.tar OUT.tar\n"
-    "       mirk3-pack tar OUT.tar [NAME=]FILE...\n"
-    "       mirk3-pack oneclick --exe PROGRAM [--bl|--ap|--cp|--csc|--ums FILE]\n"
-    "                 [--bl-type|--ap-type|--cp-type|--csc-type|--ums-type 1|3|4] [--pit FILE]\n"
-    "                 [--repartition] [--no-auto-reboot] [--efs-clear] [--boot-update] --out FILE\n"
-    "\n"
-    "  md5     writes FILE.tar.md5: the tar followed by its MD5 trailer line\n"
-    "  keygen  makes an RSA-2048 key pair; PUBLIC is the key file the station reads\n"
-    "  sign    writes OUT.tar: IN.tar with a signed content list of its members under\n"
-    "          meta-data/ (NAME defaults to meta-data/fota.mf)\n"
-    "  tar     writes a plain tar of the files, each stored under the name given, or under\n"
-    "          NAME when written as NAME=FILE; the station takes names of at most 31 bytes\n"
-    "          for the members it sends (meta-data/ and partition tables may be longer)\n"
-    "  oneclick writes FILE: the station PROGRAM (mirk3-cli or mirk3) carrying up to five\n"
-    "          packages, a partition table and the run's flags, which flashes phones with no\n"
-    "          package to pick. Slot types: 1 plain tar (the default), 3 .tar.md5 (the default\n"
-    "          for one), 4 tar whose members are stored compressed. The partition table is\n"
-    "          written to phones only with --repartition. The whole must fit in 4 GiB.\n"
+constexpr char DESCRIPTION[] =
+    "Makes packages for the station: tar archives, .tar.md5 trailers, key pairs, signed "
+    "meta-data and One Click programs.\nRun 'mirk3-pack COMMAND --help' for the options of a "
+    "command.";
+
+constexpr char IN_SHORT[] =
+    "In short:\n"
+    "  mirk3-pack md5 FILE.tar\n"
+    "  mirk3-pack keygen PRIVATE PUBLIC\n"
+    "  mirk3-pack sign --key PRIVATE --model MODEL [--list-name NAME] IN.tar OUT.tar\n"
+    "  mirk3-pack tar OUT.tar [NAME=]FILE...\n"
+    "  mirk3-pack oneclick --exe PROGRAM [--bl|--ap|--cp|--csc|--ums FILE]\n"
+    "             [--bl-type|--ap-type|--cp-type|--csc-type|--ums-type 1|3|4] [--pit FILE]\n"
+    "             [--repartition] [--no-auto-reboot] [--efs-clear] [--boot-update] --out FILE\n"
     "\n"
     "Every output is written beside its final name and renamed into place when whole; an\n"
     "output that is not a regular file, or that is one of the command's inputs, is refused.\n";
 
 using Args = std::vector<std::string>;
 
-int Usage(std::ostream& err, const std::string& problem) {
-  err << "mirk3-pack: " << problem << "\n" << USAGE;
-  return EXIT_USAGE;
-}
-
 int Failed(std::ostream& err, const std::string& message) {
   err << "mirk3-pack: " << message << "\n";
   return EXIT_FAILED;
 }
 
-int RunMd5(const Args& args, std::ostream& out, std::ostream& err) {
-  if (args.size() != 1) return Usage(err, "md5 takes one tar file");
+int RunMd5(const CLI::App& command, const Args& files, std::ostream& out, std::ostream& err) {
+  if (files.size() != 1) return ReportUsageMistake(command, err, "md5 takes one tar file");
   std::string error;
-  if (!WriteMd5Package(args[0], error)) return Failed(err, error);
-  out << "wrote " << args[0] << ".md5\n";
+  if (!WriteMd5Package(files[0], error)) return Failed(err, error);
+  out << "wrote " << files[0] << ".md5\n";
   return EXIT_DONE;
 }
 
-int RunKeygen(const Args& args, std::ostream& out, std::ostream& err) {
-  if (args.size() != 2) return Usage(err, "keygen takes a private and a public key file");
-  if (args[0] == args[1]) return Usage(err, "the two key files must differ");
-  std::string error;
-  if (!WriteNewKeyPair(args[0], args[1], error)) return Failed(err, error);
-  out << "wrote private key " << args[0] << " and public key " << args[1] << "\n";
-  return EXIT_DONE;
-}
-
-int RunSign(const Args& args, std::ostream& out, std::ostream& err) {
-  std::map<std::string, std::optional<std::string>> options = {
-      {"--key", std::nullopt}, {"--model", std::nullopt}, {"--list-name", std::nullopt}};
-  Args files;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const auto option = options.find(args[i]);
-    if (option == options.end()) {
-      if (args[i].starts_with("--")) return Usage(err, "unknown option " + args[i]);
-      files.push_back(args[i]);
-    } else if (i + 1 == args.size()) {
-      return Usage(err, args[i] + " needs a value");
-    } else {
-      option->second = args[++i];
-    }
+int RunKeygen(const CLI::App& command, const Args& files, std::ostream& out, std::ostream& err) {
+  if (files.size() != 2) {
+    return ReportUsageMistake(command, err, "keygen takes a private and a public key file");
   }
-  if (!options["--key"] || !options["--model"]) return Usage(err, "sign needs --key and --model");
-  if (files.size() != 2) return Usage(err, "sign takes an input and an output tar");
+  if (files[0] == files[1]) {
+    return ReportUsageMistake(command, err, "the two key files must differ");
+  }
+  std::string error;
+  if (!WriteNewKeyPair(files[0], files[1], error)) return Failed(err, error);
+  out << "wrote private key " << files[0] << " and public key " << files[1] << "\n";
+  return EXIT_DONE;
+}
 
+struct SignArgs {
+  std::string keyPath;
   SignRequest request;
-  std::string error;
-  if (!LoadPrivateKeyFile(*options["--key"], request.privateKeyText, error)) {
-    return Failed(err, error);
+  Args files;
+};
+
+void DeclareSign(CLI::App& command, SignArgs& sign) {
+  command.add_option("--key", sign.keyPath, "the maker's private key file")->type_name("PRIVATE");
+  command.add_option("--model", sign.request.model, "the model the package is built for")
+      ->type_name("MODEL");
+  command.add_option("--list-name", sign.request.listName, "the content list's member name")
+      ->type_name("NAME")
+      ->capture_default_str();
+  command.add_option("TAR", sign.files, "the input tar, then the output tar");
+}
+
+int RunSign(const CLI::App& command, SignArgs& sign, std::ostream& out, std::ostream& err) {
+  if (command.count("--key") == 0 || command.count("--model") == 0) {
+    return ReportUsageMistake(command, err, "sign needs --key and --model");
   }
-  request.model = *options["--model"];
-  request.inPath = files[0];
-  request.outPath = files[1];
-  request.keyPath = *options["--key"];
-  if (options["--list-name"]) request.listName = *options["--list-name"];
+  if (sign.files.size() != 2) {
+    return ReportUsageMistake(command, err, "sign takes an input and an output tar");
+  }
+  SignRequest& request = sign.request;
+  std::string error;
+  if (!LoadPrivateKeyFile(sign.keyPath, request.privateKeyText, error)) return Failed(err, error);
+  request.inPath = sign.files[0];
+  request.outPath = sign.files[1];
+  request.keyPath = sign.keyPath;
   if (!SignPackage(request, error)) return Failed(err, error);
   out << "wrote " << request.outPath << " with content list " << request.listName << " for model "
       << request.model << "\n";
@@ -118,22 +110,28 @@ TarMemberArg ParseTarMember(const std::string& arg) {
   return {arg.substr(0, equals), arg.substr(equals + 1)};
 }
 
-int RunTar(const Args& args, std::ostream& out, std::ostream& err) {
-  if (args.size() < 2) return Usage(err, "tar takes an output file and at least one file");
-  const std::string& outPath = args[0];
+struct TarArgs {
+  std::string outPath;
+  Args members;
+};
+
+int RunTar(const CLI::App& command, const TarArgs& tar, std::ostream& out, std::ostream& err) {
+  if (tar.outPath.empty() || tar.members.empty()) {
+    return ReportUsageMistake(command, err, "tar takes an output file and at least one file");
+  }
   std::vector<TarMemberArg> members;
   std::vector<std::string> inputs;
-  for (size_t i = 1; i < args.size(); ++i) {
-    members.push_back(ParseTarMember(args[i]));
+  for (const std::string& arg : tar.members) {
+    members.push_back(ParseTarMember(arg));
     const std::string problem = StationNameProblem(members.back().name);
     if (!problem.empty()) return Failed(err, problem);
     inputs.push_back(members.back().path);
   }
   TarWriter writer;
-  bool ok = writer.Open(outPath, inputs);
+  bool ok = writer.Open(tar.outPath, inputs);
   for (const TarMemberArg& member : members) ok = ok && writer.AddFile(member.name, member.path);
   if (!ok || !writer.Finish()) return Failed(err, writer.Error());
-  out << "wrote " << outPath << " with " << members.size() << " members\n";
+  out << "wrote " << tar.outPath << " with " << members.size() << " members\n";
   return EXIT_DONE;
 }
 
@@ -144,57 +142,77 @@ std::string SlotOption(int slot, const char* suffix = "") {
   return "--" + name + suffix;
 }
 
-// Fills `request` from the arguments; an empty result, or the usage problem.
-std::string ParseOneClick(const Args& args, OneClickRequest& request) {
-  const std::map<std::string, bool*> flags = {{"--repartition", &request.rePartition},
-                                              {"--efs-clear", &request.efsClear},
-                                              {"--boot-update", &request.bootUpdate}};
-  std::map<std::string, std::string*> values = {
-      {"--exe", &request.programPath}, {"--out", &request.outPath}, {"--pit", &request.pitPath}};
+struct OneClickArgs {
+  OneClickRequest request;
   std::array<std::string, SLOT_COUNT> types;
+};
+
+void DeclareOneClick(CLI::App& command, OneClickArgs& oneClick) {
+  OneClickRequest& request = oneClick.request;
+  command.add_option("--exe", request.programPath, "the station program to carry the packages")
+      ->type_name("PROGRAM");
+  command.add_option("--out", request.outPath, "the One Click program written")->type_name("FILE");
+  const CLI::Validator slotType(
+      [](std::string& type) {
+        return type == "1" || type == "3" || type == "4" ? "" : std::string("takes 1, 3 or 4");
+      },
+      "");
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {
-    values[SlotOption(slot)] = &request.packages[slot].path;
-    values[SlotOption(slot, "-type")] = &types[slot];
+    command
+        .add_option(SlotOption(slot), request.packages[slot].path,
+                    std::string("the package of the ") + SLOT_NAMES[slot] + " slot")
+        ->type_name("FILE");
+    command
+        .add_option(SlotOption(slot, "-type"), oneClick.types[slot],
+                    "1 plain tar, 3 .tar.md5, 4 tar whose members are stored compressed")
+        ->check(slotType)
+        ->type_name("1|3|4")
+        ->default_str("3 for a .tar.md5, else 1");
   }
-  std::set<std::string> seen;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (!seen.insert(arg).second) return arg + " is given twice";
-    if (arg == "--no-auto-reboot") {
-      request.autoReboot = false;
-    } else if (const auto flag = flags.find(arg); flag != flags.end()) {
-      *flag->second = true;
-    } else if (const auto value = values.find(arg); value != values.end()) {
-      if (i + 1 == args.size() || args[i + 1].empty() || args[i + 1].starts_with("--")) {
-        return arg + " needs a value";
-      }
-      *value->second = args[++i];
-    } else {
-      return arg.starts_with("--") ? "unknown option " + arg : "unexpected argument " + arg;
-    }
+  command
+      .add_option("--pit", request.pitPath,
+                  "partition table carried, written only with --repartition")
+      ->type_name("FILE");
+  command.add_flag("--repartition", request.rePartition,
+                   "DESTRUCTIVE: the program re-partitions every phone with the table");
+  command.add_flag_callback(
+      "--no-auto-reboot", [&request] { request.autoReboot = false; },
+      "phones stay in download mode after the download");
+  command.add_flag("--efs-clear", request.efsClear,
+                   "DESTRUCTIVE: the program clears every phone's EFS (its own settings and "
+                   "identity data)");
+  command.add_flag("--boot-update", request.bootUpdate,
+                   "the program has every phone's boot loader update itself");
+  // A flag given twice is as much a slip as a package given twice.
+  for (CLI::Option* option : command.get_options()) {
+    option->multi_option_policy(CLI::MultiOptionPolicy::Throw);
   }
+}
+
+// What the parser cannot see; "" when the request holds.
+std::string OneClickProblem(OneClickArgs& oneClick) {
+  OneClickRequest& request = oneClick.request;
   if (request.programPath.empty() || request.outPath.empty()) {
     return "oneclick needs --exe and --out";
   }
   bool any = false;
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {
     any = any || !request.packages[slot].path.empty();
-    if (types[slot].empty()) continue;
-    if (types[slot] != "1" && types[slot] != "3" && types[slot] != "4") {
-      return SlotOption(slot, "-type") + " takes 1, 3 or 4";
-    }
+    const std::string& type = oneClick.types[slot];
+    if (type.empty()) continue;
     if (request.packages[slot].path.empty()) {
       return SlotOption(slot, "-type") + " needs " + SlotOption(slot);
     }
-    request.packages[slot].type = static_cast<int16_t>(types[slot][0] - '0');
+    request.packages[slot].type = static_cast<int16_t>(type[0] - '0');
   }
   return any ? "" : "oneclick needs at least one package";
 }
 
-int RunOneClick(const Args& args, std::ostream& out, std::ostream& err) {
-  OneClickRequest request;
-  const std::string problem = ParseOneClick(args, request);
-  if (!problem.empty()) return Usage(err, problem);
+int RunOneClick(const CLI::App& command, OneClickArgs& oneClick, std::ostream& out,
+                std::ostream& err) {
+  const std::string problem = OneClickProblem(oneClick);
+  if (!problem.empty()) return ReportUsageMistake(command, err, problem);
+  const OneClickRequest& request = oneClick.request;
   OneClickTrailer trailer;
   std::string error;
   if (!BuildOneClick(request, trailer, error)) return Failed(err, error);
@@ -208,22 +226,66 @@ int RunOneClick(const Args& args, std::ostream& out, std::ostream& err) {
   return EXIT_DONE;
 }
 
+// What the commands' options and words are stored in.
+struct PackArgs {
+  Args md5Files, keyFiles;
+  SignArgs sign;
+  TarArgs tar;
+  OneClickArgs oneClick;
+};
+
+struct PackCommands {
+  CLI::App *md5, *keygen, *sign, *tar, *oneClick;
+};
+
+PackCommands DeclareCommands(CLI::App& app, PackArgs& args) {
+  PackCommands commands{};
+  commands.md5 =
+      app.add_subcommand("md5", "writes FILE.tar.md5: the tar followed by its MD5 trailer line");
+  commands.md5->add_option("FILE", args.md5Files, "the tar file");
+  commands.keygen = app.add_subcommand(
+      "keygen", "makes an RSA-2048 key pair; PUBLIC is the key file the station reads");
+  commands.keygen->add_option("FILE", args.keyFiles,
+                              "the private key file, then the public key file");
+  commands.sign = app.add_subcommand(
+      "sign", "writes OUT.tar: IN.tar with a signed content list of its members under meta-data/");
+  DeclareSign(*commands.sign, args.sign);
+  commands.tar = app.add_subcommand(
+      "tar",
+      "writes a plain tar of the files, each stored under the name given, or under NAME when "
+      "written as NAME=FILE; the station takes names of at most 31 bytes for the members it "
+      "sends (meta-data/ and partition tables may be longer)");
+  commands.tar->add_option("OUT", args.tar.outPath, "the tar written");
+  commands.tar->add_option("MEMBER", args.tar.members, "[NAME=]FILE: a file and its member name");
+  commands.oneClick = app.add_subcommand(
+      "oneclick",
+      "writes FILE: the station PROGRAM (mirk3-cli or mirk3) carrying up to five packages, a "
+      "partition table and the run's flags, which flashes phones with no package to pick; the "
+      "whole must fit in 4 GiB");
+  DeclareOneClick(*commands.oneClick, args.oneClick);
+  for (CLI::App* command :
+       {commands.md5, commands.keygen, commands.sign, commands.tar, commands.oneClick}) {
+    command->group("Commands");
+  }
+  return commands;
+}
+
 }  // namespace
 
 int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (args.empty()) return Usage(err, "no command given");
-  const std::string& command = args[0];
-  const Args rest(args.begin() + 1, args.end());
-  if (command == "--help" || command == "-h" || command == "help") {
-    out << USAGE;
-    return EXIT_DONE;
+  const auto app = NewCommandLine("mirk3-pack", DESCRIPTION);
+  PackArgs given;
+  const PackCommands commands = DeclareCommands(*app, given);
+  app->footer(IN_SHORT);  // set last: a command added later would show it too
+  if (const auto status = ParseCommandLine(*app, args, out, err)) return *status;
+  if (commands.md5->parsed()) return RunMd5(*commands.md5, given.md5Files, out, err);
+  if (commands.keygen->parsed()) return RunKeygen(*commands.keygen, given.keyFiles, out, err);
+  if (commands.sign->parsed()) return RunSign(*commands.sign, given.sign, out, err);
+  if (commands.tar->parsed()) return RunTar(*commands.tar, given.tar, out, err);
+  if (commands.oneClick->parsed()) {
+    return RunOneClick(*commands.oneClick, given.oneClick, out, err);
   }
-  if (command == "md5") return RunMd5(rest, out, err);
-  if (command == "keygen") return RunKeygen(rest, out, err);
-  if (command == "sign") return RunSign(rest, out, err);
-  if (command == "tar") return RunTar(rest, out, err);
-  if (command == "oneclick") return RunOneClick(rest, out, err);
-  return Usage(err, "unknown command " + command);
+  return ReportUsageMistake(*app, err, "no command given");
 }
 
 }  // namespace mirk3::pack

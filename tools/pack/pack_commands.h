@@ -1,6 +1,7 @@
 // The commands of mirk3-pack, the package tool: md5 trailers, key pairs, signed content
-// lists and plain tar archives. Exit status: 0 done, 1 failed (a message on `err`), 2 usage
-// error (the usage text on `err`).
+// lists, plain tar archives and One Click programs, each with its options and --help. Exit
+// status: 0 done (or help shown), 1 failed (a message on `err`), 2 usage error (one line on
+// `err` for a mistake of the parser, else the problem and the command's usage line).
 #pragma once
 
 #include <ostream>
