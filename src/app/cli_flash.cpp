@@ -168,7 +168,6 @@ int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std
     return 2;
   }
   CCliView view(out, err, liveProgress);
-  request.context.showMessage = [&view](const std::string& text) { view.ShowMessage(text); };
   if (!request.metaKeyFile.empty() &&
       !LoadMetaDataKeyFile(request.metaKeyFile, request.context.metaDataKey, error)) {
     err << "mirk3-cli flash: " << error << "\n";

@@ -31,7 +31,7 @@ bool CDownloadEngine::DeviceInfoStep() {
   // that the comparison below has a verified model to compare with.
   if (!metaDataChecked_) CheckPackagesMetaData();
 
-  const int32_t size = SendRequest(RQT_DEVINFO, RQT_DEVINFO_BEGIN);
+  const int32_t size = packets_.SendRequest(RQT_DEVINFO, RQT_DEVINFO_BEGIN);
   if (size == REQUEST_FAILED || size <= 0 || size % PIECE_SIZE != 0 ||
       size > MAX_DEVICE_INFO_SIZE) {
     ReportText(WM_DL_FAIL, FAIL_DEVICE_INFO, LoadString(IDS_FAIL_DEVICE_INFO));
@@ -39,14 +39,13 @@ bool CDownloadEngine::DeviceInfoStep() {
   }
   std::vector<uint8_t> record(static_cast<size_t>(size));
   for (int32_t piece = 0; piece < size / PIECE_SIZE; ++piece) {
-    if (SendRequest(RQT_DEVINFO, RQT_DEVINFO_PIECE, {piece}, false) == REQUEST_FAILED ||
-        !line_.ReadData(&record[static_cast<size_t>(piece) * PIECE_SIZE], PIECE_SIZE, nullptr,
-                        pace_)) {
+    if (packets_.SendRequest(RQT_DEVINFO, RQT_DEVINFO_PIECE, {piece}, false) == REQUEST_FAILED ||
+        !line_.ReadData(&record[static_cast<size_t>(piece) * PIECE_SIZE], PIECE_SIZE)) {
       ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
       return false;
     }
   }
-  if (SendRequest(RQT_DEVINFO, RQT_DEVINFO_END) == REQUEST_FAILED) {
+  if (packets_.SendRequest(RQT_DEVINFO, RQT_DEVINFO_END) == REQUEST_FAILED) {
     ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
     return false;
   }

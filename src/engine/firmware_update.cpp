@@ -149,12 +149,12 @@ bool CDownloadEngine::SendPhoneEntry(int fd, const DownloadEntry& entry, CByteSt
   }
   for (uint64_t done = 0; done < length;) {
     const auto n = static_cast<uint32_t>(std::min<uint64_t>(length - done, sequence));
-    if (SendRequest(RQT_XMIT, RQT_XMIT_BEGIN) == REQUEST_FAILED ||
-        SendRequest(RQT_XMIT, RQT_XMIT_ANNOUNCE, {Announced(n)}) == REQUEST_FAILED) {
+    if (packets_.SendRequest(RQT_XMIT, RQT_XMIT_BEGIN) == REQUEST_FAILED ||
+        packets_.SendRequest(RQT_XMIT, RQT_XMIT_ANNOUNCE, {Announced(n)}) == REQUEST_FAILED) {
       ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
       return false;
     }
-    const bool sent = stream ? SendFileData(*stream, n, progress) : SendFileData(fd, n, progress);
+    const bool sent = stream ? packets_.SendFileData(*stream, n, progress) : packets_.SendFileData(fd, n, progress);
     if (!sent) {
       // A stream that failed says why; the line's own failures are logged by the packet layer.
       ReportText(WM_DL_FAIL, FAIL_DATA_TRANSFER, LoadString(IDS_WRITE_COMPLETION_FAILED));
@@ -162,7 +162,7 @@ bool CDownloadEngine::SendPhoneEntry(int fd, const DownloadEntry& entry, CByteSt
     }
     done += n;
     const int32_t last = done == length ? 1 : 0;
-    if (SendRequest(RQT_XMIT, RQT_XMIT_END,
+    if (packets_.SendRequest(RQT_XMIT, RQT_XMIT_END,
                     {EOS_LAYOUT_PHONE, static_cast<int32_t>(n),
                      static_cast<int32_t>(entry.entryKind), static_cast<int32_t>(entry.storageKind),
                      entry.partitionId, last, options_.PhoneEFSClear, options_.PhoneBootUpdate}) ==
@@ -190,12 +190,12 @@ bool CDownloadEngine::SendModemEntry(int fd, const DownloadEntry& entry) {
   for (uint64_t done = 0; done < entry.size;) {
     const auto n =
         static_cast<uint32_t>(std::min<uint64_t>(entry.size - done, MODEM_SEQUENCE_SIZE));
-    if (SendRequest(RQT_XMIT, RQT_XMIT_BEGIN) == REQUEST_FAILED ||
-        SendRequest(RQT_XMIT, RQT_XMIT_ANNOUNCE, {Announced(n)}) == REQUEST_FAILED) {
+    if (packets_.SendRequest(RQT_XMIT, RQT_XMIT_BEGIN) == REQUEST_FAILED ||
+        packets_.SendRequest(RQT_XMIT, RQT_XMIT_ANNOUNCE, {Announced(n)}) == REQUEST_FAILED) {
       ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
       return false;
     }
-    if (!SendFileData(fd, n, fileName)) {
+    if (!packets_.SendFileData(fd, n, fileName)) {
       ReportText(WM_DL_FAIL, FAIL_DATA_TRANSFER, LoadString(IDS_WRITE_COMPLETION_FAILED));
       return false;
     }
@@ -203,16 +203,16 @@ bool CDownloadEngine::SendModemEntry(int fd, const DownloadEntry& entry) {
     Report(WM_DL_LOG, 0, "Transmission Complete.. ");
     Report(WM_DL_LOG, 0, "Now Writing.. Please wait about 2 minutes");
     const int32_t last = done == entry.size ? 1 : 0;
-    const int reportsBefore = failReports_;
+    const int reportsBefore = reports_.FailReports();
     const int32_t result =
-        SendRequest(RQT_XMIT, RQT_XMIT_END,
+        packets_.SendRequest(RQT_XMIT, RQT_XMIT_END,
                     {EOS_LAYOUT_MODEM, static_cast<int32_t>(n), options_.PhoneEFSClear,
                      options_.PhoneBootUpdate, last, 0, entry.partitionId, 0});
     Report(WM_DL_LOG, 0, "Receive Response from boot-loader");
     if (result == REQUEST_FAILED) {
       // A refusal has been reported by the packet layer; a line that timed out or went away
       // has not, and the modem would be left unwritten without a word.
-      if (failReports_ == reportsBefore) {
+      if (reports_.FailReports() == reportsBefore) {
         ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
       }
       return false;
