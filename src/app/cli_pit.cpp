@@ -12,7 +12,8 @@
 #include "base/file.h"
 #include "base/text.h"
 #include "engine/download_engine.h"
-#include "engine/pit.h"
+#include "engine/pit_file.h"
+#include "wire/pit_record.h"
 
 namespace mirk3 {
 

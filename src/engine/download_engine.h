@@ -14,16 +14,23 @@
 #include "engine/download_options.h"
 #include "engine/engine_context.h"
 #include "engine/engine_report.h"
-#include "engine/protocol.h"
 #include "packages/content_list.h"
+#include "packages/download_entry.h"
 #include "packages/member_stream.h"
-#include "packages/package_records.h"
 #include "packages/tar_walk.h"
 #include "serial/serial_line.h"
+#include "wire/end_of_sequence.h"
+#include "wire/one_click_trailer.h"
+#include "wire/package_slot.h"
+#include "wire/request_table.h"
 
 namespace mirk3 {
 
 inline constexpr double ENGINE_VERSION = 3.1203;
+
+// What SendRequest returns for every failed exchange: a write or read that failed, or an
+// answer that is not the request's.
+inline constexpr int32_t REQUEST_FAILED = INT32_MIN;  // 0x80000000
 
 // The partition table found inside a package (or carried by a One Click program).
 struct PackagePit {
@@ -102,6 +109,8 @@ class CDownloadEngine {
   // File transmission.
   bool SendPhoneEntry(int fd, const DownloadEntry& entry, CByteStream* stream, int slot);
   bool SendModemEntry(int fd, const DownloadEntry& entry);
+  // The end-of-sequence request, after which the boot loader writes the sequence.
+  int32_t SendEndOfSequence(const EndOfSequence& end);
   bool SendSlot(int fd, int slot);
   // A One Click member's bytes: inflated for compressed slots, as stored for the others.
   std::unique_ptr<CByteStream> OpenMemberStream(int fd, int slot, const DownloadEntry& entry);

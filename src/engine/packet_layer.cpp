@@ -9,6 +9,8 @@
 #include "base/file.h"
 #include "engine/download_engine.h"
 #include "engine/string_table.h"
+#include "wire/request_packet.h"
+#include "wire/response_packet.h"
 
 namespace mirk3 {
 

@@ -2,7 +2,6 @@
 // option copy with a One Click program's overrides.
 #include <gtest/gtest.h>
 
-#include "base/le.h"
 #include "engine/download_engine.h"
 #include "support/recording_sink.h"
 #include "support/temp_dir.h"
@@ -45,25 +44,6 @@ DownloadOptions OperatorOptions() {
   options.FactoryResetTime = 5;
   options.PacketSize = 4194304;
   return options;
-}
-
-TEST(OneClickTrailer, FieldsSitAtTheirOffsets) {
-  const auto bytes = SampleTrailer().Encode();
-  ASSERT_EQ(bytes.size(), 1468u);
-  EXPECT_EQ(GetLe32(&bytes[0]), 4096u);
-  EXPECT_EQ(GetLe32(&bytes[8]), 1u);
-  EXPECT_EQ(GetLe32(&bytes[280]), 8192u);      // AP slot offset
-  EXPECT_EQ(GetLe32(&bytes[284]), 10240u);     // AP slot length
-  EXPECT_EQ(GetLe16(&bytes[288]), 4u);         // AP slot type
-  EXPECT_EQ(GetLe32(&bytes[824 + 4]), 2048u);  // CSC slot length
-  EXPECT_EQ(GetLe32(&bytes[548]), 1u);
-  EXPECT_EQ(GetLe16(&bytes[1396]), 'M');
-  EXPECT_EQ(GetLe16(&bytes[1396 + 2 * 24]), 0) << "the title is NUL-terminated";
-  const auto parsed = OneClickTrailer::Parse(bytes.data());
-  EXPECT_TRUE(parsed.TitleMatches());
-  EXPECT_EQ(parsed.slots[AP].type, ONECLICK_TAR_DEFLATED);
-  EXPECT_FALSE(parsed.slots[BL].Present());
-  EXPECT_TRUE(parsed.slots[CSC].Present());
 }
 
 TEST(EngineConstruction, LogsTheBannerAndStaysInFileModeWithoutATrailer) {
