@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -87,12 +88,13 @@ void AnalyseFile(const std::string& path, uint64_t bound) {
   if (engine.FileAnalysisStep()) CheckLists(engine, 0, bound);
 }
 
-// The package as the AP slot of a One Click program, walked as `type`.
-void AnalyseOneClick(const std::string& package, int16_t type) {
+// The package as the AP slot of a One Click program, walked as `type`; the slot record claims
+// `claimed` bytes, which may be more or fewer than the package holds.
+void AnalyseOneClick(const std::string& package, int16_t type, uint32_t claimed) {
   const Paths& p = FuzzPaths();
   constexpr uint32_t OFFSET = 512;
   mirk3::OneClickTrailer trailer;
-  trailer.slots[mirk3::AP] = {OFFSET, static_cast<uint32_t>(package.size()), type};
+  trailer.slots[mirk3::AP] = {OFFSET, claimed, type};
   for (const char c : std::string(mirk3::ONECLICK_TITLE)) {
     trailer.title.push_back(static_cast<char16_t>(c));
   }
@@ -107,12 +109,18 @@ void AnalyseOneClick(const std::string& package, int16_t type) {
   mirk3::CDownloadEngine engine(nullptr, 0, context);
   if (!engine.OneClickMode()) std::abort();
   engine.CopyOptions({});
-  if (engine.FileAnalysisStep()) CheckLists(engine, OFFSET, OFFSET + package.size());
+  // Nothing is ever listed outside the slot's claim nor outside what the program holds.
+  const uint64_t bound = OFFSET + std::min<uint64_t>(claimed, package.size());
+  if (engine.FileAnalysisStep()) {
+    if (claimed > package.size()) std::abort();  // a slot over the trailer is refused
+    CheckLists(engine, OFFSET, bound);
+  }
 }
 
 // Each whole 24-byte chunk becomes a block: its first byte picks one of the names the
-// analysis treats apart, or the first 12 bytes are the name as they are; the last 12 bytes are
-// the size field and the second size field. A shorter tail is kept as it is: a cut archive.
+// analysis treats apart (and its second byte the tar type flag), or the first 12 bytes are the
+// name as they are; the last 12 bytes are the size field and the second size field. A shorter
+// tail is kept as it is: a cut archive.
 std::string SpreadIntoBlocks(const uint8_t* data, size_t size) {
   static const std::string NAMES[] = {"boot.img",
                                       "UFS_Header.bin",
@@ -130,6 +138,8 @@ std::string SpreadIntoBlocks(const uint8_t* data, size_t size) {
     const uint8_t pick = data[at];
     if (pick < std::size(NAMES)) {
       block.replace(0, NAMES[pick].size(), NAMES[pick]);
+      static const char TYPES[] = {'0', '\0', '7', '5', '1', '2', 'x', 'g', 'L', 'K', 'S', 'Q'};
+      block[mirk3::TAR_TYPE_OFFSET] = TYPES[data[at + 1] % std::size(TYPES)];
     } else {
       std::memcpy(&block[0], data + at, NAME);
     }
@@ -160,6 +170,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Unknown slot types are tried as well.
   const int16_t types[] = {mirk3::ONECLICK_TAR, mirk3::ONECLICK_TAR_MD5,
                            mirk3::ONECLICK_TAR_DEFLATED, 2};
-  if (!package.empty()) AnalyseOneClick(package, types[(choice >> 1) % 4]);
+  if (!package.empty()) {
+    // Most inputs claim the package's own length; some claim a little more or less.
+    const uint32_t length = static_cast<uint32_t>(package.size());
+    const uint32_t claimed = (choice & 0x20) == 0   ? length
+                             : (choice & 0x40) != 0 ? length + 1 + (choice >> 7) * 1468
+                                                    : length / 2;
+    AnalyseOneClick(package, types[(choice >> 1) % 4], claimed == 0 ? length : claimed);
+  }
   return 0;
 }

@@ -1,6 +1,9 @@
 // Fuzzes what the meta-data check reads from an untrusted package before any signature has
-// been checked: the tar walk over headers (names, octal sizes, member bounds) and the parser
-// of a decrypted content list. The input is used whole as a tar, and whole as a plain list.
+// been checked: the tar walk over headers (names, octal sizes, type flags, pax records, member
+// bounds), the pax record check on its own, and the parser of a decrypted content list. The
+// input is used whole as a tar, as a tar within bounds (a One Click slot), as pax records and
+// as a plain list.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,17 +16,23 @@
 
 namespace {
 
-void WalkTar(std::string_view bytes, uint64_t start) {
+void WalkTar(std::string_view bytes, uint64_t start, uint64_t end) {
   const mirk3::MemoryByteSource source(bytes);
-  mirk3::TarWalk walk(source, start);
+  mirk3::TarWalk walk(source, start, end, nullptr);
   mirk3::TarMember member;
   uint64_t steps = 0;
-  while (walk.Next(member) == mirk3::TarStep::MEMBER) {
-    // Every member lies inside the input, and every step moves on by at least one block.
-    if (member.dataOffset + mirk3::TarPaddedSize(member.size) > bytes.size()) std::abort();
+  const uint64_t limit = std::min<uint64_t>(end, bytes.size());
+  mirk3::TarStep step;
+  while ((step = walk.Next(member)) == mirk3::TarStep::MEMBER) {
+    // Every member lies inside the bounds, and every step moves on by at least one block.
+    if (member.dataOffset < start + mirk3::TAR_BLOCK_SIZE) std::abort();
+    if (member.dataOffset + mirk3::TarPaddedSize(member.size) > limit) std::abort();
     if (++steps > bytes.size() / mirk3::TAR_BLOCK_SIZE) std::abort();
     (void)mirk3::CMetaDataVerifier::IsSignedListEntry(member.name);
   }
+  // A broken walk says why; a finished one stays finished.
+  if ((step == mirk3::TarStep::BROKEN) == walk.Problem().empty()) std::abort();
+  if (walk.Next(member) != step) std::abort();
 }
 
 void ParseList(std::string_view bytes) {
@@ -38,8 +47,12 @@ void ParseList(std::string_view bytes) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  WalkTar(bytes, 0);
-  if (size > 2) WalkTar(bytes, data[0] | (data[1] << 8));  // a One Click slot somewhere inside
+  WalkTar(bytes, 0, UINT64_MAX);
+  if (size > 4) {
+    // A One Click slot somewhere inside, ending somewhere (maybe before it starts).
+    WalkTar(bytes, data[0] | (data[1] << 8), data[2] | (data[3] << 8) | (data[4] << 16));
+  }
+  (void)mirk3::TarPaxProblem(bytes);
   ParseList(bytes);
   return 0;
 }

@@ -199,31 +199,14 @@ void PrintLog(const CollectingSink& sink, std::ostream& out) {
   }
 }
 
-// The first chosen path that is neither a tar nor an MD5 package: the one failure the
-// analysis reports without a message.
-std::optional<std::string> UnknownPackageKind(CDownloadEngine& engine) {
-  for (int slot = 0; slot < SLOT_COUNT; ++slot) {
-    const std::string& path = engine.Options().slotPath[slot];
-    if (!engine.Options().slotEnabled[slot] || engine.OneClickMode()) continue;
-    const std::string_view ending =
-        std::string_view(path).substr(path.size() < 3 ? 0 : path.size() - 3);
-    if (!EqualsIgnoreCase(ending, "TAR") && !EqualsIgnoreCase(ending, "MD5")) return path;
-  }
-  return std::nullopt;
-}
-
-void PrintFailure(CDownloadEngine& engine, const CollectingSink& sink, std::ostream& out) {
+void PrintFailure(const CollectingSink& sink, std::ostream& out) {
   std::string why;
   for (const auto& entry : sink.Entries()) {
     if (entry.message == WM_DL_FAIL) {
       why = Format("%s (code %lld)", entry.text.c_str(), static_cast<long long>(entry.value));
     }
   }
-  if (why.empty()) {
-    const auto path = UnknownPackageKind(engine);
-    why = path ? *path + " is neither a tar (.tar) nor an MD5 package (.md5)"
-               : std::string("no reason given");
-  }
+  if (why.empty()) why = "no reason given";
   out << "File analysis FAILED: " << why << "\n"
       << "A run with these packages stops at its first step; no phone is written.\n";
 }
@@ -408,7 +391,7 @@ int RunInspectCommand(const std::vector<std::string>& args, std::ostream& out, s
   PrintPackages(engine, filesGiven, out);
   PrintLog(sink, out);
   if (!passed) {
-    PrintFailure(engine, sink, out);
+    PrintFailure(sink, out);
     return EXIT_NOT_READY;
   }
   PrintResult(engine, sink, out);

@@ -168,6 +168,8 @@ class CDownloadEngine {
   CWinRs232cSync line_;
   std::array<std::vector<std::unique_ptr<DownloadEntry>>, SLOT_COUNT> fileLists_;
   std::optional<std::string> downloadListText_;  // the last download list read
+  std::string downloadListPackage_;              // the package it was read from
+  int downloadListSlot_ = -1;                    // its One Click slot; -1 in file mode
   char packageModel_[PACKAGE_MODEL_SIZE] = {};
   bool metaDataValid_ = false;  // nothing verified yet: a device-info check cannot pass
   bool metaDataChecked_ = false;

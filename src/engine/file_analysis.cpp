@@ -1,19 +1,21 @@
 // File analysis, the first step of a full download: every chosen package's tar headers are
 // walked (one 512-byte read per member, never the member data) into the slots' lists of
 // members to send. On the way the package's partition table, its download list and its
-// meta-data verdict are found. Headers that cannot be trusted refuse the package before
-// anything reaches a phone.
-#include <fcntl.h>
+// meta-data verdict are found. Headers that cannot be trusted, archives cut short and entries
+// whose names or sizes the station cannot read refuse the package before anything reaches a
+// phone; entries that are not regular files (directories, links, pax headers that set only
+// times and owners) are passed over with a log line.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 
+#include "base/file.h"
 #include "base/text.h"
 #include "engine/download_engine.h"
 #include "engine/string_table.h"
 #include "packages/md5_trailer.h"
+#include "packages/package_meta_data.h"
 #include "packages/tar_walk.h"
 
 namespace mirk3 {
@@ -41,15 +43,31 @@ bool IsMetaDataMember(std::string_view name) {
          name.find("meta-data\\") != std::string_view::npos;
 }
 
-bool ReadAt(int fd, void* buffer, size_t count, uint64_t at) {
-  auto* bytes = static_cast<uint8_t*>(buffer);
-  size_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::pread(fd, bytes + done, count - done, static_cast<off_t>(at + done));
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
+unsigned long long Offset(uint64_t at) { return static_cast<unsigned long long>(at); }
+
+// A One Click program carries several packages: a refusal names the slot as well.
+std::string InSlot(int slot) {
+  return slot >= 0 && slot < SLOT_COUNT ? std::string(SLOT_NAMES[slot]) + " slot: " : "";
+}
+
+size_t MembersToSend(const std::array<CDownloadEngine::EntryList, SLOT_COUNT>& lists,
+                     const DownloadOptions& options) {
+  size_t count = 0;
+  for (int slot = 0; slot < SLOT_COUNT; ++slot) {
+    if (options.slotEnabled[slot]) count += lists[slot].size();
   }
-  return true;
+  return count;
+}
+
+// Why a download list kept nothing, as far as its bytes tell.
+std::string EmptyListReason(const std::string& stored) {
+  if (stored.empty()) return "the list is empty";
+  const size_t zero = stored.find('\0');
+  if (zero != std::string::npos) {
+    return Format("the list is cut at the zero byte at %zu: saved as UTF-16?", zero);
+  }
+  if (stored.find_first_not_of("\r\n") == std::string::npos) return "the list names nothing";
+  return "it names no member of the chosen packages";
 }
 
 }  // namespace
@@ -110,12 +128,23 @@ bool CDownloadEngine::FileAnalysisStep() {
       const std::string stem = path.substr(0, path.rfind('.'));
       walked = ScanTarMd5Package(path, list, Upper(LastChars(stem, 3)) == "TAR" ? -1 : slot);
     } else {
-      return false;  // neither a tar nor an MD5 package: no message, as the window expects
+      // The phone is refused: a failed phone always says why.
+      return RefusePackage(path, "neither a .tar nor a .md5 package");
     }
     if (!walked) return false;
   }
   if (!any) metaDataValid_ = false;  // nothing verified
-  if (downloadListText_) ApplyDownloadList();
+  if (downloadListText_) {
+    // A list that keeps nothing of what the packages hold would make a run that writes nothing
+    // and passes; a list that empties some slots only is what a home binary is for.
+    const size_t held = MembersToSend(fileLists_, options_);
+    ApplyDownloadList();
+    if (held != 0 && MembersToSend(fileLists_, options_) == 0) {
+      return RefusePackage(downloadListPackage_, InSlot(downloadListSlot_) +
+                                                     "its download list leaves nothing to send (" +
+                                                     EmptyListReason(*downloadListText_) + ")");
+    }
+  }
   return true;
 }
 
@@ -148,51 +177,53 @@ bool CDownloadEngine::RefusePackage(const std::string& path, const std::string& 
 bool CDownloadEngine::WalkPackage(const std::string& path, EntryList& list, int slot,
                                   WalkKind kind) {
   if (oneClickMode_) {
-    const OneClickSlot& record = trailer_.slots[slot];
-    // A slot holds at most what the program holds before its trailer, whatever its record
-    // claims: nothing is listed that could not be sent.
+    // A slot is read within its own bytes, which must lie before the program's trailer.
     struct stat st {};
-    const uint64_t held = ::fstat(ownExecutableFd_, &st) == 0
-                              ? static_cast<uint64_t>(st.st_size) - ONECLICK_TRAILER_SIZE
-                              : 0;
-    const uint64_t end = static_cast<uint64_t>(record.offset) + record.length;
-    Walk walk{ownExecutableFd_, path, list, slot, kind, record.offset, std::min(end, held)};
+    if (::fstat(ownExecutableFd_, &st) != 0) return RefusePackage(path, "cannot be read");
+    std::string problem;
+    const auto range = OneClickSlotTar(trailer_, slot, static_cast<uint64_t>(st.st_size), &problem);
+    if (!range) return RefusePackage(path, problem);
+    Walk walk{ownExecutableFd_, path, list, slot, kind, range->begin, range->end};
     return WalkMembers(walk);
   }
+  if (slot < -1 || slot >= SLOT_COUNT) {
+    return RefusePackage(path, Format("there is no slot %d", slot));
+  }
   // Never waits: a pipe or a device named like a package is refused, not read.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (fd >= 0) ::close(fd);
+  OpenedFile file = OpenRegularFile(path);
+  if (!file) {
     Report(WM_DL_FAIL, FAIL_FILE_OPEN, "%s (Line: %d)", LoadString(IDS_FILE_OPEN_FAILED),
            kind == WalkKind::Tar ? LINE_SCAN_TAR : LINE_SCAN_TAR_MD5);
+    ReportText(WM_DL_LOG, 0, DescribeFileProblem(path, file.error));
     return false;
   }
-  uint64_t bound = static_cast<uint64_t>(st.st_size);
-  bool ok = true;
+  uint64_t bound = file.size;
   if (kind == WalkKind::TarMd5 && slot >= 0) {
     bound = 0;  // an MD5 package that is not a tar (".bin.md5"): nothing to collect
   } else if (kind == WalkKind::TarMd5) {
     const auto tarLength = Md5TarLength(bound, PathFileName(path).size());
-    if (!tarLength) ok = RefusePackage(path, "the file is shorter than its MD5 trailer");
-    bound = tarLength.value_or(0);
+    if (!tarLength) return RefusePackage(path, "the file is shorter than its MD5 trailer");
+    bound = *tarLength;
   }
-  if (ok) {
-    Walk walk{fd, path, list, -1, kind, 0, bound};
-    ok = WalkMembers(walk);
-  }
-  ::close(fd);
-  return ok;
+  Walk walk{file.fd.Get(), path, list, -1, kind, 0, bound};
+  return WalkMembers(walk);
 }
 
 bool CDownloadEngine::WalkMembers(Walk& walk) {
   while (walk.position < walk.bound) {
+    // A package cut short is refused: the members after the cut would silently not be sent.
+    if (walk.bound - walk.position < TAR_BLOCK_SIZE) {
+      return RefusePackage(walk.path,
+                           InSlot(walk.slot) + Format("the package ends inside the tar header at "
+                                                      "offset %llu",
+                                                      Offset(walk.position)));
+    }
     uint8_t header[TAR_BLOCK_SIZE];
-    // A truncated archive ends where its last whole header ends.
-    if (walk.bound - walk.position < TAR_BLOCK_SIZE ||
-        (!headerBlocks_.Find(walk.position, header) &&
-         !ReadAt(walk.fd, header, sizeof header, walk.position))) {
-      break;
+    if (!headerBlocks_.Find(walk.position, header) &&
+        !ReadExactAt(walk.fd, header, sizeof header, walk.position)) {
+      return RefusePackage(
+          walk.path, InSlot(walk.slot) + Format("the tar header at offset %llu cannot be read",
+                                                Offset(walk.position)));
     }
     if (header[0] == 0) break;  // end of archive
     uint64_t next = 0;
@@ -203,31 +234,64 @@ bool CDownloadEngine::WalkMembers(Walk& walk) {
 }
 
 bool CDownloadEngine::TakeMember(Walk& walk, const uint8_t* header, uint64_t* next) {
+  const auto refuse = [&](const std::string& why) {
+    return RefusePackage(walk.path, InSlot(walk.slot) + why);
+  };
   const std::string name(FieldText(reinterpret_cast<const char*>(header), TAR_NAME_SIZE));
   const auto sizeField =
       std::string_view(reinterpret_cast<const char*>(header) + TAR_SIZE_OFFSET, TAR_SIZE_FIELD);
   const auto size = ParseTarOctal(sizeField);
-  if (!size) return RefusePackage(walk.path, "the member " + name + " has a damaged size field");
+  if (!size) return refuse("the member " + name + " has a damaged size field");
   const uint64_t dataOffset = walk.position + TAR_BLOCK_SIZE;
+  // Every entry lies whole in the package, padding included: one that does not is the sign
+  // of a package cut short. (Sizes are below 2^36: the sum cannot overflow.)
+  if (TarPaddedSize(*size) > walk.bound - dataOffset) {
+    return refuse(Format("the member %s at offset %llu runs past its end", name.c_str(),
+                         Offset(walk.position)));
+  }
   *next = dataOffset + TarPaddedSize(*size);
-  // Every byte a member is sent or read from must be in the package.
-  const bool inside = *size <= walk.bound - dataOffset;
+
+  // Only regular files are members; the meta-data check classifies entries the same way.
+  const TarEntryClass entry = ClassifyTarEntry(header, name);
+  switch (entry.kind) {
+    case TarEntryKind::FILE:
+      break;
+    case TarEntryKind::REFUSED:
+      return refuse("the member " + name + " " + entry.what);
+    case TarEntryKind::SKIPPED:
+      ReportText(WM_DL_LOG, 0, "Skip " + entry.what + " " + name);
+      return true;
+    case TarEntryKind::PAX: {
+      if (*size > TAR_PAX_HEADER_LIMIT) {
+        return refuse("the " + entry.what + " " + name + " is too large to check");
+      }
+      std::string records(static_cast<size_t>(*size), '\0');
+      if (!ReadExactAt(walk.fd, records.data(), records.size(), dataOffset)) {
+        return refuse("the " + entry.what + " " + name + " cannot be read");
+      }
+      const std::string problem = TarPaxProblem(records);
+      if (!problem.empty()) return refuse("the " + entry.what + " " + name + " " + problem);
+      ReportText(WM_DL_LOG, 0, "Skip " + entry.what + " " + name);
+      return true;
+    }
+  }
 
   if (IsMetaDataMember(name)) {
     if (LastChars(name, 17) != "download-list.txt") return true;
-    if (!inside || *size > MAX_DOWNLOAD_LIST) {
-      return RefusePackage(walk.path, "the download list " + name + " is damaged");
+    if (*size > MAX_DOWNLOAD_LIST) {
+      return refuse("the download list " + name + " is damaged");
     }
     std::string text(static_cast<size_t>(*size), '\0');
-    if (!ReadAt(walk.fd, text.data(), text.size(), dataOffset)) {
-      return RefusePackage(walk.path, "the download list " + name + " cannot be read");
+    if (!ReadExactAt(walk.fd, text.data(), text.size(), dataOffset)) {
+      return refuse("the download list " + name + " cannot be read");
     }
     downloadListText_ = std::move(text);
+    downloadListPackage_ = walk.path;
+    downloadListSlot_ = walk.slot;
     return true;
   }
-  if (!inside) return RefusePackage(walk.path, "the member " + name + " runs past its end");
   if (Upper(LastChars(name, 3)) == "PIT") {
-    if (*size > UINT32_MAX) return RefusePackage(walk.path, "the table " + name + " is too large");
+    if (*size > UINT32_MAX) return refuse("the table " + name + " is too large");
     packagePit_ = PackagePit{true, walk.path, *size, dataOffset};
     options_.RePartition = 1;
     if (oneClickMode_) {
@@ -238,24 +302,24 @@ bool CDownloadEngine::TakeMember(Walk& walk, const uint8_t* header, uint64_t* ne
   }
   // A cut name could match another partition's file: such a package is not flashed.
   if (name.size() > MAX_FILE_NAME) {
-    return RefusePackage(walk.path, "the member name " + name + " is longer than 31 characters");
+    return refuse("the member name " + name + " is longer than 31 characters");
   }
-  auto entry = std::make_unique<DownloadEntry>();
-  entry->dataOffset = dataOffset;
-  entry->size = *size;
-  CopyToField(entry->fileName, sizeof entry->fileName, name);
+  auto member = std::make_unique<DownloadEntry>();
+  member->dataOffset = dataOffset;
+  member->size = *size;
+  CopyToField(member->fileName, sizeof member->fileName, name);
   if (walk.kind == WalkKind::Deflated) {
     const auto inflated = ParseTarOctal(std::string_view(
         reinterpret_cast<const char*>(header) + INFLATED_SIZE_OFFSET, TAR_SIZE_FIELD));
-    if (!inflated) return RefusePackage(walk.path, "the member " + name + " has no inflated size");
-    entry->inflatedSize = *inflated;
+    if (!inflated) return refuse("the member " + name + " has no inflated size");
+    member->inflatedSize = *inflated;
   }
-  packageTotal_ += walk.kind == WalkKind::Deflated ? entry->inflatedSize : entry->size;
+  packageTotal_ += walk.kind == WalkKind::Deflated ? member->inflatedSize : member->size;
   if (!oneClickMode_ && EqualsIgnoreCase(name, "UFS_Header.bin")) {
     Report(WM_DL_LOG, 0, "Ignore UFS_Header.bin");
     return true;
   }
-  walk.list.push_back(std::move(entry));
+  walk.list.push_back(std::move(member));
   return true;
 }
 

@@ -41,6 +41,7 @@ void CDownloadEngine::CheckPackagesMetaData() {
 
 bool CDownloadEngine::VerifyPackageMetaData(int slot) {
   if (oneClickMode_) return true;
+  if (slot < 0 || slot >= SLOT_COUNT) return false;
   // Only the engine that hashes the package keeps its header blocks; one that takes another
   // engine's verdict keeps none, and its analysis walk reads the headers itself.
   headerBlocks_.Clear();
@@ -52,8 +53,9 @@ bool CDownloadEngine::VerifyPackageMetaData(int slot) {
 bool CDownloadEngine::VerifyOneClickMetaData(int slot) {
   if (!oneClickMode_) return true;
   headerBlocks_.Clear();
-  return VerifyOneClickSlotMetaData(context_.ownExecutablePath, trailer_.slots[slot].offset,
-                                    KeyOf(context_), packageModel_, &headerBlocks_);
+  // The slot's own range of the program, never the packages after it.
+  return VerifyOneClickSlotMetaData(context_.ownExecutablePath, trailer_, slot, KeyOf(context_),
+                                    packageModel_, &headerBlocks_);
 }
 
 }  // namespace mirk3

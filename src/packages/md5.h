@@ -1,21 +1,29 @@
-// MD5 message digest (RFC 1321), the station's own implementation, used to verify the
-// trailer of ".tar.md5" packages and by mirk3-pack to write it. The class holds no data of
-// its own: every operation works on an Md5Context the caller keeps for one digest.
+// MD5 message digest (RFC 1321), used to verify the trailer of ".tar.md5" packages and by
+// mirk3-pack to write it. The digest is Crypto++'s; CMD5 gives it the station's interface. The
+// class holds no data of its own: every operation works on an Md5Context the caller keeps for
+// one digest.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace mirk3 {
 
-struct Md5Context {
-  uint32_t state[4];   // A, B, C, D
-  uint32_t count[2];   // number of bits hashed, low word first
-  uint8_t buffer[64];  // the partial block
-};
-
 inline constexpr size_t MD5_DIGEST_SIZE = 16;
+
+struct Md5Running;  // the digest under way
+
+// One digest under way between Init and Final; holds nothing before Init and after Final.
+struct Md5Context {
+  Md5Context();
+  ~Md5Context();
+  Md5Context(const Md5Context&) = delete;
+  Md5Context& operator=(const Md5Context&) = delete;
+
+  std::unique_ptr<Md5Running> running;
+};
 
 class CMD5 {
  public:

@@ -41,19 +41,26 @@ bool CMetaDataVerifier::VerifyArchive() {
 }
 
 bool CMetaDataVerifier::VerifyArchive(const ByteSource& source) {
-  if (!ReadList(source, 0) || entryCount_ < 1) return false;
+  if (!ReadList(source, 0, source.Length()) || entryCount_ < 1) return false;
   return HashMembers(source);
 }
 
 bool CMetaDataVerifier::VerifyListAt(uint64_t offset) {
   FileByteSource source;
   if (!source.Open(archivePath_)) return false;
-  return ReadList(source, offset) && entryCount_ >= 1;
+  return ReadList(source, offset, source.Length()) && entryCount_ >= 1;
 }
 
-bool CMetaDataVerifier::ReadList(const ByteSource& source, uint64_t start) {
+bool CMetaDataVerifier::VerifyListIn(uint64_t begin, uint64_t end) {
+  FileByteSource source;
+  if (!source.Open(archivePath_)) return false;
+  if (begin > end || end > source.Length()) return false;
+  return ReadList(source, begin, end) && entryCount_ >= 1;
+}
+
+bool CMetaDataVerifier::ReadList(const ByteSource& source, uint64_t start, uint64_t end) {
   entryCount_ = 0;
-  TarWalk walk(source, start, keep_);
+  TarWalk walk(source, start, end, keep_);
   TarMember member;
   for (;;) {
     const TarStep step = walk.Next(member);

@@ -28,9 +28,13 @@ class CMetaDataVerifier {
   bool VerifyArchive(const ByteSource& source);
   // Keeps every tar header block the checks read in `keep`, for a walk that follows.
   void KeepHeaders(CHeaderBlocks* keep) { keep_ = keep; }
-  // List-only check of a tar that begins at `offset` in the file (a One Click slot); members
+  // List-only check of a tar that begins at `offset` in the file and runs to its end; members
   // are not hashed.
   bool VerifyListAt(uint64_t offset);
+  // List-only check of the tar that fills the bytes [begin, end) of the file (a One Click
+  // slot): the search for the list never leaves them. False when they do not lie within the
+  // file.
+  bool VerifyListIn(uint64_t begin, uint64_t end);
 
   // Signature check of a whole list member: the first 256 bytes sign the rest.
   bool VerifySignature(const uint8_t* data, size_t length) const;
@@ -55,10 +59,10 @@ class CMetaDataVerifier {
   const std::vector<std::string>& Digests() const { return digests_; }
 
  private:
-  // First pass: looks for the first list member below 128 KiB from `start` and reads it.
+  // First pass: looks for the first list member below 128 KiB in [start, end) and reads it.
   // False when the walk breaks or a list is found and does not verify; a package without a
   // list leaves the entry count at 0.
-  bool ReadList(const ByteSource& source, uint64_t start);
+  bool ReadList(const ByteSource& source, uint64_t start, uint64_t end);
   bool ReadListMember(const ByteSource& source, uint64_t offset, uint64_t size);
   // Second pass: every member outside the meta-data folder is listed with its digest.
   bool HashMembers(const ByteSource& source) const;

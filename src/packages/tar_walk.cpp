@@ -4,7 +4,23 @@
 #include <cstring>
 #include <iterator>
 
+#include "base/text.h"
+
 namespace mirk3 {
+namespace {
+
+// "ustar\0": a POSIX header, whose bytes 345-499 continue the name. The old
+// GNU form ("ustar  \0") keeps other fields there.
+bool IsPosixUstar(const uint8_t* block) {
+  return std::memcmp(block + TAR_MAGIC_OFFSET, "ustar\0", 6) == 0;
+}
+
+std::string TypeText(uint8_t type) {
+  if (type >= 0x21 && type < 0x7f) return Format("'%c'", type);
+  return Format("0x%02x", type);
+}
+
+}  // namespace
 
 std::optional<uint64_t> ParseTarOctal(std::string_view field) {
   uint64_t value = 0;
@@ -14,6 +30,89 @@ std::optional<uint64_t> ParseTarOctal(std::string_view field) {
     value = value * 8 + static_cast<uint64_t>(c - '0');
   }
   return value;
+}
+
+TarEntryClass ClassifyTarEntry(const uint8_t* block, std::string_view name) {
+  using Kind = TarEntryKind;
+  const uint8_t type = block[TAR_TYPE_OFFSET];
+  switch (type) {
+    case '0':
+    case '\0':
+    case '7':
+      // Archives older than ustar mark a directory by its name alone.
+      if (name.ends_with('/')) return {Kind::SKIPPED, "directory"};
+      if (IsPosixUstar(block) && block[TAR_PREFIX_OFFSET] != 0) {
+        return {Kind::REFUSED,
+                "keeps part of its name in the ustar prefix, which the station never reads"};
+      }
+      return {Kind::FILE, ""};
+    case '1':
+      return {Kind::SKIPPED, "hard link"};
+    case '2':
+      return {Kind::SKIPPED, "symbolic link"};
+    case '3':
+      return {Kind::SKIPPED, "character device"};
+    case '4':
+      return {Kind::SKIPPED, "block device"};
+    case '5':
+    case 'D':  // GNU dump directory
+      return {Kind::SKIPPED, "directory"};
+    case '6':
+      return {Kind::SKIPPED, "FIFO"};
+    case 'V':
+      return {Kind::SKIPPED, "volume label"};
+    case 'x':
+      return {Kind::PAX, "pax extended header"};
+    case 'g':
+      return {Kind::PAX, "pax global header"};
+    case 'L':
+      return {Kind::REFUSED,
+              "is a GNU long name, which sets the next member's name: the station reads only "
+              "ustar names"};
+    case 'K':
+      return {Kind::REFUSED,
+              "is a GNU long link name, which sets the next entry's name: the station reads "
+              "only ustar names"};
+    case 'S':
+      return {Kind::REFUSED, "is a GNU sparse file, whose data are not stored as they are sent"};
+    case 'M':
+      return {Kind::REFUSED, "is a GNU multi-volume part, which does not hold a whole file"};
+    default:
+      return {Kind::REFUSED,
+              "has the tar type " + TypeText(type) + ", which the station does not know"};
+  }
+}
+
+std::string TarPaxProblem(std::string_view records) {
+  static const std::string DAMAGED = "is damaged";
+  size_t at = 0;
+  while (at < records.size()) {
+    // Some writers fill the rest of the header with NULs.
+    if (records[at] == '\0') {
+      const bool rest = records.find_first_not_of('\0', at) == std::string_view::npos;
+      return rest ? "" : DAMAGED;
+    }
+    // "<length> <key>=<value>\n", the length counting the whole record.
+    size_t length = 0, digits = at;
+    while (digits < records.size() && records[digits] >= '0' && records[digits] <= '9') {
+      length = length * 10 + static_cast<size_t>(records[digits] - '0');
+      if (length > records.size()) return DAMAGED;
+      ++digits;
+    }
+    if (digits == at || length > records.size() - at) return DAMAGED;
+    const std::string_view record = records.substr(at, length);
+    const size_t space = digits - at;
+    if (space >= record.size() || record[space] != ' ' || record.back() != '\n') return DAMAGED;
+    const std::string_view pair = record.substr(space + 1, record.size() - space - 2);
+    const size_t equals = pair.find('=');
+    if (equals == std::string_view::npos || equals == 0) return DAMAGED;
+    const std::string_view key = pair.substr(0, equals);
+    if (key == "path") return "sets a member's path; the station reads only ustar names and sizes";
+    if (key == "size") return "sets a member's size; the station reads only ustar names and sizes";
+    if (key.starts_with("GNU.sparse.")) return "describes a sparse file";
+    at += length;
+  }
+  return "";
 }
 
 TarStep ParseTarHeader(const uint8_t (&block)[TAR_BLOCK_SIZE], TarMember& member) {
@@ -41,25 +140,62 @@ bool CHeaderBlocks::Find(uint64_t position, uint8_t* block) const {
   return true;
 }
 
+TarStep TarWalk::Broken(std::string problem) {
+  problem_ = std::move(problem);
+  return *(finished_ = TarStep::BROKEN);
+}
+
 TarStep TarWalk::Next(TarMember& member) {
   if (finished_) return *finished_;
-  const uint64_t length = source_.Length();
-  if (next_ == length) return *(finished_ = TarStep::END);
+  const uint64_t end = std::min(end_, source_.Length());
+  for (;;) {
+    if (next_ == end) return *(finished_ = TarStep::END);
+    const auto at = static_cast<unsigned long long>(next_);
+    if (next_ > end || end - next_ < TAR_BLOCK_SIZE) {
+      return Broken(Format("the archive ends inside the tar header at offset %llu", at));
+    }
+    uint8_t block[TAR_BLOCK_SIZE];
+    if (!source_.ReadExactly(next_, block, sizeof block)) {
+      return Broken(Format("the tar header at offset %llu cannot be read", at));
+    }
+    if (keep_) keep_->Keep(next_, block);
+    const TarStep step = ParseTarHeader(block, member);
+    if (step == TarStep::END) return *(finished_ = step);
+    if (step == TarStep::BROKEN) {
+      return Broken(Format("the tar header at offset %llu is damaged", at));
+    }
 
-  uint8_t block[TAR_BLOCK_SIZE];
-  if (next_ > length || !source_.ReadExactly(next_, block, sizeof block)) {
-    return *(finished_ = TarStep::BROKEN);
+    // Sizes are at most 12 octal digits (below 2^36), so these sums cannot overflow.
+    member.dataOffset = next_ + TAR_BLOCK_SIZE;
+    if (TarPaddedSize(member.size) > end - member.dataOffset) {
+      return Broken(Format("the entry %s at offset %llu runs past the archive's end",
+                           member.name.c_str(), at));
+    }
+    next_ = member.dataOffset + TarPaddedSize(member.size);
+
+    const TarEntryClass entry = ClassifyTarEntry(block, member.name);
+    switch (entry.kind) {
+      case TarEntryKind::FILE:
+        return TarStep::MEMBER;
+      case TarEntryKind::SKIPPED:
+        continue;
+      case TarEntryKind::REFUSED:
+        return Broken("the entry " + member.name + " " + entry.what);
+      case TarEntryKind::PAX: {
+        if (member.size > TAR_PAX_HEADER_LIMIT) {
+          return Broken("the " + entry.what + " " + member.name + " is too large to check");
+        }
+        std::string records(static_cast<size_t>(member.size), '\0');
+        if (!source_.ReadExactly(member.dataOffset, records.data(), records.size())) {
+          return Broken("the " + entry.what + " " + member.name + " cannot be read");
+        }
+        const std::string problem = TarPaxProblem(records);
+        if (!problem.empty())
+          return Broken("the " + entry.what + " " + member.name + " " + problem);
+        continue;
+      }
+    }
   }
-  if (keep_) keep_->Keep(next_, block);
-  const TarStep step = ParseTarHeader(block, member);
-  if (step != TarStep::MEMBER) return *(finished_ = step);
-
-  // Sizes are at most 12 octal digits (below 2^36), so these sums cannot overflow.
-  member.dataOffset = next_ + TAR_BLOCK_SIZE;
-  const uint64_t end = member.dataOffset + TarPaddedSize(member.size);
-  if (end > length) return *(finished_ = TarStep::BROKEN);
-  next_ = end;
-  return TarStep::MEMBER;
 }
 
 }  // namespace mirk3

@@ -1,8 +1,17 @@
-// A bounds-checked walk over the members of a tar archive as the meta-data check reads it:
-// 512-byte headers whose name (bytes 0-99, up to the first NUL) and octal size (bytes
-// 124-135) are the only fields read, each member's data padded to whole blocks. A header with
-// a name that has no NUL, a size that is not octal, or a member that runs past the end of the
-// source stops the walk as broken; the walk never reads outside the source and never loops.
+// A bounds-checked walk over the members of a tar archive as the station reads it: 512-byte
+// headers whose name (bytes 0-99, up to the first NUL), octal size (bytes 124-135) and type
+// flag (byte 156) are the fields read, each entry's data padded to whole blocks.
+//
+// Only regular files are members. Directories, links, devices and pax extended headers that
+// set only what the station never reads (times, owners) are passed over. An entry that would
+// change what the station reads for the members after it (a pax header that sets a path or a
+// size, a GNU long name) refuses the archive, since the station takes names and sizes from the
+// ustar header alone. The file analysis and the meta-data check both classify entries with
+// ClassifyTarEntry and TarPaxProblem, so they never disagree on what a member is.
+//
+// A header whose name has no NUL, a size that is not octal, a header cut short by the end of
+// the source, an entry whose data run past it, or a refused entry stops the walk as broken;
+// the walk never reads outside its bounds and never loops.
 #pragma once
 
 #include <array>
@@ -21,6 +30,13 @@ inline constexpr size_t TAR_BLOCK_SIZE = 512;
 inline constexpr size_t TAR_NAME_SIZE = 100;
 inline constexpr size_t TAR_SIZE_OFFSET = 124;
 inline constexpr size_t TAR_SIZE_FIELD = 12;
+inline constexpr size_t TAR_TYPE_OFFSET = 156;
+inline constexpr size_t TAR_MAGIC_OFFSET = 257;
+inline constexpr size_t TAR_PREFIX_OFFSET = 345;
+inline constexpr size_t TAR_PREFIX_SIZE = 155;
+// The records of a pax extended header are read whole to be checked; a header that sets only
+// times and owners is a few hundred bytes.
+inline constexpr uint64_t TAR_PAX_HEADER_LIMIT = 65536;
 
 // Value of a tar size field: at most `field.size()` octal digits, ended early by a NUL.
 // Nothing when a character before the NUL is not an octal digit.
@@ -31,6 +47,28 @@ inline constexpr uint64_t TarPaddedSize(uint64_t size) {
   return (size / TAR_BLOCK_SIZE + (size % TAR_BLOCK_SIZE != 0 ? 1 : 0)) * TAR_BLOCK_SIZE;
 }
 
+// What a header block describes, by its type flag (and, for old archives, its name).
+enum class TarEntryKind {
+  FILE,     // a regular file ('0', NUL, '7'): a member
+  SKIPPED,  // not a member, and nothing of the members after it changes
+  PAX,      // a pax extended header ('x', 'g'): TarPaxProblem of its records decides
+  REFUSED,  // the archive cannot be read right from its ustar headers past this entry
+};
+
+struct TarEntryClass {
+  TarEntryKind kind = TarEntryKind::FILE;
+  // SKIPPED and PAX: what the entry is ("directory", "pax extended header", ...);
+  // REFUSED: why the station cannot read on.
+  std::string what;
+};
+
+// Classifies the entry the 512-byte header `block` describes; `name` is its name field's text.
+TarEntryClass ClassifyTarEntry(const uint8_t* block, std::string_view name);
+
+// Why the records of a pax extended header refuse the archive ("it sets the next member's
+// path"), or "" when they set only what the station never reads (times, owners, ...).
+std::string TarPaxProblem(std::string_view records);
+
 struct TarMember {
   std::string name;
   uint64_t size = 0;
@@ -40,10 +78,11 @@ struct TarMember {
 enum class TarStep {
   MEMBER,  // a member header was read
   END,     // an end-of-archive block, or the source ended exactly at a member boundary
-  BROKEN,  // a header that cannot be read or trusted
+  BROKEN,  // a header that cannot be read or trusted, or an archive cut short
 };
 
-// Parses one 512-byte header block into `member` (its dataOffset is left alone).
+// Parses one 512-byte header block's name and size into `member` (its dataOffset is left
+// alone); the type flag is not looked at.
 TarStep ParseTarHeader(const uint8_t (&block)[TAR_BLOCK_SIZE], TarMember& member);
 
 // Header blocks a walk has read, by their position in the package, so that a second walk over
@@ -62,19 +101,31 @@ class CHeaderBlocks {
 
 class TarWalk {
  public:
-  // With `keep`, every header block read is kept there.
+  // A walk from `start` to the end of the source. With `keep`, every header block read is
+  // kept there.
   TarWalk(const ByteSource& source, uint64_t start, CHeaderBlocks* keep = nullptr)
-      : source_(source), next_(start), keep_(keep) {}
+      : TarWalk(source, start, source.Length(), keep) {}
+  // A walk over the bytes [start, end) of the source only (a One Click slot); an end beyond
+  // the source is the source's end.
+  TarWalk(const ByteSource& source, uint64_t start, uint64_t end, CHeaderBlocks* keep)
+      : source_(source), next_(start), end_(end), keep_(keep) {}
 
-  // Reads the header of the next member. A MEMBER lies wholly inside the source, padding
-  // included; after BROKEN or END every further call returns the same.
+  // Reads the header of the next member, passing over entries that are not members. A
+  // MEMBER lies wholly inside the bounds, padding included; after BROKEN or END every further
+  // call returns the same.
   TarStep Next(TarMember& member);
+  // Why the walk broke, naming the entry or the offset; empty unless it did.
+  const std::string& Problem() const { return problem_; }
 
  private:
+  TarStep Broken(std::string problem);
+
   const ByteSource& source_;
   uint64_t next_;
+  uint64_t end_;
   CHeaderBlocks* keep_;
   std::optional<TarStep> finished_;
+  std::string problem_;
 };
 
 }  // namespace mirk3

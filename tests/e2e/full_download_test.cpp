@@ -1,8 +1,11 @@
 // The whole download end to end: packages of every slot written to emulated phones, every
-// partition byte-identical to its member, partition tables uploaded and read, sequences and
-// end-of-sequence words on the wire, and failures that never pass silently.
+// partition byte-identical to its member, partition tables uploaded and read, the announced
+// total, sequences of every storage kind and end-of-sequence words on the wire, and failures
+// that never pass silently.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -11,6 +14,8 @@
 #include "devsim/phone_farm.h"
 #include "pack/md5_package.h"
 #include "pack/tar_writer.h"
+#include "packages/byte_source.h"
+#include "packages/member_digest.h"
 #include "support/station_harness.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
@@ -24,6 +29,29 @@ using test::RunResult;
 using test::TarEntry;
 using Lines = std::vector<std::string>;
 constexpr char kModel[] = "MIRK3-DEMO_EUR";
+
+// A plain tar of members of the given sizes whose data are holes: a member of gigabytes costs
+// neither disk space nor time to write.
+void WriteSparseTar(const std::string& path,
+                    const std::vector<std::pair<std::string, uint64_t>>& members) {
+  uint64_t at = 0;
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    for (const auto& [name, size] : members) {
+      const pack::TarHeaderBlock header = pack::MakeTarHeader(name, size);
+      out.seekp(static_cast<std::streamoff>(at));
+      out.write(reinterpret_cast<const char*>(header.data()), TAR_BLOCK_SIZE);
+      at += TAR_BLOCK_SIZE + TarPaddedSize(size);
+    }
+  }
+  std::filesystem::resize_file(path, at + 2 * TAR_BLOCK_SIZE);
+}
+
+// Two words as the phone's trace shows them: each a signed 32-bit number.
+std::string TraceWords(uint32_t first, uint32_t second) {
+  return std::to_string(static_cast<int32_t>(first)) + " " +
+         std::to_string(static_cast<int32_t>(second));
+}
 
 class FullDownload : public ::testing::Test {
  protected:
@@ -333,7 +361,21 @@ TEST_F(FullDownload, DamagedPackagesAndUnusablePartitionsNeverReachThePhone) {
   Use(damaged, AP, cut);
   RunResult result = Run({0}, damaged);
   EXPECT_EQ(result.failed, 1);
-  EXPECT_EQ(result.failures.at(0), (Lines{"cut.tar: the member boot.img runs past its end|1"}));
+  EXPECT_EQ(result.failures.at(0),
+            (Lines{"cut.tar: the member boot.img at offset 0 runs past its end|1"}));
+  EXPECT_TRUE(farm->Trace(0).empty()) << "the phone is not even greeted";
+
+  // A package that ends inside a header: the members after the cut would not be sent.
+  const std::string whole = dir / "whole.tar";
+  test::WriteSignedPackage(whole, {{"boot.img", "b"}, {"system.img", "s"}}, kModel);
+  const std::string bytes = test::ReadFile(whole);
+  test::WriteFile(dir / "half.tar", bytes.substr(0, 1024 + 200));
+  DownloadOptions half = Options();
+  Use(half, AP, dir / "half.tar");
+  result = Run({0}, half);
+  EXPECT_EQ(result.failed, 1);
+  EXPECT_EQ(result.failures.at(0),
+            (Lines{"half.tar: the package ends inside the tar header at offset 1024|1"}));
   EXPECT_TRUE(farm->Trace(0).empty()) << "the phone is not even greeted";
 
   DownloadOptions unusable = Options();
@@ -343,6 +385,175 @@ TEST_F(FullDownload, DamagedPackagesAndUnusablePartitionsNeverReachThePhone) {
   EXPECT_EQ(result.failures.at(1), (Lines{"FAIL! 1 member cannot be written to this phone|7"}));
   EXPECT_TRUE(result.Contains(1, "boot.img: no transfer size for storage kind 3"));
   EXPECT_TRUE(Requests(1, "102/0", 0).empty());
+}
+
+TEST_F(FullDownload, APaxPackageOfTheSystemTarLandsLikeAnyOther) {
+  if (std::system("tar --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no tar on this machine";
+  // GNU tar's pax form puts an extended header (times only) before every entry, and folders
+  // are entries of their own: none of them is a member to send.
+  const std::string boot = test::TestBytes(300000, 21), system = test::TestBytes(70001, 22);
+  const std::string files = dir / "files";
+  std::filesystem::create_directories(files + "/meta-data");
+  test::WriteFile(files + "/boot.img", boot);
+  test::WriteFile(files + "/system.img", system);
+  auto digest = [](const std::string& data) {
+    return MemberSha256Hex(MemoryByteSource(data), 0, data.size());
+  };
+  test::WriteFile(files + "/meta-data/fota.mf",
+                  test::SealedList("2\n" + std::string(kModel) + "\n" + digest(boot) +
+                                   " boot.img\n" + digest(system) + " system.img\n"));
+  const std::string package = dir / "AP_pax.tar";
+  const std::string command =
+      "tar --format=pax -C '" + files + "' -cf '" + package + "' boot.img meta-data system.img";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+
+  DownloadOptions options = Options();
+  Use(options, AP, package);
+  StartFarm(Farm({0}));
+  const RunResult result = Run({0}, options);
+  EXPECT_EQ(result.succeeded, 1) << ::testing::PrintToString(result.log);
+  EXPECT_EQ(Written(0, "BOOT"), boot);
+  EXPECT_EQ(Written(0, "SYSTEM"), system);
+  EXPECT_TRUE(result.Contains(0, "Skip pax extended header ./PaxHeaders/boot.img"))
+      << ::testing::PrintToString(result.log);
+  EXPECT_TRUE(result.Contains(0, "Skip directory meta-data/"));
+  EXPECT_EQ(Requests(0, "100/2", 2), (Lines{std::to_string(boot.size() + system.size()) + " 0"}));
+}
+
+TEST_F(FullDownload, ADownloadListThatLeavesNothingNeverPasses) {
+  StartFarm(Farm({0}));
+  const struct {
+    const char* what;
+    std::string list;
+    std::string failure;
+  } cases[] = {
+      {"an empty list", "",
+       "HOME_CSC.tar: its download list leaves nothing to send (the list is "
+       "empty)|1"},
+      {"a list saved as UTF-16", std::string("b\0o\0o\0t\0.\0i\0m\0g\0\r\0\n\0", 20),
+       "HOME_CSC.tar: its download list leaves nothing to send (the list is cut at the zero byte "
+       "at 1: saved as UTF-16?)|1"},
+  };
+  for (const auto& c : cases) {
+    DownloadOptions options = Options();
+    Use(options, AP, Package("AP.tar", {{"boot.img", "b"}}));
+    Use(options, CSC,
+        Package("HOME_CSC.tar", {{"cache.img", "c"}, {"meta-data/download-list.txt", c.list}}));
+    const RunResult result = Run({0}, options);
+    EXPECT_EQ(result.failed, 1) << c.what;
+    EXPECT_EQ(result.failures.at(0), Lines{c.failure}) << c.what;
+    EXPECT_TRUE(farm->Trace(0).empty()) << c.what << ": the phone is not even greeted";
+  }
+}
+
+// Each member is one byte longer than its partition's sequence, so it goes as one full sequence
+// and one of a single byte; the phone's end-of-sequence words tell their lengths. A storage
+// kind without a usable sequence size refuses the phone before any data.
+TEST_F(FullDownload, EveryStorageKindGivesItsSequenceSize) {
+  const struct {
+    uint32_t storageKind, blockParam, attributes;
+    uint32_t sequence;  // 0: no usable size
+  } cases[] = {
+      {0, 2048, 1, 108134400},  // (2048 + 4 * 16) * 1024 * (800 / 16)
+      {0, 34176, 0, 69992448},  // 34176 * 1024 * (800 / 267)
+      {0, 51328, 2, 52559872},  // 51328 * 1024 * (800 / 401)
+      {0, 127, 1, 0},           // below 128
+      {0, 102528, 0, 0},        // 800 / 801 is 0
+      {1, 2048, 5, 31457280},  {2, 2048, 5, 31457280}, {3, 2048, 5, 0},
+      {4, 2048, 5, 0},         {5, 2048, 5, 0},        {6, 2048, 5, 4194304},
+      {7, 2048, 5, 1048576},   {8, 2048, 5, 31457280}, {9, 2048, 5, 0},
+  };
+  const auto file = [](size_t i) { return "case" + std::to_string(i) + ".img"; };
+  PitTable table;
+  std::vector<std::pair<std::string, uint64_t>> sized;
+  std::vector<TarEntry> unsized;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    PitEntry entry;
+    entry.storageKind = cases[i].storageKind;
+    entry.blockParam = cases[i].blockParam;
+    entry.attributes = cases[i].attributes;
+    entry.partitionId = static_cast<int32_t>(100 + i);
+    entry.SetPartitionName("P" + std::to_string(i));
+    entry.SetFileName(file(i));
+    table.entries.push_back(entry);
+    if (cases[i].sequence != 0) {
+      sized.emplace_back(file(i), uint64_t{cases[i].sequence} + 1);
+    } else {
+      unsized.push_back({file(i), "u"});
+    }
+  }
+  WriteSparseTar(dir / "sized.tar", sized);
+  test::WriteTar(dir / "unsized.tar", unsized);
+  devsim::FarmConfig config = Farm({0, 1});
+  config.pit = EncodePitTable(table);
+  config.protocol = 3;
+  config.discard = true;
+  StartFarm(config);
+
+  DownloadOptions options = Options();
+  options.PacketSize = 1048576;
+  Use(options, AP, dir / "sized.tar");
+  const RunResult sizedRun = Run({0}, options);
+  EXPECT_EQ(sizedRun.succeeded, 1) << ::testing::PrintToString(sizedRun.log);
+  std::map<int32_t, std::vector<uint32_t>> lengths;  // words 1 (length) by word 4 (partition id)
+  for (const std::string& words : Requests(0, "102/3", 5)) {
+    std::istringstream in(words);
+    int64_t word[5] = {};
+    for (int64_t& w : word) in >> w;
+    lengths[static_cast<int32_t>(word[4])].push_back(static_cast<uint32_t>(word[1]));
+  }
+
+  Use(options, AP, dir / "unsized.tar");
+  const RunResult unsizedRun = Run({1}, options);
+  EXPECT_EQ(unsizedRun.failures.at(1), (Lines{"FAIL! " + std::to_string(unsized.size()) +
+                                              " members cannot be written to this phone|7"}));
+  EXPECT_TRUE(Requests(1, "102/0", 0).empty());
+
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    SCOPED_TRACE(::testing::Message() << "storage kind " << c.storageKind << ", blockParam "
+                                      << c.blockParam << ", attributes " << c.attributes);
+    if (c.sequence != 0) {
+      EXPECT_EQ(lengths[static_cast<int32_t>(100 + i)], (std::vector<uint32_t>{c.sequence, 1}));
+    } else {
+      EXPECT_TRUE(unsizedRun.Contains(
+          1, file(i) + ": no transfer size for storage kind " + std::to_string(c.storageKind)));
+    }
+  }
+}
+
+// The total travels as the remainder and the quotient of a division by 4294967295, not 2^32.
+// Sparse members announce totals of gigabytes; the phone refuses the first sequence, so none of
+// it is sent.
+TEST_F(FullDownload, TheTotalIsSplitBy4294967295) {
+  const struct {
+    uint64_t total;
+    uint32_t low, high;
+  } cases[] = {
+      {0, 0, 0},
+      {4294967294, 4294967294, 0},
+      {4294967295, 0, 1},
+      {4294967296, 1, 1},
+      {5000000000, 705032705, 1},
+      {2 * uint64_t{4294967295}, 0, 2},
+      {2 * uint64_t{4294967295} + 1, 1, 2},
+  };
+  std::vector<int> ports;
+  for (int port = 0; port < static_cast<int>(std::size(cases)); ++port) ports.push_back(port);
+  devsim::FarmConfig config = Farm(ports);
+  config.protocol = 3;
+  for (int port : ports) config.faults[port].fails.push_back(devsim::FailRule{102, 0});
+  StartFarm(config);
+  for (int port : ports) {
+    const auto& c = cases[port];
+    SCOPED_TRACE(c.total);
+    const std::string package = dir / ("AP" + std::to_string(port) + ".tar");
+    WriteSparseTar(package, {{"system.img", c.total}});
+    DownloadOptions options = Options();
+    Use(options, AP, package);
+    Run({port}, options);
+    EXPECT_EQ(Requests(port, "100/2", 2), Lines{TraceWords(c.low, c.high)});
+  }
 }
 
 }  // namespace

@@ -86,6 +86,29 @@ inline std::string HeaderWithSizeField(const std::string& name, const std::strin
   return std::string(reinterpret_cast<const char*>(block.data()), block.size());
 }
 
+// A ustar header of tar type `type` ('5' a directory, 'x' a pax header, ...).
+inline std::string HeaderOfType(const std::string& name, uint64_t size, char type) {
+  auto block = pack::MakeTarHeader(name, size);
+  block[TAR_TYPE_OFFSET] = static_cast<uint8_t>(type);
+  pack::SealTarHeader(block);
+  return std::string(reinterpret_cast<const char*>(block.data()), block.size());
+}
+
+// One pax record, "<length> <key>=<value>\n", its length counting itself.
+inline std::string PaxRecord(const std::string& key, const std::string& value) {
+  const size_t body = key.size() + value.size() + 3;  // blank, '=' and line feed
+  size_t length = body + 1;
+  while (std::to_string(length).size() + body != length) ++length;
+  return std::to_string(length) + " " + key + "=" + value + "\n";
+}
+
+// A pax extended header entry (type 'x', or 'g' for a global one) holding `records`, padded.
+inline std::string PaxEntry(const std::string& name, const std::string& records, char type = 'x') {
+  std::string bytes = HeaderOfType(name, records.size(), type) + records;
+  bytes.resize(TAR_BLOCK_SIZE + TarPaddedSize(records.size()), '\0');
+  return bytes;
+}
+
 // `bytes` followed by zeros up to the next 512-byte boundary.
 inline std::string Padded(std::string bytes) {
   bytes.resize(TarPaddedSize(bytes.size()), '\0');

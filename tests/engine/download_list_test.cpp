@@ -6,6 +6,7 @@
 
 #include "analysis_run.h"
 #include "base/text.h"
+#include "support/oneclick_by_hand.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
 
@@ -68,31 +69,41 @@ TEST(DownloadList, AListInTheCscPackageFiltersEverySlot) {
 
 TEST(DownloadList, LinesMatchWholeNamesByteForByte) {
   const Strings members = {"boot.img", "system.img", "my file.img"};
+  const std::string NO_MEMBER = "it names no member of the chosen packages";
   const struct {
     std::string list;
     Strings kept;
+    std::string reason;  // why nothing is left, when nothing is
   } cases[] = {
-      {"boot.img", {"boot.img"}},
-      {"Boot.img", {}},
-      {"BOOT.IMG\n", {}},
-      {"boot.img \r\n", {}},
-      {" boot.img", {}},
-      {"boot.im\nboot.img.bak", {}},
-      {"boot.img\tsystem.img", {}},
-      {"my file.img\n", {"my file.img"}},
-      {"\r\n\r\nboot.img", {"boot.img"}},
-      {"system.img\rboot.img\r", {"boot.img", "system.img"}},
-      {"system.img\n\n\nboot.img\n\r\n", {"boot.img", "system.img"}},
-      {std::string("boot.img\0system.img", 19), {"boot.img"}},
-      {"", {}},
+      {"boot.img", {"boot.img"}, ""},
+      {"Boot.img", {}, NO_MEMBER},
+      {"BOOT.IMG\n", {}, NO_MEMBER},
+      {"boot.img \r\n", {}, NO_MEMBER},
+      {" boot.img", {}, NO_MEMBER},
+      {"boot.im\nboot.img.bak", {}, NO_MEMBER},
+      {"boot.img\tsystem.img", {}, NO_MEMBER},
+      {"my file.img\n", {"my file.img"}, ""},
+      {"\r\n\r\nboot.img", {"boot.img"}, ""},
+      {"system.img\rboot.img\r", {"boot.img", "system.img"}, ""},
+      {"system.img\n\n\nboot.img\n\r\n", {"boot.img", "system.img"}, ""},
+      {std::string("boot.img\0system.img", 19), {"boot.img"}, ""},
+      {"", {}, "the list is empty"},
+      {"\r\n\n", {}, "the list names nothing"},
   };
   for (const auto& c : cases) {
     TempDir dir;
     test::WriteTar(dir / "AP.tar",
                    {{members[0], "b"}, {members[1], "s"}, {members[2], "f"}, {LIST, c.list}});
     AnalysisRun run({{AP, dir / "AP.tar"}});
-    EXPECT_TRUE(run.Passed()) << c.list;
+    // A list that keeps nothing of what the package holds would make a run that writes
+    // nothing and passes.
+    EXPECT_EQ(run.Passed(), !c.kept.empty()) << c.list;
     EXPECT_EQ(Names(run, AP), c.kept) << c.list;
+    EXPECT_EQ(run.Fails(), c.kept.empty() ? Strings{"AP.tar: its download list leaves nothing to "
+                                                    "send (" +
+                                                    c.reason + ")|1"}
+                                          : Strings{})
+        << c.list;
     Strings logs = {"File analysis..", SKIP};
     for (const std::string& name : members) {
       if (std::find(c.kept.begin(), c.kept.end(), name) == c.kept.end()) logs.push_back(name);
@@ -100,6 +111,92 @@ TEST(DownloadList, LinesMatchWholeNamesByteForByte) {
     logs.push_back(HOME);
     EXPECT_EQ(run.Logs(), logs) << c.list;
   }
+}
+
+// "boot.img" and a line end as a text editor saves them in UTF-16, little-endian.
+std::string Utf16(const std::string& text, bool byteOrderMark) {
+  std::string out = byteOrderMark ? "\xff\xfe" : "";
+  for (const char c : text) out += std::string{c, '\0'};
+  return out;
+}
+
+TEST(DownloadList, AListThatLeavesNothingToSendFailsNamingItsPackage) {
+  const std::string NO_MEMBER = "it names no member of the chosen packages";
+  const struct {
+    const char* what;
+    std::string list;
+    std::string reason;
+  } cases[] = {
+      {"an empty list", "", "the list is empty"},
+      {"only line ends", "\r\n\r\n", "the list names nothing"},
+      {"UTF-16 with a byte order mark", Utf16("boot.img\r\n", true),
+       "the list is cut at the zero byte at 3: saved as UTF-16?"},
+      {"UTF-16 without one", Utf16("boot.img\r\n", false),
+       "the list is cut at the zero byte at 1: saved as UTF-16?"},
+      {"names of another firmware", "vbmeta.img\nsuper.img\n", NO_MEMBER},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    test::WriteTar(dir / "BL.tar", {{"loader.bin", "1"}});
+    test::WriteTar(dir / "AP.tar", {{"boot.img", "22"}, {"system.img", "333"}});
+    test::WriteTar(dir / "HOME_CSC.tar", {{"csc.img", "4444"}, {LIST, c.list}});
+    AnalysisRun run({{BL, dir / "BL.tar"}, {AP, dir / "AP.tar"}, {CSC, dir / "HOME_CSC.tar"}});
+    EXPECT_FALSE(run.Passed()) << c.what;
+    EXPECT_EQ(run.Fails(), Strings{"HOME_CSC.tar: its download list leaves nothing to send (" +
+                                   c.reason + ")|1"})
+        << c.what;
+    EXPECT_EQ(run.Logs(), (Strings{"File analysis..", SKIP, "loader.bin", "boot.img", "system.img",
+                                   "csc.img", HOME}))
+        << c.what;
+  }
+}
+
+TEST(DownloadList, TheFailureNamesThePackageTheListCameFrom) {
+  TempDir dir;
+  // BL's list would keep its loader, but AP's list is read last and keeps nothing.
+  test::WriteTar(dir / "BL_keeps.tar", {{"loader.bin", "1"}, {LIST, "loader.bin\n"}});
+  test::WriteTar(dir / "AP_empties.tar", {{"boot.img", "2"}, {LIST, "other.img\n"}});
+  test::WriteTar(dir / "CP.tar", {{"modem.bin", "3"}});
+  AnalysisRun run({{BL, dir / "BL_keeps.tar"}, {AP, dir / "AP_empties.tar"}, {CP, dir / "CP.tar"}});
+  EXPECT_FALSE(run.Passed());
+  EXPECT_EQ(run.Fails(), Strings{"AP_empties.tar: its download list leaves nothing to send (it "
+                                 "names no member of the chosen packages)|1"});
+}
+
+TEST(DownloadList, AListOverPackagesWithoutMembersIsNoFailure) {
+  TempDir dir;
+  // Nothing to send before the list, nothing after: the list took nothing away.
+  test::WriteTar(dir / "CSC.tar", {{LIST, "boot.img\n"}, {"meta-data/notes.txt", "n"}});
+  AnalysisRun run({{CSC, dir / "CSC.tar"}});
+  EXPECT_TRUE(run.Passed());
+  EXPECT_EQ(run.Fails(), Strings{});
+  EXPECT_EQ(run.Logs(), (Strings{"File analysis..", SKIP, HOME}));
+}
+
+TEST(DownloadList, AOneClickListThatLeavesNothingNamesItsSlot) {
+  TempDir dir;
+  test::WriteTar(dir / "ap.tar", {{"boot.img", "b"}});
+  test::WriteTar(dir / "csc.tar", {{"csc.img", "c"}, {LIST, Utf16("boot.img\n", true)}});
+  test::OneClickByHand program;
+  program.AddSlot(AP, test::ReadFile(dir / "ap.tar"), ONECLICK_TAR);
+  program.AddSlot(CSC, test::ReadFile(dir / "csc.tar"), ONECLICK_TAR);
+  program.Write(dir / "oneclick");
+  AnalysisRun run({}, dir / "oneclick");
+  ASSERT_TRUE(run.Engine().OneClickMode());
+  EXPECT_FALSE(run.Passed());
+  EXPECT_EQ(run.Fails(), Strings{"oneclick: CSC slot: its download list leaves nothing to send "
+                                 "(the list is cut at the zero byte at 3: saved as UTF-16?)|1"});
+
+  // The same list naming AP's member empties CSC only: the run goes on.
+  test::WriteTar(dir / "csc.tar", {{"csc.img", "c"}, {LIST, "boot.img\n"}});
+  test::OneClickByHand kept;
+  kept.AddSlot(AP, test::ReadFile(dir / "ap.tar"), ONECLICK_TAR);
+  kept.AddSlot(CSC, test::ReadFile(dir / "csc.tar"), ONECLICK_TAR);
+  kept.Write(dir / "oneclick");
+  AnalysisRun home({}, dir / "oneclick");
+  EXPECT_TRUE(home.Passed());
+  EXPECT_EQ(Names(home, AP), Strings{"boot.img"});
+  EXPECT_EQ(Names(home, CSC), Strings{});
 }
 
 TEST(DownloadList, TheListReadLastWins) {

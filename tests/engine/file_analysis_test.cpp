@@ -14,7 +14,9 @@
 #include "analysis_run.h"
 #include "base/text.h"
 #include "pack/md5_package.h"
+#include "packages/byte_source.h"
 #include "packages/md5_trailer.h"
+#include "packages/member_digest.h"
 #include "support/oneclick_by_hand.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
@@ -115,7 +117,7 @@ TEST(FileAnalysis, APackagesEndingChoosesItsWalk) {
       // An MD5 package that is not a tar is opened, but nothing in it is sent.
       {"pkg.bin.md5", tarMd5, true, {}},
       {"md5", tarMd5, true, {}},
-      // Neither a tar nor an MD5 package: the run fails without a word.
+      // Neither a tar nor an MD5 package: the phone is refused, and the failure says why.
       {"AP.zip", tar, false, {}},
       {"AP.smd", tar, false, {}},
       {"AP.tar.gz", tar, false, {}},
@@ -125,7 +127,10 @@ TEST(FileAnalysis, APackagesEndingChoosesItsWalk) {
     AnalysisRun run({{AP, dir / c.name}});
     EXPECT_EQ(run.Passed(), c.passes) << c.name;
     EXPECT_EQ(run.Listed(AP), c.listed) << c.name;
-    EXPECT_EQ(run.Fails(), Strings{}) << c.name;
+    EXPECT_EQ(run.Fails(),
+              c.passes ? Strings{}
+                       : Strings{std::string(c.name) + ": neither a .tar nor a .md5 package|1"})
+        << c.name;
   }
 }
 
@@ -150,10 +155,46 @@ TEST(FileAnalysis, APackageThatCannotBeOpenedFailsWithTheWalksLineNumber) {
   }
 }
 
+TEST(FileAnalysis, ARefusedPackageIsNamedWithTheReasonAfterTheFailure) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "folder.tar");
+  ASSERT_EQ(mkfifo((dir / "pipe.tar.md5").c_str(), 0600), 0);
+  test::WriteTar(dir / "locked.tar", {{"boot.img", "boot"}});
+  ASSERT_EQ(chmod((dir / "locked.tar").c_str(), 0), 0);
+  const bool rootReadsAnyway = access((dir / "locked.tar").c_str(), R_OK) == 0;
+  struct Case {
+    std::string path;
+    int line;
+    std::string reason;
+  };
+  std::vector<Case> cases = {
+      {dir / "missing.tar", 333, "no such file"},
+      {dir / "folder.tar", 333, "a directory, not a file"},
+      {dir / "pipe.tar.md5", 599, "a pipe, not a regular file"},
+  };
+  if (!rootReadsAnyway) cases.push_back({dir / "locked.tar", 333, "permission denied"});
+  for (const Case& c : cases) {
+    AnalysisRun run({{CSC, c.path}});
+    EXPECT_FALSE(run.Passed()) << c.path;
+    // The system's own failure text comes first and stays as it is; the log line after it
+    // says which file and why.
+    EXPECT_EQ(run.Fails(), Strings{CANT_OPEN + " (Line: " + std::to_string(c.line) + ")|1"});
+    EXPECT_EQ(run.Logs(), (Strings{"File analysis..", c.path + ": " + c.reason})) << c.path;
+  }
+}
+
 TEST(FileAnalysis, TheTrailerOfAnMd5PackageIsNeverReadAsAHeader) {
   TempDir dir;
+  // A tar without end blocks: the walk stops where the tar part ends, before the trailer.
+  WriteRawTar(dir / "AP_plain.tar", {HeaderBytes("boot.img", 5), Padded("boot!")});
+  AnalysisRun whole({{AP, Md5Package(dir / "AP_plain.tar")}});
+  EXPECT_TRUE(whole.Passed());
+  EXPECT_EQ(whole.Listed(AP), Strings{"boot.img@512+5"});
+  EXPECT_EQ(whole.Fails(), Strings{});
+
   // The package ends in the start of a header and the trailer completes its block: read as
-  // one 512-byte block it would be a member "ghost.img" of 0 bytes.
+  // one 512-byte block it would be a member "ghost.img" of 0 bytes. The tar part ends inside
+  // a header: a package cut short.
   const std::string name = "AP_ghost.tar";
   const size_t trailerLength = Md5TrailerLength(name.size() + 4);
   const std::string ghost = HeaderBytes("ghost.img", 0).substr(0, 512 - trailerLength);
@@ -162,8 +203,9 @@ TEST(FileAnalysis, TheTrailerOfAnMd5PackageIsNeverReadAsAHeader) {
   ASSERT_EQ(test::ReadFile(md5).size() % 512, 0u);
 
   AnalysisRun asMd5({{AP, md5}});
-  EXPECT_TRUE(asMd5.Passed());
-  EXPECT_EQ(asMd5.Listed(AP), Strings{"boot.img@512+5"});
+  EXPECT_FALSE(asMd5.Passed());
+  EXPECT_EQ(asMd5.Fails(),
+            Strings{"AP_ghost.tar.md5: the package ends inside the tar header at offset 1024|1"});
 
   // The same bytes as a plain tar: the walk reaches the last block and takes the ghost.
   std::filesystem::copy_file(md5, dir / "AP_ghost.bin.tar");
@@ -181,7 +223,8 @@ TEST(FileAnalysis, AMemberMayNotRunIntoTheMd5Trailer) {
   const std::string md5 = Md5Package(dir / name);
   AnalysisRun run({{CP, md5}});
   EXPECT_FALSE(run.Passed());
-  EXPECT_EQ(run.Fails(), Strings{"CP_long.tar.md5: the member modem.bin runs past its end|1"});
+  EXPECT_EQ(run.Fails(),
+            Strings{"CP_long.tar.md5: the member modem.bin at offset 0 runs past its end|1"});
 }
 
 TEST(FileAnalysis, TheMetaDataFolderIsMatchedCaseSensitively) {
@@ -305,13 +348,28 @@ TEST(FileAnalysis, HeadersThatCannotBeTrustedRefuseThePackage) {
        "AP.tar: the member meta-data/fota.mf has a damaged size field|1"},
       {"data past the end",
        {HeaderBytes("system.img", 4096), Padded("x")},
-       "AP.tar: the member system.img runs past its end|1"},
+       "AP.tar: the member system.img at offset 1024 runs past its end|1"},
       {"a table past the end",
        {HeaderBytes("part.pit", 1024), Padded("x")},
-       "AP.tar: the member part.pit runs past its end|1"},
+       "AP.tar: the member part.pit at offset 1024 runs past its end|1"},
       {"a list past the end",
        {HeaderBytes("meta-data/download-list.txt", 600), Padded("x")},
-       "AP.tar: the download list meta-data/download-list.txt is damaged|1"},
+       "AP.tar: the member meta-data/download-list.txt at offset 1024 runs past its end|1"},
+      {"a meta-data member past the end",
+       {HeaderBytes("meta-data/fota.mf", 5000), Padded("x"), HeaderBytes("late.img", 1)},
+       "AP.tar: the member meta-data/fota.mf at offset 1024 runs past its end|1"},
+      {"a directory past the end",
+       {test::HeaderOfType("firmware/", 0, '5'), HeaderBytes("x.img", 4000), Padded("x")},
+       "AP.tar: the member x.img at offset 1536 runs past its end|1"},
+      {"padding cut off",
+       {HeaderBytes("last.img", 3), "abc"},
+       "AP.tar: the member last.img at offset 1024 runs past its end|1"},
+      {"a header cut short",
+       {HeaderBytes("second.img", 1).substr(0, 300)},
+       "AP.tar: the package ends inside the tar header at offset 1024|1"},
+      {"one byte of a header",
+       {std::string(1, 'b')},
+       "AP.tar: the package ends inside the tar header at offset 1024|1"},
       {"a list above 1 MiB",
        {HeaderBytes("meta-data/download-list.txt", bigList.size()), Padded(bigList)},
        "AP.tar: the download list meta-data/download-list.txt is damaged|1"},
@@ -487,25 +545,278 @@ TEST(FileAnalysis, AOneClickSlotOfUnknownTypeRefusesTheProgram) {
   EXPECT_EQ(run.Fails(), Strings{"oneclick: the AP slot has the unknown type 2|1"});
 }
 
-TEST(FileAnalysis, AOneClickSlotHoldsOnlyWhatLiesBeforeTheTrailer) {
+// A One Click program of `bytes` whose trailer says whatever `trailer` says.
+void WriteProgram(const std::string& path, const std::string& bytes, OneClickTrailer trailer) {
+  trailer.title = u"Mirk3 One Click Download";
+  const auto encoded = trailer.Encode();
+  test::WriteFile(path, bytes + std::string(encoded.begin(), encoded.end()));
+}
+
+TEST(FileAnalysis, AOneClickSlotMustLieWhollyBeforeTheTrailer) {
   TempDir dir;
+  const std::string tar = HeaderBytes("boot.img", 3) + Padded("abc") + std::string(1024, '\0');
+  const std::string program = std::string(3000, 'p') + tar;  // slot at 3000, packages end at 5048
   const struct {
     const char* what;
-    uint64_t size;  // of the last member, whose data the program does not hold
-    uint32_t claimed;
-  } cases[] = {{"a slot past the program's end", 100000, 200000},
-               {"a slot over the trailer", 1500, 2048 + 1468}};
+    uint32_t offset;
+    uint32_t length;
+    std::string failure;  // empty: the slot is read
+  } cases[] = {
+      {"exactly up to the trailer", 3000, 2048, ""},
+      {"a slot past the program's end", 3000, 200000,
+       "oneclick: the AP slot (200000 bytes at offset 3000) does not lie within the program's "
+       "5048 bytes of packages|1"},
+      {"a slot over the trailer", 3000, 2049,
+       "oneclick: the AP slot (2049 bytes at offset 3000) does not lie within the program's "
+       "5048 bytes of packages|1"},
+      {"a slot wholly inside the trailer", 5100, 100,
+       "oneclick: the AP slot (100 bytes at offset 5100) does not lie within the program's "
+       "5048 bytes of packages|1"},
+      {"a slot wholly past the program", 90000, 1536,
+       "oneclick: the AP slot (1536 bytes at offset 90000) does not lie within the program's "
+       "5048 bytes of packages|1"},
+      {"offset and length past 32 bits together", 0xFFFFFF00u, 0x200,
+       "oneclick: the AP slot (512 bytes at offset 4294967040) does not lie within the "
+       "program's 5048 bytes of packages|1"},
+  };
   for (const auto& c : cases) {
-    const std::string tar = HeaderBytes("boot.img", 3) + Padded("abc") +
-                            HeaderBytes("system.img", c.size) + Padded("only a little");
-    ASSERT_EQ(tar.size(), 2048u);
+    OneClickTrailer trailer;
+    trailer.slots[AP] = {c.offset, c.length, ONECLICK_TAR};
+    WriteProgram(dir / "oneclick", program, trailer);
+    AnalysisRun run({}, dir / "oneclick");
+    ASSERT_TRUE(run.Engine().OneClickMode()) << c.what;
+    if (c.failure.empty()) {
+      EXPECT_TRUE(run.Passed()) << c.what;
+      EXPECT_EQ(run.Listed(AP), Strings{"boot.img@3512+3"}) << c.what;
+    } else {
+      EXPECT_FALSE(run.Passed()) << c.what << ": nothing to send is not a pass";
+      EXPECT_EQ(run.Fails(), Strings{c.failure}) << c.what;
+    }
+  }
+}
+
+TEST(FileAnalysis, AOneClickSlotIsReadWithinItsOwnBytes) {
+  TempDir dir;
+  // The AP slot's tar has no end blocks: its walk ends where the slot ends, not in BL's
+  // bytes after it.
+  const std::string ap = HeaderBytes("boot.img", 3) + Padded("abc");
+  const std::string after = HeaderBytes("loader.bin", 2) + Padded("lo") + std::string(1024, '\0');
+  OneClickTrailer trailer;
+  trailer.slots[AP] = {100, static_cast<uint32_t>(ap.size()), ONECLICK_TAR};
+  trailer.slots[BL] = {static_cast<uint32_t>(100 + ap.size()), static_cast<uint32_t>(after.size()),
+                       ONECLICK_TAR};
+  WriteProgram(dir / "oneclick", std::string(100, 'p') + ap + after, trailer);
+  AnalysisRun run({}, dir / "oneclick");
+  EXPECT_TRUE(run.Passed());
+  EXPECT_EQ(run.Listed(AP), Strings{"boot.img@612+3"});
+  EXPECT_EQ(run.Listed(BL), Strings{"loader.bin@1636+2"});
+
+  // A slot that ends inside a header is cut short, and says which slot.
+  trailer.slots[AP].length = static_cast<uint32_t>(ap.size() + 100);
+  WriteProgram(dir / "oneclick", std::string(100, 'p') + ap + after, trailer);
+  AnalysisRun cut({}, dir / "oneclick");
+  EXPECT_FALSE(cut.Passed());
+  EXPECT_EQ(cut.Fails(),
+            Strings{"oneclick: AP slot: the package ends inside the tar header at offset 1124|1"});
+}
+
+TEST(FileAnalysis, AOneClickMd5SlotIsWalkedWithoutItsTrailer) {
+  TempDir dir;
+  // A tar without end blocks, then its MD5 trailer line: the trailer is never a header.
+  WriteRawTar(dir / "CSC_home.tar", {HeaderBytes("cache.img", 5), Padded("cache")});
+  const std::string md5 = test::ReadFile(Md5Package(dir / "CSC_home.tar"));
+  ASSERT_NE(md5.size() % TAR_BLOCK_SIZE, 0u);
+  OneClickByHand program;
+  const uint32_t csc = program.AddSlot(CSC, md5, ONECLICK_TAR_MD5);
+  program.Write(dir / "oneclick");
+  AnalysisRun run({}, dir / "oneclick");
+  EXPECT_TRUE(run.Passed());
+  EXPECT_EQ(run.Listed(CSC), Strings{"cache.img@" + std::to_string(csc + 512) + "+5"});
+  EXPECT_EQ(run.Fails(), Strings{});
+}
+
+TEST(FileAnalysis, OneClickMetaDataIsCheckedWithinItsSlot) {
+  TempDir dir;
+  test::WriteSignedPackage(dir / "CSC.tar", {{"cache.img", "cache"}}, "SM-OC1");
+  const std::string signedTar = test::ReadFile(dir / "CSC.tar");
+  // An unsigned AP slot without end blocks, right before a signed CSC slot: a search for a
+  // list that ran on to the program's end would find CSC's and call AP verified.
+  const std::string unsignedTar = HeaderBytes("boot.img", 4) + Padded("boot");
+  for (const bool apFirst : {true, false}) {
     OneClickByHand program;
-    program.AddSlot(AP, tar, ONECLICK_TAR, c.claimed);
+    if (apFirst) program.AddSlot(AP, unsignedTar, ONECLICK_TAR);
+    program.AddSlot(CSC, signedTar, ONECLICK_TAR);
     program.Write(dir / "oneclick");
     AnalysisRun run({}, dir / "oneclick");
-    EXPECT_FALSE(run.Passed()) << c.what;
-    EXPECT_EQ(run.Fails(), Strings{"oneclick: the member system.img runs past its end|1"})
-        << c.what;
+    EXPECT_TRUE(run.Passed()) << apFirst;
+    EXPECT_EQ(run.Engine().MetaDataValid(), !apFirst) << apFirst;
+    EXPECT_STREQ(run.Engine().PackageModel(), apFirst ? "" : "SM-OC1") << apFirst;
+  }
+  // A signed type-3 slot verifies, its MD5 trailer left out of the walk.
+  const std::string md5 = test::ReadFile(Md5Package(dir / "CSC.tar"));
+  OneClickByHand program;
+  program.AddSlot(CSC, md5, ONECLICK_TAR_MD5);
+  program.Write(dir / "oneclick");
+  AnalysisRun run({}, dir / "oneclick");
+  EXPECT_TRUE(run.Passed());
+  EXPECT_TRUE(run.Engine().MetaDataValid());
+}
+
+TEST(FileAnalysis, SlotIndexesOutsideTheFiveSlotsGiveFalse) {
+  TempDir dir;
+  test::WriteTar(dir / "AP.tar", {{"boot.img", "boot"}});
+  OneClickByHand program;
+  program.AddSlot(AP, test::ReadFile(dir / "AP.tar"), ONECLICK_TAR);
+  program.Write(dir / "oneclick");
+  AnalysisRun oneClick({}, dir / "oneclick");
+  ASSERT_TRUE(oneClick.Passed());
+  AnalysisRun fileMode({{AP, dir / "AP.tar"}});
+  ASSERT_TRUE(fileMode.Passed());
+  for (const int slot : {-2, -1, 5, 1000, INT32_MIN, INT32_MAX}) {
+    CDownloadEngine::EntryList list;
+    CDownloadEngine& engine = oneClick.Engine();
+    EXPECT_FALSE(engine.ScanTarPackage(dir / "oneclick", list, slot)) << slot;
+    EXPECT_FALSE(engine.ScanTarMd5Package(dir / "oneclick", list, slot)) << slot;
+    EXPECT_FALSE(engine.ScanDeflatedTarPackage(dir / "oneclick", list, slot)) << slot;
+    EXPECT_TRUE(list.empty()) << slot;
+    if (slot == -1) continue;  // file mode's own index
+    EXPECT_FALSE(fileMode.Engine().ScanTarPackage(dir / "AP.tar", list, slot)) << slot;
+    EXPECT_FALSE(fileMode.Engine().ScanTarMd5Package(dir / "AP.tar", list, slot)) << slot;
+    EXPECT_TRUE(list.empty()) << slot;
+  }
+  EXPECT_EQ(oneClick.Fails().back(), "oneclick: there is no slot 2147483647|1");
+  EXPECT_EQ(fileMode.Fails().back(), "AP.tar: there is no slot 2147483647|1");
+}
+
+TEST(FileAnalysis, EntriesThatAreNotRegularFilesAreSkippedWithALogLine) {
+  TempDir dir;
+  const std::string times = test::PaxRecord("mtime", "1796776571.343516592") +
+                            test::PaxRecord("atime", "1796776571.351516592") +
+                            test::PaxRecord("ctime", "1796776571.343516592") +
+                            test::PaxRecord("uid", "0") + test::PaxRecord("uname", "root") +
+                            test::PaxRecord("linkpath", "elsewhere") +
+                            test::PaxRecord("SCHILY.xattr.user.x", "y");
+  using test::HeaderOfType;
+  WriteRawTar(dir / "AP.tar",
+              {HeaderOfType("firmware/", 0, '5'),
+               test::PaxEntry("PaxHeaders/boot.img", times),
+               HeaderBytes("boot.img", 4),
+               Padded("boot"),
+               HeaderOfType("boot-again.img", 0, '1'),
+               HeaderOfType("boot-link.img", 0, '2'),
+               HeaderOfType("console", 0, '3'),
+               HeaderOfType("disk", 0, '4'),
+               HeaderOfType("fifo", 0, '6'),
+               test::PaxEntry("GlobalHead.0", test::PaxRecord("comment", "by hand"), 'g'),
+               HeaderOfType("old-dir/", 0, '0'),
+               HeaderOfType("contiguous.img", 3, '7'),
+               Padded("abc"),
+               HeaderOfType("nul-type.img", 2, '\0'),
+               Padded("ab"),
+               HeaderOfType("meta-data/", 0, '5'),
+               HeaderOfType("meta-data/download-list.txt", 0, '2'),
+               HeaderOfType("list.pit", 0, '2'),
+               HeaderOfType("dump/", 0, 'D'),
+               HeaderOfType("VOLUME", 0, 'V'),
+               std::string(1024, '\0')});
+  AnalysisRun run({{AP, dir / "AP.tar"}});
+  EXPECT_TRUE(run.Passed());
+  EXPECT_EQ(run.Fails(), Strings{});
+  EXPECT_EQ(run.Listed(AP),
+            (Strings{"boot.img@2048+4", "contiguous.img@7168+3", "nul-type.img@8192+2"}));
+  EXPECT_EQ(run.Engine().PackageTotal(), 9u);
+  EXPECT_FALSE(run.Engine().DownloadListText().has_value()) << "a link is not a list";
+  EXPECT_FALSE(run.Engine().PackagePitInfo().present) << "a link is not a table";
+  EXPECT_EQ(
+      run.Logs(),
+      (Strings{"File analysis..", "Skip directory firmware/",
+               "Skip pax extended header PaxHeaders/boot.img", "Skip hard link boot-again.img",
+               "Skip symbolic link boot-link.img", "Skip character device console",
+               "Skip block device disk", "Skip FIFO fifo", "Skip pax global header GlobalHead.0",
+               "Skip directory old-dir/", "Skip directory meta-data/",
+               "Skip symbolic link meta-data/download-list.txt", "Skip symbolic link list.pit",
+               "Skip directory dump/", "Skip volume label VOLUME"}));
+}
+
+TEST(FileAnalysis, EntriesThatChangeTheNextMembersNameOrSizeRefuseThePackage) {
+  using test::HeaderOfType;
+  using test::PaxEntry;
+  using test::PaxRecord;
+  auto prefixed = [] {
+    auto block = pack::MakeTarHeader("boot.img", 1);
+    std::memcpy(block.data() + TAR_PREFIX_OFFSET, "firmware/images", 15);
+    pack::SealTarHeader(block);
+    return std::string(reinterpret_cast<const char*>(block.data()), block.size()) + Padded("b");
+  };
+  auto oldGnuWithFieldsAt345 = [] {
+    auto block = pack::MakeTarHeader("boot.img", 1);
+    std::memcpy(block.data() + TAR_MAGIC_OFFSET, "ustar  \0", 8);
+    std::memcpy(block.data() + TAR_PREFIX_OFFSET, "14715040000", 11);  // an access time
+    pack::SealTarHeader(block);
+    return std::string(reinterpret_cast<const char*>(block.data()), block.size()) + Padded("b");
+  };
+  const std::string SUFFIX = "; the station reads only ustar names and sizes";
+  struct Case {
+    const char* what;
+    Strings pieces;
+    std::string failure;  // empty: the package is read
+  };
+  const Case cases[] = {
+      {"a pax path",
+       {PaxEntry("PaxHeaders/long.img", PaxRecord("path", "firmware/long.img"))},
+       "AP.tar: the pax extended header PaxHeaders/long.img sets a member's path" + SUFFIX},
+      {"a pax size among times",
+       {PaxEntry("PaxHeaders/big.img", PaxRecord("mtime", "1") + PaxRecord("size", "9999999999"))},
+       "AP.tar: the pax extended header PaxHeaders/big.img sets a member's size" + SUFFIX},
+      {"a global path",
+       {PaxEntry("GlobalHead", PaxRecord("path", "x.img"), 'g')},
+       "AP.tar: the pax global header GlobalHead sets a member's path" + SUFFIX},
+      {"a sparse file in pax",
+       {PaxEntry("PaxHeaders/s.img", PaxRecord("GNU.sparse.major", "1"))},
+       "AP.tar: the pax extended header PaxHeaders/s.img describes a sparse file"},
+      {"damaged records",
+       {PaxEntry("PaxHeaders/d.img", "12 mtime=1\n")},
+       "AP.tar: the pax extended header PaxHeaders/d.img is damaged"},
+      {"records without a line feed",
+       {PaxEntry("PaxHeaders/d.img", "11 mtime=1x")},
+       "AP.tar: the pax extended header PaxHeaders/d.img is damaged"},
+      {"records too large to check",
+       {PaxEntry("PaxHeaders/huge.img", PaxRecord("comment", std::string(70000, 'c')))},
+       "AP.tar: the pax extended header PaxHeaders/huge.img is too large to check"},
+      {"a GNU long name",
+       {HeaderOfType("././@LongLink", 20, 'L'), Padded("firmware/long.img")},
+       "AP.tar: the member ././@LongLink is a GNU long name, which sets the next member's name: "
+       "the station reads only ustar names"},
+      {"a GNU long link name",
+       {HeaderOfType("././@LongLink", 20, 'K'), Padded("firmware/long.img")},
+       "AP.tar: the member ././@LongLink is a GNU long link name, which sets the next entry's "
+       "name: the station reads only ustar names"},
+      {"a GNU sparse file",
+       {HeaderOfType("sparse.img", 0, 'S')},
+       "AP.tar: the member sparse.img is a GNU sparse file, whose data are not stored as they "
+       "are sent"},
+      {"an unknown type",
+       {HeaderOfType("what.img", 0, 'Q')},
+       "AP.tar: the member what.img has the tar type 'Q', which the station does not know"},
+      {"a name in the ustar prefix",
+       {prefixed()},
+       "AP.tar: the member boot.img keeps part of its name in the ustar prefix, which the station "
+       "never reads"},
+      {"the old GNU form keeps times where ustar has its prefix", {oldGnuWithFieldsAt345()}, ""},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    Strings pieces = {HeaderBytes("first.img", 3), Padded("abc")};
+    pieces.insert(pieces.end(), c.pieces.begin(), c.pieces.end());
+    pieces.push_back(HeaderBytes("next.img", 1) + Padded("n") + std::string(1024, '\0'));
+    WriteRawTar(dir / "AP.tar", pieces);
+    AnalysisRun run({{AP, dir / "AP.tar"}});
+    EXPECT_EQ(run.Passed(), c.failure.empty()) << c.what;
+    if (c.failure.empty()) {
+      EXPECT_EQ(run.Fails(), Strings{}) << c.what;
+    } else {
+      EXPECT_EQ(run.Fails(), Strings{TruncateChars(c.failure, REPORT_TEXT_CHARS) + "|1"}) << c.what;
+    }
   }
 }
 
@@ -563,18 +874,121 @@ TEST(FileAnalysis, ArchivesOfTheSystemTarReadLikeOurOwn) {
   ASSERT_TRUE(own.Passed());
   ASSERT_EQ(own.Listed(CSC).size(), 5u);
 
-  for (const char* format : {"gnu", "ustar"}) {
+  for (const char* format : {"gnu", "ustar", "pax"}) {
     const std::string tar = dir / (std::string(format) + ".tar");
     const std::string command = "tar --format=" + std::string(format) + " -C '" + (dir / "files") +
                                 "' -cf '" + tar + "'" + names;
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     AnalysisRun run({{CSC, tar}});
-    EXPECT_TRUE(run.Passed()) << format;
-    EXPECT_EQ(run.Listed(CSC), own.Listed(CSC)) << format;
+    EXPECT_TRUE(run.Passed()) << format << ::testing::PrintToString(run.Fails());
+    // A pax archive puts an extended header (times only) before every member: each is passed
+    // over with a log line, and the members are found after them.
+    Strings logs, paxSkips;
+    for (const std::string& line : run.Logs()) {
+      (line.starts_with("Skip pax extended header ") ? paxSkips : logs).push_back(line);
+    }
+    EXPECT_EQ(paxSkips.empty(), std::string(format) != "pax") << format;
+    const Strings listed = run.Listed(CSC);
+    if (std::string(format) == "pax") {
+      const Strings ours = own.Listed(CSC);
+      ASSERT_EQ(listed.size(), ours.size());
+      for (size_t i = 0; i < listed.size(); ++i) {
+        // Same names and sizes; the offsets move by the pax headers before them.
+        const std::string& mine = ours[i];
+        EXPECT_EQ(listed[i].substr(0, listed[i].find('@')), mine.substr(0, mine.find('@')));
+        EXPECT_EQ(listed[i].substr(listed[i].find('+')), mine.substr(mine.find('+')));
+      }
+    } else {
+      EXPECT_EQ(listed, own.Listed(CSC)) << format;
+      EXPECT_EQ(run.Engine().PackagePitInfo().offset, own.Engine().PackagePitInfo().offset);
+    }
     EXPECT_EQ(run.Engine().PackageTotal(), own.Engine().PackageTotal()) << format;
     EXPECT_EQ(run.Engine().DownloadListText(), own.Engine().DownloadListText()) << format;
-    EXPECT_EQ(run.Engine().PackagePitInfo().offset, own.Engine().PackagePitInfo().offset);
-    EXPECT_EQ(run.Logs(), own.Logs()) << format;
+    EXPECT_EQ(logs, own.Logs()) << format;
+  }
+}
+
+TEST(FileAnalysis, TheSystemTarsFoldersLinksAndLongNames) {
+  if (!HaveSystemTar()) GTEST_SKIP() << "no tar on this machine";
+  TempDir dir;
+  const std::string files = dir / "files";
+  std::filesystem::create_directories(files + "/meta-data");
+  test::WriteFile(files + "/boot.img", "boot image");
+  test::WriteFile(files + "/meta-data/download-list.txt", "boot.img\n");
+  std::filesystem::create_symlink("boot.img", files + "/link.img");
+  std::filesystem::create_hard_link(files + "/boot.img", files + "/hard.img");
+  const std::string longDir = std::string(70, 'd'), longName = std::string(50, 'n') + ".img";
+  std::filesystem::create_directories(files + "/" + longDir);
+  test::WriteFile(files + "/" + longDir + "/" + longName, "x");
+
+  int made = 0;
+  auto makeTar = [&](const std::string& format, const std::string& members) {
+    const std::string tar = dir / (format + "-" + std::to_string(++made) + ".tar");
+    const std::string command =
+        "tar --format=" + format + " -C '" + files + "' -cf '" + tar + "' " + members;
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    return tar;
+  };
+  for (const std::string format : {"gnu", "ustar", "pax"}) {
+    // Folders and links are passed over, each with a log line.
+    AnalysisRun tree({{AP, makeTar(format, "meta-data boot.img link.img hard.img")}});
+    EXPECT_TRUE(tree.Passed()) << format << ::testing::PrintToString(tree.Fails());
+    Strings listed;
+    for (const auto& entry : tree.Engine().FileList(AP)) listed.push_back(entry->fileName);
+    EXPECT_EQ(listed, Strings{"boot.img"}) << format;
+    Strings skips;
+    for (const std::string& line : tree.Logs()) {
+      if (line.starts_with("Skip ") && !line.starts_with("Skip pax")) skips.push_back(line);
+    }
+    EXPECT_EQ(skips, (Strings{"Skip directory meta-data/", "Skip symbolic link link.img",
+                              "Skip hard link hard.img"}))
+        << format;
+
+    // A name longer than the ustar name field: a pax path, a GNU long name, or a ustar prefix.
+    AnalysisRun longer({{AP, makeTar(format, longDir)}});
+    EXPECT_FALSE(longer.Passed()) << format;
+    const std::string expected = format == "gnu" ? "the member ././@LongLink is a GNU long name"
+                                 : format == "pax"
+                                     ? "the pax extended header " + longDir + "/PaxHeaders/"
+                                     : "the member " + longName +
+                                           " keeps part of its name in the ustar "
+                                           "prefix";
+    const std::string package(PathFileName(longer.Engine().Options().slotPath[AP]));
+    ASSERT_EQ(longer.Fails().size(), 1u) << format;
+    EXPECT_TRUE(longer.Fails()[0].starts_with(package + ": " + expected)) << longer.Fails()[0];
+  }
+}
+
+TEST(FileAnalysis, TheMetaDataCheckAgreesOnWhatAMemberIs) {
+  if (!HaveSystemTar()) GTEST_SKIP() << "no tar on this machine";
+  TempDir dir;
+  const std::string files = dir / "files";
+  std::filesystem::create_directories(files + "/firmware");
+  std::filesystem::create_directories(files + "/meta-data");
+  const std::string boot = TestBytes(3000, 31), system = TestBytes(700, 32);
+  test::WriteFile(files + "/boot.img", boot);
+  test::WriteFile(files + "/firmware/system.img", system);
+  std::filesystem::create_symlink("boot.img", files + "/link.img");
+  auto digest = [](const std::string& data) {
+    return MemberSha256Hex(MemoryByteSource(data), 0, data.size());
+  };
+  // The list names the two files only: pax headers, folders and links are not members, so
+  // the check must not ask for them.
+  test::WriteFile(files + "/meta-data/fota.mf",
+                  test::SealedList("2\nSM-PAX\n" + digest(boot) + " boot.img\n" + digest(system) +
+                                   " firmware/system.img\n"));
+  for (const char* format : {"pax", "gnu"}) {
+    const std::string tar = dir / (std::string("AP_") + format + ".tar");
+    const std::string command = "tar --format=" + std::string(format) + " -C '" + files +
+                                "' -cf '" + tar + "' boot.img firmware link.img meta-data";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    AnalysisRun run({{AP, tar}});
+    EXPECT_TRUE(run.Passed()) << format << ::testing::PrintToString(run.Fails());
+    EXPECT_TRUE(run.Engine().MetaDataValid()) << format;
+    EXPECT_STREQ(run.Engine().PackageModel(), "SM-PAX") << format;
+    Strings names;
+    for (const auto& entry : run.Engine().FileList(AP)) names.push_back(entry->fileName);
+    EXPECT_EQ(names, (Strings{"boot.img", "firmware/system.img"})) << format;
   }
 }
 

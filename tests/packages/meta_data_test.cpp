@@ -405,25 +405,249 @@ TEST_F(MetaDataTest, AnotherMakersKeyIsUsedWhenNamed) {
   }
 }
 
+// A One Click program of `bytes` whose trailer says whatever `trailer` says.
+std::string Program(const std::string& bytes, OneClickTrailer trailer) {
+  trailer.title = u"Mirk3 One Click Download";
+  const auto encoded = trailer.Encode();
+  return bytes + std::string(encoded.begin(), encoded.end());
+}
+
 TEST_F(MetaDataTest, OneClickSlotsCheckOnlyTheList) {
   // A program image: 1000 bytes of code, then a slot's tar whose member data do not match the
   // list (the list-only check does not hash them), then more bytes of the program.
   const std::string list = test::SealedList(GoodList("ONECLICK"));
   const std::string slot = Header("boot.img", 5) + Padded("wrong") +
                            Header("meta-data/fota.mf", list.size()) + Padded(list) + kEnd;
-  const std::string exe = std::string(1000, 'C') + slot + std::string(1468, 'T');
+  OneClickTrailer trailer;
+  trailer.slots[AP] = {1000, static_cast<uint32_t>(slot.size()), ONECLICK_TAR};
+  const std::string exe = Program(std::string(1000, 'C') + slot + std::string(300, 'c'), trailer);
   const std::string path = Raw("oneclick.bin", exe);
 
   char model[PACKAGE_MODEL_SIZE] = {};
+  EXPECT_TRUE(VerifyOneClickSlotMetaData(path, trailer, AP, BuiltInMetaDataKey(), model));
+  EXPECT_STREQ(model, "ONECLICK");
+  model[0] = '\0';
   EXPECT_TRUE(VerifyOneClickSlotMetaData(path, 1000, BuiltInMetaDataKey(), model));
   EXPECT_STREQ(model, "ONECLICK");
+  // Only where a slot starts: no other offset names a slot.
   for (const uint64_t offset : {uint64_t{0}, uint64_t{999}, uint64_t{1001}, exe.size(),
                                 exe.size() + 512, uint64_t{0xFFFFFFFF}}) {
     char other[PACKAGE_MODEL_SIZE] = {};
     EXPECT_FALSE(VerifyOneClickSlotMetaData(path, offset, BuiltInMetaDataKey(), other)) << offset;
   }
+  // Slot indexes outside the five slots, and slots that hold nothing, verify nothing.
+  for (const int index : {-1, 5, 1000, INT32_MIN, INT32_MAX, int{BL}, int{UMS}}) {
+    char other[PACKAGE_MODEL_SIZE] = {};
+    EXPECT_FALSE(VerifyOneClickSlotMetaData(path, trailer, index, BuiltInMetaDataKey(), other))
+        << index;
+  }
   CMetaDataVerifier whole(path, BuiltInMetaDataKey());
   EXPECT_FALSE(whole.VerifyArchive());
+}
+
+TEST_F(MetaDataTest, AOneClickSlotsListIsLookedForWithinTheSlotOnly) {
+  const std::string list = test::SealedList(GoodList("ONECLICK"));
+  // AP holds no list and has no end blocks; CSC, right after it, holds a signed list.
+  const std::string ap = Header("boot.img", 5) + Padded("boot!");
+  const std::string csc = Header("meta-data/fota.mf", list.size()) + Padded(list) + kEnd;
+  OneClickTrailer trailer;
+  trailer.slots[AP] = {512, static_cast<uint32_t>(ap.size()), ONECLICK_TAR};
+  trailer.slots[CSC] = {static_cast<uint32_t>(512 + ap.size()), static_cast<uint32_t>(csc.size()),
+                        ONECLICK_TAR};
+  const std::string path = Raw("oneclick.bin", Program(std::string(512, 'C') + ap + csc, trailer));
+
+  char model[PACKAGE_MODEL_SIZE] = {};
+  EXPECT_FALSE(VerifyOneClickSlotMetaData(path, trailer, AP, BuiltInMetaDataKey(), model))
+      << "AP is not verified by CSC's list";
+  EXPECT_FALSE(VerifyOneClickSlotMetaData(path, 512, BuiltInMetaDataKey(), model));
+  EXPECT_TRUE(VerifyOneClickSlotMetaData(path, trailer, CSC, BuiltInMetaDataKey(), model));
+  // The verifier's own bounds: the list lies past AP's end.
+  CMetaDataVerifier verifier(path, BuiltInMetaDataKey());
+  EXPECT_FALSE(verifier.VerifyListIn(512, 512 + ap.size()));
+  EXPECT_TRUE(verifier.VerifyListAt(512)) << "the unbounded search runs on into CSC";
+
+  // A slot whose bytes reach into the trailer, or lie wholly outside the program, is refused
+  // even when a list lies where it points.
+  const uint64_t packages = 512 + ap.size() + csc.size();
+  for (const auto& [offset, length] : std::vector<std::pair<uint32_t, uint32_t>>{
+           {static_cast<uint32_t>(512 + ap.size()), static_cast<uint32_t>(csc.size() + 1)},
+           {static_cast<uint32_t>(packages), 1024},
+           {static_cast<uint32_t>(packages + 4096), 1024}}) {
+    OneClickTrailer bad = trailer;
+    bad.slots[CSC] = {offset, length, ONECLICK_TAR};
+    const std::string badPath = Raw("bad.bin", Program(std::string(512, 'C') + ap + csc, bad));
+    model[0] = '\0';
+    EXPECT_FALSE(VerifyOneClickSlotMetaData(badPath, bad, CSC, BuiltInMetaDataKey(), model))
+        << offset << "+" << length;
+    std::string problem;
+    const uint64_t length64 = std::filesystem::file_size(badPath);
+    EXPECT_FALSE(OneClickSlotTar(bad, CSC, length64, &problem).has_value());
+    EXPECT_NE(problem.find("does not lie within the program"), std::string::npos) << problem;
+  }
+}
+
+TEST_F(MetaDataTest, AOneClickMd5SlotIsCheckedWithoutItsTrailer) {
+  const std::string list = test::SealedList(GoodList("ONECLICK"));
+  // No end blocks: the MD5 trailer line comes right after the list.
+  const std::string tar = Header("meta-data/fota.mf", list.size()) + Padded(list);
+  const std::string md5 = tar + "0123456789abcdef0123456789abcdef  CSC_x.tar\n";
+  OneClickTrailer trailer;
+  trailer.slots[CSC] = {512, static_cast<uint32_t>(md5.size()), ONECLICK_TAR_MD5};
+  const std::string path = Raw("oneclick.bin", Program(std::string(512, 'C') + md5, trailer));
+  char model[PACKAGE_MODEL_SIZE] = {};
+  EXPECT_TRUE(VerifyOneClickSlotMetaData(path, trailer, CSC, BuiltInMetaDataKey(), model));
+  const auto range = OneClickSlotTar(trailer, CSC, std::filesystem::file_size(path));
+  ASSERT_TRUE(range.has_value());
+  EXPECT_EQ(range->begin, 512u);
+  EXPECT_EQ(range->end, 512u + tar.size());
+}
+
+std::string TypedHeader(std::string_view name, uint64_t size, char type) {
+  pack::TarHeaderBlock block = pack::MakeTarHeader(name, size);
+  block[TAR_TYPE_OFFSET] = static_cast<uint8_t>(type);
+  pack::SealTarHeader(block);
+  return std::string(reinterpret_cast<const char*>(block.data()), block.size());
+}
+
+// One pax record, "<length> <key>=<value>\n", its length counting itself.
+std::string Rec(const std::string& key, const std::string& value) {
+  const size_t body = key.size() + value.size() + 3;
+  size_t length = body + 1;
+  while (std::to_string(length).size() + body != length) ++length;
+  return std::to_string(length) + " " + key + "=" + value + "\n";
+}
+
+// A pax header entry holding `records`, padded to whole blocks.
+std::string Pax(std::string_view name, const std::string& records, char type = 'x') {
+  return TypedHeader(name, records.size(), type) + Padded(records);
+}
+
+// The members a walk over [start, end) of `bytes` yields, and how it ends.
+struct Walked {
+  std::vector<std::string> names;
+  TarStep last;
+  std::string problem;
+};
+Walked WalkAll(const std::string& bytes, uint64_t start = 0, uint64_t end = UINT64_MAX) {
+  const MemoryByteSource source(bytes);
+  TarWalk walk(source, start, end, nullptr);
+  Walked walked;
+  TarMember member;
+  while ((walked.last = walk.Next(member)) == TarStep::MEMBER) walked.names.push_back(member.name);
+  walked.problem = walk.Problem();
+  EXPECT_EQ(walk.Next(member), walked.last) << "a finished walk stays finished";
+  return walked;
+}
+
+using Names = std::vector<std::string>;
+
+TEST(TarWalkTest, OnlyRegularFilesAreMembers) {
+  const std::string times = Rec("mtime", "1796776571.343516592") + Rec("uname", "operator");
+  const std::string bytes =
+      TypedHeader("firmware/", 0, '5') + Pax("PaxHeaders/boot.img", times) + Header("boot.img", 2) +
+      Padded("bo") + TypedHeader("link.img", 0, '2') + TypedHeader("hard.img", 0, '1') +
+      Pax("GlobalHead", Rec("comment", "hey"), 'g') + TypedHeader("old-dir/", 0, '0') +
+      TypedHeader("c.img", 1, '7') + Padded("c") + TypedHeader("n.img", 1, '\0') + Padded("n") +
+      TypedHeader("fifo", 0, '6') + TypedHeader("tty", 0, '3') + TypedHeader("sda", 0, '4') + kEnd;
+  const Walked walked = WalkAll(bytes);
+  EXPECT_EQ(walked.names, (Names{"boot.img", "c.img", "n.img"}));
+  EXPECT_EQ(walked.last, TarStep::END);
+  EXPECT_EQ(walked.problem, "");
+}
+
+TEST(TarWalkTest, WhatChangesANameOrASizeBreaksTheWalk) {
+  const struct {
+    const char* what;
+    std::string entry;
+    std::string problem;
+  } cases[] = {
+      {"a pax path", Pax("PaxHeaders/a", "26 path=firmware/long.img\n"),
+       "the pax extended header PaxHeaders/a sets a member's path; the station reads only ustar "
+       "names and sizes"},
+      {"a pax size", Pax("PaxHeaders/a", "14 size=99999\n"),
+       "the pax extended header PaxHeaders/a sets a member's size; the station reads only ustar "
+       "names and sizes"},
+      {"a global path", Pax("G", "12 path=x.y\n", 'g'),
+       "the pax global header G sets a member's path; the station reads only ustar names and "
+       "sizes"},
+      {"damaged records", Pax("PaxHeaders/a", "99 mtime=1\n"),
+       "the pax extended header PaxHeaders/a is damaged"},
+      {"a GNU long name", TypedHeader("././@LongLink", 9, 'L') + Padded("long.img"),
+       "the entry ././@LongLink is a GNU long name, which sets the next member's name: the "
+       "station reads only ustar names"},
+      {"an unknown type", TypedHeader("q", 0, 'Q'),
+       "the entry q has the tar type 'Q', which the station does not know"},
+  };
+  for (const auto& c : cases) {
+    const Walked walked = WalkAll(Header("first.img", 1) + Padded("f") + c.entry +
+                                  Header("boot.img", 1) + Padded("b") + kEnd);
+    EXPECT_EQ(walked.names, Names{"first.img"}) << c.what;
+    EXPECT_EQ(walked.last, TarStep::BROKEN) << c.what;
+    EXPECT_EQ(walked.problem, c.problem) << c.what;
+  }
+}
+
+TEST(TarWalkTest, AnArchiveCutShortBreaksTheWalk) {
+  const std::string members =
+      Header("a.img", 3) + Padded("abc") + Header("b.img", 600) + Padded(std::string(600, 'b'));
+  ASSERT_EQ(members.size(), 2560u);
+  // At a member boundary, with or without end blocks, the archive is whole.
+  EXPECT_EQ(WalkAll(members).last, TarStep::END);
+  EXPECT_EQ(WalkAll(members).names, (Names{"a.img", "b.img"}));
+  EXPECT_EQ(WalkAll(members + kEnd).last, TarStep::END);
+  EXPECT_EQ(WalkAll(members.substr(0, 1024)).names, Names{"a.img"});
+  EXPECT_EQ(WalkAll(members.substr(0, 1024)).last, TarStep::END);
+  const struct {
+    size_t length;
+    std::string problem;
+  } cuts[] = {
+      {1, "the archive ends inside the tar header at offset 0"},
+      {1024 + 300, "the archive ends inside the tar header at offset 1024"},
+      {1536 + 599, "the entry b.img at offset 1024 runs past the archive's end"},
+      {2559, "the entry b.img at offset 1024 runs past the archive's end"},
+      {2560 + 511, "the archive ends inside the tar header at offset 2560"},
+  };
+  for (const auto& cut : cuts) {
+    const Walked walked = WalkAll((members + kEnd).substr(0, cut.length));
+    EXPECT_EQ(walked.last, TarStep::BROKEN) << cut.length;
+    EXPECT_EQ(walked.problem, cut.problem) << cut.length;
+  }
+  // A bounded walk ends at its own end, whatever follows it.
+  const std::string program = std::string(512, 'p') + members + Header("c.img", 1) + Padded("c");
+  EXPECT_EQ(WalkAll(program, 512, 512 + 1024).names, Names{"a.img"});
+  EXPECT_EQ(WalkAll(program, 512, 512 + 1024).last, TarStep::END);
+  EXPECT_EQ(WalkAll(program, 512, 512 + 2000).last, TarStep::BROKEN);
+  EXPECT_EQ(WalkAll(program, 512, 512 + 2560).names, (Names{"a.img", "b.img"}));
+  EXPECT_EQ(WalkAll(program, 512).names, (Names{"a.img", "b.img", "c.img"}));
+}
+
+TEST(TarWalkTest, PaxRecordsThatTheStationNeverReadsAreHarmless) {
+  const struct {
+    std::string records;
+    std::string problem;
+  } cases[] = {
+      {"", ""},
+      {"30 mtime=1796776571.343516592\n30 atime=1796776571.351516592\n", ""},
+      {Rec("uid", "0") + Rec("gid", "0") + Rec("uname", "abc") + Rec("hdrcharset", "BINARY"), ""},
+      {Rec("SCHILY.xattr.user.mime", std::string(200, 'm')), ""},  // a length of three digits
+      {"18 linkpath=a.img\n", ""},  // a link's target: links are not members
+      {"12 comment=\n", ""},        // an empty value
+      {"30 mtime=1796776571.343516592\n" + std::string(20, '\0'), ""},
+      {"17 path=boot.img\n", "sets a member's path; the station reads only ustar names and sizes"},
+      {"9 size=1\n", "sets a member's size; the station reads only ustar names and sizes"},
+      {"22 GNU.sparse.major=1\n", "describes a sparse file"},
+      {Rec("mtime", "1") + Rec("GNU.sparse.name", "a.img"), "describes a sparse file"},
+      {"10 uid=0\n", "is damaged"},  // lengths that say more than the record holds
+      {"9 uid=0\n", "is damaged"},
+      {"7 uid=0\n", "is damaged"},  // and less
+      {"x uid=0\n", "is damaged"},
+      {"8 uid=0", "is damaged"},                        // no line feed
+      {"7 uid0\n", "is damaged"},                       // no equals sign
+      {"7 =abc\n", "is damaged"},                       // no key
+      {std::string("8 uid=0\n\0x", 10), "is damaged"},  // bytes after the NUL fill
+      {"99999999999999999999999 a=b\n", "is damaged"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TarPaxProblem(c.records), c.problem) << c.records;
 }
 
 TEST(MetaDataNamesTest, FolderListAndSizeRules) {

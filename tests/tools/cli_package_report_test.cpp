@@ -11,6 +11,7 @@
 
 #include "pack/key_pair.h"
 #include "pack/md5_package.h"
+#include "pack/tar_writer.h"
 #include "support/command_call.h"
 #include "support/oneclick_by_hand.h"
 #include "support/oneclick_program.h"
@@ -207,7 +208,7 @@ TEST(CliInspect, AFailedAnalysisSaysWhyAndSendsNothing) {
        "AP.tar: the member name " + longName + " is longer than 31 characters (code 1)"},
       {{dir / "missing.tar"}, "Can't open the specified file. (Line: 333) (code 1)"},
       {{"--csc", dir / "missing.tar.md5"}, "Can't open the specified file. (Line: 599) (code 1)"},
-      {{dir / "AP.smd"}, dir / "AP.smd" + " is neither a tar (.tar) nor an MD5 package (.md5)"},
+      {{dir / "AP.smd"}, "AP.smd: neither a .tar nor a .md5 package (code 1)"},
   };
   for (const auto& c : cases) {
     const Outcome o = Inspect(c.args);
@@ -216,6 +217,53 @@ TEST(CliInspect, AFailedAnalysisSaysWhyAndSendsNothing) {
     EXPECT_FALSE(Contains(o.out, "to send")) << o.out;
     EXPECT_FALSE(Contains(o.out, "Meta-data:")) << o.out;
   }
+}
+
+TEST(CliInspect, ShowsWhatIsNotAMemberAndWhyAPackageIsRefused) {
+  TempDir dir;
+  // A folder entry and a pax header of times before the member, as tar --format=pax writes.
+  auto typed = [](const std::string& name, const std::string& data, char type) {
+    auto header = pack::MakeTarHeader(name, data.size());
+    header[156] = static_cast<uint8_t>(type);
+    pack::SealTarHeader(header);
+    std::string bytes(header.begin(), header.end());
+    return bytes + data + std::string((512 - data.size() % 512) % 512, '\0');
+  };
+  WriteFile(dir / "AP.tar", typed("firmware/", "", '5') +
+                                typed("firmware/PaxHeaders/boot.img", "12 uid=1000\n", 'x') +
+                                typed("firmware/boot.img", "boot", '0') + std::string(1024, '\0'));
+  const Outcome pax = Inspect({"--ap", dir / "AP.tar"});
+  EXPECT_TRUE(Contains(pax.out,
+                       "Log\n"
+                       "  Mirk engine v(ID:3.1203)..\n"
+                       "  File analysis..\n"
+                       "  Skip directory firmware/\n"
+                       "  Skip pax extended header firmware/PaxHeaders/boot.img\n"
+                       "File analysis passed\n"
+                       "\n"
+                       "AP   AP.tar: 1 member to send\n"
+                       "          offset           size  member\n"
+                       "            2048              4  firmware/boot.img\n"))
+      << pax.out;
+
+  // A package that cannot be opened: the system's failure text, and the log says why.
+  const Outcome missing = Inspect({"--bl", dir / "missing.tar"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_TRUE(Contains(missing.out, "  " + (dir / "missing.tar") +
+                                        ": no such file\n"
+                                        "File analysis FAILED: Can't open the specified file. "
+                                        "(Line: 333) (code 1)\n"))
+      << missing.out;
+
+  // A home list that keeps nothing: a run would write nothing, so it is no pass.
+  test::WriteTar(dir / "HOME_CSC.tar", {{"csc.img", "c"}, {"meta-data/download-list.txt", ""}});
+  const Outcome empty = Inspect({"--ap", dir / "AP.tar", "--csc", dir / "HOME_CSC.tar"});
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_TRUE(Contains(empty.out,
+                       "File analysis FAILED: HOME_CSC.tar: its download list leaves nothing to "
+                       "send (the list is empty) (code 1)\n"))
+      << empty.out;
+  EXPECT_FALSE(Contains(empty.out, "to send\n")) << empty.out;
 }
 
 TEST(CliInspect, ShowsTheMembersAOneClickProgramCarries) {

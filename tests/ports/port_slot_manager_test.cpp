@@ -1,0 +1,158 @@
+// The port and slot table: ports take the first free slot of the window's 56, a reserved slot
+// waits for its port, removal frees only the slot the port still holds, every placement and
+// removal is reported, and a run has one worker per occupied slot and ends with every slot
+// and total freed.
+#include "ports/port_slot_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "devsim/phone_farm.h"
+#include "engine/report_pump.h"
+#include "support/recording_sink.h"
+#include "support/station_harness.h"
+#include "support/temp_dir.h"
+
+namespace mirk3 {
+namespace {
+
+using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+
+class PortSlots : public ::testing::Test {
+ protected:
+  // The status reports sent since the last call, as "<port> <text>|<code>".
+  Lines Reported() {
+    Lines out;
+    for (const auto& r : sink.All()) {
+      if (r.message != WM_DL_STATUS) continue;
+      out.push_back(std::to_string(r.report.port) + " " + r.report.text + "|" +
+                    std::to_string(r.report.value));
+    }
+    sink.Clear();
+    return out;
+  }
+
+  test::RecordingSink sink;
+  CPortSlotManager slots{&sink};
+};
+
+TEST_F(PortSlots, PortsTakeTheFirstFreeSlotAndKeepIt) {
+  EXPECT_EQ(slots.PlacePort(7), 0);
+  EXPECT_EQ(slots.PlacePort(3), 1);
+  EXPECT_EQ(slots.PlacePort(12), 2);
+  EXPECT_EQ(Reported(), (Lines{"7 Added!!|100", "3 Added!!|100", "12 Added!!|100"}));
+
+  slots.RemovePort(7);
+  EXPECT_EQ(Reported(), Lines{"7 Removed!!|101"});
+  EXPECT_EQ(slots.PortOfSlot(0), -1);
+  EXPECT_EQ(slots.CountOccupiedSlots(), 2);
+  // With slot 0 free, port 3 stays in slot 1: a placed port is never moved, nor reported again.
+  EXPECT_EQ(slots.PlacePort(3), 1);
+  EXPECT_TRUE(Reported().empty());
+
+  // The next new port takes the freed slot; the removed port comes back to the first free
+  // slot, not to its old one.
+  EXPECT_EQ(slots.PlacePort(9), 0);
+  EXPECT_EQ(slots.PlacePort(7), 3);
+  EXPECT_EQ(Reported(), (Lines{"9 Added!!|100", "7 Added!!|100"}));
+  EXPECT_EQ(slots.SlotOfPort(7), 3);
+  EXPECT_EQ(slots.CountOccupiedSlots(), 4);
+}
+
+TEST_F(PortSlots, RemovalFreesOnlyTheSlotThePortStillHolds) {
+  slots.RemovePort(5);
+  EXPECT_TRUE(Reported().empty()) << "a port that never had a slot";
+
+  EXPECT_EQ(slots.PlacePort(4), 0);
+  slots.RemovePort(4);
+  EXPECT_EQ(Reported(), (Lines{"4 Added!!|100", "4 Removed!!|101"}));
+  EXPECT_EQ(slots.PortOfSlot(0), -1);
+  EXPECT_EQ(slots.SlotOfPort(4), 0) << "the port's last slot is remembered";
+
+  // Port 4 is remembered in slot 0, which port 8 now holds: removing 4 again leaves 8 alone.
+  EXPECT_EQ(slots.PlacePort(8), 0);
+  slots.RemovePort(4);
+  EXPECT_EQ(slots.PortOfSlot(0), 8);
+  slots.RemovePort(8);
+  slots.RemovePort(8);
+  EXPECT_EQ(Reported(), (Lines{"8 Added!!|100", "8 Removed!!|101"}));
+  EXPECT_EQ(slots.CountOccupiedSlots(), 0);
+}
+
+TEST_F(PortSlots, SlotsRunOutAfterTheWindowsFiftySix) {
+  for (int slot = 0; slot < DISPLAYED_SLOTS; ++slot) ASSERT_EQ(slots.PlacePort(100 + slot), slot);
+  EXPECT_EQ(Reported().size(), static_cast<size_t>(DISPLAYED_SLOTS));
+
+  // One port too many is left out without a word.
+  EXPECT_EQ(slots.PlacePort(200), -1);
+  EXPECT_TRUE(Reported().empty());
+  EXPECT_EQ(slots.SlotOfPort(200), -1);
+  EXPECT_EQ(slots.PortOfSlot(DISPLAYED_SLOTS), -1);
+  EXPECT_EQ(slots.CountOccupiedSlots(), DISPLAYED_SLOTS);
+
+  slots.RemovePort(130);
+  EXPECT_EQ(slots.PlacePort(200), 30);
+}
+
+TEST_F(PortSlots, AReservedSlotWaitsForItsPort) {
+  slots.ReserveSlot(1, 30);
+  EXPECT_EQ(slots.PlacePort(10), 0);
+  EXPECT_EQ(slots.PlacePort(11), 2) << "slot 1 is kept for port 30";
+  EXPECT_EQ(slots.PlacePort(30), 1);
+
+  // A port whose reserved slot is busy gets no slot at all, not another one.
+  slots.ReserveSlot(0, 40);
+  EXPECT_EQ(slots.PlacePort(40), -1);
+  EXPECT_EQ(Reported(), (Lines{"10 Added!!|100", "11 Added!!|100", "30 Added!!|100"}));
+  slots.RemovePort(10);
+  EXPECT_EQ(slots.PlacePort(40), 0);
+}
+
+// Phones in slots 0 and 2 (slot 1 holds a port without a device, slot 3 was freed before the
+// run): three workers, two passes and one failure, and afterwards every slot and total free.
+TEST(PortSlotRun, OneWorkerPerOccupiedSlotAndEverySlotFreedWhenCollected) {
+  test::TempDir dir;
+  devsim::FarmConfig config;
+  config.portDir = dir / "ports";
+  config.ports = {1, 2};
+  config.protocol = 3;
+  std::filesystem::create_directories(config.portDir);
+  devsim::PhoneFarm farm(config);
+  std::string error;
+  ASSERT_TRUE(farm.Start(&error)) << error;
+
+  std::set<int> reporting;
+  bool ended = false;
+  CReportPump pump([&](int message, const EngineReport& report) {
+    if (message == WM_DL_COMPLETE && report.port == NO_PORT) ended = true;
+    if (message != WM_DL_STATUS && report.port != NO_PORT) reporting.insert(report.port);
+  });
+  CPortSlotManager slots(&pump);
+  for (int port : {1, 8, 2, 5}) slots.PlacePort(port);
+  slots.RemovePort(5);
+  EXPECT_EQ(slots.SlotTotal(2, 5000000000), 5000000000u);
+  EXPECT_EQ(slots.SlotTotal(2, 0), 5000000000u) << "a zero value only reads";
+
+  DownloadOptions options;
+  options.deviceInfo = 1;
+  EngineContext context;
+  context.timing = test::QuickTiming();
+  context.portDir = config.portDir;
+  EXPECT_EQ(slots.StartWorkers(options, context), 3);
+  ASSERT_TRUE(pump.PumpUntil([&] { return ended; }, 120s)) << "the run never ended";
+  int succeeded = -1, failed = -1;
+  slots.CollectResults(&succeeded, &failed);
+  slots.ReleaseRun();
+
+  EXPECT_EQ(succeeded, 2);
+  EXPECT_EQ(failed, 1);
+  EXPECT_EQ(reporting, (std::set<int>{1, 2, 8}));
+  EXPECT_EQ(slots.CountOccupiedSlots(), 0);
+  EXPECT_EQ(slots.SlotTotal(2, 0), 0u);
+  EXPECT_EQ(slots.PlacePort(2), 0);
+}
+
+}  // namespace
+}  // namespace mirk3
