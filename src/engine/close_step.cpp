@@ -33,4 +33,9 @@ bool CDownloadEngine::CloseStep() {
   return true;
 }
 
+void CDownloadEngine::EndSessionWithoutReboot() {
+  if (line_.IsOpen()) packets_.SendRequest(RQT_CLOSE, RQT_CLOSE_END);
+  line_.ClosePort();
+}
+
 }  // namespace mirk3

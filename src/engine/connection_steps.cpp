@@ -6,6 +6,8 @@
 #include "base/text.h"
 #include "engine/download_engine.h"
 #include "engine/string_table.h"
+#include "wire/handshake.h"
+#include "wire/sequence_size.h"
 
 namespace mirk3 {
 
@@ -47,16 +49,16 @@ bool CDownloadEngine::InitializationStep() {
   protocolVersion_ = HOST_PROTOCOL_VERSION;
   // A failed exchange reads as version 0x8000; the packet layer has reported it already.
   const int32_t answer = packets_.SendRequest(RQT_INIT, RQT_INIT_BEGIN, {protocolVersion_});
-  protocolVersion_ = static_cast<int32_t>((static_cast<uint32_t>(answer) & 0xFFFF0000u) >> 16);
+  protocolVersion_ = ProtocolVersionOfAnswer(answer);
 
-  if (protocolVersion_ >= 2) NegotiatePacketSize();
+  if (protocolVersion_ >= PROTOCOL_NEGOTIATES_PACKET_SIZE) NegotiatePacketSize();
   resetDelay_ = options_.FResetTime ? options_.FactoryResetTime : 1;
 
   if (!options_.deviceInfo) {
-    const uint64_t divisor = 0xFFFFFFFFull;  // not 2^32: the boot loader splits it this way
-    packets_.SendRequest(RQT_INIT, RQT_INIT_TOTALSIZE,
-                {static_cast<int32_t>(static_cast<uint32_t>(packageTotal_ % divisor)),
-                 static_cast<int32_t>(static_cast<uint32_t>(packageTotal_ / divisor))});
+    packets_.SendRequest(
+        RQT_INIT, RQT_INIT_TOTALSIZE,
+        {static_cast<int32_t>(static_cast<uint32_t>(packageTotal_ % TOTAL_SIZE_DIVISOR)),
+         static_cast<int32_t>(static_cast<uint32_t>(packageTotal_ / TOTAL_SIZE_DIVISOR))});
   }
   return true;
 }

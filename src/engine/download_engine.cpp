@@ -33,6 +33,7 @@ CDownloadEngine::~CDownloadEngine() {
 }
 
 void CDownloadEngine::DetectOneClick() {
+  if (context_.ownExecutablePath.empty()) return;  // no program of its own: file mode
   OpenedFile own = OpenRegularFile(context_.ownExecutablePath);
   if (!own) {
     // The engine goes on in file mode; the operator learns why the program's own packages,

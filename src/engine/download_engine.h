@@ -16,12 +16,15 @@
 #include "engine/engine_report.h"
 #include "engine/packet_layer.h"
 #include "engine/report_channel.h"
-#include "engine/protocol.h"
 #include "packages/content_list.h"
+#include "packages/download_entry.h"
 #include "packages/member_stream.h"
-#include "packages/package_records.h"
 #include "packages/tar_walk.h"
 #include "serial/serial_line.h"
+#include "wire/end_of_sequence.h"
+#include "wire/one_click_trailer.h"
+#include "wire/package_slot.h"
+#include "wire/request_table.h"
 
 namespace mirk3 {
 
@@ -48,6 +51,9 @@ class CDownloadEngine {
   void CopyOptions(const DownloadOptions& options);
   // Runs the full or the short step table; false at the first failing step.
   bool RunSteps();
+  // Closes the download (103/0) when the line is open and gives the port up; the phone stays
+  // in download mode. For tools that talk to a phone without flashing it.
+  void EndSessionWithoutReboot();
 
   // Reports. Every event of the engine goes through its report channel.
   void Report(int message, int64_t value, const char* format, ...)
@@ -94,6 +100,8 @@ class CDownloadEngine {
   // File transmission.
   bool SendPhoneEntry(int fd, const DownloadEntry& entry, CByteStream* stream, int slot);
   bool SendModemEntry(int fd, const DownloadEntry& entry);
+  // The end-of-sequence request, after which the boot loader writes the sequence.
+  int32_t SendEndOfSequence(const EndOfSequence& end);
   bool SendSlot(int fd, int slot);
   // A One Click member's bytes: inflated for compressed slots, as stored for the others.
   std::unique_ptr<CByteStream> OpenMemberStream(int fd, int slot, const DownloadEntry& entry);

@@ -1,21 +1,21 @@
-// Requests, responses and raw data packets between the engine and the boot loader.
+#include "engine/packet_layer.h"
+
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
 
 #include "base/file.h"
-#include "engine/packet_layer.h"
-
-#include <algorithm>
 #include "engine/string_table.h"
+#include "wire/request_packet.h"
+#include "wire/response_packet.h"
 
 namespace mirk3 {
 
 int32_t PacketLayer::SendRequest(int32_t type, int32_t subType, const int32_t* words, int count,
-                                     const char* text1, const char* text2, bool expectResponse) {
+                                 const char* text1, const char* text2, bool expectResponse) {
   RequestPacket request;
   request.type = type;
   request.subType = subType;
@@ -35,12 +35,12 @@ int32_t PacketLayer::SendRequest(int32_t type, int32_t subType, const int32_t* w
     ReportFailCode(response.value);
   }
   reports_.Report(WM_DL_FAIL, FAIL_REQUEST_ID, "Rqt ID: %d Fail. (Res: 0x%08X)", type,
-         static_cast<uint32_t>(response.id));
+                  static_cast<uint32_t>(response.id));
   return REQUEST_FAILED;
 }
 
 int32_t PacketLayer::SendRequest(int32_t type, int32_t subType,
-                                     std::initializer_list<int32_t> words, bool expectResponse) {
+                                 std::initializer_list<int32_t> words, bool expectResponse) {
   return SendRequest(type, subType, words.begin(), static_cast<int>(words.size()), nullptr, nullptr,
                      expectResponse);
 }
@@ -122,7 +122,7 @@ bool PacketLayer::SendFileData(int fd, uint32_t count, const std::string& progre
     const ssize_t got = ReadFully(fd, buffer.data(), chunk);
     if (got != static_cast<ssize_t>(chunk)) {
       reports_.Report(WM_DL_LOG, 0, "%s: the package ends %u bytes early", progressText.c_str(),
-             count - done - static_cast<uint32_t>(std::max<ssize_t>(got, 0)));
+                      count - done - static_cast<uint32_t>(std::max<ssize_t>(got, 0)));
       return false;
     }
     std::memset(buffer.data() + chunk, 0, packet - chunk);
@@ -138,7 +138,7 @@ bool PacketLayer::SendFileData(int fd, uint32_t count, const std::string& progre
 // so that inflating costs no time of its own on the wire. Nothing is sent before the packet
 // ahead of it has been acknowledged, and nothing the stream did not produce is ever sent.
 bool PacketLayer::SendFileData(CByteStream& stream, uint32_t count,
-                                   const std::string& progressText) {
+                               const std::string& progressText) {
   const size_t packet = static_cast<size_t>(packetSize_);
   std::vector<uint8_t> current, next;
   if (!AllocatePacket(&current) || !AllocatePacket(&next)) return false;

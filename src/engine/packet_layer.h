@@ -10,12 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "engine/protocol.h"
 #include "engine/report_channel.h"
 #include "packages/member_stream.h"
 #include "serial/byte_line.h"
+#include "wire/request_table.h"
 
 namespace mirk3 {
+
+// What SendRequest returns for every failed exchange: a write or read that failed, or an
+// answer that is not the request's.
+inline constexpr int32_t REQUEST_FAILED = INT32_MIN;  // 0x80000000
 
 class PacketLayer {
  public:

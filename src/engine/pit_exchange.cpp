@@ -3,8 +3,9 @@
 #include "base/file.h"
 #include "base/text.h"
 #include "engine/download_engine.h"
-#include "engine/pit.h"
+#include "engine/pit_file.h"
 #include "engine/string_table.h"
+#include "wire/pit_record.h"
 
 namespace mirk3 {
 namespace {

@@ -1,15 +1,14 @@
 #include "serial/serial_line.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <grp.h>
-#include <pwd.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>

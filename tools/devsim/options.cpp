@@ -10,6 +10,7 @@
 
 #include "devsim/port_list.h"
 #include "serial/serial_line.h"
+#include "wire/handshake.h"
 
 namespace mirk3::devsim {
 namespace {
