@@ -21,9 +21,10 @@
 #include <vector>
 
 #include "ack_device.h"
-#include "engine/download_engine.h"
+#include "engine/packet_layer.h"
 #include "packages/inflate_reader.h"
 #include "packages/plain_member_stream.h"
+#include "serial/serial_line.h"
 
 namespace {
 
@@ -117,15 +118,16 @@ class NullSink : public mirk3::ReportSink {
 template <typename Stream>
 double SendSeconds(const std::string& portDir, Stream& stream) {
   NullSink sink;
-  mirk3::EngineContext context;
-  context.timing.openAttempts = 1;
-  context.timing.openSettle = std::chrono::milliseconds(0);
-  context.portDir = portDir;
-  mirk3::CDownloadEngine engine(&sink, 0, context);
-  if (!engine.Line().OpenPort(0)) return -1;
-  engine.SetPacketSizeForTest(kPacket);
+  mirk3::Timing timing;
+  timing.openAttempts = 1;
+  timing.openSettle = std::chrono::milliseconds(0);
+  mirk3::CWinRs232cSync line(timing, portDir);
+  if (!line.OpenPort(0)) return -1;
+  mirk3::ReportChannel reports(&sink, 0);
+  mirk3::PacketLayer packets(line, reports);
+  packets.SetPacketSize(kPacket);  // as initialization negotiates it
   const auto start = Clock::now();
-  if (!engine.SendFileData(stream, static_cast<uint32_t>(kMemberBytes), "bench")) return -1;
+  if (!packets.SendFileData(stream, static_cast<uint32_t>(kMemberBytes), "bench")) return -1;
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "ack_device.h"
-#include "engine/download_engine.h"
+#include "engine/packet_layer.h"
+#include "serial/serial_line.h"
 
 namespace {
 
@@ -43,16 +44,14 @@ double RawLoopSeconds(const std::string& dir) {
 
 double SendFileDataSeconds(const std::string& dir, const std::string& file) {
   NullSink sink;
-  mirk3::EngineContext context;
-  context.timing = BenchTiming();
-  context.portDir = dir;
-  mirk3::CDownloadEngine engine(&sink, 0, context);
-  if (!engine.Line().OpenPort(0)) return -1;
+  mirk3::CWinRs232cSync line(BenchTiming(), dir);
+  if (!line.OpenPort(0)) return -1;
+  mirk3::ReportChannel reports(&sink, 0);
+  mirk3::PacketLayer packets(line, reports);
   const int fd = ::open(file.c_str(), O_RDONLY);
-  // SendFileData uses the engine's packet size; negotiate it as initialization would.
-  engine.SetPacketSizeForTest(kPacket);
+  packets.SetPacketSize(kPacket);  // as initialization negotiates it
   const auto start = Clock::now();
-  const bool ok = engine.SendFileData(fd, kBytes, "bench");
+  const bool ok = packets.SendFileData(fd, kBytes, "bench");
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   ::close(fd);
   return ok ? seconds : -1;

@@ -85,7 +85,6 @@ int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std
   if (const auto status = ParseFlashArguments(args, &request, out, err)) return *status;
   std::string error;
   CCliView view(out, err, liveProgress);
-  request.context.showMessage = [&view](const std::string& text) { view.ShowMessage(text); };
   if (!request.metaKeyFile.empty() &&
       !LoadMetaDataKeyFile(request.metaKeyFile, request.context.metaDataKey, error)) {
     err << "mirk3-cli flash: " << error << "\n";

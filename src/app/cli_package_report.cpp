@@ -334,7 +334,6 @@ int RunInspectCommand(const std::vector<std::string>& args, std::ostream& out, s
   }
   EngineContext context;
   if (!request.oneClickProgram.empty()) context.ownExecutablePath = request.oneClickProgram;
-  context.showMessage = [&err](const std::string& text) { err << text << "\n"; };
   if (!request.metaKeyFile.empty() &&
       !LoadMetaDataKeyFile(request.metaKeyFile, context.metaDataKey, error)) {
     err << "mirk3-cli inspect: " << error << "\n";

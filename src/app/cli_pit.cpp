@@ -14,7 +14,8 @@
 #include "base/file.h"
 #include "base/text.h"
 #include "engine/download_engine.h"
-#include "engine/pit.h"
+#include "engine/pit_file.h"
+#include "wire/pit_record.h"
 
 namespace mirk3 {
 
@@ -88,7 +89,7 @@ int ReadPhone(PitArgs& p, std::ostream& out, std::ostream& err) {
   const std::string outProblem = OutputPathProblem(p.out);
   if (!outProblem.empty()) return Refuse(err, DescribeFileProblem(p.out, outProblem));
   PrintingSink sink(out);
-  p.context.ownExecutablePath = "/dev/null";  // a table read never runs from carried packages
+  p.context.ownExecutablePath.clear();  // a table read never runs from carried packages
   CDownloadEngine engine(&sink, p.ports[0], p.context);
   DownloadOptions options;
   options.deviceInfo = 1;  // no download is announced
@@ -96,9 +97,7 @@ int ReadPhone(PitArgs& p, std::ostream& out, std::ostream& err) {
   std::vector<uint8_t> table;
   const bool read =
       engine.SetupConnection() && engine.InitializationStep() && engine.ReadDevicePit(&table);
-  // End the download session; the phone stays in download mode (no reboot).
-  if (engine.Line().IsOpen()) engine.SendRequest(RQT_CLOSE, RQT_CLOSE_END);
-  engine.Line().ClosePort();
+  engine.EndSessionWithoutReboot();
   if (!read) return Refuse(err, "the table of " + PortName(p.ports[0]) + " could not be read");
   const std::string saveProblem = SaveTable(p.out, table);
   if (!saveProblem.empty()) return Refuse(err, DescribeFileProblem(p.out, saveProblem));

@@ -2,6 +2,7 @@
 
 #include "app/package_pick.h"
 #include "base/text.h"
+#include "packages/one_click_program.h"
 
 namespace mirk3 {
 

@@ -6,21 +6,30 @@
 #include "base/text.h"
 #include "engine/download_engine.h"
 #include "engine/string_table.h"
+#include "wire/handshake.h"
+#include "wire/sequence_size.h"
 
 namespace mirk3 {
 
 bool CDownloadEngine::SetupConnection() {
   Report(WM_DL_LOG, 0, "SetupConnection..");
-  if (!line_.OpenPort(port_)) {
+  // A phone still on its way shows on the slot while the line waits for it.
+  const auto waiting = [this](int attempt, int attempts, LineError why) {
+    const std::string reason = why == LineError::NotFound ? "" : ": " + LineErrorText(why);
+    Report(WM_DL_PROGRESS, 0, "waiting for %s (%d/%d)%s", PortName(port_).c_str(), attempt,
+           attempts, reason.c_str());
+  };
+  if (!line_.OpenPort(port_, waiting)) {
     ReportText(WM_DL_FAIL, FAIL_PORT_OPEN, LoadString(IDS_PORT_OPEN_FAILED));
+    ReportText(WM_DL_LOG, 0, line_.OpenProblem());
     return false;
   }
-  if (!line_.WriteData(HANDSHAKE_HOST, HANDSHAKE_LENGTH, nullptr, pace_)) {
+  if (!line_.WriteData(HANDSHAKE_HOST, HANDSHAKE_LENGTH)) {
     ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
     return false;
   }
   char answer[HANDSHAKE_LENGTH + 1] = {};
-  if (!line_.ReadData(answer, HANDSHAKE_LENGTH, nullptr, pace_)) {
+  if (!line_.ReadData(answer, HANDSHAKE_LENGTH)) {
     ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
     return false;
   }
@@ -39,17 +48,17 @@ bool CDownloadEngine::InitializationStep() {
   Report(WM_DL_LOG, 0, "Initialzation..");
   protocolVersion_ = HOST_PROTOCOL_VERSION;
   // A failed exchange reads as version 0x8000; the packet layer has reported it already.
-  const int32_t answer = SendRequest(RQT_INIT, RQT_INIT_BEGIN, {protocolVersion_});
-  protocolVersion_ = static_cast<int32_t>((static_cast<uint32_t>(answer) & 0xFFFF0000u) >> 16);
+  const int32_t answer = packets_.SendRequest(RQT_INIT, RQT_INIT_BEGIN, {protocolVersion_});
+  protocolVersion_ = ProtocolVersionOfAnswer(answer);
 
-  if (protocolVersion_ >= 2) NegotiatePacketSize();
+  if (protocolVersion_ >= PROTOCOL_NEGOTIATES_PACKET_SIZE) NegotiatePacketSize();
   resetDelay_ = options_.FResetTime ? options_.FactoryResetTime : 1;
 
   if (!options_.deviceInfo) {
-    const uint64_t divisor = 0xFFFFFFFFull;  // not 2^32: the boot loader splits it this way
-    SendRequest(RQT_INIT, RQT_INIT_TOTALSIZE,
-                {static_cast<int32_t>(static_cast<uint32_t>(packageTotal_ % divisor)),
-                 static_cast<int32_t>(static_cast<uint32_t>(packageTotal_ / divisor))});
+    packets_.SendRequest(
+        RQT_INIT, RQT_INIT_TOTALSIZE,
+        {static_cast<int32_t>(static_cast<uint32_t>(packageTotal_ % TOTAL_SIZE_DIVISOR)),
+         static_cast<int32_t>(static_cast<uint32_t>(packageTotal_ / TOTAL_SIZE_DIVISOR))});
   }
   return true;
 }
@@ -61,12 +70,12 @@ void CDownloadEngine::NegotiatePacketSize() {
   const int32_t asked = options_.PacketSize;
   int32_t size = asked >= DEFAULT_PACKET_SIZE ? asked : NEGOTIATED_FALLBACK_PACKET_SIZE;
   size -= size % static_cast<int32_t>(SEQUENCE_ALIGN);
-  if (SendRequest(RQT_INIT, RQT_INIT_PACKETSIZE, {size}) == REQUEST_FAILED) {
+  if (packets_.SendRequest(RQT_INIT, RQT_INIT_PACKETSIZE, {size}) == REQUEST_FAILED) {
     Report(WM_DL_LOG, 0, "The phone refused packets of %d bytes: packets of %d bytes", size,
-           packetSize_);
+           packets_.PacketSize());
     return;
   }
-  packetSize_ = size;
+  packets_.SetPacketSize(size);
   // The operator sees the size used whenever it is not the one the settings ask for.
   if (size != asked) Report(WM_DL_LOG, 0, "Packets of %d bytes (%d asked)", size, asked);
 }
@@ -74,21 +83,21 @@ void CDownloadEngine::NegotiatePacketSize() {
 bool CDownloadEngine::OptionRequestsStep() {
   if (options_.FlashLock) {
     Report(WM_DL_LOG, 0, "Send lock information..");
-    if (SendRequest(RQT_INIT, RQT_INIT_LOCK, {1}) == REQUEST_FAILED) {
+    if (packets_.SendRequest(RQT_INIT, RQT_INIT_LOCK, {1}) == REQUEST_FAILED) {
       ReportText(WM_DL_FAIL, FAIL_LOCK, LoadString(IDS_LOCK_FAILED));
       return false;
     }
   }
   if (options_.NandErase) {
     Report(WM_DL_LOG, 0, "Erase...");
-    if (SendRequest(RQT_INIT, RQT_INIT_ERASE) == REQUEST_FAILED) {
+    if (packets_.SendRequest(RQT_INIT, RQT_INIT_ERASE) == REQUEST_FAILED) {
       ReportText(WM_DL_FAIL, FAIL_ERASE, LoadString(IDS_WRITE_COMPLETION_FAILED));
       return false;
     }
   }
   if (options_.TFlash) {
     Report(WM_DL_LOG, 0, "T Flash...");
-    if (SendRequest(RQT_INIT, RQT_INIT_TFLASH) == REQUEST_FAILED) {
+    if (packets_.SendRequest(RQT_INIT, RQT_INIT_TFLASH) == REQUEST_FAILED) {
       ReportText(WM_DL_FAIL, FAIL_TFLASH, LoadString(IDS_WRITE_COMPLETION_FAILED));
       return false;
     }

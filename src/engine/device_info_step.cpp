@@ -1,12 +1,14 @@
 // Device info check: before anything is written or erased, the device's information record is
 // read and the phone refused when the packages' meta-data did not verify or its model differs.
 // Every refusal is a failure report, so the slot shows FAIL.
+#include <optional>
+#include <string>
 #include <vector>
 
-#include "base/le.h"
 #include "base/text.h"
 #include "engine/download_engine.h"
 #include "engine/string_table.h"
+#include "wire/device_info_record.h"
 
 namespace mirk3 {
 namespace {
@@ -14,24 +16,15 @@ namespace {
 // No boot loader describes itself in more than this; a larger claim is a broken answer.
 constexpr int32_t MAX_DEVICE_INFO_SIZE = 1 << 20;
 
-// The text of a record item: from its offset up to its NUL or the end of the record.
-bool ItemText(const std::vector<uint8_t>& record, uint32_t offset, std::string* text) {
-  const uint64_t start = 8ull + offset;
-  if (start >= record.size()) return false;
-  const char* begin = reinterpret_cast<const char*>(record.data() + start);
-  *text = std::string(FieldText(begin, record.size() - static_cast<size_t>(start)));
-  return true;
-}
-
 }  // namespace
 
 bool CDownloadEngine::DeviceInfoStep() {
-  if (protocolVersion_ < 4) return true;
+  if (protocolVersion_ < PROTOCOL_HAS_DEVICE_INFO) return true;
   // In the short sequence no file analysis has looked at the packages: check them here, so
   // that the comparison below has a verified model to compare with.
   if (!metaDataChecked_) CheckPackagesMetaData();
 
-  const int32_t size = SendRequest(RQT_DEVINFO, RQT_DEVINFO_BEGIN);
+  const int32_t size = packets_.SendRequest(RQT_DEVINFO, RQT_DEVINFO_BEGIN);
   if (size == REQUEST_FAILED || size <= 0 || size % PIECE_SIZE != 0 ||
       size > MAX_DEVICE_INFO_SIZE) {
     ReportText(WM_DL_FAIL, FAIL_DEVICE_INFO, LoadString(IDS_FAIL_DEVICE_INFO));
@@ -39,14 +32,13 @@ bool CDownloadEngine::DeviceInfoStep() {
   }
   std::vector<uint8_t> record(static_cast<size_t>(size));
   for (int32_t piece = 0; piece < size / PIECE_SIZE; ++piece) {
-    if (SendRequest(RQT_DEVINFO, RQT_DEVINFO_PIECE, {piece}, false) == REQUEST_FAILED ||
-        !line_.ReadData(&record[static_cast<size_t>(piece) * PIECE_SIZE], PIECE_SIZE, nullptr,
-                        pace_)) {
+    if (packets_.SendRequest(RQT_DEVINFO, RQT_DEVINFO_PIECE, {piece}, false) == REQUEST_FAILED ||
+        !line_.ReadData(&record[static_cast<size_t>(piece) * PIECE_SIZE], PIECE_SIZE)) {
       ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
       return false;
     }
   }
-  if (SendRequest(RQT_DEVINFO, RQT_DEVINFO_END) == REQUEST_FAILED) {
+  if (packets_.SendRequest(RQT_DEVINFO, RQT_DEVINFO_END) == REQUEST_FAILED) {
     ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
     return false;
   }
@@ -54,23 +46,19 @@ bool CDownloadEngine::DeviceInfoStep() {
 }
 
 bool CDownloadEngine::CheckDeviceInfo(const std::vector<uint8_t>& record) {
-  const uint32_t magic = record.size() >= 4 ? GetLe32(record.data()) : 0;
-  if (magic != DEVINFO_MAGIC) {
-    Report(WM_DL_FAIL, FAIL_DEVICE_INFO, "Invalid Data : %08X", magic);
+  const DeviceInfoView info(record);
+  if (info.Magic() != DEVINFO_MAGIC) {
+    Report(WM_DL_FAIL, FAIL_DEVICE_INFO, "Invalid Data : %08X", info.Magic());
     return false;
   }
   if (!metaDataValid_) {
     Report(WM_DL_FAIL, FAIL_DEVICE_INFO, "FAIL! SHA256 is invalid");
     return false;
   }
-  const uint32_t count = record.size() >= 8 ? GetLe32(record.data() + 4) : 0;
-  // Descriptors that do not lie inside the record are not read.
-  const uint64_t fitting = (record.size() - std::min<size_t>(record.size(), 8)) / 12;
-  for (uint64_t i = 0; i < count && i < fitting; ++i) {
-    const uint8_t* descriptor = record.data() + 8 + 12 * i;
-    if (GetLe32(descriptor) != DEVINFO_ITEM_MODEL) continue;
-    std::string deviceModel;
-    if (!ItemText(record, GetLe32(descriptor + 4), &deviceModel)) break;
+  for (const DeviceInfoDescriptor& item : info.Descriptors()) {
+    if (item.type != DEVINFO_ITEM_MODEL) continue;
+    const std::optional<std::string> deviceModel = info.ItemText(item);
+    if (!deviceModel) break;
     // The package model is cut at its first "_" for good: "ABC123_EUR" names device ABC123.
     for (char& c : packageModel_) {
       if (c == '_') {
@@ -79,11 +67,11 @@ bool CDownloadEngine::CheckDeviceInfo(const std::vector<uint8_t>& record) {
       }
     }
     const std::string_view packageModel = FieldText(packageModel_, sizeof packageModel_);
-    if (EqualsIgnoreCase(deviceModel, packageModel)) return true;
+    if (EqualsIgnoreCase(*deviceModel, packageModel)) return true;
     Report(WM_DL_FAIL, FAIL_DEVICE_INFO, "FAIL! Model dismatch fail");
     ReportText(WM_DL_LOG, 0,
                "The packages are for model \"" + std::string(packageModel) +
-                   "\"; the phone is model \"" + deviceModel + "\"");
+                   "\"; the phone is model \"" + *deviceModel + "\"");
     return false;
   }
   Report(WM_DL_FAIL, FAIL_DEVICE_INFO, "FAIL! Invalid DEVINFO");

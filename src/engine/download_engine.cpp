@@ -11,14 +11,15 @@
 #include <thread>
 #include <utility>
 
+#include "base/file.h"
 #include "base/text.h"
 #include "engine/string_table.h"
 
 namespace mirk3 {
 
 CDownloadEngine::CDownloadEngine(ReportSink* sink, int port, EngineContext context)
-    : sink_(sink),
-      port_(port),
+    : port_(port),
+      reports_(sink, port),
       context_(std::move(context)),
       line_(context_.timing, context_.portDir.empty() ? DefaultPortDir() : context_.portDir) {
   Report(WM_DL_LOG, 0, "Mirk engine v(ID:%.4f)..", ENGINE_VERSION);
@@ -32,29 +33,24 @@ CDownloadEngine::~CDownloadEngine() {
 }
 
 void CDownloadEngine::DetectOneClick() {
-  const int fd = ::open(context_.ownExecutablePath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (context_.showMessage) {
-      context_.showMessage(context_.ownExecutablePath + ": " + std::strerror(errno));
-    }
+  if (context_.ownExecutablePath.empty()) return;  // no program of its own: file mode
+  OpenedFile own = OpenRegularFile(context_.ownExecutablePath);
+  if (!own) {
+    // The engine goes on in file mode; the operator learns why the program's own packages,
+    // if it carries any, are not used.
+    ReportText(WM_DL_LOG, 0, DescribeFileProblem(context_.ownExecutablePath, own.error));
     return;
   }
-  struct stat st {};
   uint8_t bytes[ONECLICK_TRAILER_SIZE] = {};
-  if (::fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(ONECLICK_TRAILER_SIZE)) {
-    const off_t at = st.st_size - static_cast<off_t>(ONECLICK_TRAILER_SIZE);
-    if (::pread(fd, bytes, sizeof bytes, at) != static_cast<ssize_t>(sizeof bytes)) {
-      std::memset(bytes, 0, sizeof bytes);
-    }
+  if (own.size < ONECLICK_TRAILER_SIZE ||
+      !ReadExactAt(own.fd.Get(), bytes, sizeof bytes, own.size - ONECLICK_TRAILER_SIZE)) {
+    return;
   }
   trailer_ = OneClickTrailer::Parse(bytes);
-  if (trailer_.TitleMatches()) {
-    Report(WM_DL_LOG, 0, "One Click Downloader Mode\n");
-    oneClickMode_ = true;
-    ownExecutableFd_ = fd;
-  } else {
-    ::close(fd);
-  }
+  if (!trailer_.TitleMatches()) return;
+  Report(WM_DL_LOG, 0, "One Click Downloader Mode\n");
+  oneClickMode_ = true;
+  ownExecutableFd_ = own.fd.Release();
 }
 
 void CDownloadEngine::CloseOwnExecutable() {
@@ -92,6 +88,22 @@ const std::vector<CDownloadEngine::Step>& CDownloadEngine::ShortSequence() {
       &CDownloadEngine::DeviceInfoStep, &CDownloadEngine::OptionRequestsStep,
       &CDownloadEngine::CloseStep};
   return steps;
+}
+
+// After the failure texts, the line's own reason when the phone went away or went silent: the
+// operator then knows to look at the cable or the phone, not at the packages.
+void CDownloadEngine::ExplainLineFailure() {
+  const LineError why = line_.LastError();
+  if (why == LineError::Removed) {
+    Report(WM_DL_LOG, 0, "The phone was disconnected");
+  } else if (why == LineError::TimedOut) {
+    const auto ms = static_cast<long long>(context_.timing.firstByteTimeout.count());
+    if (ms % 1000 == 0) {
+      Report(WM_DL_LOG, 0, "The phone did not answer within %lld seconds", ms / 1000);
+    } else {
+      Report(WM_DL_LOG, 0, "The phone did not answer within %lld ms", ms);
+    }
+  }
 }
 
 bool CDownloadEngine::RunSteps() {
@@ -133,7 +145,7 @@ const char* StepName(CDownloadEngine::Step step) {
 // report of its own gets one here, so that no slot is left without PASS or FAIL. Nothing a
 // step throws leaves the worker: one phone's failure never takes the other phones down.
 bool CDownloadEngine::RunStep(Step step) {
-  const int reportsBefore = failReports_;
+  const int reportsBefore = reports_.FailReports();
   bool passed = false;
   try {
     passed = (this->*step)();
@@ -144,19 +156,11 @@ bool CDownloadEngine::RunStep(Step step) {
     Report(WM_DL_FAIL, FAIL_REQUEST, "FAIL! (%s) %s", StepName(step), error.what());
     return false;
   }
-  if (!passed && failReports_ == reportsBefore) {
+  if (!passed && reports_.FailReports() == reportsBefore) {
     Report(WM_DL_FAIL, FAIL_REQUEST, "FAIL! The %s step failed", StepName(step));
   }
+  if (!passed) ExplainLineFailure();
   return passed;
-}
-
-void CDownloadEngine::ReportText(int message, int64_t value, const std::string& text) {
-  EngineReport report;
-  report.port = port_;
-  report.text = TruncateChars(text, REPORT_TEXT_CHARS);
-  report.value = value;
-  if (message == WM_DL_FAIL) ++failReports_;
-  if (sink_) sink_->Send(message, report);
 }
 
 void CDownloadEngine::Report(int message, int64_t value, const char* format, ...) {
@@ -167,7 +171,7 @@ void CDownloadEngine::Report(int message, int64_t value, const char* format, ...
     text = FormatV(format, args);
     va_end(args);
   }
-  ReportText(message, value, text);
+  reports_.ReportText(message, value, text);
 }
 
 }  // namespace mirk3

@@ -14,12 +14,17 @@
 #include "engine/download_options.h"
 #include "engine/engine_context.h"
 #include "engine/engine_report.h"
-#include "engine/protocol.h"
+#include "engine/packet_layer.h"
+#include "engine/report_channel.h"
 #include "packages/content_list.h"
+#include "packages/download_entry.h"
 #include "packages/member_stream.h"
-#include "packages/package_records.h"
 #include "packages/tar_walk.h"
 #include "serial/serial_line.h"
+#include "wire/end_of_sequence.h"
+#include "wire/one_click_trailer.h"
+#include "wire/package_slot.h"
+#include "wire/request_table.h"
 
 namespace mirk3 {
 
@@ -46,23 +51,16 @@ class CDownloadEngine {
   void CopyOptions(const DownloadOptions& options);
   // Runs the full or the short step table; false at the first failing step.
   bool RunSteps();
+  // Closes the download (103/0) when the line is open and gives the port up; the phone stays
+  // in download mode. For tools that talk to a phone without flashing it.
+  void EndSessionWithoutReboot();
 
-  // Reports. Every event of the engine goes through Report.
+  // Reports. Every event of the engine goes through its report channel.
   void Report(int message, int64_t value, const char* format, ...)
       __attribute__((format(printf, 4, 5)));
-  void ReportText(int message, int64_t value, const std::string& text);
-
-  // Packet layer.
-  int32_t SendRequest(int32_t type, int32_t subType, const int32_t* words, int count,
-                      const char* text1, const char* text2, bool expectResponse);
-  int32_t SendRequest(int32_t type, int32_t subType, std::initializer_list<int32_t> words = {},
-                      bool expectResponse = true);
-  bool XmitData(const void* data, int length);
-  bool XmitData(const void* data, int length, const std::function<bool()>& whileBlocked);
-  bool SendFileData(int fd, uint32_t count, const std::string& progressText);
-  bool SendFileData(CByteStream& stream, uint32_t count, const std::string& progressText);
-  bool ReportFailCode(int32_t code);
-  bool AllocatePacket(std::vector<uint8_t>* buffer);
+  void ReportText(int message, int64_t value, const std::string& text) {
+    reports_.ReportText(message, value, text);
+  }
 
   // Steps.
   bool FileAnalysisStep();
@@ -102,6 +100,8 @@ class CDownloadEngine {
   // File transmission.
   bool SendPhoneEntry(int fd, const DownloadEntry& entry, CByteStream* stream, int slot);
   bool SendModemEntry(int fd, const DownloadEntry& entry);
+  // The end-of-sequence request, after which the boot loader writes the sequence.
+  int32_t SendEndOfSequence(const EndOfSequence& end);
   bool SendSlot(int fd, int slot);
   // A One Click member's bytes: inflated for compressed slots, as stored for the others.
   std::unique_ptr<CByteStream> OpenMemberStream(int fd, int slot, const DownloadEntry& entry);
@@ -118,14 +118,10 @@ class CDownloadEngine {
   const DownloadOptions& Options() const { return options_; }
   bool OneClickMode() const { return oneClickMode_; }
   const OneClickTrailer& Trailer() const { return trailer_; }
-  int32_t PacketSize() const { return packetSize_; }
-  // Failure reports sent so far: a failing step that has not reported gets one report.
-  int FailReports() const { return failReports_; }
-  // Benchmarks and transfer tests set the packet size that initialization would negotiate.
-  void SetPacketSizeForTest(int32_t size) { packetSize_ = size; }
+  int32_t PacketSize() const { return packets_.PacketSize(); }
   int32_t ProtocolVersion() const { return protocolVersion_; }
   int32_t ResetDelay() const { return resetDelay_; }
-  uint64_t SentBytes() const { return sentBytes_; }
+  uint64_t SentBytes() const { return packets_.SentBytes(); }
   uint64_t PackageTotal() const { return packageTotal_; }
   std::vector<std::unique_ptr<DownloadEntry>>& FileList(int slot) { return fileLists_[slot]; }
   char* PackageModel() { return packageModel_; }
@@ -140,6 +136,7 @@ class CDownloadEngine {
   void DetectOneClick();
   void NegotiatePacketSize();
   bool RunStep(Step step);
+  void ExplainLineFailure();
   enum class WalkKind { Tar, TarMd5, Deflated };
   struct Walk;
   bool WalkPackage(const std::string& path, EntryList& list, int slot, WalkKind kind);
@@ -149,14 +146,14 @@ class CDownloadEngine {
   bool RefusePackage(const std::string& path, const std::string& why);
   void CloseOwnExecutable();
 
-  ReportSink* sink_;
   int port_;
-  uint64_t sentBytes_ = 0;
+  ReportChannel reports_;
   uint64_t packageTotal_ = 0;
   DownloadOptions options_;
   int32_t resetDelay_ = 1;
   EngineContext context_;
   CWinRs232cSync line_;
+  PacketLayer packets_{line_, reports_};
   std::array<std::vector<std::unique_ptr<DownloadEntry>>, SLOT_COUNT> fileLists_;
   std::optional<std::string> downloadListText_;  // the last download list read
   std::string downloadListPackage_;              // the package it was read from
@@ -171,10 +168,7 @@ class CDownloadEngine {
   // The header blocks the meta-data check of the package being analysed has read: the
   // analysis walk takes them from here instead of reading them again.
   CHeaderBlocks headerBlocks_;
-  int32_t packetSize_ = DEFAULT_PACKET_SIZE;
   int32_t protocolVersion_ = 0;
-  int failReports_ = 0;
-  bool pace_ = false;
 };
 
 }  // namespace mirk3

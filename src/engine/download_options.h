@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "packages/package_records.h"
+#include "wire/package_slot.h"
 
 namespace mirk3 {
 

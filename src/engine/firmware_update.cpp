@@ -10,40 +10,20 @@
 #include "base/text.h"
 #include "engine/download_engine.h"
 #include "engine/string_table.h"
+#include "wire/end_of_sequence.h"
+#include "wire/request_packet.h"
+#include "wire/sequence_size.h"
 
 namespace mirk3 {
 namespace {
 
 constexpr int LINE_FIRMWARE_OPEN = 2023;
-constexpr uint32_t MODEM_SEQUENCE_SIZE = 104857600;  // 100 MiB
-
-// How much of a phone member one sequence carries, by the partition's storage kind; 0 when
-// the kind gives no usable size.
-uint32_t PhoneSequenceSize(const DownloadEntry& entry) {
-  switch (entry.storageKind) {
-    case 0: {
-      const uint32_t k = entry.blockParam / 128;
-      if (k == 0) return 0;
-      const uint32_t units = entry.blockParam + (entry.attributes == 1 ? 4 * k : 0);
-      return (units * 1024u) * (800u / k);
-    }
-    case 1:
-    case 2:
-    case 8:
-      return 31457280;
-    case 6:
-      return 4194304;
-    case 7:
-      return 1048576;
-    default:
-      return 0;
-  }
+// How much of a phone member one sequence carries; 0 when its partition gives no usable size.
+uint32_t SequenceSizeOf(const DownloadEntry& entry) {
+  return PhoneSequenceSize(entry.storageKind, entry.attributes, entry.blockParam);
 }
 
-int32_t Announced(uint32_t length) {
-  return static_cast<int32_t>((static_cast<uint64_t>(length) + SEQUENCE_ALIGN - 1) &
-                              ~static_cast<uint64_t>(SEQUENCE_ALIGN - 1));
-}
+int32_t Announced(uint32_t length) { return static_cast<int32_t>(AnnouncedSequenceLength(length)); }
 
 }  // namespace
 
@@ -56,7 +36,7 @@ std::string CDownloadEngine::EntryProblem(const DownloadEntry& entry, int slot) 
   // The modem routine sends fixed sequences; the phone routine's depend on the storage kind,
   // and guessing one could make the boot loader write past what the partition expects.
   const bool modem = !oneClickMode_ && slot == CP;
-  if (!modem && PhoneSequenceSize(entry) == 0) {
+  if (!modem && SequenceSizeOf(entry) == 0) {
     return Format("%s: no transfer size for storage kind %u", fileName.c_str(), entry.storageKind);
   }
   return "";
@@ -131,7 +111,7 @@ bool CDownloadEngine::SendSlot(int fd, int slot) {
 bool CDownloadEngine::SendPhoneEntry(int fd, const DownloadEntry& entry, CByteStream* stream,
                                      int slot) {
   const uint64_t length = MemberLength(entry, slot);
-  const uint32_t sequence = PhoneSequenceSize(entry);
+  const uint32_t sequence = SequenceSizeOf(entry);
   const std::string fileName(FieldText(entry.fileName, sizeof entry.fileName));
   const std::string progress(FieldText(entry.partitionName, sizeof entry.partitionName));
   ReportText(WM_DL_LOG, 0, fileName);
@@ -149,29 +129,39 @@ bool CDownloadEngine::SendPhoneEntry(int fd, const DownloadEntry& entry, CByteSt
   }
   for (uint64_t done = 0; done < length;) {
     const auto n = static_cast<uint32_t>(std::min<uint64_t>(length - done, sequence));
-    if (SendRequest(RQT_XMIT, RQT_XMIT_BEGIN) == REQUEST_FAILED ||
-        SendRequest(RQT_XMIT, RQT_XMIT_ANNOUNCE, {Announced(n)}) == REQUEST_FAILED) {
+    if (packets_.SendRequest(RQT_XMIT, RQT_XMIT_BEGIN) == REQUEST_FAILED ||
+        packets_.SendRequest(RQT_XMIT, RQT_XMIT_ANNOUNCE, {Announced(n)}) == REQUEST_FAILED) {
       ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
       return false;
     }
-    const bool sent = stream ? SendFileData(*stream, n, progress) : SendFileData(fd, n, progress);
+    const bool sent = stream ? packets_.SendFileData(*stream, n, progress)
+                             : packets_.SendFileData(fd, n, progress);
     if (!sent) {
       // A stream that failed says why; the line's own failures are logged by the packet layer.
       ReportText(WM_DL_FAIL, FAIL_DATA_TRANSFER, LoadString(IDS_WRITE_COMPLETION_FAILED));
       return false;
     }
     done += n;
-    const int32_t last = done == length ? 1 : 0;
-    if (SendRequest(RQT_XMIT, RQT_XMIT_END,
-                    {EOS_LAYOUT_PHONE, static_cast<int32_t>(n),
-                     static_cast<int32_t>(entry.entryKind), static_cast<int32_t>(entry.storageKind),
-                     entry.partitionId, last, options_.PhoneEFSClear, options_.PhoneBootUpdate}) ==
-        REQUEST_FAILED) {
+    const EndOfSequence end{.layout = EOS_LAYOUT_PHONE,
+                            .length = n,
+                            .entryKind = entry.entryKind,
+                            .storageKind = entry.storageKind,
+                            .partitionId = entry.partitionId,
+                            .last = done == length,
+                            .efsClear = options_.PhoneEFSClear,
+                            .bootUpdate = options_.PhoneBootUpdate};
+    if (SendEndOfSequence(end) == REQUEST_FAILED) {
       ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
       return false;
     }
   }
   return true;
+}
+
+int32_t CDownloadEngine::SendEndOfSequence(const EndOfSequence& end) {
+  const RequestWords words = end.Words();
+  return packets_.SendRequest(RQT_XMIT, RQT_XMIT_END, words.data(), REQUEST_MAX_WORDS, nullptr,
+                              nullptr, true);
 }
 
 // One member of the modem package in sequences of 100 MiB, modem layout.
@@ -190,29 +180,31 @@ bool CDownloadEngine::SendModemEntry(int fd, const DownloadEntry& entry) {
   for (uint64_t done = 0; done < entry.size;) {
     const auto n =
         static_cast<uint32_t>(std::min<uint64_t>(entry.size - done, MODEM_SEQUENCE_SIZE));
-    if (SendRequest(RQT_XMIT, RQT_XMIT_BEGIN) == REQUEST_FAILED ||
-        SendRequest(RQT_XMIT, RQT_XMIT_ANNOUNCE, {Announced(n)}) == REQUEST_FAILED) {
+    if (packets_.SendRequest(RQT_XMIT, RQT_XMIT_BEGIN) == REQUEST_FAILED ||
+        packets_.SendRequest(RQT_XMIT, RQT_XMIT_ANNOUNCE, {Announced(n)}) == REQUEST_FAILED) {
       ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
       return false;
     }
-    if (!SendFileData(fd, n, fileName)) {
+    if (!packets_.SendFileData(fd, n, fileName)) {
       ReportText(WM_DL_FAIL, FAIL_DATA_TRANSFER, LoadString(IDS_WRITE_COMPLETION_FAILED));
       return false;
     }
     done += n;
     Report(WM_DL_LOG, 0, "Transmission Complete.. ");
     Report(WM_DL_LOG, 0, "Now Writing.. Please wait about 2 minutes");
-    const int32_t last = done == entry.size ? 1 : 0;
-    const int reportsBefore = failReports_;
-    const int32_t result =
-        SendRequest(RQT_XMIT, RQT_XMIT_END,
-                    {EOS_LAYOUT_MODEM, static_cast<int32_t>(n), options_.PhoneEFSClear,
-                     options_.PhoneBootUpdate, last, 0, entry.partitionId, 0});
+    const EndOfSequence end{.layout = EOS_LAYOUT_MODEM,
+                            .length = n,
+                            .partitionId = entry.partitionId,
+                            .last = done == entry.size,
+                            .efsClear = options_.PhoneEFSClear,
+                            .bootUpdate = options_.PhoneBootUpdate};
+    const int reportsBefore = reports_.FailReports();
+    const int32_t result = SendEndOfSequence(end);
     Report(WM_DL_LOG, 0, "Receive Response from boot-loader");
     if (result == REQUEST_FAILED) {
       // A refusal has been reported by the packet layer; a line that timed out or went away
       // has not, and the modem would be left unwritten without a word.
-      if (failReports_ == reportsBefore) {
+      if (reports_.FailReports() == reportsBefore) {
         ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
       }
       return false;

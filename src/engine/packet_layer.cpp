@@ -1,19 +1,21 @@
-// Requests, responses and raw data packets between the engine and the boot loader.
+#include "engine/packet_layer.h"
+
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
 
 #include "base/file.h"
-#include "engine/download_engine.h"
 #include "engine/string_table.h"
+#include "wire/request_packet.h"
+#include "wire/response_packet.h"
 
 namespace mirk3 {
 
-int32_t CDownloadEngine::SendRequest(int32_t type, int32_t subType, const int32_t* words, int count,
-                                     const char* text1, const char* text2, bool expectResponse) {
+int32_t PacketLayer::SendRequest(int32_t type, int32_t subType, const int32_t* words, int count,
+                                 const char* text1, const char* text2, bool expectResponse) {
   RequestPacket request;
   request.type = type;
   request.subType = subType;
@@ -21,73 +23,69 @@ int32_t CDownloadEngine::SendRequest(int32_t type, int32_t subType, const int32_
   if (text1) request.text1 = text1;
   if (text2) request.text2 = text2;
   const auto bytes = request.Encode();
-  if (!line_.WriteData(bytes.data(), REQUEST_PACKET_SIZE, nullptr, pace_)) return REQUEST_FAILED;
+  if (!line_.WriteData(bytes.data(), REQUEST_PACKET_SIZE)) return REQUEST_FAILED;
   if (!expectResponse) return 0;
 
   uint8_t answer[RESPONSE_PACKET_SIZE] = {};
-  if (!line_.ReadData(answer, RESPONSE_PACKET_SIZE, nullptr, pace_)) return REQUEST_FAILED;
+  if (!line_.ReadData(answer, RESPONSE_PACKET_SIZE)) return REQUEST_FAILED;
   const ResponsePacket response = ResponsePacket::Decode(answer);
   if (response.id != RESPONSE_FAILURE_ID && response.id == type) return response.value;
 
   if (response.id == RESPONSE_FAILURE_ID && type == RQT_XMIT && subType == RQT_XMIT_END) {
     ReportFailCode(response.value);
   }
-  Report(WM_DL_FAIL, FAIL_REQUEST_ID, "Rqt ID: %d Fail. (Res: 0x%08X)", type,
-         static_cast<uint32_t>(response.id));
+  reports_.Report(WM_DL_FAIL, FAIL_REQUEST_ID, "Rqt ID: %d Fail. (Res: 0x%08X)", type,
+                  static_cast<uint32_t>(response.id));
   return REQUEST_FAILED;
 }
 
-int32_t CDownloadEngine::SendRequest(int32_t type, int32_t subType,
-                                     std::initializer_list<int32_t> words, bool expectResponse) {
+int32_t PacketLayer::SendRequest(int32_t type, int32_t subType,
+                                 std::initializer_list<int32_t> words, bool expectResponse) {
   return SendRequest(type, subType, words.begin(), static_cast<int>(words.size()), nullptr, nullptr,
                      expectResponse);
 }
 
-bool CDownloadEngine::ReportFailCode(int32_t code) {
+bool PacketLayer::ReportFailCode(int32_t code) {
   switch (code) {
     case BL_FAIL_WP:
-      ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_WP));
+      reports_.ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_WP));
       break;
     case BL_FAIL_ERASE:
-      ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_ERASE));
+      reports_.ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_ERASE));
       break;
     case BL_FAIL_WRITE:
-      ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_WRITE));
+      reports_.ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_WRITE));
       break;
     case BL_FAIL_AUTH:
-      ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_AUTH));
+      reports_.ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_AUTH));
       break;
     case BL_FAIL_SIZE:
-      ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_SIZE));
+      reports_.ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_SIZE));
       break;
     case BL_FAIL_EXT4:
-      ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_EXT4));
+      reports_.ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_EXT4));
       break;
     case REQUEST_FAILED:
-      ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
+      reports_.ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
       break;
     default:
-      ReportText(WM_DL_FAIL, 0, "FAIL!");
+      reports_.ReportText(WM_DL_FAIL, 0, "FAIL!");
       break;
   }
   return false;
 }
 
-bool CDownloadEngine::XmitData(const void* data, int length) {
-  return XmitData(data, length, nullptr);
-}
-
-bool CDownloadEngine::XmitData(const void* data, int length,
-                               const std::function<bool()>& whileBlocked) {
-  if (!line_.WriteWhileWaiting(data, length, nullptr, pace_, whileBlocked)) {
+bool PacketLayer::XmitData(const void* data, int length,
+                           const std::function<bool()>& whileBlocked) {
+  if (!line_.WriteWhileWaiting(data, length, whileBlocked)) {
     line_.ClosePort();
-    Report(WM_DL_LOG, 0, "__XmitData_Write");
+    reports_.Report(WM_DL_LOG, 0, "__XmitData_Write");
     return false;
   }
   uint8_t ack[RESPONSE_PACKET_SIZE];
-  if (!line_.ReadData(ack, RESPONSE_PACKET_SIZE, nullptr, pace_)) {
+  if (!line_.ReadData(ack, RESPONSE_PACKET_SIZE)) {
     line_.ClosePort();
-    Report(WM_DL_LOG, 0, "__XmitData_Read");
+    reports_.Report(WM_DL_LOG, 0, "__XmitData_Read");
     return false;
   }
   return true;
@@ -101,18 +99,18 @@ constexpr size_t STREAM_PIECE = 65536;
 }  // namespace
 
 // The packet buffer: a size the memory cannot hold fails this worker alone.
-bool CDownloadEngine::AllocatePacket(std::vector<uint8_t>* buffer) {
+bool PacketLayer::AllocatePacket(std::vector<uint8_t>* buffer) {
   try {
     buffer->assign(static_cast<size_t>(packetSize_), 0);
     return true;
   } catch (const std::bad_alloc&) {
-    ReportText(WM_DL_FAIL, FAIL_OUT_OF_MEMORY, LoadString(IDS_OUT_OF_MEMORY));
-    Report(WM_DL_LOG, 0, "No memory for a packet buffer of %d bytes", packetSize_);
+    reports_.ReportText(WM_DL_FAIL, FAIL_OUT_OF_MEMORY, LoadString(IDS_OUT_OF_MEMORY));
+    reports_.Report(WM_DL_LOG, 0, "No memory for a packet buffer of %d bytes", packetSize_);
     return false;
   }
 }
 
-bool CDownloadEngine::SendFileData(int fd, uint32_t count, const std::string& progressText) {
+bool PacketLayer::SendFileData(int fd, uint32_t count, const std::string& progressText) {
   const size_t packet = static_cast<size_t>(packetSize_);
   std::vector<uint8_t> buffer;
   if (!AllocatePacket(&buffer)) return false;
@@ -123,15 +121,15 @@ bool CDownloadEngine::SendFileData(int fd, uint32_t count, const std::string& pr
     // packet carries a gap of zeros inside an image.
     const ssize_t got = ReadFully(fd, buffer.data(), chunk);
     if (got != static_cast<ssize_t>(chunk)) {
-      Report(WM_DL_LOG, 0, "%s: the package ends %u bytes early", progressText.c_str(),
-             count - done - static_cast<uint32_t>(std::max<ssize_t>(got, 0)));
+      reports_.Report(WM_DL_LOG, 0, "%s: the package ends %u bytes early", progressText.c_str(),
+                      count - done - static_cast<uint32_t>(std::max<ssize_t>(got, 0)));
       return false;
     }
     std::memset(buffer.data() + chunk, 0, packet - chunk);
     if (!XmitData(buffer.data(), static_cast<int>(packet))) return false;
     done += static_cast<uint32_t>(chunk);
     sentBytes_ += chunk;
-    ReportText(WM_DL_PROGRESS, static_cast<int64_t>(sentBytes_), progressText);
+    reports_.ReportText(WM_DL_PROGRESS, static_cast<int64_t>(sentBytes_), progressText);
   }
   return true;
 }
@@ -139,14 +137,14 @@ bool CDownloadEngine::SendFileData(int fd, uint32_t count, const std::string& pr
 // The stream form prepares the next packet while the line is still taking the current one,
 // so that inflating costs no time of its own on the wire. Nothing is sent before the packet
 // ahead of it has been acknowledged, and nothing the stream did not produce is ever sent.
-bool CDownloadEngine::SendFileData(CByteStream& stream, uint32_t count,
-                                   const std::string& progressText) {
+bool PacketLayer::SendFileData(CByteStream& stream, uint32_t count,
+                               const std::string& progressText) {
   const size_t packet = static_cast<size_t>(packetSize_);
   std::vector<uint8_t> current, next;
   if (!AllocatePacket(&current) || !AllocatePacket(&next)) return false;
   size_t chunk = std::min<size_t>(count, packet);
   if (count != 0 && !stream.ReadExact(current.data(), chunk)) {
-    ReportText(WM_DL_LOG, 0, progressText + ": " + stream.FailureText());
+    reports_.ReportText(WM_DL_LOG, 0, progressText + ": " + stream.FailureText());
     return false;
   }
   uint32_t done = 0;
@@ -165,11 +163,11 @@ bool CDownloadEngine::SendFileData(CByteStream& stream, uint32_t count,
     if (!XmitData(current.data(), static_cast<int>(packet), prepare)) return false;
     done += static_cast<uint32_t>(chunk);
     sentBytes_ += chunk;
-    ReportText(WM_DL_PROGRESS, static_cast<int64_t>(sentBytes_), progressText);
+    reports_.ReportText(WM_DL_PROGRESS, static_cast<int64_t>(sentBytes_), progressText);
     while (prepare()) {
     }
     if (!streamOk) {
-      ReportText(WM_DL_LOG, 0, progressText + ": " + stream.FailureText());
+      reports_.ReportText(WM_DL_LOG, 0, progressText + ": " + stream.FailureText());
       return false;
     }
     std::swap(current, next);

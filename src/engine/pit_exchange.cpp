@@ -3,8 +3,9 @@
 #include "base/file.h"
 #include "base/text.h"
 #include "engine/download_engine.h"
-#include "engine/pit.h"
+#include "engine/pit_file.h"
 #include "engine/string_table.h"
+#include "wire/pit_record.h"
 
 namespace mirk3 {
 namespace {
@@ -94,14 +95,14 @@ bool CDownloadEngine::SetPartitionStep() {
   std::vector<uint8_t> table;
   if (!LoadPitToUpload(&table)) return false;
   const auto size = static_cast<int32_t>(table.size());
-  if (SendRequest(RQT_PIT, RQT_PIT_SET) == REQUEST_FAILED ||
-      SendRequest(RQT_PIT, RQT_PIT_XMIT, {size}) == REQUEST_FAILED) {
+  if (packets_.SendRequest(RQT_PIT, RQT_PIT_SET) == REQUEST_FAILED ||
+      packets_.SendRequest(RQT_PIT, RQT_PIT_XMIT, {size}) == REQUEST_FAILED) {
     ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
     return false;
   }
   // A failed transfer closes the line, so the end request below fails and says so.
-  XmitData(table.data(), size);
-  if (SendRequest(RQT_PIT, RQT_PIT_END, {size}) == REQUEST_FAILED) {
+  packets_.XmitData(table.data(), size);
+  if (packets_.SendRequest(RQT_PIT, RQT_PIT_END, {size}) == REQUEST_FAILED) {
     ReportText(WM_DL_FAIL, FAIL_REPARTITION, LoadString(IDS_REPARTITION_FAILED));
     return false;
   }
@@ -115,7 +116,7 @@ bool CDownloadEngine::GetPitStep() {
 }
 
 bool CDownloadEngine::ReadDevicePit(std::vector<uint8_t>* table) {
-  const int32_t size = SendRequest(RQT_PIT, RQT_PIT_GET);
+  const int32_t size = packets_.SendRequest(RQT_PIT, RQT_PIT_GET);
   if (size == REQUEST_FAILED) {
     ReportText(WM_DL_FAIL, FAIL_NO_PIT, LoadString(IDS_NO_PIT_PARTITION));
     return false;
@@ -129,14 +130,13 @@ bool CDownloadEngine::ReadDevicePit(std::vector<uint8_t>* table) {
   table->assign(static_cast<size_t>(size), 0);
   for (int32_t piece = 0; piece <= (size - 1) / PIECE_SIZE; ++piece) {
     const int32_t at = piece * PIECE_SIZE;
-    if (SendRequest(RQT_PIT, RQT_PIT_XMIT, {piece}, false) == REQUEST_FAILED ||
-        !line_.ReadData(&(*table)[static_cast<size_t>(at)], std::min(PIECE_SIZE, size - at),
-                        nullptr, pace_)) {
+    if (packets_.SendRequest(RQT_PIT, RQT_PIT_XMIT, {piece}, false) == REQUEST_FAILED ||
+        !line_.ReadData(&(*table)[static_cast<size_t>(at)], std::min(PIECE_SIZE, size - at))) {
       ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
       return false;
     }
   }
-  if (SendRequest(RQT_PIT, RQT_PIT_END) == REQUEST_FAILED) {
+  if (packets_.SendRequest(RQT_PIT, RQT_PIT_END) == REQUEST_FAILED) {
     ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
     return false;
   }

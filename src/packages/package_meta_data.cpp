@@ -7,6 +7,8 @@
 #include "packages/file_identity.h"
 #include "packages/meta_data_results.h"
 #include "packages/meta_data_verifier.h"
+#include "packages/one_click_program.h"
+#include "wire/package_slot.h"
 
 namespace mirk3 {
 

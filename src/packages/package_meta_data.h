@@ -12,8 +12,8 @@
 #include <string>
 
 #include "packages/content_list.h"
-#include "packages/package_records.h"
 #include "packages/tar_walk.h"
+#include "wire/one_click_trailer.h"
 
 namespace mirk3 {
 

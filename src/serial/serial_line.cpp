@@ -1,20 +1,22 @@
 #include "serial/serial_line.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
 namespace mirk3 {
 namespace {
-
-bool IsRemovalError(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
 
 int ToPollTimeout(Millis timeout) {
   const auto ms = timeout.count();
@@ -35,29 +37,70 @@ CWinRs232cSync::CWinRs232cSync(const Timing& timing, std::string portDir)
 
 CWinRs232cSync::~CWinRs232cSync() { ClosePort(); }
 
-bool CWinRs232cSync::OpenPort(int port) {
+bool CWinRs232cSync::OpenPort(int port, const OpenAttemptFailed& onFailedAttempt) {
   if (IsOpen()) return true;
   devicePath_ = portDir_ + "/" + PortName(port);
-  for (int attempt = 0; attempt < timing_.openAttempts; ++attempt) {
-    if (ConnectDevice(devicePath_)) return true;
+  for (int attempt = 1; attempt <= timing_.openAttempts; ++attempt) {
+    lastError_ = ConnectDevice(devicePath_);
+    if (lastError_ == LineError::None) return true;
+    if (onFailedAttempt) onFailedAttempt(attempt, timing_.openAttempts, lastError_);
     std::this_thread::sleep_for(timing_.openRetryPause);
   }
   return false;
 }
 
-bool CWinRs232cSync::ConnectDevice(const std::string& path) {
+LineError CWinRs232cSync::ConnectDevice(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
+  if (fd < 0) return LineErrorFromErrno(errno);
   // Exclusive use: no second opener, in this process or another. A failed attempt releases
   // its descriptor before the next one.
-  if (!isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0 ||
-      !ConfigurePort(fd)) {
+  LineError why = LineError::None;
+  if (!isatty(fd)) {
+    why = LineError::Other;
+  } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+    why = LineError::Busy;
+  } else if (!ConfigurePort(fd)) {
+    why = LineErrorFromErrno(errno);
+  }
+  if (why != LineError::None) {
     ::close(fd);
-    return false;
+    return why;
   }
   fd_ = fd;
   std::this_thread::sleep_for(timing_.openSettle);
-  return true;
+  return LineError::None;
+}
+
+std::string CWinRs232cSync::OpenProblem() const {
+  std::string text = devicePath_ + ": ";
+  switch (lastError_) {
+    case LineError::NotFound:
+      return text + "no such port (is the phone connected and in download mode?)";
+    case LineError::Busy:
+      return text + "in use by another program";
+    case LineError::PermissionDenied: {
+      struct stat st {};
+      if (::stat(devicePath_.c_str(), &st) != 0) return text + "permission denied";
+      const group* owners = ::getgrgid(st.st_gid);
+      const passwd* owner = ::getpwuid(st.st_uid);
+      const std::string groupName = owners ? owners->gr_name : std::to_string(st.st_gid);
+      char mode[16];
+      std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+      return text + "permission denied (owner " +
+             (owner ? owner->pw_name : std::to_string(st.st_uid)) + ", group " + groupName +
+             ", mode " + mode + "); join the group " + groupName + " and log in again";
+    }
+    case LineError::Other:
+      return text + "not a serial port, or it cannot be set up";
+    default:
+      return text + LineErrorText(lastError_);
+  }
+}
+
+bool CWinRs232cSync::Fail(LineError error) {
+  // A line closed by an earlier failure keeps that failure's kind.
+  if (!(error == LineError::NotOpen && lastError_ != LineError::None)) lastError_ = error;
+  return false;
 }
 
 bool CWinRs232cSync::ConfigurePort(int fd) {
@@ -79,39 +122,30 @@ bool CWinRs232cSync::ConfigurePort(int fd) {
   return true;
 }
 
-CWinRs232cSync::Wait CWinRs232cSync::WaitFor(short events, int timeoutMs, int* error) {
+LineError CWinRs232cSync::WaitFor(short events, int timeoutMs) {
   pollfd pfd{fd_, events, 0};
   for (;;) {
     const int n = ::poll(&pfd, 1, timeoutMs);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *error = errno;
-      return Wait::Failed;
-    }
-    if (n == 0) {
-      *error = ETIMEDOUT;
-      return Wait::TimedOut;
-    }
-    if (pfd.revents & (events)) return Wait::Ready;
-    if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) {
-      *error = SERIAL_DEVICE_REMOVED;
-      return Wait::Removed;
-    }
-    return Wait::Ready;
+    if (n < 0) return LineErrorFromErrno(errno);
+    if (n == 0) return LineError::TimedOut;
+    if (pfd.revents & events) return LineError::None;
+    if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) return LineError::Removed;
+    return LineError::None;
   }
 }
 
-bool CWinRs232cSync::WriteData(const void* buffer, int length, int* error, bool pace) {
-  return WriteWhileWaiting(buffer, length, error, pace, nullptr);
+bool CWinRs232cSync::WriteData(const void* buffer, int length) {
+  return WriteWhileWaiting(buffer, length, nullptr);
 }
 
-bool CWinRs232cSync::WriteWhileWaiting(const void* buffer, int length, int* error, bool pace,
+bool CWinRs232cSync::WriteWhileWaiting(const void* buffer, int length,
                                        const std::function<bool()>& whileBlocked) {
-  int code = EBADF;
+  if (!IsOpen()) return Fail(LineError::NotOpen);
   const auto* bytes = static_cast<const unsigned char*>(buffer);
   size_t done = 0;
   const size_t total = length > 0 ? static_cast<size_t>(length) : 0;
-  while (IsOpen() && done < total) {
+  while (done < total) {
     const ssize_t n = ::write(fd_, bytes + done, total - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
@@ -122,22 +156,18 @@ bool CWinRs232cSync::WriteWhileWaiting(const void* buffer, int length, int* erro
       // The device is still taking earlier bytes: the caller's own work fills the wait.
       if (whileBlocked && whileBlocked()) continue;
       // A device that stops taking data for as long as a silent one may stay silent fails.
-      if (WaitFor(POLLOUT, ToPollTimeout(timing_.firstByteTimeout), &code) != Wait::Ready) break;
+      const LineError waited = WaitFor(POLLOUT, ToPollTimeout(timing_.firstByteTimeout));
+      if (waited != LineError::None) return Fail(waited);
       continue;
     }
-    code = (n < 0 && IsRemovalError(errno)) ? SERIAL_DEVICE_REMOVED : (n < 0 ? errno : EIO);
-    break;
+    return Fail(n < 0 ? LineErrorFromErrno(errno) : LineError::Removed);
   }
-  if (IsOpen() && done == total) {
-    if (pace) std::this_thread::sleep_for(Millis(5));
-    return true;
-  }
-  if (error) *error = code;
-  return false;
+  lastError_ = LineError::None;
+  return true;
 }
 
-bool CWinRs232cSync::ReadData(void* buffer, int length, int* value, bool pace) {
-  int code = EBADF;
+bool CWinRs232cSync::ReadData(void* buffer, int length) {
+  if (!IsOpen()) return Fail(LineError::NotOpen);
   auto* bytes = static_cast<unsigned char*>(buffer);
   size_t done = 0;
   const size_t total = length > 0 ? static_cast<size_t>(length) : 0;
@@ -145,24 +175,20 @@ bool CWinRs232cSync::ReadData(void* buffer, int length, int* value, bool pace) {
   // write); every later chunk gets the same bound, so a device that stops mid-answer fails
   // instead of holding the worker for ever.
   const int timeoutMs = ToPollTimeout(timing_.firstByteTimeout);
-  while (IsOpen() && done < total) {
-    if (WaitFor(POLLIN, timeoutMs, &code) != Wait::Ready) break;
-    if (pace) std::this_thread::sleep_for(Millis(10));
+  while (done < total) {
+    const LineError waited = WaitFor(POLLIN, timeoutMs);
+    if (waited != LineError::None) return Fail(waited);
     const ssize_t n = ::read(fd_, bytes + done, total - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
       continue;
     }
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    code = (n == 0 || IsRemovalError(errno)) ? SERIAL_DEVICE_REMOVED : errno;
-    break;
+    // The end of the data on a terminal is its hang-up: the phone has gone.
+    return Fail(n == 0 ? LineError::Removed : LineErrorFromErrno(errno));
   }
-  if (IsOpen() && done == total) {
-    if (value) *value = static_cast<int>(done);
-    return true;
-  }
-  if (value) *value = code;
-  return false;
+  lastError_ = LineError::None;
+  return true;
 }
 
 bool CWinRs232cSync::ClosePort() {

@@ -208,7 +208,7 @@ TEST_F(DeviceInfoSession, EveryFailureIsReportedWithItsCode) {
          context.timing.firstByteTimeout = 300ms;
        },
        {"Complete(Write) operation failed.|2"},
-       {}},
+       {"The phone did not answer within 300 ms"}},
       {"lock refused",
        [](auto& sim, auto& options, auto&) {
          options.FlashLock = 1;
@@ -380,7 +380,12 @@ TEST_F(DeviceInfoSession, ARemovedDeviceFailsItsPortPromptly) {
   DownloadOptions options = Options();
   options.NandErase = 1;
   std::thread unplug([&] {
-    while (farm->Trace(0).size() < 3) std::this_thread::sleep_for(5ms);
+    const auto erasing = [&] {
+      const auto trace = farm->Trace(0);
+      return std::any_of(trace.begin(), trace.end(),
+                         [](const std::string& line) { return line.rfind("100/7", 0) == 0; });
+    };
+    while (!erasing()) std::this_thread::sleep_for(5ms);
     std::this_thread::sleep_for(50ms);
     farm->Stop();
   });
@@ -390,6 +395,21 @@ TEST_F(DeviceInfoSession, ARemovedDeviceFailsItsPortPromptly) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, 30s) << "no wait for the erase to end";
   EXPECT_EQ(result.failed, 1);
   EXPECT_EQ(result.failures.at(0).back(), "Complete(Write) operation failed.|9");
+  EXPECT_EQ(result.PortLines(0).back(), "The phone was disconnected") << "after the failure texts";
+}
+
+// A port without a phone is waited for in view of the operator, and its failure says what the
+// station found at the port's path.
+TEST_F(DeviceInfoSession, AnAbsentPhoneIsWaitedForAndNamed) {
+  std::filesystem::create_directories(dir.Path() / "ports");
+  const RunResult result = Run({5}, Options());
+  EXPECT_EQ(result.failures.at(5), Lines{"Can't open the serial port.|0"});
+  const std::string path = (dir.Path() / "ports" / "ttyACM5").string();
+  EXPECT_TRUE(result.Contains(5, path + ": no such port (is the phone connected and in download "
+                                        "mode?)"))
+      << ::testing::PrintToString(result.PortLines(5));
+  EXPECT_EQ(result.progress.at(5), (Lines{"waiting for ttyACM5 (1/3)", "waiting for ttyACM5 (2/3)",
+                                          "waiting for ttyACM5 (3/3)"}));
 }
 
 TEST_F(DeviceInfoSession, OneFailingPortDoesNotDisturbTheOthers) {

@@ -12,7 +12,6 @@
 #include "app/cli_flash.h"
 #include "devsim/builtin_pit.h"
 #include "devsim/phone_farm.h"
-#include "engine/pit.h"
 #include "pack/md5_package.h"
 #include "pack/tar_writer.h"
 #include "packages/byte_source.h"
@@ -20,6 +19,7 @@
 #include "support/station_harness.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
+#include "wire/pit_record.h"
 
 namespace mirk3 {
 namespace {

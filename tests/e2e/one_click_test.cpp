@@ -7,12 +7,12 @@
 
 #include "devsim/builtin_pit.h"
 #include "devsim/phone_farm.h"
-#include "engine/pit.h"
 #include "pack/md5_package.h"
 #include "support/oneclick_program.h"
 #include "support/program_run.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
+#include "wire/pit_record.h"
 
 namespace mirk3 {
 namespace {

@@ -9,10 +9,10 @@
 #include "app/cli_flash.h"
 #include "devsim/builtin_pit.h"
 #include "devsim/phone_farm.h"
-#include "engine/pit.h"
 #include "support/station_harness.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
+#include "wire/pit_record.h"
 
 namespace mirk3 {
 namespace {

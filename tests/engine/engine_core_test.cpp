@@ -2,7 +2,6 @@
 // option copy with a One Click program's overrides.
 #include <gtest/gtest.h>
 
-#include "base/le.h"
 #include "engine/download_engine.h"
 #include "support/recording_sink.h"
 #include "support/temp_dir.h"
@@ -47,25 +46,6 @@ DownloadOptions OperatorOptions() {
   return options;
 }
 
-TEST(OneClickTrailer, FieldsSitAtTheirOffsets) {
-  const auto bytes = SampleTrailer().Encode();
-  ASSERT_EQ(bytes.size(), 1468u);
-  EXPECT_EQ(GetLe32(&bytes[0]), 4096u);
-  EXPECT_EQ(GetLe32(&bytes[8]), 1u);
-  EXPECT_EQ(GetLe32(&bytes[280]), 8192u);      // AP slot offset
-  EXPECT_EQ(GetLe32(&bytes[284]), 10240u);     // AP slot length
-  EXPECT_EQ(GetLe16(&bytes[288]), 4u);         // AP slot type
-  EXPECT_EQ(GetLe32(&bytes[824 + 4]), 2048u);  // CSC slot length
-  EXPECT_EQ(GetLe32(&bytes[548]), 1u);
-  EXPECT_EQ(GetLe16(&bytes[1396]), 'M');
-  EXPECT_EQ(GetLe16(&bytes[1396 + 2 * 24]), 0) << "the title is NUL-terminated";
-  const auto parsed = OneClickTrailer::Parse(bytes.data());
-  EXPECT_TRUE(parsed.TitleMatches());
-  EXPECT_EQ(parsed.slots[AP].type, ONECLICK_TAR_DEFLATED);
-  EXPECT_FALSE(parsed.slots[BL].Present());
-  EXPECT_TRUE(parsed.slots[CSC].Present());
-}
-
 TEST(EngineConstruction, LogsTheBannerAndStaysInFileModeWithoutATrailer) {
   TempDir dir;
   test::WriteFile(dir / "plain-program", std::string(5000, 'p'));
@@ -88,14 +68,14 @@ TEST(EngineConstruction, LogsTheBannerAndStaysInFileModeWithoutATrailer) {
   }
 }
 
-TEST(EngineConstruction, AnUnreadableProgramFileIsShownAndFileModeGoesOn) {
-  std::string shown;
+// The operator learns through the port's log why the program's own packages are not used.
+TEST(EngineConstruction, AnUnreadableProgramFileIsLoggedAndFileModeGoesOn) {
   EngineContext context;
   context.ownExecutablePath = "/nonexistent/mirk3";
-  context.showMessage = [&](const std::string& text) { shown = text; };
   RecordingSink sink;
   CDownloadEngine engine(&sink, 0, context);
-  EXPECT_NE(shown.find("/nonexistent/mirk3"), std::string::npos);
+  EXPECT_EQ(sink.Of(WM_DL_LOG), (std::vector<std::string>{"Mirk engine v(ID:3.1203)..|0",
+                                                          "/nonexistent/mirk3: no such file|0"}));
   EXPECT_FALSE(engine.OneClickMode());
 }
 

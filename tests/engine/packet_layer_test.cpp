@@ -1,5 +1,7 @@
-// Requests, responses and data packets between an engine and a scripted boot loader on a
-// real pseudo-terminal.
+// Requests, responses and data packets between the packet layer and a scripted boot loader on
+// a real pseudo-terminal.
+#include "engine/packet_layer.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,10 +11,12 @@
 #include <thread>
 
 #include "base/le.h"
-#include "engine/download_engine.h"
+#include "serial/serial_line.h"
 #include "support/pty_peer.h"
 #include "support/recording_sink.h"
 #include "support/temp_dir.h"
+#include "wire/request_packet.h"
+#include "wire/response_packet.h"
 
 namespace mirk3 {
 namespace {
@@ -22,17 +26,16 @@ using test::PtyPeer;
 using test::RecordingSink;
 using test::TempDir;
 
-class PacketLayer : public ::testing::Test {
+class PacketLayerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    EngineContext context;
-    context.portDir = dir.Path();
-    context.timing.openAttempts = 1;
-    context.timing.openSettle = 0ms;
-    context.timing.firstByteTimeout = 20s;
-    engine = std::make_unique<CDownloadEngine>(&sink, 7, context);
-    ASSERT_TRUE(engine->Line().OpenPort(7));
-    sink.Clear();
+    Timing timing;
+    timing.openAttempts = 1;
+    timing.openSettle = 0ms;
+    timing.firstByteTimeout = 20s;
+    line = std::make_unique<CWinRs232cSync>(timing, dir.Path());
+    ASSERT_TRUE(line->OpenPort(7));
+    packets = std::make_unique<PacketLayer>(*line, reports);
   }
 
   // Runs `call` on a thread while the test plays the boot loader.
@@ -44,13 +47,15 @@ class PacketLayer : public ::testing::Test {
   TempDir dir;
   PtyPeer peer{dir.Path(), 7};
   RecordingSink sink;
-  std::unique_ptr<CDownloadEngine> engine;
+  ReportChannel reports{&sink, 7};
+  std::unique_ptr<CWinRs232cSync> line;
+  std::unique_ptr<PacketLayer> packets;
 };
 
-TEST_F(PacketLayer, RequestsAreExactly1024BytesWithTheirFields) {
+TEST_F(PacketLayerTest, RequestsAreExactly1024BytesWithTheirFields) {
   auto result = Async([&] {
     const int32_t words[8] = {0, 31457280, 2, 3, 4, 1, 0, -1};
-    return engine->SendRequest(RQT_XMIT, RQT_XMIT_END, words, 8, nullptr, nullptr, true);
+    return packets->SendRequest(RQT_XMIT, RQT_XMIT_END, words, 8, nullptr, nullptr, true);
   });
   auto bytes = peer.Read(REQUEST_PACKET_SIZE);
   ASSERT_EQ(bytes.size(), 1024u);
@@ -66,7 +71,7 @@ TEST_F(PacketLayer, RequestsAreExactly1024BytesWithTheirFields) {
   // No parameters: type, sub-type, then zeros; the texts land at 44 and 172, cut to size.
   const std::string longText(200, 'a');
   result = Async([&] {
-    return engine->SendRequest(RQT_CLOSE, 0, nullptr, 0, longText.c_str(), "pit", false);
+    return packets->SendRequest(RQT_CLOSE, 0, nullptr, 0, longText.c_str(), "pit", false);
   });
   bytes = peer.Read(REQUEST_PACKET_SIZE);
   EXPECT_EQ(result.get(), 0) << "no response expected";
@@ -76,7 +81,7 @@ TEST_F(PacketLayer, RequestsAreExactly1024BytesWithTheirFields) {
   for (size_t i = 8; i < 44; ++i) ASSERT_EQ(bytes[i], 0);
 }
 
-TEST_F(PacketLayer, FailureResponsesAreReportedInOrder) {
+TEST_F(PacketLayerTest, FailureResponsesAreReportedInOrder) {
   struct Case {
     int32_t type, sub, id, value;
     std::vector<std::string> reports;
@@ -91,7 +96,7 @@ TEST_F(PacketLayer, FailureResponsesAreReportedInOrder) {
   };
   for (const auto& c : cases) {
     sink.Clear();
-    auto result = Async([&] { return engine->SendRequest(c.type, c.sub, {}); });
+    auto result = Async([&] { return packets->SendRequest(c.type, c.sub, {}); });
     ASSERT_EQ(peer.Read(REQUEST_PACKET_SIZE).size(), 1024u);
     peer.Respond(c.id, c.value);
     EXPECT_EQ(result.get(), REQUEST_FAILED);
@@ -99,7 +104,7 @@ TEST_F(PacketLayer, FailureResponsesAreReportedInOrder) {
   }
 }
 
-TEST_F(PacketLayer, BootLoaderFailureCodesMapToTheirMessages) {
+TEST_F(PacketLayerTest, BootLoaderFailureCodesMapToTheirMessages) {
   const std::vector<std::pair<int32_t, std::string>> cases = {
       {-2, "FAIL! (WP)|-2"},   {-3, "FAIL! (Erase)|-3"}, {-4, "FAIL! (Write)|-4"},
       {-5, "FAIL! (Auth)|-5"}, {-6, "FAIL! (Size)|-6"},  {-7, "FAIL! (Ext4)|-7"},
@@ -107,23 +112,23 @@ TEST_F(PacketLayer, BootLoaderFailureCodesMapToTheirMessages) {
   };
   for (const auto& [code, expected] : cases) {
     sink.Clear();
-    EXPECT_FALSE(engine->ReportFailCode(code));
+    EXPECT_FALSE(packets->ReportFailCode(code));
     EXPECT_EQ(sink.Of(WM_DL_FAIL), std::vector<std::string>{expected});
   }
   sink.Clear();
-  engine->ReportFailCode(REQUEST_FAILED);
-  const auto reports = sink.All();
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].report.value, 2);
-  EXPECT_FALSE(reports[0].report.text.empty());
+  packets->ReportFailCode(REQUEST_FAILED);
+  const auto seen = sink.All();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].report.value, 2);
+  EXPECT_FALSE(seen[0].report.text.empty());
 }
 
-TEST_F(PacketLayer, FileDataGoesInFullPacketsWithAZeroTail) {
+TEST_F(PacketLayerTest, FileDataGoesInFullPacketsWithAZeroTail) {
   std::string content(300000, '\0');
   for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(1 + i % 251);
   test::WriteFile(dir / "member.bin", content);
   const int fd = ::open((dir / "member.bin").c_str(), O_RDONLY);
-  auto sent = Async([&] { return engine->SendFileData(fd, 300000, "boot.img"); });
+  auto sent = Async([&] { return packets->SendFileData(fd, 300000, "boot.img"); });
   std::string received;
   for (int packet = 0; packet < 3; ++packet) {
     const auto bytes = peer.Read(131072);
@@ -137,19 +142,19 @@ TEST_F(PacketLayer, FileDataGoesInFullPacketsWithAZeroTail) {
   EXPECT_EQ(received.substr(300000), std::string(131072 * 3 - 300000, '\0'));
   EXPECT_EQ(sink.Of(WM_DL_PROGRESS),
             (std::vector<std::string>{"boot.img|131072", "boot.img|262144", "boot.img|300000"}));
-  EXPECT_EQ(engine->SentBytes(), 300000u);
+  EXPECT_EQ(packets->SentBytes(), 300000u);
 }
 
-TEST_F(PacketLayer, AShortPackageEndsTheTransferWithoutStaleBytes) {
+TEST_F(PacketLayerTest, AShortPackageEndsTheTransferWithoutStaleBytes) {
   test::WriteFile(dir / "short.bin", std::string(200000, 'z'));
   const int fd = ::open((dir / "short.bin").c_str(), O_RDONLY);
-  auto sent = Async([&] { return engine->SendFileData(fd, 300000, "system.img"); });
+  auto sent = Async([&] { return packets->SendFileData(fd, 300000, "system.img"); });
   ASSERT_EQ(peer.Read(131072).size(), 131072u);
   peer.Respond(0, 0);
   EXPECT_FALSE(sent.get());
   ::close(fd);
   EXPECT_TRUE(peer.Read(1, 200ms).empty()) << "no part of a packet the file could not fill";
-  EXPECT_EQ(engine->SentBytes(), 131072u);
+  EXPECT_EQ(packets->SentBytes(), 131072u);
 }
 
 class FailingStream : public CByteStream {
@@ -168,9 +173,9 @@ class FailingStream : public CByteStream {
   size_t good_;
 };
 
-TEST_F(PacketLayer, AFailingStreamSendsNothingItDidNotProduce) {
+TEST_F(PacketLayerTest, AFailingStreamSendsNothingItDidNotProduce) {
   FailingStream stream(131072 + 5);
-  auto sent = Async([&] { return engine->SendFileData(stream, 400000, "modem.bin"); });
+  auto sent = Async([&] { return packets->SendFileData(stream, 400000, "modem.bin"); });
   const auto first = peer.Read(131072);
   ASSERT_EQ(first.size(), 131072u);
   EXPECT_EQ(first[0], 'q');
@@ -196,10 +201,10 @@ class CountingStream : public CByteStream {
   uint64_t produced_ = 0;
 };
 
-TEST_F(PacketLayer, AStreamIsPreparedAheadButSentInOrderOnlyAfterEachAcknowledgement) {
+TEST_F(PacketLayerTest, AStreamIsPreparedAheadButSentInOrderOnlyAfterEachAcknowledgement) {
   CountingStream stream;
   const uint32_t count = 5 * 131072 + 999;
-  auto sent = Async([&] { return engine->SendFileData(stream, count, "system"); });
+  auto sent = Async([&] { return packets->SendFileData(stream, count, "system"); });
   std::string received;
   for (int packet = 0; packet < 6; ++packet) {
     // A slow device: the line fills up while the next packet is being prepared.
@@ -215,28 +220,28 @@ TEST_F(PacketLayer, AStreamIsPreparedAheadButSentInOrderOnlyAfterEachAcknowledge
     ASSERT_EQ(static_cast<uint8_t>(received[i]), i % 251) << "byte " << i;
   }
   EXPECT_EQ(received.substr(count), std::string(6 * 131072 - count, '\0'));
-  EXPECT_EQ(engine->SentBytes(), count);
+  EXPECT_EQ(packets->SentBytes(), count);
 }
 
-TEST_F(PacketLayer, ARemovedPeerFailsTheTransferAndClosesTheLine) {
+TEST_F(PacketLayerTest, ARemovedPeerFailsTheTransferAndClosesTheLine) {
   // Gone while the packet is on its way: the write or the acknowledgement read fails.
   std::vector<uint8_t> packet(1 << 20, 0x5A);
   auto sent =
-      Async([&] { return engine->XmitData(packet.data(), static_cast<int>(packet.size())); });
+      Async([&] { return packets->XmitData(packet.data(), static_cast<int>(packet.size())); });
   std::this_thread::sleep_for(50ms);
   peer.Unplug();
   EXPECT_FALSE(sent.get());
-  EXPECT_FALSE(engine->Line().IsOpen());
+  EXPECT_FALSE(line->IsOpen());
   const auto logs = sink.Of(WM_DL_LOG);
   ASSERT_EQ(logs.size(), 1u);
   EXPECT_TRUE(logs[0] == "__XmitData_Write|0" || logs[0] == "__XmitData_Read|0") << logs[0];
   // Every later request fails at its first write.
-  EXPECT_EQ(engine->SendRequest(RQT_CLOSE, 0, {}), REQUEST_FAILED);
+  EXPECT_EQ(packets->SendRequest(RQT_CLOSE, 0, {}), REQUEST_FAILED);
 }
 
-TEST_F(PacketLayer, AcknowledgementNeverComingFailsWithTheReadMessage) {
+TEST_F(PacketLayerTest, AcknowledgementNeverComingFailsWithTheReadMessage) {
   std::vector<uint8_t> packet(4096, 1);
-  auto sent = Async([&] { return engine->XmitData(packet.data(), 4096); });
+  auto sent = Async([&] { return packets->XmitData(packet.data(), 4096); });
   ASSERT_EQ(peer.Read(4096).size(), 4096u);
   peer.Unplug();
   EXPECT_FALSE(sent.get());

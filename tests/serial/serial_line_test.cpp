@@ -92,10 +92,9 @@ TEST(SerialLine, ReadsExactCountsAcrossSeveralArrivalsAndWritesWholeBuffers) {
     peer.Write("defgh", 5);
   });
   char buffer[9] = {};
-  int value = -1;
-  EXPECT_TRUE(line.ReadData(buffer, 8, &value));
+  EXPECT_TRUE(line.ReadData(buffer, 8));
   device.join();
-  EXPECT_EQ(value, 8);
+  EXPECT_EQ(line.LastError(), LineError::None);
   EXPECT_STREQ(buffer, "abcdefgh");
 
   // A buffer far larger than any terminal queue goes out whole; bytes pass unchanged (raw).
@@ -115,11 +114,10 @@ TEST(SerialLine, SilentDeviceTimesOutOnTheFirstByte) {
   CWinRs232cSync line(timing, dir.Path());
   ASSERT_TRUE(line.OpenPort(1));
   char buffer[8];
-  int value = 0;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(line.ReadData(buffer, 8, &value));
+  EXPECT_FALSE(line.ReadData(buffer, 8));
   EXPECT_GE(std::chrono::steady_clock::now() - start, 150ms);
-  EXPECT_EQ(value, ETIMEDOUT);
+  EXPECT_EQ(line.LastError(), LineError::TimedOut);
   EXPECT_TRUE(line.IsOpen()) << "a failed read leaves the line as it was";
 }
 
@@ -134,20 +132,20 @@ TEST(SerialLine, RemovedDeviceEndsAReadPromptlyWithTheRemovalCode) {
     peer.Unplug();
   });
   char buffer[8];
-  int value = 0;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(line.ReadData(buffer, 8, &value));
+  EXPECT_FALSE(line.ReadData(buffer, 8));
   unplug.join();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
-  EXPECT_EQ(value, SERIAL_DEVICE_REMOVED);
+  EXPECT_EQ(line.LastError(), LineError::Removed);
 
-  // Further reads and writes fail at once with the same code.
-  EXPECT_FALSE(line.ReadData(buffer, 8, &value));
-  EXPECT_EQ(value, SERIAL_DEVICE_REMOVED);
-  int error = 0;
-  EXPECT_FALSE(line.WriteData("MIRK", 4, &error));
-  EXPECT_EQ(error, SERIAL_DEVICE_REMOVED);
+  // Further reads and writes fail at once with the same kind.
+  EXPECT_FALSE(line.ReadData(buffer, 8));
+  EXPECT_EQ(line.LastError(), LineError::Removed);
+  EXPECT_FALSE(line.WriteData("MIRK", 4));
+  EXPECT_EQ(line.LastError(), LineError::Removed);
   EXPECT_TRUE(line.ClosePort());
+  EXPECT_FALSE(line.WriteData("MIRK", 4));
+  EXPECT_EQ(line.LastError(), LineError::Removed) << "a closed line keeps why it failed";
 }
 
 TEST(SerialLine, RemovedDeviceEndsAWritePromptlyWithTheRemovalCode) {
@@ -160,12 +158,43 @@ TEST(SerialLine, RemovedDeviceEndsAWritePromptlyWithTheRemovalCode) {
     peer.Unplug();
   });
   std::vector<char> packet(4 << 20, 'x');
-  int error = 0;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(line.WriteData(packet.data(), static_cast<int>(packet.size()), &error));
+  EXPECT_FALSE(line.WriteData(packet.data(), static_cast<int>(packet.size())));
   unplug.join();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
-  EXPECT_EQ(error, SERIAL_DEVICE_REMOVED);
+  EXPECT_EQ(line.LastError(), LineError::Removed);
+}
+
+// A port that does not open says which of the operator's problems it is, with its path, and
+// every failed attempt is told as it happens.
+TEST(SerialLine, APortThatDoesNotOpenSaysWhy) {
+  TempDir dir;
+  PtyPeer held(dir.Path(), 1);
+  CWinRs232cSync holder(ShortTiming(), dir.Path());
+  ASSERT_TRUE(holder.OpenPort(1));
+  test::WriteFile(dir / "ttyACM2", "not a terminal");
+  const struct {
+    int port;
+    LineError kind;
+    std::string problem;
+  } cases[] = {
+      {0, LineError::NotFound, "no such port"},
+      {1, LineError::Busy, "in use by another program"},
+      {2, LineError::Other, "not a serial port"},
+  };
+  for (const auto& c : cases) {
+    CWinRs232cSync line(ShortTiming(), dir.Path());
+    std::vector<std::string> told;
+    EXPECT_FALSE(line.OpenPort(c.port, [&](int attempt, int attempts, LineError why) {
+      told.push_back(std::to_string(attempt) + "/" + std::to_string(attempts) + " " +
+                     LineErrorText(why));
+    }));
+    EXPECT_EQ(line.LastError(), c.kind) << c.port;
+    EXPECT_EQ(line.OpenProblem().rfind(dir / ("ttyACM" + std::to_string(c.port)) + ": ", 0), 0u);
+    EXPECT_NE(line.OpenProblem().find(c.problem), std::string::npos) << line.OpenProblem();
+    EXPECT_EQ(told, (std::vector<std::string>{"1/2 " + LineErrorText(c.kind),
+                                              "2/2 " + LineErrorText(c.kind)}));
+  }
 }
 
 TEST(SerialLine, PortNamesAndPortDirFromTheEnvironment) {

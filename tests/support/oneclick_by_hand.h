@@ -12,8 +12,8 @@
 
 #include "base/text.h"
 #include "pack/tar_writer.h"
-#include "packages/package_records.h"
 #include "support/temp_dir.h"
+#include "wire/one_click_trailer.h"
 
 namespace mirk3::test {
 

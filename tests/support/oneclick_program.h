@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "packages/package_records.h"
+#include "wire/one_click_trailer.h"
 
 namespace mirk3::test {
 

@@ -11,6 +11,10 @@
 #include <cerrno>
 #include <thread>
 
+#include "wire/handshake.h"
+#include "wire/request_packet.h"
+#include "wire/request_table.h"
+
 namespace mirk3::test {
 namespace {
 

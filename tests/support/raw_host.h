@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/protocol.h"
+#include "wire/response_packet.h"
 
 namespace mirk3::test {
 

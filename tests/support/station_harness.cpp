@@ -64,6 +64,7 @@ RunResult RunStation(const std::vector<int>& ports, const DownloadOptions& optio
     if (message == WM_DL_FAIL) {
       result.failures[report.port].push_back(report.text + "|" + std::to_string(report.value));
     }
+    if (message == WM_DL_PROGRESS) result.progress[report.port].push_back(report.text);
     station->HandleReport(message, report);
   });
   CStation owned(&view, &pump, std::move(context));

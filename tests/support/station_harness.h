@@ -18,6 +18,7 @@ struct RunResult {
   bool ended = false;
   std::map<int, SlotState> lastState;                // by port
   std::map<int, std::vector<std::string>> failures;  // by port: "text|code" of each failure
+  std::map<int, std::vector<std::string>> progress;  // by port: the text of each progress report
 
   // The log lines of one port ("<ID:s/ppp> " stripped), in order.
   std::vector<std::string> PortLines(int port) const;

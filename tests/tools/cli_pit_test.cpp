@@ -8,11 +8,11 @@
 
 #include "devsim/builtin_pit.h"
 #include "devsim/phone_farm.h"
-#include "engine/pit.h"
 #include "pack/tar_writer.h"
 #include "support/command_call.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
+#include "wire/pit_record.h"
 
 namespace mirk3 {
 namespace {

@@ -5,7 +5,7 @@
 #include "base/le.h"
 #include "devsim/builtin_pit.h"
 #include "devsim_fixture.h"
-#include "engine/pit.h"
+#include "wire/pit_record.h"
 
 namespace mirk3::devsim {
 namespace {
@@ -104,12 +104,12 @@ TEST_F(DevsimTest, DeviceInformationNamesTheModel) {
   const std::vector<uint8_t> record = host.ReadPieces(105, 1, size->value);
   ASSERT_EQ(record.size(), static_cast<size_t>(size->value));
   EXPECT_EQ(Answer(host.Request(105, 2)), std::pair(105, 0));
-  EXPECT_EQ(GetLe32(&record[0]), DEVINFO_MAGIC);
+  EXPECT_EQ(GetLe32(&record[0]), 0x12345678u);
   ASSERT_EQ(GetLe32(&record[4]), 2u);
   // Descriptors {type, offset from byte 8, length}; the model comes first.
-  EXPECT_EQ(GetLe32(&record[8]), DEVINFO_ITEM_MODEL);
+  EXPECT_EQ(GetLe32(&record[8]), 0u);
   EXPECT_STREQ(reinterpret_cast<const char*>(&record[8 + GetLe32(&record[12])]), "ABC123");
-  EXPECT_EQ(GetLe32(&record[20]), DEVINFO_ITEM_TEXT);
+  EXPECT_EQ(GetLe32(&record[20]), 1u);
   EXPECT_STREQ(reinterpret_cast<const char*>(&record[8 + GetLe32(&record[24])]), DEVICE_TEXT);
 
   RawHost odd;

@@ -5,7 +5,7 @@
 #include <random>
 
 #include "devsim_fixture.h"
-#include "engine/pit.h"
+#include "wire/pit_record.h"
 
 namespace mirk3::devsim {
 namespace {

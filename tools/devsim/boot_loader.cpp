@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+
+#include "wire/end_of_sequence.h"
+#include "wire/handshake.h"
+#include "wire/response_packet.h"
 
 namespace mirk3::devsim {
 namespace {
 
 constexpr size_t kScratchSize = 1 << 20;
-constexpr int32_t kMaxPitUpload = 16 << 20;
 constexpr auto kRebootDrainTime = std::chrono::seconds(2);
 // The generic failure value for requests that are unknown or out of their order.
 constexpr int32_t kRefused = -1;
@@ -188,7 +192,7 @@ BootLoader::Flow BootLoader::Handle(const RequestPacket& request) {
 BootLoader::Flow BootLoader::HandleInit(const RequestPacket& request) {
   switch (request.subType) {
     case RQT_INIT_BEGIN:
-      return Respond(RQT_INIT, static_cast<int32_t>(static_cast<uint32_t>(setup_.protocol) << 16));
+      return Respond(RQT_INIT, AnswerOfProtocolVersion(setup_.protocol));
     case RQT_INIT_PACKETSIZE:
       if (request.words[0] <= 0) return Fail(BL_FAIL_SIZE);
       session_.packetSize = request.words[0];
@@ -231,7 +235,7 @@ BootLoader::Flow BootLoader::HandlePit(const RequestPacket& request) {
 }
 
 BootLoader::Flow BootLoader::ReceivePitUpload(int32_t length) {
-  if (length <= 0 || length > kMaxPitUpload) return Fail(BL_FAIL_SIZE);
+  if (length <= 0 || static_cast<uint64_t>(length) > MAX_PIT_SIZE) return Fail(BL_FAIL_SIZE);
   if (const Flow flow = Respond(RQT_PIT, 0); flow != Flow::kNext) return flow;
   session_.upload.assign(static_cast<size_t>(length), 0);
   if (const Io io = line_->ReadExact(session_.upload.data(), session_.upload.size());
@@ -329,25 +333,20 @@ BootLoader::Flow BootLoader::ReceiveSequence(uint32_t announced) {
   return Flow::kNext;
 }
 
-// Phone layout: [1] length, [4] partition id, [5] last. Modem layout: [1] length, [4] last,
-// [6] partition id.
 BootLoader::Flow BootLoader::EndSequence(const RequestPacket& request) {
   const uint64_t received = session_.sequenceBytes;
   session_.sequenceBytes = 0;
-  const int32_t layout = request.words[0];
-  if (layout != EOS_LAYOUT_PHONE && layout != EOS_LAYOUT_MODEM) return Fail(kRefused);
-  const auto length = static_cast<uint32_t>(request.words[1]);
-  const int32_t id = layout == EOS_LAYOUT_PHONE ? request.words[4] : request.words[6];
-  const bool last = (layout == EOS_LAYOUT_PHONE ? request.words[5] : request.words[4]) != 0;
+  const std::optional<EndOfSequence> end = EndOfSequence::FromWords(request.words);
+  if (!end) return Fail(kRefused);
   std::string name;
   {
     std::lock_guard lock(pitMutex_);
-    const PitEntry* entry = table_.FindById(id);
+    const PitEntry* entry = table_.FindById(end->partitionId);
     if (!entry) return Fail(BL_FAIL_WRITE);
     name = std::string(entry->PartitionName());
   }
-  if (length > received) return Fail(BL_FAIL_SIZE);
-  const bool written = store_->Commit(id, name, length, last);
+  if (end->length > received) return Fail(BL_FAIL_SIZE);
+  const bool written = store_->Commit(end->partitionId, name, end->length, end->last);
   store_->BeginSequence();
   return written ? Respond(RQT_XMIT, 0) : Fail(BL_FAIL_WRITE);
 }

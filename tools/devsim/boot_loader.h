@@ -21,8 +21,9 @@
 #include "devsim/partition_store.h"
 #include "devsim/pty_line.h"
 #include "devsim/request_trace.h"
-#include "engine/pit.h"
-#include "engine/protocol.h"
+#include "wire/pit_record.h"
+#include "wire/request_packet.h"
+#include "wire/request_table.h"
 
 namespace mirk3::devsim {
 

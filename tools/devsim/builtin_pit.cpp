@@ -1,24 +1,32 @@
 #include "devsim/builtin_pit.h"
 
+#include "wire/sequence_size.h"
+
 namespace mirk3::devsim {
 namespace {
 
 struct Row {
   uint32_t entryKind;
-  uint32_t storageKind;  // 2: the main flash, written in 30 MiB sequences
+  uint32_t storageKind;
   int32_t id;
   uint32_t blocks;  // size in 512-byte blocks, kept in word 4 for a reader's benefit
   const char* partition;
   const char* file;
 };
 
-// Storage kinds 6 and 7 (4 MiB and 1 MiB sequences) are the small parameter areas.
+// The main flash is written in 30 MiB sequences; the small parameter areas in 4 MiB and 1 MiB.
+constexpr uint32_t kFlash = STORAGE_KIND_BULK_2;
 constexpr Row kRows[] = {
-    {0, 2, 80, 8192, "BOOTLOADER", "loader.bin"}, {0, 7, 81, 16384, "PARAM", "param.bin"},
-    {0, 2, 5, 131072, "BOOT", "boot.img"},        {0, 2, 6, 131072, "RECOVERY", "recovery.img"},
-    {0, 2, 20, 12582912, "SYSTEM", "system.img"}, {0, 2, 21, 2097152, "VENDOR", "vendor.img"},
-    {0, 2, 22, 614400, "CACHE", "cache.img"},     {0, 2, 23, 52428800, "USERDATA", "userdata.img"},
-    {1, 2, 10, 204800, "RADIO", "modem.bin"},     {0, 6, 3, 40960, "EFS", "efs.img"},
+    {0, kFlash, 80, 8192, "BOOTLOADER", "loader.bin"},
+    {0, STORAGE_KIND_SMALL, 81, 16384, "PARAM", "param.bin"},
+    {0, kFlash, 5, 131072, "BOOT", "boot.img"},
+    {0, kFlash, 6, 131072, "RECOVERY", "recovery.img"},
+    {0, kFlash, 20, 12582912, "SYSTEM", "system.img"},
+    {0, kFlash, 21, 2097152, "VENDOR", "vendor.img"},
+    {0, kFlash, 22, 614400, "CACHE", "cache.img"},
+    {0, kFlash, 23, 52428800, "USERDATA", "userdata.img"},
+    {1, kFlash, 10, 204800, "RADIO", "modem.bin"},
+    {0, STORAGE_KIND_MEDIUM, 3, 40960, "EFS", "efs.img"},
 };
 
 }  // namespace

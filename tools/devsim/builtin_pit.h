@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/pit.h"
+#include "wire/pit_record.h"
 
 namespace mirk3::devsim {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/protocol.h"
+#include "wire/request_table.h"
 
 namespace mirk3::devsim {
 

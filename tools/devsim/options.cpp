@@ -11,6 +11,7 @@
 
 #include "base/port_list.h"
 #include "serial/serial_line.h"
+#include "wire/handshake.h"
 
 namespace mirk3::devsim {
 namespace {

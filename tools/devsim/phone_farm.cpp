@@ -3,8 +3,8 @@
 #include <filesystem>
 
 #include "devsim/builtin_pit.h"
-#include "devsim/device_info.h"
 #include "serial/serial_line.h"
+#include "wire/device_info_record.h"
 
 namespace mirk3::devsim {
 

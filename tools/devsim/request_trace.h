@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/protocol.h"
+#include "wire/request_packet.h"
 
 namespace mirk3::devsim {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "packages/package_records.h"
+#include "packages/download_entry.h"
 
 namespace mirk3::pack {
 

@@ -20,7 +20,7 @@
 #include <string>
 #include <string_view>
 
-#include "packages/package_records.h"
+#include "wire/one_click_trailer.h"
 
 namespace mirk3::pack {
 
