@@ -12,7 +12,7 @@
 #include "app/cli_package_commands.h"
 #include "app/cli_package_report.h"
 #include "app/cli_pit.h"
-#include "base/command_line.h"
+#include "cmdline/command_line.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "app/cli_options.h"
 #include "app/cli_view.h"
 #include "app/station.h"
-#include "base/command_line.h"
+#include "cmdline/command_line.h"
 #include "base/text.h"
 #include "engine/report_pump.h"
 #include "packages/meta_data_key.h"

@@ -3,8 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <cstdint>
 
-#include "base/command_line.h"
-#include "base/port_list.h"
+#include "cmdline/command_line.h"
+#include "cmdline/port_list.h"
 
 namespace mirk3 {
 namespace {

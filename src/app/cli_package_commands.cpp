@@ -4,7 +4,7 @@
 
 #include "app/cli_options.h"
 #include "app/package_pick.h"
-#include "base/command_line.h"
+#include "cmdline/command_line.h"
 #include "packages/content_list.h"
 #include "packages/meta_data_key.h"
 #include "packages/package_meta_data.h"

@@ -6,7 +6,7 @@
 
 #include "app/cli_options.h"
 #include "app/package_pick.h"
-#include "base/command_line.h"
+#include "cmdline/command_line.h"
 #include "base/file.h"
 #include "base/text.h"
 #include "engine/download_engine.h"

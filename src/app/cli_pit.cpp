@@ -10,7 +10,7 @@
 
 #include "app/cli_options.h"
 #include "app/station.h"
-#include "base/command_line.h"
+#include "cmdline/command_line.h"
 #include "base/file.h"
 #include "base/text.h"
 #include "engine/download_engine.h"

@@ -2,7 +2,7 @@
 // on the line lists every option with its default, --version answers the project's version,
 // --opt=value and port lists work, and a mistake is one line on standard error with exit
 // status 2. Also the port lists and numbers every command line reads.
-#include "base/command_line.h"
+#include "cmdline/command_line.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <regex>
 #include <sstream>
 
-#include "base/port_list.h"
+#include "cmdline/port_list.h"
 #include "support/program_run.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"

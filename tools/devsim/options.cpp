@@ -9,7 +9,7 @@
 #include <map>
 #include <optional>
 
-#include "base/port_list.h"
+#include "cmdline/port_list.h"
 #include "serial/serial_line.h"
 #include "wire/handshake.h"
 

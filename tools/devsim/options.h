@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "base/command_line.h"
+#include "cmdline/command_line.h"
 #include "devsim/farm_config.h"
 
 namespace mirk3::devsim {

@@ -3,7 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <array>
 
-#include "base/command_line.h"
+#include "cmdline/command_line.h"
 #include "pack/key_pair.h"
 #include "pack/md5_package.h"
 #include "pack/member_use.h"

@@ -1,4 +1,4 @@
-#include "base/command_line.h"
+#include "cmdline/command_line.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>

@@ -1,9 +1,9 @@
-#include "base/port_list.h"
+#include "cmdline/port_list.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
 
-#include "base/command_line.h"
+#include "cmdline/command_line.h"
 
 namespace mirk3 {
 
