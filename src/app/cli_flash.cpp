@@ -1,6 +1,7 @@
 #include "app/cli_flash.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <set>
 
 #include "app/cli_options.h"
@@ -10,6 +11,7 @@
 #include "base/text.h"
 #include "engine/report_pump.h"
 #include "packages/meta_data_key.h"
+#include "packages/one_click_program.h"
 #include "serial/serial_line.h"
 
 namespace mirk3 {
@@ -46,6 +48,61 @@ bool CheckPorts(const std::vector<int>& ports, std::string* error) {
   return true;
 }
 
+// A choice of the command line that a One Click program makes itself (the engine's
+// CopyOptions): the option, whether the program does otherwise than it asks, and what the
+// program does instead.
+struct CarriedChoice {
+  const char* option;
+  bool (*overridden)(const DownloadOptions& asked, const OneClickTrailer& carried);
+  const char* instead;
+};
+
+constexpr bool Always(const DownloadOptions&, const OneClickTrailer&) { return true; }
+
+constexpr CarriedChoice CARRIED_CHOICES[] = {
+    {"--bl", Always, "this program flashes the packages it carries"},
+    {"--ap", Always, "this program flashes the packages it carries"},
+    {"--cp", Always, "this program flashes the packages it carries"},
+    {"--csc", Always, "this program flashes the packages it carries"},
+    {"--ums", Always, "this program flashes the packages it carries"},
+    {"--pit", Always, "this program uploads only the partition table it carries"},
+    {"--repartition",
+     [](const DownloadOptions&, const OneClickTrailer& c) { return !c.rePartition; },
+     "this program does not re-partition"},
+    {"--no-auto-reboot",
+     [](const DownloadOptions&, const OneClickTrailer& c) { return c.autoReboot != 0; },
+     "this program reboots the phone after the download"},
+    {"--efs-clear",
+     [](const DownloadOptions&, const OneClickTrailer& c) { return !c.phoneEfsClear; },
+     "this program does not clear the EFS"},
+    {"--boot-update",
+     [](const DownloadOptions&, const OneClickTrailer& c) { return !c.phoneBootUpdate; },
+     "this program does not update the boot loader"},
+    {"--nand-erase", Always, "a One Click program never erases the whole phone"},
+    {"--t-flash", Always, "a One Click program never sends the T flash request"},
+    {"--rtn", Always, "a One Click program never sends the RTN request"},
+    {"--reset-time",
+     [](const DownloadOptions& asked, const OneClickTrailer&) {
+       return asked.FactoryResetTime != 0;
+     },
+     "a One Click program never pauses after closing"},
+};
+
+// When this program carries its own packages, one line on `err` for every option given that
+// it overrides with another choice; an option that asks what the program does anyway is not
+// named.
+void NameIgnoredOptions(const FlashRequest& request, std::ostream& err) {
+  const std::optional<OneClickTrailer> carried =
+      ReadOneClickTrailer(request.context.ownExecutablePath);
+  if (!carried) return;
+  const auto& given = request.givenOptions;
+  for (const CarriedChoice& choice : CARRIED_CHOICES) {
+    if (std::find(given.begin(), given.end(), choice.option) == given.end()) continue;
+    if (!choice.overridden(request.options, *carried)) continue;
+    err << "mirk3-cli flash: " << choice.option << " ignored: " << choice.instead << "\n";
+  }
+}
+
 // Every package given is picked as the window picks it. False when any was refused (an MD5
 // package whose trailer does not verify); every one is checked all the same.
 bool PickGivenPackages(CStation& station, DownloadOptions& options) {
@@ -74,6 +131,9 @@ std::optional<int> ParseFlashArguments(const std::vector<std::string>& args, Fla
   AddMetaKeyOption(*app, request->metaKeyFile);
   AddLineOptions(*app, request->ports, request->context);
   if (const auto status = ParseCommandLine(*app, args, out, err)) return status;
+  for (const CLI::Option* option : app->get_options()) {
+    if (option->count() > 0) request->givenOptions.push_back(option->get_name());
+  }
   std::string problem;
   if (!CheckPorts(request->ports, &problem)) return ReportUsageMistake(*app, err, problem);
   return std::nullopt;
@@ -90,6 +150,7 @@ int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std
     err << "mirk3-cli flash: " << error << "\n";
     return 2;
   }
+  NameIgnoredOptions(request, err);
   CStation* stationPtr = nullptr;
   CReportPump pump([&stationPtr](int message, const EngineReport& report) {
     stationPtr->HandleReport(message, report);

@@ -20,6 +20,7 @@ struct FlashRequest {
   DownloadOptions options;
   EngineContext context;
   std::string metaKeyFile;
+  std::vector<std::string> givenOptions;  // the long names of the options on the line
 };
 
 // The options of a run with the settings file's defaults: Auto Reboot on, F. Reset Time on

@@ -6,6 +6,7 @@
 #include "app/package_pick.h"
 #include "cmdline/command_line.h"
 #include "packages/content_list.h"
+#include "packages/md5_trailer.h"
 #include "packages/meta_data_key.h"
 #include "packages/package_meta_data.h"
 
@@ -42,7 +43,13 @@ int RunMd5Command(const std::vector<std::string>& args, std::ostream& out, std::
   if (files.empty()) return ReportUsageMistake(*app, err, "md5 needs at least one file");
   Md5CommandFace face(out, err);
   bool allPassed = true;
-  for (const std::string& path : files) allPassed = CheckPackageMd5(path, face) && allPassed;
+  for (const std::string& path : files) {
+    Md5Failure failure;
+    if (CheckPackageMd5(path, face, &failure)) continue;
+    allPassed = false;
+    // The window's lines say only that the package is invalid; the operator learns why.
+    err << path << ": " << failure.text << "\n";
+  }
   return allPassed ? EXIT_PASSED : EXIT_FAILED;
 }
 
@@ -70,13 +77,14 @@ int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, st
   char packageModel[PACKAGE_MODEL_SIZE] = {};
   bool metaDataValid = true;
   for (const std::string& path : files) {
+    MetaDataFailure failure;
     if (!metaDataValid) {
       out << path << ": not checked (an earlier package failed)\n";
-    } else if (VerifyPackageFileMetaData(path, keyText, packageModel)) {
+    } else if (AgreeOnModel(CheckPackageFile(path, keyText), packageModel, &failure)) {
       out << path << ": meta-data verified\n";
     } else {
       metaDataValid = false;
-      out << path << ": meta-data INVALID\n";
+      out << path << ": meta-data INVALID\n" << path << ": " << failure.text << "\n";
     }
   }
   out << "model: " << (packageModel[0] ? packageModel : "(none)") << "\n";

@@ -1,7 +1,9 @@
 // The package commands of mirk3-cli. `md5` checks ".tar.md5" trailers the way the window does
 // when a package is picked, with the same log lines; `verify` runs the meta-data check over
-// packages as one download would, all of them sharing one model. Exit status: 0 when every
-// file passes, 1 when any fails, 2 for a usage error.
+// packages as one download would, all of them sharing one model. Both say why a package
+// failed: no trailer, a digest that differs, no content list, a signature this key does not
+// verify, a model that differs. Exit status: 0 when every file passes, 1 when any fails, 2 for
+// a usage error.
 #pragma once
 
 #include <ostream>

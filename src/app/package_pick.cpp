@@ -17,11 +17,12 @@ bool IsMd5Package(std::string_view path) {
   return path.size() >= 3 && EqualsIgnoreCase(path.substr(path.size() - 3), "MD5");
 }
 
-bool CheckPackageMd5(const std::string& path, StationView& face) {
+bool CheckPackageMd5(const std::string& path, StationView& face, Md5Failure* failure) {
   LogLine(face, "Enter CS for MD5..");
   LogLine(face, "Check MD5.. Do not unplug the cable..");
   LogLine(face, "Please wait..");
-  if (VerifyMd5Trailer(path, [&face](std::string_view line) { LogLine(face, line); })) {
+  if (VerifyMd5Trailer(
+          path, [&face](std::string_view line) { LogLine(face, line); }, failure)) {
     LogLine(face, "Checking MD5 finished Sucessfully..");
     LogLine(face, "Leave CS..");
     return true;

@@ -10,6 +10,7 @@
 
 #include "app/station_view.h"
 #include "engine/download_options.h"
+#include "packages/md5_trailer.h"
 
 namespace mirk3 {
 
@@ -18,8 +19,9 @@ namespace mirk3 {
 bool IsMd5Package(std::string_view path);
 
 // The MD5 check of a picked package: its log lines go to `face` as lines of no port and, on
-// failure, the error to the operator. Only one check runs at a time in the process.
-bool CheckPackageMd5(const std::string& path, StationView& face);
+// failure, the error to the operator, and why it failed to `failure` when given. Only one
+// check runs at a time in the process.
+bool CheckPackageMd5(const std::string& path, StationView& face, Md5Failure* failure = nullptr);
 
 // A package picked for `slot` (BL..UMS) into `chosen`, the slots' paths and check boxes: an MD5
 // package is checked first. Taken: the path fills the slot and the slot is checked. Refused:

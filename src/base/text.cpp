@@ -57,4 +57,26 @@ std::string_view FieldText(const char* field, size_t size) {
                           nul ? static_cast<size_t>(static_cast<const char*>(nul) - field) : size);
 }
 
+std::string QuotedText(std::string_view text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (c == '\r') {
+      quoted += "\\r";
+    } else if (c == '\n') {
+      quoted += "\\n";
+    } else if (c == '\t') {
+      quoted += "\\t";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      quoted += Format("\\x%02x", byte);
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "\"";
+}
+
 }  // namespace mirk3

@@ -24,4 +24,8 @@ void CopyToField(char* field, size_t size, std::string_view text);
 // The text of a fixed char field up to its first NUL (or the whole field).
 std::string_view FieldText(const char* field, size_t size);
 
+// `text` in double quotes for a message, its control bytes and quotes escaped ("\r", "\x00",
+// "\""), so that a text read from a file shows what it holds and cannot break the line.
+std::string QuotedText(std::string_view text);
+
 }  // namespace mirk3

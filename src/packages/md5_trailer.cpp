@@ -1,12 +1,11 @@
 #include "packages/md5_trailer.h"
 
-#include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
+#include <cctype>
 
+#include "base/file.h"
 #include "base/text.h"
 #include "packages/md5.h"
 
@@ -14,20 +13,6 @@ namespace mirk3 {
 namespace {
 
 constexpr size_t DIGEST_TEXT_LENGTH = 32;
-
-class FileHandle {
- public:
-  explicit FileHandle(int fd) : fd_(fd) {}
-  ~FileHandle() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // The digest buffer: one anonymous mapping, unmapped when the check is done with it.
 class DigestBuffer {
@@ -51,33 +36,62 @@ class DigestBuffer {
   uint8_t* data_ = nullptr;
 };
 
-bool ReadExactly(int fd, char* out, size_t length) {
-  size_t done = 0;
-  while (done < length) {
-    const ssize_t got = read(fd, out + done, length - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    done += static_cast<size_t>(got);
+// One check's way out: its log line, when it has one, and its reason.
+class Md5Outcome {
+ public:
+  Md5Outcome(const Md5LogSink& log, Md5Failure* failure) : log_(log), failure_(failure) {}
+  bool Fail(std::string_view logLine, Md5Problem problem, std::string text) const {
+    if (log_ && !logLine.empty()) log_(logLine);
+    if (failure_) *failure_ = {problem, std::move(text)};
+    return false;
   }
-  return true;
+
+ private:
+  const Md5LogSink& log_;
+  Md5Failure* failure_;
+};
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
 }
 
-void Log(const Md5LogSink& log, std::string_view line) {
-  if (log) log(line);
+bool IsHexDigits(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
 }
 
-// Opens a regular file for reading. O_NONBLOCK keeps a FIFO or device from holding the
-// check up; it has no effect on the reads of a regular file.
-int OpenRegularFile(const std::string& path, uint64_t& length) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return -1;
-  struct stat info {};
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
-    return -1;
+// A checksum line holds text between its digest and its line end (the separators and the
+// name); the zero blocks that end a plain tar, or other binary data, do not.
+bool LooksLikeChecksumLine(std::string_view trailer) {
+  if (trailer.size() <= DIGEST_TEXT_LENGTH) return false;
+  const std::string_view between =
+      trailer.substr(DIGEST_TEXT_LENGTH, trailer.size() - DIGEST_TEXT_LENGTH - 1);
+  return std::none_of(between.begin(), between.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  });
+}
+
+// Why the trailer's digest text is not the computed one.
+std::pair<Md5Problem, std::string> Mismatch(std::string_view trailer, std::string_view computed,
+                                            std::string_view fileName) {
+  const std::string_view expected = trailer.substr(0, DIGEST_TEXT_LENGTH);
+  if (IsHexDigits(expected)) {
+    return {Md5Problem::DIGEST_DIFFERS, "the digest differs: the trailer says " + Lower(expected) +
+                                            ", the tar part's is " + Lower(computed)};
   }
-  length = static_cast<uint64_t>(info.st_size);
-  return fd;
+  if (!LooksLikeChecksumLine(trailer)) {
+    // The line names the package without its ".md5".
+    const std::string_view tarName = fileName.substr(0, std::max<size_t>(fileName.size(), 4) - 4);
+    return {Md5Problem::NO_TRAILER,
+            "no MD5 trailer: the file does not end in a checksum line for its name (32 hex "
+            "digits, 2 separator bytes, " +
+                QuotedText(tarName) + ", a line end)"};
+  }
+  return {Md5Problem::DIGEST_NOT_HEX,
+          "the MD5 trailer's digest text is not 32 hex digits: " + QuotedText(expected)};
 }
 
 }  // namespace
@@ -98,36 +112,46 @@ std::mutex& Md5CheckLock() {
   return lock;
 }
 
-bool VerifyMd5Trailer(const std::string& path, const Md5LogSink& log) {
+bool VerifyMd5Trailer(const std::string& path, const Md5LogSink& log, Md5Failure* failure) {
   std::lock_guard<std::mutex> hold(Md5CheckLock());
-  uint64_t fileLength = 0;
-  FileHandle file(OpenRegularFile(path, fileLength));
-  if (file.get() < 0) return false;
+  const Md5Outcome outcome(log, failure);
+  if (failure) *failure = {};
+  const OpenedFile file = OpenRegularFile(path);
+  if (!file) return outcome.Fail("", Md5Problem::UNREADABLE, "cannot read the file: " + file.error);
 
   // The name length is counted in bytes: the trailer holds the name as the bytes of the file
   // name, so a name with multi-byte characters is located correctly.
-  const std::optional<uint64_t> tarLength = Md5TarLength(fileLength, PathFileName(path).size());
+  const std::string_view fileName = PathFileName(path);
+  const uint64_t trailerLength = Md5TrailerLength(fileName.size());
+  const std::optional<uint64_t> tarLength = Md5TarLength(file.size, fileName.size());
   if (!tarLength) {
-    Log(log, "MD5 hash value is invalid");
-    return false;
+    return outcome.Fail("MD5 hash value is invalid", Md5Problem::NO_TRAILER,
+                        Format("no MD5 trailer: the file is %llu bytes, shorter than the %llu "
+                               "bytes of the trailer its name calls for",
+                               static_cast<unsigned long long>(file.size),
+                               static_cast<unsigned long long>(trailerLength)));
   }
 
   DigestBuffer buffer;
   if (!buffer.data()) {
-    Log(log, "There is no memory.");
-    return false;
+    return outcome.Fail("There is no memory.", Md5Problem::NO_MEMORY,
+                        "the 100 MiB digest buffer cannot be had");
   }
   const std::string computed =
-      CMD5().DigestFile(file.get(), buffer.data(), MD5_DIGEST_BUFFER_SIZE, *tarLength);
-  char expected[DIGEST_TEXT_LENGTH];
-  const bool haveExpected =
-      !computed.empty() && ReadExactly(file.get(), expected, DIGEST_TEXT_LENGTH);
+      CMD5().DigestFile(file.fd.Get(), buffer.data(), MD5_DIGEST_BUFFER_SIZE, *tarLength);
+  std::string trailer(trailerLength, '\0');
+  const ssize_t got =
+      computed.empty() ? -1 : ReadFully(file.fd.Get(), trailer.data(), trailerLength);
   buffer.Release();
 
-  if (!haveExpected ||
-      !EqualsIgnoreCase(computed, std::string_view(expected, DIGEST_TEXT_LENGTH))) {
-    Log(log, "MD5 hash value is invalid");
-    return false;
+  if (got < static_cast<ssize_t>(DIGEST_TEXT_LENGTH)) {
+    return outcome.Fail("MD5 hash value is invalid", Md5Problem::UNREADABLE,
+                        "the file ended or could not be read before its trailer");
+  }
+  trailer.resize(static_cast<size_t>(got));
+  if (!EqualsIgnoreCase(computed, std::string_view(trailer).substr(0, DIGEST_TEXT_LENGTH))) {
+    auto [problem, text] = Mismatch(trailer, computed, fileName);
+    return outcome.Fail("MD5 hash value is invalid", problem, std::move(text));
   }
   return true;
 }

@@ -38,10 +38,26 @@ std::string_view PathFileName(std::string_view path);
 // so that at most one digest buffer exists. Created on first use, kept for the process.
 std::mutex& Md5CheckLock();
 
+// Why a trailer check failed, for the operator: the check's own log lines say only that it did.
+enum class Md5Problem {
+  NONE,            // the check passed
+  UNREADABLE,      // the file cannot be opened, is not a regular file, or ended early
+  NO_MEMORY,       // the digest buffer cannot be had
+  NO_TRAILER,      // the file does not end in a checksum line for its name (a plain tar)
+  DIGEST_NOT_HEX,  // a checksum line whose digest text is not 32 hex digits
+  DIGEST_DIFFERS,  // the digest of the tar part is not the one the trailer gives
+};
+
+struct Md5Failure {
+  Md5Problem problem = Md5Problem::NONE;
+  std::string text;  // "no MD5 trailer: ...", "the digest differs: ..."; empty when it passed
+};
+
 // True when the MD5 digest of the tar part of the package at `path` equals the digest text of
 // its trailer (compared ignoring case). Waits for the process-wide lock without a time limit.
 // A file that cannot be opened, is not a regular file, is shorter than its trailer or ends
-// early fails.
-bool VerifyMd5Trailer(const std::string& path, const Md5LogSink& log = {});
+// early fails. Why it failed goes to `failure` when given.
+bool VerifyMd5Trailer(const std::string& path, const Md5LogSink& log = {},
+                      Md5Failure* failure = nullptr);
 
 }  // namespace mirk3

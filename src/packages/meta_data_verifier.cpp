@@ -7,6 +7,7 @@
 #include <cryptopp/rsa.h>
 #include <cryptopp/sha.h>
 
+#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -16,6 +17,19 @@
 #include "packages/tar_walk.h"
 
 namespace mirk3 {
+namespace {
+
+// A member name or a list word as a reason shows it: as it is, or quoted and escaped when it
+// holds a byte that would break the line.
+std::string Shown(std::string_view text) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) return QuotedText(text);
+  }
+  return std::string(text);
+}
+
+}  // namespace
 
 CMetaDataVerifier::CMetaDataVerifier(std::string archivePath, std::string keyText)
     : keyText_(std::move(keyText)), archivePath_(std::move(archivePath)) {}
@@ -35,27 +49,48 @@ std::optional<uint64_t> CMetaDataVerifier::ParseOctal(std::string_view field) {
   return ParseTarOctal(field);
 }
 
+bool CMetaDataVerifier::Fail(MetaDataProblem problem, std::string text) {
+  failure_ = {problem, std::move(text)};
+  return false;
+}
+
+bool CMetaDataVerifier::FailBroken(const TarWalk& walk) {
+  return Fail(MetaDataProblem::BROKEN_ARCHIVE,
+              "the package is not a whole tar archive: " + walk.Problem());
+}
+
+bool CMetaDataVerifier::Open(FileByteSource& source) {
+  failure_ = {};
+  if (source.Open(archivePath_)) return true;
+  failure_ = UnreadablePackage(errno);
+  return false;
+}
+
 bool CMetaDataVerifier::VerifyArchive() {
   FileByteSource source;
-  return source.Open(archivePath_) && VerifyArchive(source);
+  return Open(source) && VerifyArchive(source);
 }
 
 bool CMetaDataVerifier::VerifyArchive(const ByteSource& source) {
-  if (!ReadList(source, 0, source.Length()) || entryCount_ < 1) return false;
-  return HashMembers(source);
+  failure_ = {};
+  return ReadList(source, 0, source.Length()) && HashMembers(source);
 }
 
 bool CMetaDataVerifier::VerifyListAt(uint64_t offset) {
   FileByteSource source;
-  if (!source.Open(archivePath_)) return false;
-  return ReadList(source, offset, source.Length()) && entryCount_ >= 1;
+  return Open(source) && ReadList(source, offset, source.Length());
 }
 
 bool CMetaDataVerifier::VerifyListIn(uint64_t begin, uint64_t end) {
   FileByteSource source;
-  if (!source.Open(archivePath_)) return false;
-  if (begin > end || end > source.Length()) return false;
-  return ReadList(source, begin, end) && entryCount_ >= 1;
+  if (!Open(source)) return false;
+  if (begin > end || end > source.Length()) {
+    return Fail(MetaDataProblem::NO_SLOT,
+                Format("the bytes %llu to %llu do not lie within the program's %llu bytes",
+                       static_cast<unsigned long long>(begin), static_cast<unsigned long long>(end),
+                       static_cast<unsigned long long>(source.Length())));
+  }
+  return ReadList(source, begin, end);
 }
 
 bool CMetaDataVerifier::ReadList(const ByteSource& source, uint64_t start, uint64_t end) {
@@ -64,27 +99,41 @@ bool CMetaDataVerifier::ReadList(const ByteSource& source, uint64_t start, uint6
   TarMember member;
   for (;;) {
     const TarStep step = walk.Next(member);
-    if (step == TarStep::END) return true;
-    if (step == TarStep::BROKEN) return false;
+    if (step == TarStep::END) break;
+    if (step == TarStep::BROKEN) return FailBroken(walk);
     // A list member of 128 KiB or more is passed over like any other member.
     if (IsSignedListEntry(member.name) && member.size < LIST_SIZE_LIMIT) {
       return ReadListMember(source, member.dataOffset, member.size);
     }
   }
+  return Fail(MetaDataProblem::NO_LIST,
+              "no content list: no member ending in .mf below 128 KiB in a meta-data/ folder");
 }
 
 bool CMetaDataVerifier::ReadListMember(const ByteSource& source, uint64_t offset, uint64_t size) {
-  // A member shorter than its own signature cannot be a list.
-  if (size < LIST_SIGNATURE_SIZE) return false;
+  if (size < LIST_SIGNATURE_SIZE) {
+    return Fail(MetaDataProblem::BAD_SIGNATURE,
+                Format("the content list (%llu bytes) is shorter than its 256-byte signature",
+                       static_cast<unsigned long long>(size)));
+  }
   const size_t length = static_cast<size_t>(size);
   const auto buffer = std::make_unique<uint8_t[]>(length);
-  if (!source.ReadExactly(offset, buffer.get(), length)) return false;
-  if (!VerifySignature(buffer.get(), length)) return false;
-
-  const std::string plain =
-      DecryptList(buffer.get() + LIST_SIGNATURE_SIZE, length - LIST_SIGNATURE_SIZE);
+  if (!source.ReadExactly(offset, buffer.get(), length)) {
+    return Fail(MetaDataProblem::UNREADABLE, "the content list cannot be read");
+  }
+  if (!VerifySignature(buffer.get(), length)) {
+    return Fail(MetaDataProblem::BAD_SIGNATURE,
+                "the content list's signature does not verify with this key");
+  }
+  const std::optional<std::string> plain =
+      Decrypt(buffer.get() + LIST_SIGNATURE_SIZE, length - LIST_SIGNATURE_SIZE);
+  if (!plain) {
+    return Fail(MetaDataProblem::UNDECRYPTABLE,
+                "the content list does not decrypt: its ciphertext is not whole AES blocks or "
+                "its padding is wrong");
+  }
   ContentList list;
-  if (!ParseContentList(plain, list)) return false;
+  if (!ParseContentList(*plain, list)) return FailList(list);
   entryCount_ = list.count;
   model_ = std::move(list.model);
   names_ = std::move(list.names);
@@ -92,20 +141,46 @@ bool CMetaDataVerifier::ReadListMember(const ByteSource& source, uint64_t offset
   return true;
 }
 
-bool CMetaDataVerifier::HashMembers(const ByteSource& source) const {
+bool CMetaDataVerifier::FailList(const ContentList& list) {
+  // A list refused for its count is left without one.
+  if (list.count == 0) {
+    return Fail(MetaDataProblem::BAD_COUNT,
+                "the content list's count is not a number from 1 to 100");
+  }
+  return Fail(MetaDataProblem::COUNT_DIFFERS,
+              Format("the list's count differs: it says %d members, but the list names %zu",
+                     list.count, list.names.size()));
+}
+
+size_t CMetaDataVerifier::ListedIndex(const std::string& name) const {
+  size_t index = 0;
+  while (index < names_.size() && names_[index] != name) ++index;
+  return index;
+}
+
+bool CMetaDataVerifier::HashMembers(const ByteSource& source) {
   TarWalk walk(source, 0, keep_);
   TarMember member;
   for (;;) {
     const TarStep step = walk.Next(member);
     if (step == TarStep::END) return true;
-    if (step == TarStep::BROKEN) return false;
+    if (step == TarStep::BROKEN) return FailBroken(walk);
     if (IsMetaDataEntry(member.name)) continue;
 
-    size_t index = 0;
-    while (index < names_.size() && names_[index] != member.name) ++index;
-    if (index == names_.size()) return false;
+    const size_t index = ListedIndex(member.name);
+    const std::string name = Shown(member.name);
+    if (index == names_.size()) {
+      return Fail(MetaDataProblem::UNLISTED, "member " + name + " is not in the content list");
+    }
     const std::string digest = MemberSha256Hex(source, member.dataOffset, member.size);
-    if (digest.empty() || digest != digests_[index]) return false;
+    if (digest.empty()) {
+      return Fail(MetaDataProblem::UNREADABLE, "member " + name + " cannot be read");
+    }
+    if (digest != digests_[index]) {
+      return Fail(MetaDataProblem::DIGEST_DIFFERS,
+                  "member " + name + "'s digest differs: the list says " + Shown(digests_[index]) +
+                      ", the member's is " + digest);
+    }
   }
 }
 
@@ -132,6 +207,10 @@ bool CMetaDataVerifier::VerifySignature(const uint8_t* data, size_t length) cons
 }
 
 std::string CMetaDataVerifier::DecryptList(const uint8_t* data, size_t length) const {
+  return Decrypt(data, length).value_or(std::string());
+}
+
+std::optional<std::string> CMetaDataVerifier::Decrypt(const uint8_t* data, size_t length) {
   try {
     CryptoPP::CBC_Mode<CryptoPP::Rijndael>::Decryption decryption;
     decryption.SetKeyWithIV(reinterpret_cast<const CryptoPP::byte*>(LIST_KEY), LIST_KEY_SIZE,
@@ -142,24 +221,38 @@ std::string CMetaDataVerifier::DecryptList(const uint8_t* data, size_t length) c
         new CryptoPP::StreamTransformationFilter(decryption, new CryptoPP::StringSink(plain)));
     return plain;
   } catch (const std::exception&) {
-    return {};
+    return std::nullopt;
   }
 }
 
-bool CMetaDataVerifier::CheckModel(char (&packageModel)[PACKAGE_MODEL_SIZE]) const {
-  return AgreeOnModel(model_, packageModel);
+bool CMetaDataVerifier::CheckModel(char (&packageModel)[PACKAGE_MODEL_SIZE]) {
+  failure_ = {};
+  return AgreeOnModel(model_, packageModel, &failure_);
 }
 
 bool CMetaDataVerifier::AgreeOnModel(const std::string& model,
-                                     char (&packageModel)[PACKAGE_MODEL_SIZE]) {
+                                     char (&packageModel)[PACKAGE_MODEL_SIZE],
+                                     MetaDataFailure* failure) {
+  const auto fail = [failure](MetaDataProblem problem, std::string text) {
+    if (failure) *failure = {problem, std::move(text)};
+    return false;
+  };
   // An empty model would let the next package fix another one, and a NUL inside the model
   // would be cut off in the buffer: neither can be shared between packages.
   if (model.empty() || model.size() > MODEL_MAX_LENGTH || model.find('\0') != std::string::npos) {
-    return false;
+    return fail(MetaDataProblem::BAD_MODEL,
+                "the list's model " + QuotedText(model) +
+                    " cannot be shared: a model is 1 to 29 bytes without a NUL");
   }
-  if (packageModel[0] != '\0') return FieldText(packageModel, PACKAGE_MODEL_SIZE) == model;
-  CopyToField(packageModel, PACKAGE_MODEL_SIZE, model);
-  return true;
+  const std::string_view fixed = FieldText(packageModel, PACKAGE_MODEL_SIZE);
+  if (fixed.empty()) {
+    CopyToField(packageModel, PACKAGE_MODEL_SIZE, model);
+    return true;
+  }
+  if (fixed == model) return true;
+  return fail(MetaDataProblem::MODEL_DIFFERS, "the packages' models differ: this one's is " +
+                                                  QuotedText(model) + ", an earlier one's " +
+                                                  QuotedText(fixed));
 }
 
 }  // namespace mirk3

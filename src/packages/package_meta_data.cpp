@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include "base/text.h"
 #include "packages/byte_source.h"
 #include "packages/file_identity.h"
@@ -15,12 +17,13 @@ namespace mirk3 {
 PackageVerdict CheckPackageFile(const std::string& path, const std::string& keyText,
                                 MetaDataResults* results, CHeaderBlocks* keep) {
   FileByteSource source;
-  if (!source.Open(path)) return {};
+  if (!source.Open(path)) return {false, {}, UnreadablePackage(errno)};
   const auto check = [&] {
     CMetaDataVerifier verifier(path, keyText);
     verifier.KeepHeaders(keep);
     const bool verified = verifier.VerifyArchive(source);
-    return PackageVerdict{verified, verified ? verifier.Model() : std::string()};
+    return PackageVerdict{verified, verified ? verifier.Model() : std::string(),
+                          verifier.Failure()};
   };
   if (results == nullptr) return check();
   // The identity is the open file's, the very one the check reads, whatever the path names
@@ -29,8 +32,13 @@ PackageVerdict CheckPackageFile(const std::string& path, const std::string& keyT
   return identity ? results->Verdict(*identity, keyText, check) : check();
 }
 
-bool AgreeOnModel(const PackageVerdict& verdict, char (&packageModel)[PACKAGE_MODEL_SIZE]) {
-  return verdict.verified && CMetaDataVerifier::AgreeOnModel(verdict.model, packageModel);
+bool AgreeOnModel(const PackageVerdict& verdict, char (&packageModel)[PACKAGE_MODEL_SIZE],
+                  MetaDataFailure* failure) {
+  if (!verdict.verified) {
+    if (failure) *failure = verdict.failure;
+    return false;
+  }
+  return CMetaDataVerifier::AgreeOnModel(verdict.model, packageModel, failure);
 }
 
 bool VerifyPackageFileMetaData(const std::string& path, const std::string& keyText,

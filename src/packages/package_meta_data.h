@@ -12,6 +12,7 @@
 #include <string>
 
 #include "packages/content_list.h"
+#include "packages/meta_data_failure.h"
 #include "packages/tar_walk.h"
 #include "wire/one_click_trailer.h"
 
@@ -20,10 +21,12 @@ namespace mirk3 {
 class MetaDataResults;
 
 // What the check of one package file yields on its own, whatever the other packages of a
-// download hold: whether it verified, and the model line its list carries when it did.
+// download hold: whether it verified, the model line its list carries when it did, and why
+// it did not otherwise. Workers that share a verdict share its reason too.
 struct PackageVerdict {
   bool verified = false;
   std::string model;
+  MetaDataFailure failure;
 };
 
 // The check of the whole package file at `path` against `keyText`. With `results`, a verdict
@@ -33,8 +36,10 @@ struct PackageVerdict {
 PackageVerdict CheckPackageFile(const std::string& path, const std::string& keyText,
                                 MetaDataResults* results = nullptr, CHeaderBlocks* keep = nullptr);
 
-// A verified package's model agrees with `packageModel`, which it fills when empty.
-bool AgreeOnModel(const PackageVerdict& verdict, char (&packageModel)[PACKAGE_MODEL_SIZE]);
+// A verified package's model agrees with `packageModel`, which it fills when empty. When it
+// does not, `failure` (when given) says why: the verdict's own failure, or the models'.
+bool AgreeOnModel(const PackageVerdict& verdict, char (&packageModel)[PACKAGE_MODEL_SIZE],
+                  MetaDataFailure* failure = nullptr);
 
 // File mode: the whole package file at `path` verifies against `keyText` and its model agrees
 // with `packageModel` (filled when empty).

@@ -125,7 +125,9 @@ class Md5TrailerTest : public ::testing::Test {
 
   bool Verify(const std::string& path) {
     log_.clear();
-    return VerifyMd5Trailer(path, [this](std::string_view line) { log_.emplace_back(line); });
+    failure_ = {Md5Problem::DIGEST_DIFFERS, "left from an earlier check"};
+    return VerifyMd5Trailer(
+        path, [this](std::string_view line) { log_.emplace_back(line); }, &failure_);
   }
 
   static void ChangeByte(const std::string& path, uint64_t offset) {
@@ -136,6 +138,7 @@ class Md5TrailerTest : public ::testing::Test {
 
   TempDir dir_;
   std::vector<std::string> log_;
+  Md5Failure failure_;
 };
 
 TEST_F(Md5TrailerTest, DigestsVerifyInEitherCase) {
@@ -185,6 +188,7 @@ TEST_F(Md5TrailerTest, OnlyTheTarPartAndTheDigestCount) {
     EXPECT_EQ(Verify(dir_ / name), c.passes) << c.what;
     const std::vector<std::string> failureLog = {"MD5 hash value is invalid"};
     EXPECT_EQ(log_, c.passes ? std::vector<std::string>{} : failureLog) << c.what;
+    EXPECT_EQ(failure_.problem == Md5Problem::NONE, c.passes) << c.what << ": " << failure_.text;
   }
 }
 
@@ -203,14 +207,18 @@ TEST_F(Md5TrailerTest, UnusableFilesFailWithoutWaiting) {
   WriteFile(dir_ / "tiny.tar.md5", std::string(30, 'x'));  // shorter than its own 42-byte trailer
   EXPECT_FALSE(Verify(dir_ / "tiny.tar.md5"));
   EXPECT_EQ(log_, std::vector<std::string>{"MD5 hash value is invalid"});
+  EXPECT_EQ(failure_.problem, Md5Problem::NO_TRAILER) << failure_.text;
 
   EXPECT_FALSE(Verify(dir_ / "missing.tar.md5"));
   EXPECT_TRUE(log_.empty());
+  EXPECT_EQ(failure_.text, "cannot read the file: no such file");
 
   ASSERT_EQ(mkfifo((dir_ / "fifo.tar.md5").c_str(), 0600), 0);
   EXPECT_FALSE(Verify(dir_ / "fifo.tar.md5"));  // never opened for a writer that never comes
+  EXPECT_EQ(failure_.problem, Md5Problem::UNREADABLE) << failure_.text;
   std::filesystem::create_directory(dir_ / "dir.tar.md5");
   EXPECT_FALSE(Verify(dir_ / "dir.tar.md5"));
+  EXPECT_EQ(failure_.problem, Md5Problem::UNREADABLE) << failure_.text;
 }
 
 TEST_F(Md5TrailerTest, PackageAboveTheBufferGivesTheDigestOfOnePass) {

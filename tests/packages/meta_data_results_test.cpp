@@ -60,13 +60,20 @@ TEST(MetaDataResultsTest, EachFileAndKeyIsCheckedOnceAndAChangedFileAgain) {
   // Another maker's key is another question about the same file.
   const Asked otherKey = AskAtOnce(results, path, pack::GenerateKeyPair().publicText);
   EXPECT_EQ(results.ChecksRun(), 2);
-  for (const PackageVerdict& verdict : otherKey.verdicts) EXPECT_FALSE(verdict.verified);
+  // Every worker learns why, not only the one that checked.
+  for (const PackageVerdict& verdict : otherKey.verdicts) {
+    EXPECT_FALSE(verdict.verified);
+    EXPECT_EQ(verdict.failure.problem, MetaDataProblem::BAD_SIGNATURE) << verdict.failure.text;
+  }
 
   // A member's byte changed in place, its modification time set back: still another file.
   test::SpoilInPlace(path, TAR_BLOCK_SIZE + 10, true);
   const Asked spoiled = AskAtOnce(results, path, BuiltInMetaDataKey());
   EXPECT_EQ(results.ChecksRun(), 3);
-  for (const PackageVerdict& verdict : spoiled.verdicts) EXPECT_FALSE(verdict.verified);
+  for (const PackageVerdict& verdict : spoiled.verdicts) {
+    EXPECT_FALSE(verdict.verified);
+    EXPECT_EQ(verdict.failure.problem, MetaDataProblem::DIGEST_DIFFERS) << verdict.failure.text;
+  }
 }
 
 }  // namespace

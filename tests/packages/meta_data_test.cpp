@@ -110,7 +110,8 @@ TEST_F(MetaDataTest, SignedPackagePassesAndFillsTheModel) {
   EXPECT_EQ(verifier.Digests()[1], Sha256Hex(Members()[1].data));
 }
 
-// Every way a package can be spoiled, one per row; each must end with false, never a crash.
+// Every way a package can be spoiled, one per row; each must end with false and its reason,
+// never a crash.
 TEST_F(MetaDataTest, EachSpoiledPackageFailsCleanly) {
   using Maker = std::function<std::string(MetaDataTest&)>;
   const std::string boot = Sha256Hex(Members()[0].data);
@@ -118,17 +119,17 @@ TEST_F(MetaDataTest, EachSpoiledPackageFailsCleanly) {
   const struct {
     const char* what;
     Maker make;
-    bool passes;
+    MetaDataProblem problem;  // NONE: the package passes
   } cases[] = {
       {"the list as sealed",
        [](MetaDataTest& t) { return t.PackageWithList("good.tar", test::SealedList(GoodList())); },
-       true},
+       MetaDataProblem::NONE},
       {"no meta-data folder",
        [](MetaDataTest& t) {
          test::WriteTar(t.dir_ / "plain.tar", {Members()[0], Members()[1]});
          return t.dir_ / "plain.tar";
        },
-       false},
+       MetaDataProblem::NO_LIST},
       {"a list member of 131056 bytes",
        [](MetaDataTest& t) {
          // Ignored lines after the entries fill the ciphertext to 131056 - 256 bytes.
@@ -137,7 +138,7 @@ TEST_F(MetaDataTest, EachSpoiledPackageFailsCleanly) {
          EXPECT_EQ(member.size(), 131056u);
          return t.PackageWithList("big-list.tar", member);
        },
-       true},
+       MetaDataProblem::NONE},
       {"a list member of 131072 bytes",
        [](MetaDataTest& t) {
          const std::string plain = GoodList() + std::string(130816 - 1 - GoodList().size(), 'x');
@@ -145,29 +146,29 @@ TEST_F(MetaDataTest, EachSpoiledPackageFailsCleanly) {
          EXPECT_EQ(member.size(), LIST_SIZE_LIMIT);
          return t.PackageWithList("huge-list.tar", member);
        },
-       false},
+       MetaDataProblem::NO_LIST},
       {"a list member shorter than a signature",
        [](MetaDataTest& t) { return t.PackageWithList("short-list.tar", std::string(255, 'S')); },
-       false},
+       MetaDataProblem::BAD_SIGNATURE},
       {"a changed signature byte",
        [](MetaDataTest& t) {
          std::string member = test::SealedList(GoodList());
          member[17] = static_cast<char>(member[17] ^ 0x40);
          return t.PackageWithList("bad-signature.tar", member);
        },
-       false},
+       MetaDataProblem::BAD_SIGNATURE},
       {"a changed ciphertext byte",
        [](MetaDataTest& t) {
          std::string member = test::SealedList(GoodList());
          member[300] = static_cast<char>(member[300] ^ 0x01);
          return t.PackageWithList("bad-cipher.tar", member);
        },
-       false},
+       MetaDataProblem::BAD_SIGNATURE},
       {"a list signed with another key",
        [](MetaDataTest& t) {
          return t.PackageWithList("other-key.tar", test::SealedList(GoodList(), OtherPrivateKey()));
        },
-       false},
+       MetaDataProblem::BAD_SIGNATURE},
       {"bad padding",
        [](MetaDataTest& t) {
          std::string plain = GoodList();
@@ -177,7 +178,7 @@ TEST_F(MetaDataTest, EachSpoiledPackageFailsCleanly) {
                                         test::TestPrivateKey(), member, error));
          return t.PackageWithList("bad-padding.tar", member);
        },
-       false},
+       MetaDataProblem::UNDECRYPTABLE},
       {"ciphertext not whole blocks",
        [](MetaDataTest& t) {
          std::string member, error;
@@ -185,13 +186,13 @@ TEST_F(MetaDataTest, EachSpoiledPackageFailsCleanly) {
                                         test::TestPrivateKey(), member, error));
          return t.PackageWithList("odd-cipher.tar", member);
        },
-       false},
+       MetaDataProblem::UNDECRYPTABLE},
       {"count 0",
        [boot](MetaDataTest& t) {
          return t.PackageWithList("count0.tar",
                                   test::SealedList("0\nSM-X100\n" + boot + " boot.img\n"));
        },
-       false},
+       MetaDataProblem::BAD_COUNT},
       {"count 101 with 101 entries",
        [&](MetaDataTest& t) {
          std::string plain =
@@ -199,7 +200,7 @@ TEST_F(MetaDataTest, EachSpoiledPackageFailsCleanly) {
          for (int i = 0; i < 99; ++i) plain += boot + " spare" + std::to_string(i) + "\n";
          return t.PackageWithList("count101.tar", test::SealedList(plain));
        },
-       false},
+       MetaDataProblem::BAD_COUNT},
       {"count 100 with 100 entries",
        [&](MetaDataTest& t) {
          std::string plain =
@@ -207,46 +208,46 @@ TEST_F(MetaDataTest, EachSpoiledPackageFailsCleanly) {
          for (int i = 0; i < 98; ++i) plain += boot + " spare" + std::to_string(i) + "\n";
          return t.PackageWithList("count100.tar", test::SealedList(plain));
        },
-       true},
+       MetaDataProblem::NONE},
       {"count 3 with 2 entry lines",
        [&](MetaDataTest& t) {
          return t.PackageWithList("count3.tar",
                                   test::SealedList("3\nSM-X100\n" + boot + " boot.img\n" + system +
                                                    " firmware/system.img\n"));
        },
-       false},
+       MetaDataProblem::COUNT_DIFFERS},
       {"count -1",
        [&](MetaDataTest& t) {
          return t.PackageWithList("count-1.tar", test::SealedList("-1\nSM-X100\n"));
        },
-       false},
+       MetaDataProblem::BAD_COUNT},
       {"a count with blanks before and text after",
        [&](MetaDataTest& t) {
          std::string plain = GoodList();
          plain.replace(0, 1, " \t2 entries");
          return t.PackageWithList("count-text.tar", test::SealedList(plain));
        },
-       true},
+       MetaDataProblem::NONE},
       {"a member not in the list",
        [&](MetaDataTest& t) {
          return t.PackageWithList("unlisted.tar",
                                   test::SealedList("1\nSM-X100\n" + boot + " boot.img\n"));
        },
-       false},
+       MetaDataProblem::UNLISTED},
       {"a wrong digest",
        [&](MetaDataTest& t) {
          return t.PackageWithList("wrong-digest.tar",
                                   test::SealedList("2\nSM-X100\n" + boot + " boot.img\n" + boot +
                                                    " firmware/system.img\n"));
        },
-       false},
+       MetaDataProblem::DIGEST_DIFFERS},
       {"upper-case digests",
        [&](MetaDataTest& t) {
          return t.PackageWithList("upper.tar",
                                   test::SealedList("2\nSM-X100\n" + Upper(boot) + " boot.img\n" +
                                                    Upper(system) + " firmware/system.img\n"));
        },
-       false},
+       MetaDataProblem::DIGEST_DIFFERS},
       {"a listed name without a member, and a one-word line",
        [&](MetaDataTest& t) {
          return t.PackageWithList(
@@ -254,7 +255,7 @@ TEST_F(MetaDataTest, EachSpoiledPackageFailsCleanly) {
              test::SealedList("4\nSM-X100\n" + boot + " boot.img\n" + system +
                               " firmware/system.img\n" + boot + " gone.img\n" + boot + "\n"));
        },
-       true},
+       MetaDataProblem::NONE},
       {"a folder name spelt another way",
        [&](MetaDataTest& t) {
          std::vector<TarEntry> members = Members();
@@ -263,57 +264,57 @@ TEST_F(MetaDataTest, EachSpoiledPackageFailsCleanly) {
          test::WriteTar(t.dir_ / "case.tar", members);
          return t.dir_ / "case.tar";
        },
-       false},
+       MetaDataProblem::UNLISTED},
       {"a list anywhere in a meta-data folder",
        [](MetaDataTest& t) {
          return t.PackageWithList("deep.tar", test::SealedList(GoodList()), "x/meta-data/a.mf");
        },
-       true},
+       MetaDataProblem::NONE},
       {"a list name of 13 characters",
        [](MetaDataTest& t) {
          return t.PackageWithList("short-name.tar", test::SealedList(GoodList()), "meta-data/.mf");
        },
-       false},
+       MetaDataProblem::NO_LIST},
       {"a model of 29 characters",
        [](MetaDataTest& t) {
          return t.PackageWithList("model29.tar", test::SealedList(GoodList(std::string(29, 'M'))));
        },
-       true},
+       MetaDataProblem::NONE},
       {"a model of 30 characters",
        [](MetaDataTest& t) {
          return t.PackageWithList("model30.tar", test::SealedList(GoodList(std::string(30, 'M'))));
        },
-       false},
+       MetaDataProblem::BAD_MODEL},
       {"an empty model line",
        [](MetaDataTest& t) {
          return t.PackageWithList("model-empty.tar", test::SealedList(GoodList("")));
        },
-       false},
+       MetaDataProblem::BAD_MODEL},
       {"a model with a NUL",
        [](MetaDataTest& t) {
          return t.PackageWithList("model-nul.tar",
                                   test::SealedList(GoodList(std::string("SM\0X", 4))));
        },
-       false},
+       MetaDataProblem::BAD_MODEL},
       {"a header name without a NUL",
        [](MetaDataTest& t) {
          return t.Raw("name100.tar", RawMembers() + Header(std::string(100, 'n'), 0) + kEnd);
        },
-       false},
+       MetaDataProblem::BROKEN_ARCHIVE},
       {"a size field that is not octal",
        [](MetaDataTest& t) {
          std::string header = Header("bad-size.img", 8);
          std::memcpy(&header[TAR_SIZE_OFFSET], "0000000001 8", 12);
          return t.Raw("non-octal.tar", header + Padded("12345678") + RawMembers() + kEnd);
        },
-       false},
+       MetaDataProblem::BROKEN_ARCHIVE},
       {"a size field with blanks",
        [](MetaDataTest& t) {
          std::string header = Header("blank-size.img", 8);
          std::memcpy(&header[TAR_SIZE_OFFSET], "         10 ", 12);
          return t.Raw("blank-size.tar", header + Padded("12345678") + RawMembers() + kEnd);
        },
-       false},
+       MetaDataProblem::BROKEN_ARCHIVE},
       {"a member cut short",
        [](MetaDataTest& t) {
          const std::string list = test::SealedList(GoodList());
@@ -321,14 +322,14 @@ TEST_F(MetaDataTest, EachSpoiledPackageFailsCleanly) {
              Header("meta-data/fota.mf", list.size()) + Padded(list) + RawMembers();
          return t.Raw("cut-member.tar", bytes.substr(0, bytes.size() - 3000));
        },
-       false},
+       MetaDataProblem::BROKEN_ARCHIVE},
       {"a list member cut short",
        [](MetaDataTest& t) {
          const std::string list = test::SealedList(GoodList());
          return t.Raw("cut-list.tar", RawMembers() + Header("meta-data/fota.mf", list.size()) +
                                           list.substr(0, 100));
        },
-       false},
+       MetaDataProblem::BROKEN_ARCHIVE},
       {"a meta-data member cut short at the end",
        [](MetaDataTest& t) {
          const std::string list = test::SealedList(GoodList());
@@ -336,44 +337,56 @@ TEST_F(MetaDataTest, EachSpoiledPackageFailsCleanly) {
                                            RawMembers() + Header("meta-data/extra.bin", 4000) +
                                            std::string(1000, 'e'));
        },
-       false},
+       MetaDataProblem::BROKEN_ARCHIVE},
       {"a header cut short",
        [](MetaDataTest& t) {
          const std::string list = test::SealedList(GoodList());
          return t.Raw("cut-header.tar", Header("meta-data/fota.mf", list.size()) + Padded(list) +
                                             RawMembers() + Header("late.img", 0).substr(0, 200));
        },
-       false},
+       MetaDataProblem::BROKEN_ARCHIVE},
       {"a member larger than the file",
        [](MetaDataTest& t) {
          const std::string list = test::SealedList(GoodList());
          return t.Raw("huge-member.tar", Header("meta-data/fota.mf", list.size()) + Padded(list) +
                                              Header("huge.img", 077777777777) + kEnd);
        },
-       false},
+       MetaDataProblem::BROKEN_ARCHIVE},
       {"no end blocks",
        [](MetaDataTest& t) {
          const std::string list = test::SealedList(GoodList());
          return t.Raw("no-end.tar",
                       RawMembers() + Header("meta-data/fota.mf", list.size()) + Padded(list));
        },
-       true},
-      {"an empty file", [](MetaDataTest& t) { return t.Raw("empty.tar", ""); }, false},
-      {"a missing file", [](MetaDataTest& t) { return t.dir_ / "missing.tar"; }, false},
+       MetaDataProblem::NONE},
+      {"an empty file", [](MetaDataTest& t) { return t.Raw("empty.tar", ""); },
+       MetaDataProblem::NO_LIST},
+      {"a missing file", [](MetaDataTest& t) { return t.dir_ / "missing.tar"; },
+       MetaDataProblem::UNREADABLE},
       {"a folder",
        [](MetaDataTest& t) {
          std::filesystem::create_directory(t.dir_ / "folder.tar");
          return t.dir_ / "folder.tar";
        },
-       false},
+       MetaDataProblem::UNREADABLE},
   };
   for (const auto& c : cases) {
     const std::string path = c.make(*this);
+    const bool passes = c.problem == MetaDataProblem::NONE;
     char model[PACKAGE_MODEL_SIZE] = {};
-    EXPECT_EQ(VerifyPackageFileMetaData(path, BuiltInMetaDataKey(), model), c.passes) << c.what;
-    if (!c.passes) {
+    EXPECT_EQ(VerifyPackageFileMetaData(path, BuiltInMetaDataKey(), model), passes) << c.what;
+    if (!passes) {
       EXPECT_STREQ(model, "") << c.what;
     }
+    // The verdict says why, and the verifier keeps the same reason.
+    char again[PACKAGE_MODEL_SIZE] = {};
+    MetaDataFailure failure;
+    EXPECT_EQ(AgreeOnModel(CheckPackageFile(path, BuiltInMetaDataKey()), again, &failure), passes);
+    EXPECT_EQ(failure.problem, c.problem) << c.what << ": " << failure.text;
+    EXPECT_EQ(failure.text.empty(), passes) << c.what << ": " << failure.text;
+    CMetaDataVerifier verifier(path, BuiltInMetaDataKey());
+    EXPECT_EQ(verifier.VerifyArchive() && verifier.CheckModel(again), passes) << c.what;
+    EXPECT_EQ(verifier.Failure().problem, c.problem) << c.what;
   }
 }
 
@@ -381,13 +394,22 @@ TEST_F(MetaDataTest, PackagesOfOneDownloadShareOneModel) {
   const std::vector<std::string> models = {"ABC\r", "ABC\r", "ABD", "ABC\r"};
   char model[PACKAGE_MODEL_SIZE] = {};
   std::vector<bool> verdicts;
+  std::vector<std::string> reasons;
   for (size_t i = 0; i < models.size(); ++i) {
     const std::string path = dir_ / ("p" + std::to_string(i) + ".tar");
     test::WriteSignedPackage(path, Members(), models[i]);
-    verdicts.push_back(VerifyPackageFileMetaData(path, BuiltInMetaDataKey(), model));
+    MetaDataFailure failure;
+    verdicts.push_back(AgreeOnModel(CheckPackageFile(path, BuiltInMetaDataKey()), model, &failure));
+    reasons.push_back(failure.text);
   }
   EXPECT_EQ(verdicts, (std::vector<bool>{true, true, false, true}));
   EXPECT_STREQ(model, "ABC\r");  // a carriage return before the line feed stays in the model
+  // Both models are named, the carriage return shown for what it is.
+  EXPECT_EQ(reasons, (std::vector<std::string>{
+                         "", "",
+                         "the packages' models differ: this one's is \"ABD\", an earlier one's "
+                         "\"ABC\\r\"",
+                         ""}));
 }
 
 TEST_F(MetaDataTest, AnotherMakersKeyIsUsedWhenNamed) {

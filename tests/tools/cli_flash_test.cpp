@@ -14,6 +14,7 @@
 #include "devsim/phone_farm.h"
 #include "engine/report_pump.h"
 #include "pack/md5_package.h"
+#include "support/oneclick_program.h"
 #include "support/program_run.h"
 #include "support/station_harness.h"
 #include "support/temp_dir.h"
@@ -252,6 +253,60 @@ TEST_F(CliFlash, AStationShortOfMemoryCountsEveryPhone) {
                   "<OSM> All threads completed. (succeed %d / failed %d)", &succeeded, &failed),
       2);
   EXPECT_EQ(succeeded + failed, 40);
+}
+
+// A One Click program flashes what it carries with the choices it carries: every option given
+// that it overrides with another choice is named on standard error before the run, and one
+// that asks what the program does anyway is not. To a station without packages of its own the
+// same options mean what they say.
+TEST_F(CliFlash, AOneClickProgramNamesTheOptionsItIgnores) {
+  test::OneClickContents contents;
+  contents.packages = {{AP, package, ONECLICK_TAR}};
+  contents.efsClear = true;
+  const std::string program = dir / "oneclick-cli";
+  test::WriteOneClickProgram(program, contents);
+  const std::string station = std::string(MIRK3_BIN_DIR) + "/mirk3-cli";
+  const auto ignored = [](const std::string& option, const std::string& instead) {
+    return "mirk3-cli flash: " + option + " ignored: " + instead;
+  };
+  const struct {
+    std::string program;
+    std::string options;
+    std::vector<std::string> named;
+    bool erases;
+  } cases[] = {
+      {program,
+       "--ums " + package + " --pit " + (dir / "other.pit") +
+           " --repartition --no-auto-reboot --boot-update --nand-erase --t-flash --rtn "
+           "--reset-time 3 --efs-clear --flash-lock",
+       {ignored("--ums", "this program flashes the packages it carries"),
+        ignored("--pit", "this program uploads only the partition table it carries"),
+        ignored("--repartition", "this program does not re-partition"),
+        ignored("--no-auto-reboot", "this program reboots the phone after the download"),
+        ignored("--boot-update", "this program does not update the boot loader"),
+        ignored("--nand-erase", "a One Click program never erases the whole phone"),
+        ignored("--t-flash", "a One Click program never sends the T flash request"),
+        ignored("--rtn", "a One Click program never sends the RTN request"),
+        ignored("--reset-time", "a One Click program never pauses after closing")},
+       false},
+      {program, "--efs-clear --no-reset-time --packet-size 131072", {}, false},
+      {station, "--ap " + package + " --nand-erase --no-reset-time", {}, true},
+  };
+  for (const auto& c : cases) {
+    devsim::FarmConfig config;
+    config.portDir = ports();
+    config.ports = {0};
+    devsim::PhoneFarm farm(config);
+    ASSERT_TRUE(farm.Start());
+    const ProgramRun run =
+        test::RunProgram(c.program + " flash --port 0 --device-info --open-attempts 2 --port-dir " +
+                             ports() + " " + c.options,
+                         dir / "err");
+    const std::string err = test::ReadFile(dir / "err");
+    EXPECT_EQ(run.status, 0) << c.options << "\n" << run.out << err;
+    EXPECT_EQ(LinesOf(err, "mirk3-cli flash: "), c.named) << c.options;
+    EXPECT_EQ(LinesOf(run.out, "<ID:0/000> Erase...").size(), c.erases ? 1u : 0u) << run.out;
+  }
 }
 
 // A refused package leaves its slot empty and unchecked, as the window empties the path field;
