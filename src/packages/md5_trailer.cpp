@@ -1,12 +1,8 @@
 #include "packages/md5_trailer.h"
 
-#include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-
+#include "base/file.h"
 #include "base/text.h"
 #include "packages/md5.h"
 
@@ -14,20 +10,6 @@ namespace mirk3 {
 namespace {
 
 constexpr size_t DIGEST_TEXT_LENGTH = 32;
-
-class FileHandle {
- public:
-  explicit FileHandle(int fd) : fd_(fd) {}
-  ~FileHandle() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // The digest buffer: one anonymous mapping, unmapped when the check is done with it.
 class DigestBuffer {
@@ -51,33 +33,8 @@ class DigestBuffer {
   uint8_t* data_ = nullptr;
 };
 
-bool ReadExactly(int fd, char* out, size_t length) {
-  size_t done = 0;
-  while (done < length) {
-    const ssize_t got = read(fd, out + done, length - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    done += static_cast<size_t>(got);
-  }
-  return true;
-}
-
 void Log(const Md5LogSink& log, std::string_view line) {
   if (log) log(line);
-}
-
-// Opens a regular file for reading. O_NONBLOCK keeps a FIFO or device from holding the
-// check up; it has no effect on the reads of a regular file.
-int OpenRegularFile(const std::string& path, uint64_t& length) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return -1;
-  struct stat info {};
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
-    return -1;
-  }
-  length = static_cast<uint64_t>(info.st_size);
-  return fd;
 }
 
 }  // namespace
@@ -100,13 +57,13 @@ std::mutex& Md5CheckLock() {
 
 bool VerifyMd5Trailer(const std::string& path, const Md5LogSink& log) {
   std::lock_guard<std::mutex> hold(Md5CheckLock());
-  uint64_t fileLength = 0;
-  FileHandle file(OpenRegularFile(path, fileLength));
-  if (file.get() < 0) return false;
+  // A FIFO or a device never holds the check up: only a regular file is opened.
+  const OpenedFile file = OpenRegularFile(path);
+  if (!file) return false;
 
   // The name length is counted in bytes: the trailer holds the name as the bytes of the file
   // name, so a name with multi-byte characters is located correctly.
-  const std::optional<uint64_t> tarLength = Md5TarLength(fileLength, PathFileName(path).size());
+  const std::optional<uint64_t> tarLength = Md5TarLength(file.size, PathFileName(path).size());
   if (!tarLength) {
     Log(log, "MD5 hash value is invalid");
     return false;
@@ -118,10 +75,10 @@ bool VerifyMd5Trailer(const std::string& path, const Md5LogSink& log) {
     return false;
   }
   const std::string computed =
-      CMD5().DigestFile(file.get(), buffer.data(), MD5_DIGEST_BUFFER_SIZE, *tarLength);
+      CMD5().DigestFile(file.fd.Get(), buffer.data(), MD5_DIGEST_BUFFER_SIZE, *tarLength);
   char expected[DIGEST_TEXT_LENGTH];
   const bool haveExpected =
-      !computed.empty() && ReadExactly(file.get(), expected, DIGEST_TEXT_LENGTH);
+      !computed.empty() && ReadExactAt(file.fd.Get(), expected, sizeof expected, *tarLength);
   buffer.Release();
 
   if (!haveExpected ||
