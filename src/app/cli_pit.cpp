@@ -75,7 +75,7 @@ std::string SaveTable(const std::string& path, const std::vector<uint8_t>& table
   UniqueFd fd(::mkostemp(partial.data(), O_CLOEXEC));
   if (!fd) return FileErrorText(errno);
   if (WriteFully(fd.Get(), table.data(), table.size()) && ::fchmod(fd.Get(), 0644) == 0 &&
-      ::close(fd.Release()) == 0 && ::rename(partial.c_str(), path.c_str()) == 0) {
+      fd.Close() && ::rename(partial.c_str(), path.c_str()) == 0) {
     return "";
   }
   const int error = errno;

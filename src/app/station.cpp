@@ -39,7 +39,7 @@ bool CStation::Start(const DownloadOptions& options) {
     const int port = ports_.PortOfSlot(slot);
     if (port != -1) view_->ShowSlot(slot, port, SlotState::Added, 0, "");
   }
-  startedPorts_ = remainingPorts_ = ports_.StartWorkers(options, context_);
+  remainingPorts_ = ports_.StartWorkers(options, context_);
   return true;
 }
 
@@ -133,8 +133,6 @@ bool CStation::PickPackage(int slot, const std::string& path, DownloadOptions& c
   if (busy_) return false;
   return mirk3::PickPackage(slot, path, chosen, *view_);
 }
-
-void CStation::LogStationLine(const std::string& text) { Log(EngineReport{NO_PORT, text, 0}); }
 
 void CStation::Log(const EngineReport& report) {
   const int slot = report.port == NO_PORT ? -1 : ports_.SlotOfPort(report.port);

@@ -26,8 +26,6 @@ class CStation {
   bool Start(const DownloadOptions& options);
   // Handles one report from a worker, the watcher or the port manager.
   void HandleReport(int message, const EngineReport& report);
-  // Logs a line of no port ("<OSM> ...").
-  void LogStationLine(const std::string& text);
   // A package the operator picked for `slot` into `chosen` (package_pick.h). Refused, and
   // nothing changed, while a run is in progress: the package controls are then disabled.
   bool PickPackage(int slot, const std::string& path, DownloadOptions& chosen);
@@ -35,7 +33,6 @@ class CStation {
   bool Busy() const { return busy_; }
   int Succeeded() const { return succeeded_; }
   int Failed() const { return failed_; }
-  int StartedPorts() const { return startedPorts_; }
 
  private:
   void OnStart(const EngineReport& report);
@@ -51,7 +48,6 @@ class CStation {
   CPortSlotManager ports_;
   bool busy_ = false;
   std::chrono::steady_clock::time_point startTick_;
-  int startedPorts_ = 0;
   int remainingPorts_ = 0;
   int succeeded_ = 0;
   int failed_ = 0;

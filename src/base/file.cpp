@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace mirk3 {
 
@@ -25,11 +26,18 @@ void UniqueFd::Reset(int fd) {
   fd_ = fd;
 }
 
-ssize_t ReadFully(int fd, void* buffer, size_t count) {
-  auto* bytes = static_cast<uint8_t*>(buffer);
+bool UniqueFd::Close() { return fd_ >= 0 && ::close(Release()) == 0; }
+
+namespace {
+
+// Repeats `step` (one read or write of what is left after `done` bytes) until `count` bytes
+// went through, retrying EINTR; a step of 0 bytes ends it. Returns the bytes that went through,
+// or -1 when the first step failed.
+template <typename Step>
+ssize_t TransferFully(size_t count, Step step) {
   size_t done = 0;
   while (done < count) {
-    const ssize_t n = ::read(fd, bytes + done, count - done);
+    const ssize_t n = step(done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return done == 0 ? -1 : static_cast<ssize_t>(done);
     if (n == 0) break;
@@ -38,19 +46,21 @@ ssize_t ReadFully(int fd, void* buffer, size_t count) {
   return static_cast<ssize_t>(done);
 }
 
+bool BeyondAnyFile(uint64_t offset) { return offset > static_cast<uint64_t>(INT64_MAX); }
+
+}  // namespace
+
+ssize_t ReadFully(int fd, void* buffer, size_t count) {
+  auto* bytes = static_cast<uint8_t*>(buffer);
+  return TransferFully(count, [&](size_t done) { return ::read(fd, bytes + done, count - done); });
+}
+
 ssize_t ReadFullyAt(int fd, void* buffer, size_t count, uint64_t offset) {
   auto* bytes = static_cast<uint8_t*>(buffer);
-  size_t done = 0;
-  while (done < count) {
-    const uint64_t at = offset + done;
-    if (at > static_cast<uint64_t>(INT64_MAX)) break;
-    const ssize_t n = ::pread(fd, bytes + done, count - done, static_cast<off_t>(at));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return done == 0 ? -1 : static_cast<ssize_t>(done);
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<ssize_t>(done);
+  return TransferFully(count, [&](size_t done) -> ssize_t {
+    if (BeyondAnyFile(offset + done)) return 0;  // no file reaches there: its end
+    return ::pread(fd, bytes + done, count - done, static_cast<off_t>(offset + done));
+  });
 }
 
 bool ReadExactAt(int fd, void* buffer, size_t count, uint64_t offset) {
@@ -59,14 +69,20 @@ bool ReadExactAt(int fd, void* buffer, size_t count, uint64_t offset) {
 
 bool WriteFully(int fd, const void* buffer, size_t count) {
   const auto* bytes = static_cast<const uint8_t*>(buffer);
-  size_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::write(fd, bytes + done, count - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  return TransferFully(count, [&](size_t done) {
+           return ::write(fd, bytes + done, count - done);
+         }) == static_cast<ssize_t>(count);
+}
+
+bool WriteFullyAt(int fd, const void* buffer, size_t count, uint64_t offset) {
+  const auto* bytes = static_cast<const uint8_t*>(buffer);
+  return TransferFully(count, [&](size_t done) -> ssize_t {
+           if (BeyondAnyFile(offset + done)) {
+             errno = EFBIG;
+             return -1;
+           }
+           return ::pwrite(fd, bytes + done, count - done, static_cast<off_t>(offset + done));
+         }) == static_cast<ssize_t>(count);
 }
 
 std::string FileErrorText(int error) {
@@ -100,32 +116,32 @@ std::string KindProblem(mode_t mode) {
   return "not a regular file";
 }
 
+OpenedFile Refused(int error, std::string reason) {
+  OpenedFile file;
+  file.error = std::move(reason);
+  file.errorNumber = error;
+  return file;
+}
+
+OpenedFile RefusedFor(int error) { return Refused(error, FileErrorText(error)); }
+
 }  // namespace
 
 OpenedFile OpenRegularFile(const std::string& path) {
-  OpenedFile file;
-  if (path.empty()) {
-    file.error = "no file given";
-    return file;
-  }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) {
-    file.error = FileErrorText(errno);
-    return file;
-  }
-  UniqueFd owner(fd);
+  if (path.empty()) return Refused(ENOENT, "no file given");
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd) return RefusedFor(errno);
   struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    file.error = FileErrorText(errno);
-    return file;
+  if (::fstat(fd.Get(), &st) != 0) return RefusedFor(errno);
+  if (!S_ISREG(st.st_mode)) {
+    return Refused(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, KindProblem(st.st_mode));
   }
-  file.error = KindProblem(st.st_mode);
-  if (!file.error.empty()) return file;
   // Regular files never block; reads loop on their own.
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  const int flags = ::fcntl(fd.Get(), F_GETFL);
+  if (flags >= 0) ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK);
+  OpenedFile file;
+  file.fd = std::move(fd);
   file.size = static_cast<uint64_t>(st.st_size);
-  file.fd = std::move(owner);
   return file;
 }
 

@@ -28,6 +28,9 @@ class UniqueFd {
   explicit operator bool() const { return Valid(); }
   int Release();
   void Reset(int fd = -1);
+  // Closes now and says whether close succeeded: a file written through the descriptor may
+  // report a failed write only here.
+  bool Close();
 
  private:
   int fd_ = -1;
@@ -43,12 +46,15 @@ ssize_t ReadFullyAt(int fd, void* buffer, size_t count, uint64_t offset);
 bool ReadExactAt(int fd, void* buffer, size_t count, uint64_t offset);
 // Writes all `count` bytes; retries EINTR. False on any failure.
 bool WriteFully(int fd, const void* buffer, size_t count);
+// The same at a position, without moving the file offset.
+bool WriteFullyAt(int fd, const void* buffer, size_t count, uint64_t offset);
 
 // A regular file opened for reading, with its size; or why it is not one.
 struct OpenedFile {
   UniqueFd fd;
   uint64_t size = 0;
-  std::string error;  // empty when open: "no such file", "a directory", "not a regular file", ...
+  std::string error;    // empty when open: "no such file", "a directory", "not a regular file", ...
+  int errorNumber = 0;  // the errno behind `error`: EISDIR for a directory, EINVAL for another kind
   explicit operator bool() const { return fd.Valid(); }
 };
 

@@ -1,12 +1,6 @@
 #include "engine/download_engine.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdarg>
-#include <cstring>
 #include <new>
 #include <thread>
 #include <utility>
@@ -14,6 +8,7 @@
 #include "base/file.h"
 #include "base/text.h"
 #include "engine/string_table.h"
+#include "packages/one_click_program.h"
 
 namespace mirk3 {
 
@@ -41,22 +36,16 @@ void CDownloadEngine::DetectOneClick() {
     ReportText(WM_DL_LOG, 0, DescribeFileProblem(context_.ownExecutablePath, own.error));
     return;
   }
-  uint8_t bytes[ONECLICK_TRAILER_SIZE] = {};
-  if (own.size < ONECLICK_TRAILER_SIZE ||
-      !ReadExactAt(own.fd.Get(), bytes, sizeof bytes, own.size - ONECLICK_TRAILER_SIZE)) {
-    return;
-  }
-  trailer_ = OneClickTrailer::Parse(bytes);
-  if (!trailer_.TitleMatches()) return;
+  const std::optional<OneClickTrailer> trailer = ReadOneClickTrailer(own);
+  if (!trailer) return;
+  trailer_ = *trailer;
   Report(WM_DL_LOG, 0, "One Click Downloader Mode\n");
   oneClickMode_ = true;
-  ownExecutableFd_ = own.fd.Release();
+  // The packages it carries are read through this descriptor until the run ends.
+  ownExecutableFd_ = std::move(own.fd);
 }
 
-void CDownloadEngine::CloseOwnExecutable() {
-  if (ownExecutableFd_ >= 0) ::close(ownExecutableFd_);
-  ownExecutableFd_ = -1;
-}
+void CDownloadEngine::CloseOwnExecutable() { ownExecutableFd_.Reset(); }
 
 void CDownloadEngine::CopyOptions(const DownloadOptions& options) {
   options_ = options;

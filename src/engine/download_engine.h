@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/file.h"
 #include "engine/download_options.h"
 #include "engine/engine_context.h"
 #include "engine/engine_report.h"
@@ -162,7 +163,7 @@ class CDownloadEngine {
   bool metaDataValid_ = false;  // nothing verified yet: a device-info check cannot pass
   bool metaDataChecked_ = false;
   OneClickTrailer trailer_;
-  int ownExecutableFd_ = -1;
+  UniqueFd ownExecutableFd_;  // open in One Click mode: the packages are read through it
   bool oneClickMode_ = false;
   PackagePit packagePit_;
   // The header blocks the meta-data check of the package being analysed has read: the

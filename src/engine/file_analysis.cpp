@@ -179,11 +179,11 @@ bool CDownloadEngine::WalkPackage(const std::string& path, EntryList& list, int 
   if (oneClickMode_) {
     // A slot is read within its own bytes, which must lie before the program's trailer.
     struct stat st {};
-    if (::fstat(ownExecutableFd_, &st) != 0) return RefusePackage(path, "cannot be read");
+    if (::fstat(ownExecutableFd_.Get(), &st) != 0) return RefusePackage(path, "cannot be read");
     std::string problem;
     const auto range = OneClickSlotTar(trailer_, slot, static_cast<uint64_t>(st.st_size), &problem);
     if (!range) return RefusePackage(path, problem);
-    Walk walk{ownExecutableFd_, path, list, slot, kind, range->begin, range->end};
+    Walk walk{ownExecutableFd_.Get(), path, list, slot, kind, range->begin, range->end};
     return WalkMembers(walk);
   }
   if (slot < -1 || slot >= SLOT_COUNT) {

@@ -69,7 +69,7 @@ bool CDownloadEngine::FirmwareUpdateStep() {
   Report(WM_DL_LOG, 0, "SingleDownload.");
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {
     if (oneClickMode_ ? !trailer_.slots[slot].Present() : !options_.slotEnabled[slot]) continue;
-    if (!SendSlot(oneClickMode_ ? ownExecutableFd_ : -1, slot)) return false;
+    if (!SendSlot(oneClickMode_ ? ownExecutableFd_.Get() : -1, slot)) return false;
   }
   return true;
 }

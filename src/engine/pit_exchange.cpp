@@ -58,7 +58,7 @@ bool RefusePit(CDownloadEngine& engine, int64_t code, const std::string& failure
 // proven a table before the device hears of it: a wrong file would wipe the device's own.
 bool CDownloadEngine::LoadPitToUpload(std::vector<uint8_t>* table) {
   PitRegion region;
-  int fd = ownExecutableFd_;
+  int fd = ownExecutableFd_.Get();
   if (oneClickMode_) {
     region.path = context_.ownExecutablePath;
     region.line = LINE_PACKAGE_PIT;

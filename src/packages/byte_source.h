@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/file.h"
+
 namespace mirk3 {
 
 class ByteSource {
@@ -28,24 +30,21 @@ class ByteSource {
 // A regular file, read with positioned reads (several threads may share one).
 class FileByteSource : public ByteSource {
  public:
-  FileByteSource() = default;
-  ~FileByteSource() override;
-  FileByteSource(const FileByteSource&) = delete;
-  FileByteSource& operator=(const FileByteSource&) = delete;
-
   // Opens `path` read-only. Fails for anything but a regular file, so that a FIFO or a device
-  // never holds a check up (errno then says EISDIR or EINVAL).
+  // never holds a check up; OpenError() then says why in the operator's words, and errno is
+  // open's error, EISDIR for a directory or EINVAL for another kind of file.
   bool Open(const std::string& path);
-  bool IsOpen() const { return fd_ >= 0; }
+  const std::string& OpenError() const { return openError_; }
   // The open file, for fstat; the source keeps owning it.
-  int Descriptor() const { return fd_; }
+  int Descriptor() const { return fd_.Get(); }
 
   uint64_t Length() const override { return length_; }
   size_t ReadAt(uint64_t position, void* out, size_t length) const override;
 
  private:
-  int fd_ = -1;
+  UniqueFd fd_;
   uint64_t length_ = 0;
+  std::string openError_;
 };
 
 // Bytes held elsewhere; the caller keeps them alive.

@@ -1,12 +1,11 @@
 #include "packages/inflate_reader.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 
+#include "base/file.h"
 #include "base/text.h"
 
 namespace mirk3 {
@@ -59,16 +58,12 @@ bool CInflateReader::Begin(int fd, uint64_t dataOffset, uint64_t storedSize,
 
 bool CInflateReader::FillInput() {
   const size_t want = static_cast<size_t>(std::min<uint64_t>(storedLeft_, INPUT_CHUNK));
-  size_t got = 0;
-  while (got < want) {
-    const ssize_t n =
-        ::pread(fd_, input_.data() + got, want - got, static_cast<off_t>(nextOffset_ + got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      return Fail(Format("the member's compressed data cannot be read: %s", std::strerror(errno)));
-    }
-    if (n == 0) return Fail("the package ends before the member's compressed data does");
-    got += static_cast<size_t>(n);
+  const ssize_t got = ReadFullyAt(fd_, input_.data(), want, nextOffset_);
+  if (got < 0) {
+    return Fail(Format("the member's compressed data cannot be read: %s", std::strerror(errno)));
+  }
+  if (static_cast<size_t>(got) < want) {
+    return Fail("the package ends before the member's compressed data does");
   }
   ++sourceReads_;
   nextOffset_ += want;

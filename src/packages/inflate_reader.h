@@ -32,9 +32,9 @@ class CInflateReader : public CByteStream {
   CInflateReader& operator=(const CInflateReader&) = delete;
 
   // Sets the reader up for one member whose `storedSize` compressed bytes start at
-  // `dataOffset` of `fd` (read with pread, so the file position is neither used nor moved) and
-  // inflate to `inflatedSize` bytes. Ends any member begun before. False when the decoder cannot
-  // be set up; every later ReadExact then fails too. A member stored as 0 bytes is an empty
+  // `dataOffset` of `fd` (read at their positions, so the file position is neither used nor moved)
+  // and inflate to `inflatedSize` bytes. Ends any member begun before. False when the decoder
+  // cannot be set up; every later ReadExact then fails too. A member stored as 0 bytes is an empty
   // member: it holds no stream and inflates to nothing.
   bool Begin(int fd, uint64_t dataOffset, uint64_t storedSize, uint64_t inflatedSize);
 
@@ -49,8 +49,6 @@ class CInflateReader : public CByteStream {
 
   std::string FailureText() const override { return failure_; }
 
-  // Inflated bytes of the member not read yet.
-  uint64_t InflatedLeft() const { return inflatedLeft_; }
   // Reads of compressed input made for the current member (one per 16 KiB or less).
   uint64_t SourceReads() const { return sourceReads_; }
 

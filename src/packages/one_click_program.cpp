@@ -1,11 +1,8 @@
 #include "packages/one_click_program.h"
 
-#include "base/file.h"
-
 namespace mirk3 {
 
-std::optional<OneClickTrailer> ReadOneClickTrailer(const std::string& path) {
-  const OpenedFile file = OpenRegularFile(path);
+std::optional<OneClickTrailer> ReadOneClickTrailer(const OpenedFile& file) {
   if (!file || file.size < ONECLICK_TRAILER_SIZE) return std::nullopt;
   uint8_t bytes[ONECLICK_TRAILER_SIZE];
   if (!ReadExactAt(file.fd.Get(), bytes, sizeof bytes, file.size - ONECLICK_TRAILER_SIZE)) {
@@ -14,6 +11,10 @@ std::optional<OneClickTrailer> ReadOneClickTrailer(const std::string& path) {
   OneClickTrailer trailer = OneClickTrailer::Parse(bytes);
   if (!trailer.TitleMatches()) return std::nullopt;
   return trailer;
+}
+
+std::optional<OneClickTrailer> ReadOneClickTrailer(const std::string& path) {
+  return ReadOneClickTrailer(OpenRegularFile(path));
 }
 
 }  // namespace mirk3

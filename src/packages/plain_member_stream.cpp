@@ -1,10 +1,9 @@
 #include "packages/plain_member_stream.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
+#include "base/file.h"
 #include "base/text.h"
 
 namespace mirk3 {
@@ -36,17 +35,11 @@ bool CPlainMemberStream::ReadExact(void* buffer, size_t count) {
     return Fail(Format("asked for %zu bytes where the member has %llu left", count,
                        static_cast<ull>(left_)));
   }
-  auto* out = static_cast<uint8_t*>(buffer);
-  size_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::pread(fd_, out + done, count - done, static_cast<off_t>(next_ + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Fail(Format("the member cannot be read: %s", std::strerror(errno)));
-    if (n == 0) {
-      return Fail(Format("the package ends %llu bytes before the member does",
-                         static_cast<ull>(left_ - done)));
-    }
-    done += static_cast<size_t>(n);
+  const ssize_t got = ReadFullyAt(fd_, buffer, count, next_);
+  if (got < 0) return Fail(Format("the member cannot be read: %s", std::strerror(errno)));
+  if (static_cast<size_t>(got) < count) {
+    return Fail(Format("the package ends %llu bytes before the member does",
+                       static_cast<ull>(left_ - static_cast<uint64_t>(got))));
   }
   next_ += count;
   left_ -= count;

@@ -17,8 +17,8 @@ class CPlainMemberStream : public CByteStream {
   CPlainMemberStream() = default;
   CPlainMemberStream(int fd, uint64_t offset, uint64_t size) { Begin(fd, offset, size); }
 
-  // Sets the stream up for the `size` bytes at `offset` of `fd`, read with pread (the file
-  // position is neither used nor moved).
+  // Sets the stream up for the `size` bytes at `offset` of `fd`, read at their positions
+  // (the file position is neither used nor moved).
   void Begin(int fd, uint64_t offset, uint64_t size);
 
   // The next `count` bytes of the member; false when they lie past the member, the file ends
@@ -29,7 +29,6 @@ class CPlainMemberStream : public CByteStream {
   bool Finish() override;
 
   std::string FailureText() const override { return failure_; }
-  uint64_t Left() const { return left_; }
 
  private:
   bool Fail(std::string text);

@@ -17,7 +17,6 @@ namespace mirk3 {
 
 inline constexpr int SLOT_TABLE_SIZE = 100;
 inline constexpr int DISPLAYED_SLOTS = 56;  // 8 large and 48 small slots in the window
-inline constexpr int LARGE_SLOTS = 8;
 
 class CPortSlotManager {
  public:

@@ -2,11 +2,13 @@
 // leave a gap when the data arrives in pieces.
 #include "base/file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
 #include <thread>
 
@@ -29,17 +31,19 @@ TEST(OpenRegularFile, TakesRegularFilesAndSaysWhyOthersAreRefused) {
   const struct {
     std::string path;
     const char* reason;
+    int errorNumber;
   } refused[] = {
-      {dir / "missing.tar", "no such file"},
-      {dir.Path().string(), "a directory, not a file"},
-      {dir / "pipe", "a pipe, not a regular file"},  // refused at once, never waited on
-      {"/dev/zero", "a device, not a regular file"},
-      {"", "no file given"},
+      {dir / "missing.tar", "no such file", ENOENT},
+      {dir.Path().string(), "a directory, not a file", EISDIR},
+      {dir / "pipe", "a pipe, not a regular file", EINVAL},  // refused at once, never waited on
+      {"/dev/zero", "a device, not a regular file", EINVAL},
+      {"", "no file given", ENOENT},
   };
   for (const auto& c : refused) {
     const OpenedFile f = OpenRegularFile(c.path);
     EXPECT_FALSE(f) << c.path;
     EXPECT_EQ(f.error, c.reason) << c.path;
+    EXPECT_EQ(f.errorNumber, c.errorNumber) << c.path;
   }
 }
 
@@ -85,6 +89,35 @@ TEST(ReadFullyAt, ReadsAtAPositionAndReportsTheShortEnd) {
   EXPECT_EQ(ReadFullyAt(file.fd.Get(), buffer, 8, 6), 4);
   EXPECT_FALSE(ReadExactAt(file.fd.Get(), buffer, 8, 6));
   EXPECT_EQ(ReadFullyAt(-1, buffer, 1, 0), -1);
+}
+
+// A file of the proc file system hands its text over a page at a time, whatever is asked for:
+// the positioned read must join the pages.
+TEST(ReadFullyAt, JoinsShortReadsInTheMiddleOfAFile) {
+  const OpenedFile smaps = OpenRegularFile("/proc/self/smaps");
+  ASSERT_TRUE(smaps) << smaps.error;
+  std::string once(65536, '\0');
+  const ssize_t first = ::pread(smaps.fd.Get(), once.data(), once.size(), 0);
+  ASSERT_GT(first, 0);
+  ASSERT_LT(static_cast<size_t>(first), once.size()) << "a single read is not short here";
+  std::string joined(3 * static_cast<size_t>(first), '\0');
+  EXPECT_EQ(ReadFullyAt(smaps.fd.Get(), joined.data(), joined.size(), 0),
+            static_cast<ssize_t>(joined.size()));
+}
+
+TEST(WriteFullyAt, WritesAtAPositionAndLeavesTheOffsetAlone) {
+  test::TempDir dir;
+  test::WriteFile(dir / "f", "0123456789");
+  UniqueFd fd(::open((dir / "f").c_str(), O_RDWR | O_CLOEXEC));
+  ASSERT_TRUE(fd);
+  EXPECT_TRUE(WriteFullyAt(fd.Get(), "abc", 3, 4));
+  EXPECT_TRUE(WriteFully(fd.Get(), "X", 1)) << "the offset is still at the start";
+  EXPECT_TRUE(WriteFullyAt(fd.Get(), "yz", 2, 12)) << "past the end the file grows";
+  EXPECT_FALSE(WriteFullyAt(fd.Get(), "q", 1, uint64_t{1} << 63)) << "no file reaches there";
+  EXPECT_TRUE(fd.Close());
+  EXPECT_FALSE(fd) << "a closed owner holds nothing";
+  EXPECT_FALSE(fd.Close()) << "nothing is closed twice";
+  EXPECT_EQ(test::ReadFile(dir / "f"), std::string("X123abc789\0\0yz", 14));
 }
 
 }  // namespace

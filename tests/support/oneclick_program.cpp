@@ -7,6 +7,7 @@
 
 #include "pack/oneclick_builder.h"
 #include "packages/byte_source.h"
+#include "packages/one_click_program.h"
 #include "packages/tar_walk.h"
 
 namespace mirk3::test {
@@ -48,12 +49,7 @@ OneClickTrailer WriteOneClickProgram(const std::string& outPath, const OneClickC
 }
 
 OneClickTrailer ReadOneClickTrailer(const std::string& path) {
-  FileByteSource file;
-  uint8_t bytes[ONECLICK_TRAILER_SIZE] = {};
-  if (file.Open(path) && file.Length() >= sizeof bytes) {
-    file.ReadExactly(file.Length() - sizeof bytes, bytes, sizeof bytes);
-  }
-  return OneClickTrailer::Parse(bytes);
+  return mirk3::ReadOneClickTrailer(path).value_or(OneClickTrailer{});
 }
 
 std::vector<OneClickMember> OneClickMembers(const std::string& path, int slot) {

@@ -31,7 +31,8 @@ struct OneClickContents {
 // the builder refuses.
 OneClickTrailer WriteOneClickProgram(const std::string& outPath, const OneClickContents& contents);
 
-// The trailer at the end of the file at `path` (an empty trailer when the file is shorter).
+// The trailer at the end of the file at `path`, read as the station reads it (an empty trailer
+// when the file is not a One Click program).
 OneClickTrailer ReadOneClickTrailer(const std::string& path);
 
 struct OneClickMember {

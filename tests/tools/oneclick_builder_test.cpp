@@ -241,8 +241,9 @@ TEST_F(OneClickBuilderTest, RefusesWhatTheStationCouldNotFlash) {
   } packages[] = {
       {good, 3, "type 3 takes a .tar.md5 package"},
       {good, 2, "the slot type 2 is not 1, 3 or 4"},
-      {dir_ / "missing.tar", 1, "cannot read"},
-      {dir_.Path().string(), 1, "cannot read"},
+      {dir_ / "missing.tar", 1, "cannot read " + (dir_ / "missing.tar") + ": no such file"},
+      {dir_.Path().string(), 1,
+       "cannot read " + dir_.Path().string() + ": a directory, not a file"},
       {Tar("long.tar", {{std::string(32, 'n'), "x"}}), 4, "is longer than 31 bytes"},
   };
   for (const auto& c : packages) {

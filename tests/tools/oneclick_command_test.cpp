@@ -130,7 +130,7 @@ TEST_F(OneClickCommandTest, FailuresSayWhyAndWriteNothing) {
     std::string exe;
     std::string message;
   } cases[] = {
-      {dir_ / "missing", "mirk3-pack: cannot read " + (dir_ / "missing")},
+      {dir_ / "missing", "mirk3-pack: cannot read " + (dir_ / "missing") + ": no such file\n"},
       {big,
        "mirk3-pack: the program, packages and partition table take more than the "
        "4294967295 bytes a One Click trailer can describe\n"},

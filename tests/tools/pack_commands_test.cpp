@@ -300,7 +300,9 @@ TEST_F(PackCommandsTest, Md5WritesTheLineMd5sumWrites) {
 
   EXPECT_EQ(Pack({"md5"}).status, 2);
   EXPECT_EQ(Pack({"md5", tar, tar}).status, 2);
-  EXPECT_EQ(Pack({"md5", dir_ / "missing.tar"}).status, 1);
+  const Outcome missing = Pack({"md5", dir_ / "missing.tar"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "mirk3-pack: cannot read " + (dir_ / "missing.tar") + ": no such file\n");
   EXPECT_FALSE(std::filesystem::exists(dir_ / "missing.tar.md5"));
 }
 

@@ -62,12 +62,7 @@ BootLoader::Flow BootLoader::AwaitGreeting() {
   uint8_t chunk[4096];
   for (;;) {
     size_t got = 0;
-    const Io io = line_->ReadSome(chunk, sizeof chunk, &got);
-    if (io == Io::kHostLeft) {
-      line_->AcceptHostLeft();
-      continue;
-    }
-    if (io != Io::kOk) return Flow::kEnd;
+    if (ReadAny(chunk, sizeof chunk, &got) == Flow::kEnd) return Flow::kEnd;
     seen.append(reinterpret_cast<const char*>(chunk), got);
     const size_t at = seen.find(HANDSHAKE_HOST);
     if (at != std::string::npos) {
@@ -136,13 +131,20 @@ BootLoader::Flow BootLoader::Silence() {
   uint8_t chunk[4096];
   for (;;) {
     size_t got = 0;
-    const Io io = line_->ReadSome(chunk, sizeof chunk, &got);
-    if (io == Io::kHostLeft) {
-      line_->AcceptHostLeft();
-    } else if (io != Io::kOk) {
-      return Flow::kEnd;
-    }
+    if (ReadAny(chunk, sizeof chunk, &got) == Flow::kEnd) return Flow::kEnd;
   }
+}
+
+// Whatever arrives, up to `size` bytes; a host that left is let go at once, with nothing read
+// (what it sent matters no more). kEnd when the line failed or the phone was stopped.
+BootLoader::Flow BootLoader::ReadAny(uint8_t* chunk, size_t size, size_t* got) {
+  const Io io = line_->ReadSome(chunk, size, got);
+  if (io == Io::kHostLeft) {
+    line_->AcceptHostLeft();
+    *got = 0;
+    return Flow::kNext;
+  }
+  return io == Io::kOk ? Flow::kNext : Flow::kEnd;
 }
 
 BootLoader::Flow BootLoader::Respond(int32_t id, int32_t value) {

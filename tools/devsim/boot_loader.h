@@ -62,6 +62,7 @@ class BootLoader {
   Flow AnswerGreeting();
   Flow Converse();
   Flow Silence();
+  Flow ReadAny(uint8_t* chunk, size_t size, size_t* got);
   Flow Respond(int32_t id, int32_t value);
   Flow Fail(int32_t code) { return Respond(RESPONSE_FAILURE_ID, code); }
   const FailRule* InjectedFailure(const RequestPacket& request);

@@ -2,13 +2,12 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <limits>
 #include <map>
 #include <optional>
 
+#include "base/file.h"
 #include "cmdline/port_list.h"
 #include "serial/serial_line.h"
 #include "wire/handshake.h"
@@ -184,10 +183,13 @@ void AddFaultOptions(CLI::App& app, Collected& collected) {
   }
 }
 
+// Only a regular file is read: a FIFO would hold the farm up for ever.
 std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const OpenedFile file = OpenRegularFile(path);
+  if (!file) return {};
+  std::vector<uint8_t> bytes(static_cast<size_t>(file.size));
+  if (!ReadExactAt(file.fd.Get(), bytes.data(), bytes.size(), 0)) return {};
+  return bytes;
 }
 
 // "PORT:REST" applied to the port's faults; "" when done, else what is wrong.

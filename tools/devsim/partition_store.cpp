@@ -4,60 +4,46 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <vector>
+
+#include "base/file.h"
 
 namespace mirk3::devsim {
 namespace {
 
 // An unnamed file where the filesystem offers them, else a named one removed at once.
-int OpenSpool(const std::string& dir) {
-  const int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd >= 0) return fd;
+UniqueFd OpenSpool(const std::string& dir) {
+  UniqueFd fd(::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (fd) return fd;
   std::string name = dir + "/.spool-XXXXXX";
-  const int named = ::mkostemp(name.data(), O_CLOEXEC);
-  if (named >= 0) ::unlink(name.c_str());
-  return named;
-}
-
-bool WriteAllAt(int fd, const uint8_t* data, size_t size, uint64_t offset) {
-  while (size > 0) {
-    const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-    offset += static_cast<uint64_t>(n);
-  }
-  return true;
+  fd.Reset(::mkostemp(name.data(), O_CLOEXEC));
+  if (fd) ::unlink(name.c_str());
+  return fd;
 }
 
 }  // namespace
-
-PartitionStore::~PartitionStore() {
-  if (spool_ >= 0) ::close(spool_);
-}
 
 bool PartitionStore::Prepare(std::string* error) {
   if (!Keeping()) return true;
   std::error_code ec;
   std::filesystem::create_directories(dir_, ec);
-  spool_ = ec ? -1 : OpenSpool(dir_);
-  if (spool_ < 0) *error = "cannot write in " + dir_ + (ec ? ": " + ec.message() : "");
-  return spool_ >= 0;
+  if (!ec) spool_ = OpenSpool(dir_);
+  if (!spool_) *error = "cannot write in " + dir_ + (ec ? ": " + ec.message() : "");
+  return spool_.Valid();
 }
 
 void PartitionStore::BeginSequence() {
   // Only to give the space back: the next sequence overwrites from the start anyway.
-  if (spool_ >= 0 && spooled_ > 0 && ::ftruncate(spool_, 0) != 0) spooled_ = 0;
+  if (spool_ && spooled_ > 0 && ::ftruncate(spool_.Get(), 0) != 0) spooled_ = 0;
   spooled_ = 0;
 }
 
 bool PartitionStore::Append(const uint8_t* data, size_t size) {
-  if (spool_ < 0) return true;
-  if (!WriteAllAt(spool_, data, size, spooled_)) return false;
+  if (!spool_) return true;
+  if (!WriteFullyAt(spool_.Get(), data, size, spooled_)) return false;
   spooled_ += size;
   return true;
 }
@@ -86,17 +72,17 @@ bool PartitionStore::Commit(int32_t partitionId, std::string_view partitionName,
   const std::string path = FilePath(partitionId, partitionName);
   // The first sequence of a partition replaces what an earlier flash left there.
   const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (offset == 0 ? O_TRUNC : 0);
-  const int fd = ::open(path.c_str(), flags, 0644);
-  if (fd < 0) return false;
-  const bool copied = length <= spooled_ && CopySpool(fd, length, offset);
-  return ::close(fd) == 0 && copied;
+  UniqueFd partition(::open(path.c_str(), flags, 0644));
+  if (!partition) return false;
+  const bool copied = length <= spooled_ && CopySpool(partition.Get(), length, offset);
+  return partition.Close() && copied;
 }
 
 bool PartitionStore::CopySpool(int to, uint64_t length, uint64_t offset) {
   off64_t in = 0;
   off64_t out = static_cast<off64_t>(offset);
   while (static_cast<uint64_t>(in) < length) {
-    const ssize_t n = ::copy_file_range(spool_, &in, to, &out,
+    const ssize_t n = ::copy_file_range(spool_.Get(), &in, to, &out,
                                         static_cast<size_t>(length - static_cast<uint64_t>(in)), 0);
     if (n > 0) continue;
     if (n < 0 && errno == EINTR) continue;
@@ -107,14 +93,12 @@ bool PartitionStore::CopySpool(int to, uint64_t length, uint64_t offset) {
   while (static_cast<uint64_t>(in) < length) {
     const size_t want =
         static_cast<size_t>(std::min<uint64_t>(buffer.size(), length - static_cast<uint64_t>(in)));
-    const ssize_t n = ::pread(spool_, buffer.data(), want, in);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    if (!WriteAllAt(to, buffer.data(), static_cast<size_t>(n), static_cast<uint64_t>(out))) {
+    if (!ReadExactAt(spool_.Get(), buffer.data(), want, static_cast<uint64_t>(in)) ||
+        !WriteFullyAt(to, buffer.data(), want, static_cast<uint64_t>(out))) {
       return false;
     }
-    in += n;
-    out += n;
+    in += static_cast<off64_t>(want);
+    out += static_cast<off64_t>(want);
   }
   return true;
 }

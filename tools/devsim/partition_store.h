@@ -12,14 +12,13 @@
 #include <string>
 #include <string_view>
 
+#include "base/file.h"
+
 namespace mirk3::devsim {
 
 class PartitionStore {
  public:
   explicit PartitionStore(std::string dir) : dir_(std::move(dir)) {}
-  ~PartitionStore();
-  PartitionStore(const PartitionStore&) = delete;
-  PartitionStore& operator=(const PartitionStore&) = delete;
 
   bool Keeping() const { return !dir_.empty(); }
   // Creates the directory and the spool file.
@@ -38,7 +37,7 @@ class PartitionStore {
   bool CopySpool(int to, uint64_t length, uint64_t offset);
 
   std::string dir_;
-  int spool_ = -1;
+  UniqueFd spool_;
   uint64_t spooled_ = 0;
   std::map<int32_t, uint64_t> offsets_;  // running offset of each open partition
 };

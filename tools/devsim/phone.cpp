@@ -1,7 +1,6 @@
 #include "devsim/phone.h"
 
 #include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <cstdint>
 
@@ -11,17 +10,14 @@ Phone::Phone(PhoneSetup setup, PhonePlaces places)
     : port_(setup.port),
       places_(std::move(places)),
       stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      line_(stopFd_),
+      line_(stopFd_.Get()),
       store_(places_.storeDir),
       bootLoader_(std::move(setup), &line_, &store_, &trace_) {}
 
-Phone::~Phone() {
-  Stop();
-  if (stopFd_ >= 0) ::close(stopFd_);
-}
+Phone::~Phone() { Stop(); }
 
 bool Phone::Start(std::string* error) {
-  if (stopFd_ < 0) {
+  if (!stopFd_) {
     *error = "cannot create an event descriptor";
     return false;
   }
@@ -35,9 +31,8 @@ bool Phone::Start(std::string* error) {
 void Phone::Stop() {
   if (thread_.joinable()) {
     const uint64_t one = 1;
-    if (::write(stopFd_, &one, sizeof one) != sizeof one) {
-      // An eventfd only refuses a write when its counter would overflow: it is set already.
-    }
+    // An eventfd only refuses a write when its counter would overflow: it is set already.
+    WriteFully(stopFd_.Get(), &one, sizeof one);
     thread_.join();
   }
   line_.Unplug();

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/file.h"
 #include "devsim/boot_loader.h"
 #include "devsim/partition_store.h"
 #include "devsim/pty_line.h"
@@ -42,7 +43,7 @@ class Phone {
  private:
   int port_;
   PhonePlaces places_;
-  int stopFd_;
+  UniqueFd stopFd_;  // an eventfd: written once to stop the phone
   PtyLine line_;
   PartitionStore store_;
   RequestTrace trace_;

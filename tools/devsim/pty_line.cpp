@@ -61,26 +61,26 @@ bool ClearLinkPath(const std::string& path, std::string* error) {
 PtyLine::~PtyLine() { Unplug(); }
 
 bool PtyLine::Open(const std::string& linkPath, std::string* error) {
-  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  master_.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+  const int master = master_.Get();
   char name[128] = {};
-  if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
-      ::ptsname_r(master_, name, sizeof name) != 0 || !SetNonBlocking(master_)) {
+  if (!master_ || ::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
+      ::ptsname_r(master, name, sizeof name) != 0 || !SetNonBlocking(master)) {
     *error = Errno("cannot create a pseudo-terminal");
     return false;
   }
   slavePath_ = name;
   // The phone's own descriptor of the terminal side: raw before anyone can see the link.
-  slave_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-  if (slave_ < 0 || !MakeRaw(slave_)) {
+  slave_.Reset(::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+  if (!slave_ || !MakeRaw(slave_.Get())) {
     *error = Errno("cannot open and configure " + slavePath_);
     return false;
   }
   // Without the watch the phone still works; it only re-greets a host that sends "MIRK"
   // where a request would start.
-  watch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (watch_ >= 0 && ::inotify_add_watch(watch_, slavePath_.c_str(), IN_OPEN | IN_CLOSE) < 0) {
-    ::close(watch_);
-    watch_ = -1;
+  watch_.Reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  if (watch_ && ::inotify_add_watch(watch_.Get(), slavePath_.c_str(), IN_OPEN | IN_CLOSE) < 0) {
+    watch_.Reset();
   }
   linkPath_ = linkPath;
   if (!ClearLinkPath(linkPath, error)) return false;
@@ -96,7 +96,7 @@ bool PtyLine::Open(const std::string& linkPath, std::string* error) {
 void PtyLine::DrainWatchEvents() {
   alignas(inotify_event) char buffer[4096];
   for (;;) {
-    const ssize_t n = ::read(watch_, buffer, sizeof buffer);
+    const ssize_t n = ::read(watch_.Get(), buffer, sizeof buffer);
     if (n <= 0) return;
     for (ssize_t at = 0; at < n;) {
       inotify_event event;
@@ -109,12 +109,12 @@ void PtyLine::DrainWatchEvents() {
 }
 
 Io PtyLine::Wait(short events, int timeoutMs) {
-  if (master_ < 0) return Io::kFailed;
-  pollfd fds[3] = {{master_, events, 0}, {stopFd_, POLLIN, 0}, {watch_, POLLIN, 0}};
-  const int n = ::poll(fds, watch_ >= 0 ? 3 : 2, timeoutMs);
+  if (!master_) return Io::kFailed;
+  pollfd fds[3] = {{master_.Get(), events, 0}, {stopFd_, POLLIN, 0}, {watch_.Get(), POLLIN, 0}};
+  const int n = ::poll(fds, watch_ ? 3 : 2, timeoutMs);
   if (n < 0) return errno == EINTR ? Io::kOk : Io::kFailed;
   if (fds[1].revents) return Io::kStopped;
-  if (watch_ >= 0 && fds[2].revents) DrainWatchEvents();
+  if (watch_ && fds[2].revents) DrainWatchEvents();
   if (hostLeft_) return Io::kHostLeft;
   // The phone holds the terminal side open, so a hang-up here means the terminal is broken.
   if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return Io::kFailed;
@@ -122,11 +122,11 @@ Io PtyLine::Wait(short events, int timeoutMs) {
 }
 
 Io PtyLine::Check() {
-  if (master_ < 0) return Io::kFailed;
-  pollfd fds[2] = {{stopFd_, POLLIN, 0}, {watch_, POLLIN, 0}};
-  if (::poll(fds, watch_ >= 0 ? 2 : 1, 0) > 0) {
+  if (!master_) return Io::kFailed;
+  pollfd fds[2] = {{stopFd_, POLLIN, 0}, {watch_.Get(), POLLIN, 0}};
+  if (::poll(fds, watch_ ? 2 : 1, 0) > 0) {
     if (fds[0].revents) return Io::kStopped;
-    if (watch_ >= 0 && fds[1].revents) DrainWatchEvents();
+    if (watch_ && fds[1].revents) DrainWatchEvents();
   }
   return hostLeft_ ? Io::kHostLeft : Io::kOk;
 }
@@ -140,8 +140,8 @@ Io PtyLine::ReadSome(uint8_t* data, size_t max, size_t* got) {
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(*got));
     return Io::kOk;
   }
-  while (master_ >= 0) {
-    const ssize_t n = ::read(master_, data, max);
+  while (master_) {
+    const ssize_t n = ::read(master_.Get(), data, max);
     if (n > 0) {
       *got = static_cast<size_t>(n);
       return Io::kOk;
@@ -174,8 +174,8 @@ void PtyLine::Unread(const uint8_t* data, size_t size) {
 Io PtyLine::WriteAll(const uint8_t* data, size_t size) {
   for (size_t done = 0; done < size;) {
     if (hostLeft_) return Io::kHostLeft;
-    if (master_ < 0) return Io::kFailed;
-    const ssize_t n = ::write(master_, data + done, size - done);
+    if (!master_) return Io::kFailed;
+    const ssize_t n = ::write(master_.Get(), data + done, size - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
       continue;
@@ -193,9 +193,9 @@ void PtyLine::WaitDrained(std::chrono::milliseconds timeout) {
   int emptyChecks = 0;
   // Written bytes reach the terminal side's queue a moment after the write, so one empty
   // look is not enough to say that the host has read them.
-  while (slave_ >= 0 && emptyChecks < 3 && Clock::now() < deadline) {
+  while (slave_ && emptyChecks < 3 && Clock::now() < deadline) {
     int queued = 0;
-    if (::ioctl(slave_, FIONREAD, &queued) != 0) return;
+    if (::ioctl(slave_.Get(), FIONREAD, &queued) != 0) return;
     emptyChecks = queued == 0 ? emptyChecks + 1 : 0;
     if (Wait(0, std::min(2, RemainingMs(deadline))) != Io::kOk) return;
   }
@@ -213,13 +213,13 @@ bool PtyLine::Sleep(std::chrono::milliseconds duration) {
 
 void PtyLine::AcceptHostLeft() {
   hostLeft_ = false;
-  if (watch_ >= 0) DrainWatchEvents();
+  if (watch_) DrainWatchEvents();
   // With the next host already there, its exclusive mode stays, and what waits for it may be
   // its greeting's answer.
-  if (slave_ < 0 || hostOpens_ > 0) return;
-  ::ioctl(slave_, TIOCNXCL);    // the next host may open the port again
-  ::tcflush(slave_, TCIFLUSH);  // answers the old host never read
-  MakeRaw(slave_);              // in case the old host left the terminal cooked
+  if (!slave_ || hostOpens_ > 0) return;
+  ::ioctl(slave_.Get(), TIOCNXCL);    // the next host may open the port again
+  ::tcflush(slave_.Get(), TCIFLUSH);  // answers the old host never read
+  MakeRaw(slave_.Get());              // in case the old host left the terminal cooked
 }
 
 void PtyLine::Unplug() {
@@ -233,10 +233,9 @@ void PtyLine::Unplug() {
     }
     linked_ = false;
   }
-  for (int* fd : {&watch_, &slave_, &master_}) {
-    if (*fd >= 0) ::close(*fd);
-    *fd = -1;
-  }
+  watch_.Reset();
+  slave_.Reset();
+  master_.Reset();
 }
 
 }  // namespace mirk3::devsim

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "base/file.h"
+
 namespace mirk3::devsim {
 
 enum class Io {
@@ -66,9 +68,9 @@ class PtyLine {
   void DrainWatchEvents();
 
   int stopFd_;
-  int master_ = -1;
-  int slave_ = -1;
-  int watch_ = -1;  // inotify descriptor watching the terminal node
+  UniqueFd master_;
+  UniqueFd slave_;
+  UniqueFd watch_;  // inotify descriptor watching the terminal node
   std::string slavePath_;
   std::string linkPath_;
   bool linked_ = false;

@@ -1,5 +1,7 @@
 #include "devsim/request_trace.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -7,24 +9,20 @@
 
 namespace mirk3::devsim {
 
-RequestTrace::~RequestTrace() {
-  if (file_) std::fclose(file_);
-}
-
 bool RequestTrace::OpenFile(const std::string& path, std::string* error) {
   std::lock_guard lock(mutex_);
-  if (file_) std::fclose(file_);
-  file_ = std::fopen(path.c_str(), "we");
+  file_.Reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666));
   if (!file_ && error) *error = Format("cannot create %s: %s", path.c_str(), std::strerror(errno));
-  return file_ != nullptr;
+  return file_.Valid();
 }
 
 void RequestTrace::Add(const RequestPacket& request) {
   std::string line = Line(request);
   std::lock_guard lock(mutex_);
   if (file_) {
-    std::fprintf(file_, "%s\n", line.c_str());
-    std::fflush(file_);  // readers follow the file while the phone runs
+    // Readers follow the file while the phone runs: each line goes out as it arrives.
+    const std::string written = line + '\n';
+    WriteFully(file_.Get(), written.data(), written.size());
   }
   lines_.push_back(std::move(line));
 }

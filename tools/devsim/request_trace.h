@@ -3,11 +3,11 @@
 // on any thread and, when asked, appended to a file line by line as the requests arrive.
 #pragma once
 
-#include <cstdio>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "base/file.h"
 #include "wire/request_packet.h"
 
 namespace mirk3::devsim {
@@ -15,7 +15,6 @@ namespace mirk3::devsim {
 class RequestTrace {
  public:
   RequestTrace() = default;
-  ~RequestTrace();
   RequestTrace(const RequestTrace&) = delete;
   RequestTrace& operator=(const RequestTrace&) = delete;
 
@@ -29,7 +28,7 @@ class RequestTrace {
  private:
   mutable std::mutex mutex_;
   std::vector<std::string> lines_;
-  std::FILE* file_ = nullptr;
+  UniqueFd file_;  // the trace file, written a line at a time
 };
 
 }  // namespace mirk3::devsim

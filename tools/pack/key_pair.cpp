@@ -7,10 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <exception>
 
+#include "base/file.h"
 #include "base/text.h"
 #include "pack/partial_output.h"
 #include "pack/removal_on_signal.h"
@@ -74,8 +73,7 @@ std::string PublicKeyTextOf(const std::string& privateText) {
 bool LoadPrivateKeyFile(const std::string& path, std::string& privateText, std::string& error) {
   FileByteSource file;
   if (!file.Open(path)) {
-    error = Format("cannot read private key file %s: %s", path.c_str(),
-                   errno == EINVAL ? "not a regular file" : std::strerror(errno));
+    error = "cannot read private key file " + DescribeFileProblem(path, file.OpenError());
     return false;
   }
   std::string text(static_cast<size_t>(std::min<uint64_t>(file.Length(), KEY_FILE_LIMIT)), '\0');

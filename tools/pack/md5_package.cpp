@@ -1,10 +1,9 @@
 #include "pack/md5_package.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <memory>
 
+#include "base/file.h"
 #include "base/text.h"
 #include "pack/partial_output.h"
 #include "packages/byte_source.h"
@@ -29,8 +28,7 @@ std::string Md5TrailerLine(std::string_view digestHex, std::string_view tarName)
 bool WriteMd5Package(const std::string& tarPath, std::string& error) {
   FileByteSource tar;
   if (!tar.Open(tarPath)) {
-    error = Format("cannot read %s: %s", tarPath.c_str(),
-                   errno == EINVAL ? "not a regular file" : std::strerror(errno));
+    error = "cannot read " + DescribeFileProblem(tarPath, tar.OpenError());
     return false;
   }
   PartialOutput out;

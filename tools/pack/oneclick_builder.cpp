@@ -1,10 +1,10 @@
 #include "pack/oneclick_builder.h"
 
-#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "base/file.h"
 #include "base/text.h"
 #include "pack/deflated_tar.h"
 #include "pack/partial_output.h"
@@ -51,8 +51,7 @@ bool EndsWithIgnoreCase(std::string_view text, std::string_view ending) {
 
 bool OpenInput(const std::string& path, FileByteSource& file, std::string& error) {
   if (file.Open(path)) return true;
-  error = Format("cannot read %s: %s", path.c_str(),
-                 errno == EINVAL ? "not a regular file" : std::strerror(errno));
+  error = "cannot read " + DescribeFileProblem(path, file.OpenError());
   return false;
 }
 

@@ -1,11 +1,12 @@
 #include "pack/package_signer.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <memory>
+#include <vector>
 
+#include "base/file.h"
 #include "base/text.h"
+#include "pack/list_signer.h"
 #include "pack/tar_writer.h"
 #include "packages/byte_source.h"
 #include "packages/content_list.h"
@@ -25,8 +26,7 @@ struct KeptMember {
 
 bool OpenTar(const std::string& path, FileByteSource& source, std::string& error) {
   if (source.Open(path)) return true;
-  error = Format("cannot read %s: %s", path.c_str(),
-                 errno == EINVAL ? "not a regular file" : std::strerror(errno));
+  error = "cannot read " + DescribeFileProblem(path, source.OpenError());
   return false;
 }
 
@@ -36,7 +36,7 @@ bool HasBlank(const std::string& name) {
 
 // Walks the tar once: the entries to list and the members to copy (all but an old list).
 bool ScanInput(const FileByteSource& source, const std::string& path,
-               std::vector<ListEntry>& entries, std::vector<KeptMember>* kept, std::string& error) {
+               std::vector<ListEntry>& entries, std::vector<KeptMember>& kept, std::string& error) {
   entries.clear();
   TarWalk walk(source, 0);
   TarMember member;
@@ -51,7 +51,7 @@ bool ScanInput(const FileByteSource& source, const std::string& path,
     const uint64_t headerOffset = member.dataOffset - TAR_BLOCK_SIZE;
     const uint64_t length = TAR_BLOCK_SIZE + TarPaddedSize(member.size);
     if (CMetaDataVerifier::IsSignedListEntry(member.name)) continue;
-    if (kept) kept->push_back({headerOffset, length});
+    kept.push_back({headerOffset, length});
     if (CMetaDataVerifier::IsMetaDataEntry(member.name)) continue;
 
     if (HasBlank(member.name)) {
@@ -118,12 +118,6 @@ bool CopyMembers(const FileByteSource& source, const std::vector<KeptMember>& ke
 
 }  // namespace
 
-bool CollectListEntries(const std::string& path, std::vector<ListEntry>& entries,
-                        std::string& error) {
-  FileByteSource source;
-  return OpenTar(path, source, error) && ScanInput(source, path, entries, nullptr, error);
-}
-
 bool SignPackage(const SignRequest& request, std::string& error) {
   TarWriter writer;
   if (!writer.Open(request.outPath, {request.inPath, request.keyPath})) {
@@ -135,7 +129,7 @@ bool SignPackage(const SignRequest& request, std::string& error) {
   std::vector<KeptMember> kept;
   std::string listMember;
   if (!OpenTar(request.inPath, source, error) ||
-      !ScanInput(source, request.inPath, entries, &kept, error) ||
+      !ScanInput(source, request.inPath, entries, kept, error) ||
       !CheckRequest(request, entries, error) ||
       !SealContentList(FormatContentList(request.model, entries), request.privateKeyText,
                        listMember, error)) {

@@ -5,9 +5,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
-
-#include "pack/list_signer.h"
 
 namespace mirk3::pack {
 
@@ -21,13 +18,6 @@ struct SignRequest {
   std::string keyPath;  // where the key was read from, which the output must not replace
   std::string listName = DEFAULT_LIST_NAME;
 };
-
-// The entries a content list of the tar at `path` must hold: every member outside the
-// meta-data folder with the digest of its data, in archive order. False with a message when
-// the tar cannot be read or a member cannot be listed (a blank in its name, or two members
-// of one name with different data).
-bool CollectListEntries(const std::string& path, std::vector<ListEntry>& entries,
-                        std::string& error);
 
 // Writes the signed package, as a PartialOutput. On failure nothing is left at the output path
 // and `error` says why.

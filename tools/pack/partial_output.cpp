@@ -71,6 +71,12 @@ bool PartialOutput::Fail(std::string message) {
   return false;
 }
 
+// After a write that failed, with errno cleared before it: a write that took nothing sets none.
+bool PartialOutput::FailWrite() {
+  return Fail(Format("cannot write %s: %s", finalPath_.c_str(),
+                     errno != 0 ? std::strerror(errno) : "nothing was written"));
+}
+
 bool PartialOutput::Create(const std::string& finalPath, const OutputRules& rules) {
   Discard();
   finalPath_ = finalPath;
@@ -104,17 +110,8 @@ bool PartialOutput::CreatePartialFile() {
 
 bool PartialOutput::WriteAt(uint64_t position, const void* bytes, size_t count) {
   if (!fd_) return Fail("no output is open");
-  const auto* data = static_cast<const char*>(bytes);
-  for (size_t done = 0; done < count;) {
-    const ssize_t n =
-        ::pwrite(fd_.Get(), data + done, count - done, static_cast<off_t>(position + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      return Fail(Format("cannot write %s: %s", finalPath_.c_str(),
-                         n < 0 ? std::strerror(errno) : "nothing was written"));
-    }
-    done += static_cast<size_t>(n);
-  }
+  errno = 0;
+  if (!WriteFullyAt(fd_.Get(), bytes, count, position)) return FailWrite();
   return true;
 }
 
@@ -126,10 +123,7 @@ bool PartialOutput::Write(const void* bytes, size_t count) {
                        static_cast<unsigned long long>(limit_)));
   }
   errno = 0;
-  if (!WriteFully(fd_.Get(), bytes, count)) {
-    return Fail(Format("cannot write %s: %s", finalPath_.c_str(),
-                       errno != 0 ? std::strerror(errno) : "nothing was written"));
-  }
+  if (!WriteFully(fd_.Get(), bytes, count)) return FailWrite();
   position_ += count;
   return true;
 }
@@ -151,7 +145,7 @@ bool PartialOutput::CopyFrom(const ByteSource& source, uint64_t from, uint64_t c
 
 bool PartialOutput::Commit() {
   if (!fd_) return Fail("no output is open");
-  if (::close(fd_.Release()) != 0) {
+  if (!fd_.Close()) {
     return Fail(Format("cannot write %s: %s", finalPath_.c_str(), std::strerror(errno)));
   }
   // The path may have become something else while the output was written.

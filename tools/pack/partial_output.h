@@ -59,12 +59,12 @@ class PartialOutput {
   bool TooLarge() const { return tooLarge_; }
 
   uint64_t Position() const { return position_; }
-  const std::string& FinalPath() const { return finalPath_; }
   const std::string& Error() const { return error_; }
 
  private:
   bool CreatePartialFile();
   bool Fail(std::string message);
+  bool FailWrite();
   void Discard();
 
   UniqueFd fd_;

@@ -1,8 +1,8 @@
 #include "pack/tar_writer.h"
 
-#include <cerrno>
 #include <cstring>
 
+#include "base/file.h"
 #include "base/text.h"
 #include "packages/byte_source.h"
 
@@ -96,8 +96,7 @@ bool TarWriter::AddFile(std::string_view name, const std::string& sourcePath) {
   if (!CheckName(name)) return false;
   FileByteSource source;
   if (!source.Open(sourcePath)) {
-    return Fail(Format("cannot read %s: %s", sourcePath.c_str(),
-                       errno == EINVAL ? "not a regular file" : std::strerror(errno)));
+    return Fail("cannot read " + DescribeFileProblem(sourcePath, source.OpenError()));
   }
   const uint64_t size = source.Length();
   if (size >= TWELVE_DIGIT_LIMIT) return Fail(Format("%s is too large", sourcePath.c_str()));
