@@ -35,21 +35,17 @@ struct InspectRequest {
   std::string oneClickProgram;
 };
 
-// Keeps every report of the engine; the analysis runs on this thread, so no lock is needed.
-class CollectingSink : public ReportSink {
+// Keeps the engine's log lines, shown as they came; the analysis runs on this thread, so no
+// lock is needed. What the analysis found is read from its result, never from these lines.
+class LogLines : public ReportSink {
  public:
-  struct Entry {
-    int message;
-    std::string text;
-    int64_t value;
-  };
   void Send(int message, const EngineReport& report) override {
-    entries_.push_back({message, report.text, report.value});
+    if (message == WM_DL_LOG) lines_.push_back(report.text);
   }
-  const std::vector<Entry>& Entries() const { return entries_; }
+  const std::vector<std::string>& Lines() const { return lines_; }
 
  private:
-  std::vector<Entry> entries_;
+  std::vector<std::string> lines_;
 };
 
 // Plain files take the slots no option named, in slot order.
@@ -140,11 +136,9 @@ void PrintPackages(const FileAnalysis& found, bool filesGiven, std::ostream& out
   }
 }
 
-void PrintLog(const CollectingSink& sink, std::ostream& out) {
+void PrintLog(const LogLines& log, std::ostream& out) {
   out << "Log\n";
-  for (const auto& entry : sink.Entries()) {
-    if (entry.message != WM_DL_LOG) continue;
-    std::string text = entry.text;
+  for (std::string text : log.Lines()) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     out << "  " << text << "\n";
   }
@@ -297,8 +291,8 @@ int RunInspectCommand(const std::vector<std::string>& args, std::ostream& out, s
     err << "mirk3-cli inspect: " << error << "\n";
     return EXIT_NOT_READY;
   }
-  CollectingSink sink;
-  CDownloadEngine engine(&sink, 0, context);
+  LogLines log;
+  CDownloadEngine engine(&log, 0, context);
   if (!request.oneClickProgram.empty() && !engine.OneClickMode()) {
     err << "mirk3-cli inspect: " << request.oneClickProgram
         << " is not a One Click program (it carries no packages)\n";
@@ -308,7 +302,7 @@ int RunInspectCommand(const std::vector<std::string>& args, std::ostream& out, s
   const FileAnalysis found = engine.AnalyseFiles();
 
   PrintPackages(found, filesGiven, out);
-  PrintLog(sink, out);
+  PrintLog(log, out);
   if (found.failure) {
     PrintFailure(*found.failure, out);
     return EXIT_NOT_READY;

@@ -86,7 +86,9 @@ enum class TarStep {
   BROKEN,  // a header that cannot be read or trusted, or an archive cut short
 };
 
-// How a walk reads a name that fills the whole 100-byte name field, with no NUL to end it.
+// How a walk reads a name that fills the whole 100-byte name field, with no NUL to end it. The
+// file analysis reads it whole, as tar writers mean it; the meta-data check takes such a header
+// as damaged, so that a package holding one never verifies.
 enum class TarFullName {
   DAMAGED,  // the header cannot be trusted: the walk breaks
   WHOLE,    // the field's end ends the name
