@@ -115,29 +115,28 @@ std::string TarPaxProblem(std::string_view records) {
   return "";
 }
 
-std::optional<std::string> TarNameField(const uint8_t* block, TarFullName full) {
+bool ReadTarName(const uint8_t* block, TarFullName full, std::string& name) {
   const auto* text = reinterpret_cast<const char*>(block);
   const void* nul = std::memchr(block, 0, TAR_NAME_SIZE);
-  if (!nul && full == TarFullName::DAMAGED) return std::nullopt;
-  return std::string(text, nul ? static_cast<const char*>(nul) - text : TAR_NAME_SIZE);
+  if (!nul && full == TarFullName::DAMAGED) return false;
+  name.assign(text, nul ? static_cast<const char*>(nul) - text : TAR_NAME_SIZE);
+  return true;
 }
 
 TarStep ParseTarHeader(const uint8_t (&block)[TAR_BLOCK_SIZE], TarMember& member) {
   if (block[0] == 0) return TarStep::END;
-  std::optional<std::string> name = TarNameField(block, TarFullName::DAMAGED);
-  if (!name) return TarStep::BROKEN;
+  if (!ReadTarName(block, TarFullName::DAMAGED, member.name)) return TarStep::BROKEN;
   const auto* text = reinterpret_cast<const char*>(block);
   const std::optional<uint64_t> size =
       ParseTarOctal(std::string_view(text + TAR_SIZE_OFFSET, TAR_SIZE_FIELD));
   if (!size) return TarStep::BROKEN;
-  member.name = std::move(*name);
   member.size = *size;
   return TarStep::MEMBER;
 }
 
-void CHeaderBlocks::Keep(uint64_t position, const uint8_t (&block)[TAR_BLOCK_SIZE]) {
+void CHeaderBlocks::Keep(uint64_t position, const uint8_t* block) {
   auto& kept = blocks_[position];
-  std::copy(std::begin(block), std::end(block), kept.begin());
+  std::copy(block, block + TAR_BLOCK_SIZE, kept.begin());
 }
 
 bool CHeaderBlocks::Find(uint64_t position, uint8_t* block) const {
@@ -152,9 +151,9 @@ TarStep TarWalk::Broken(std::string problem) {
   return *(finished_ = TarStep::BROKEN);
 }
 
-bool TarWalk::ReadHeader(uint8_t (&block)[TAR_BLOCK_SIZE]) {
+bool TarWalk::ReadHeader(uint8_t* block) {
   if (options_.known && options_.known->Find(next_, block)) return true;
-  if (!source_.ReadExactly(next_, block, sizeof block)) return false;
+  if (!source_.ReadExactly(next_, block, TAR_BLOCK_SIZE)) return false;
   if (options_.keep) options_.keep->Keep(next_, block);
   return true;
 }
@@ -169,20 +168,19 @@ TarStep TarWalk::Next(TarMember& member) {
     if (next_ > end || end - next_ < TAR_BLOCK_SIZE) {
       return Broken(Format("the package ends inside the tar header at offset %llu", at));
     }
-    uint8_t block[TAR_BLOCK_SIZE];
-    if (!ReadHeader(block)) {
+    const uint8_t* block = member.header.data();
+    if (!ReadHeader(member.header.data())) {
       return Broken(Format("the tar header at offset %llu cannot be read", at));
     }
     if (block[0] == 0) return *(finished_ = TarStep::END);
-    std::optional<std::string> name = TarNameField(block, options_.fullNames);
-    if (!name) return Broken(Format("the tar header at offset %llu is damaged", at));
-    member.name = std::move(*name);
+    if (!ReadTarName(block, options_.fullNames, member.name)) {
+      return Broken(Format("the tar header at offset %llu is damaged", at));
+    }
     const auto* text = reinterpret_cast<const char*>(block);
     const std::optional<uint64_t> size =
         ParseTarOctal(std::string_view(text + TAR_SIZE_OFFSET, TAR_SIZE_FIELD));
     if (!size) return Broken("the member " + member.name + " has a damaged size field");
     member.size = *size;
-    std::copy(std::begin(block), std::end(block), member.header.begin());
 
     // Every entry lies whole in the package, padding included: one that does not is the sign
     // of a package cut short. Sizes are at most 12 octal digits (below 2^36), so these sums

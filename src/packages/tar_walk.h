@@ -94,9 +94,9 @@ enum class TarFullName {
   WHOLE,    // the field's end ends the name
 };
 
-// The name field's text, up to its first NUL; nothing when the field holds no NUL and `full`
-// says such a header is damaged.
-std::optional<std::string> TarNameField(const uint8_t* block, TarFullName full);
+// Reads the name field's text, up to its first NUL, into `name`; false when the field holds no
+// NUL and `full` says such a header is damaged.
+bool ReadTarName(const uint8_t* block, TarFullName full, std::string& name);
 
 // Parses one 512-byte header block's name and size into `member` (its dataOffset is left
 // alone); the type flag is not looked at. A name without a NUL is damaged.
@@ -107,7 +107,7 @@ TarStep ParseTarHeader(const uint8_t (&block)[TAR_BLOCK_SIZE], TarMember& member
 // of them from the file.
 class CHeaderBlocks {
  public:
-  void Keep(uint64_t position, const uint8_t (&block)[TAR_BLOCK_SIZE]);
+  void Keep(uint64_t position, const uint8_t* block);
   // Copies the block kept for `position`; false when there is none.
   bool Find(uint64_t position, uint8_t* block) const;
   void Clear() { blocks_.clear(); }
@@ -153,7 +153,7 @@ class TarWalk {
 
  private:
   TarStep Broken(std::string problem);
-  bool ReadHeader(uint8_t (&block)[TAR_BLOCK_SIZE]);
+  bool ReadHeader(uint8_t* block);
   // What to do with the entry just read: MEMBER, BROKEN, or nothing to pass over it.
   std::optional<TarStep> Classify(TarMember& member);
 
