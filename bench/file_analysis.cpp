@@ -3,6 +3,8 @@
 // the cost measured is the walk's own: the analysis must read headers only and skip member
 // data whatever its size. Here the ratio is analysis time over bare-read time: smaller is
 // better.
+#include "engine/file_analysis.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -70,21 +72,25 @@ bool ReadHeaders(const std::string& path, const std::vector<uint64_t>& offsets) 
   return ok && block[0] != 0;
 }
 
+mirk3::DownloadOptions OptionsFor(const std::string& path) {
+  mirk3::DownloadOptions options;
+  options.slotEnabled[mirk3::AP] = 1;
+  options.slotPath[mirk3::AP] = path;
+  return options;
+}
+
 std::unique_ptr<mirk3::CDownloadEngine> EngineFor(const std::string& path) {
   mirk3::EngineContext context;
   context.ownExecutablePath = "/dev/null";
   auto engine = std::make_unique<mirk3::CDownloadEngine>(nullptr, 0, context);
-  mirk3::DownloadOptions options;
-  options.slotEnabled[mirk3::AP] = 1;
-  options.slotPath[mirk3::AP] = path;
-  engine->CopyOptions(options);
+  engine->CopyOptions(OptionsFor(path));
   return engine;
 }
 
 struct Times {
   double analysis = 1e9;  // the whole step, on a fresh engine as a worker runs it
   double metaData = 1e9;  // the meta-data check the step runs first, on its own
-  double walk = 1e9;      // the step's own walk over the headers, on its own
+  double walk = 1e9;      // the analysis's own walk over the headers, on its own
   double bare = 1e9;      // the bare header reads
 };
 
@@ -114,13 +120,20 @@ bool TimeBatch(double* best, Run run) {
 
 bool AnalyseOnce(const std::string& path, double* seconds) {
   const auto engine = EngineFor(path);
-  *seconds = TimeOne([&] { return engine->FileAnalysisStep(); });
-  return engine->FileList(mirk3::AP).size() == MEMBERS;
+  mirk3::FileAnalysis found;
+  *seconds = TimeOne([&] {
+    found = engine->AnalyseFiles();
+    return found.Passed();
+  });
+  return found.slots[mirk3::AP].members.size() == MEMBERS;
 }
 
 // The fastest batch of each kind, the kinds taken in turn so that all see the same load.
 bool Measure(const std::string& path, const std::vector<uint64_t>& offsets, Times* times) {
-  const auto walker = EngineFor(path);
+  const mirk3::DownloadOptions options = OptionsFor(path);
+  const mirk3::EngineContext context;
+  mirk3::ReportChannel reports(nullptr, 0);
+  mirk3::CFileAnalysis walker(mirk3::ChosenPackages{options, nullptr, path, -1}, context, reports);
   for (int batch = 0; batch < BATCHES; ++batch) {
     const bool ok =
         TimeBatch(&times->analysis,
@@ -139,8 +152,8 @@ bool Measure(const std::string& path, const std::vector<uint64_t>& offsets, Time
                   }) &&
         TimeBatch(&times->walk,
                   [&] {
-                    mirk3::CDownloadEngine::EntryList list;
-                    return TimeOne([&] { return walker->ScanTarPackage(path, list, -1); });
+                    mirk3::EntryList list;
+                    return TimeOne([&] { return walker.ScanTarPackage(path, list, -1); });
                   }) &&
         TimeBatch(&times->bare,
                   [&] { return TimeOne([&] { return ReadHeaders(path, offsets); }); });

@@ -62,18 +62,22 @@ void WriteWhole(const std::string& path, const void* data, size_t size) {
 }
 
 // Every listed member lies inside [start, bound), in whole blocks after its header, with a
-// name that fits its record.
-void CheckLists(mirk3::CDownloadEngine& engine, uint64_t start, uint64_t bound) {
-  for (int slot = 0; slot < mirk3::SLOT_COUNT; ++slot) {
-    for (const auto& entry : engine.FileList(slot)) {
+// name that fits its record and, when a download list was read, that the list names.
+void CheckLists(const mirk3::FileAnalysis& found, uint64_t start, uint64_t bound) {
+  for (const mirk3::AnalysedSlot& slot : found.slots) {
+    for (const auto& entry : slot.members) {
       if (entry->dataOffset < start + mirk3::TAR_BLOCK_SIZE) std::abort();
       if ((entry->dataOffset - start) % mirk3::TAR_BLOCK_SIZE != 0) std::abort();
       if (entry->size > bound - entry->dataOffset) std::abort();
       if (std::memchr(entry->fileName, 0, sizeof entry->fileName) == nullptr) std::abort();
       if (entry->fileName[0] == '\0') std::abort();
+      if (found.downloadList) {
+        const auto& names = found.downloadList->names;
+        if (std::find(names.begin(), names.end(), entry->fileName) == names.end()) std::abort();
+      }
     }
   }
-  const mirk3::PackagePit& pit = engine.PackagePitInfo();
+  const mirk3::PackagePit& pit = found.packagePit;
   if (pit.present && (pit.offset < start || pit.size > bound - pit.offset)) std::abort();
 }
 
@@ -85,7 +89,8 @@ void AnalyseFile(const std::string& path, uint64_t bound) {
   options.slotEnabled[mirk3::AP] = 1;
   options.slotPath[mirk3::AP] = path;
   engine.CopyOptions(options);
-  if (engine.FileAnalysisStep()) CheckLists(engine, 0, bound);
+  const mirk3::FileAnalysis found = engine.AnalyseFiles();
+  if (found.Passed()) CheckLists(found, 0, bound);
 }
 
 // The package as the AP slot of a One Click program, walked as `type`; the slot record claims
@@ -111,9 +116,10 @@ void AnalyseOneClick(const std::string& package, int16_t type, uint32_t claimed)
   engine.CopyOptions({});
   // Nothing is ever listed outside the slot's claim nor outside what the program holds.
   const uint64_t bound = OFFSET + std::min<uint64_t>(claimed, package.size());
-  if (engine.FileAnalysisStep()) {
+  const mirk3::FileAnalysis found = engine.AnalyseFiles();
+  if (found.Passed()) {
     if (claimed > package.size()) std::abort();  // a slot over the trailer is refused
-    CheckLists(engine, OFFSET, bound);
+    CheckLists(found, OFFSET, bound);
   }
 }
 

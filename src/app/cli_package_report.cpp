@@ -29,30 +29,23 @@ constexpr char INSPECT_HELP[] =
 constexpr int EXIT_READY = 0;
 constexpr int EXIT_NOT_READY = 1;
 
-constexpr char SKIP_LINE[] = "skip file list for home binary";
-constexpr char HOME_LINE[] = "Home Binary Download";
-
 struct InspectRequest {
   DownloadOptions options;
   std::string metaKeyFile;
   std::string oneClickProgram;
 };
 
-// Keeps every report of the engine; the analysis runs on this thread, so no lock is needed.
-class CollectingSink : public ReportSink {
+// Keeps the engine's log lines, shown as they came; the analysis runs on this thread, so no
+// lock is needed. What the analysis found is read from its result, never from these lines.
+class LogLines : public ReportSink {
  public:
-  struct Entry {
-    int message;
-    std::string text;
-    int64_t value;
-  };
   void Send(int message, const EngineReport& report) override {
-    entries_.push_back({message, report.text, report.value});
+    if (message == WM_DL_LOG) lines_.push_back(report.text);
   }
-  const std::vector<Entry>& Entries() const { return entries_; }
+  const std::vector<std::string>& Lines() const { return lines_; }
 
  private:
-  std::vector<Entry> entries_;
+  std::vector<std::string> lines_;
 };
 
 // Plain files take the slots no option named, in slot order.
@@ -121,67 +114,51 @@ const char* SlotTypeName(int16_t type) {
 }
 
 // Where a slot's package comes from, as the operator chose it or the program carries it.
-std::string SlotSource(CDownloadEngine& engine, int slot) {
-  if (!engine.OneClickMode()) return engine.Options().slotPath[slot];
-  const OneClickSlot& record = engine.Trailer().slots[slot];
+std::string SlotSource(const FileAnalysis& found, int slot) {
+  if (!found.oneClick) return found.slots[slot].package;
+  const OneClickSlot& record = found.slots[slot].carried;
   return Format("%u bytes at offset %u of the program, %s (type %d)", record.length, record.offset,
                 SlotTypeName(record.type), record.type);
 }
 
-bool SlotChosen(CDownloadEngine& engine, int slot) {
-  return engine.OneClickMode() ? engine.Trailer().slots[slot].Present()
-                               : engine.Options().slotEnabled[slot] != 0;
-}
-
-void PrintPackages(CDownloadEngine& engine, bool filesGiven, std::ostream& out) {
-  if (engine.OneClickMode()) {
+void PrintPackages(const FileAnalysis& found, bool filesGiven, std::ostream& out) {
+  if (found.oneClick) {
     std::error_code error;
-    const std::string& path = engine.Context().ownExecutablePath;
-    const auto shown = std::filesystem::read_symlink(path, error);  // /proc/self/exe
-    out << "One Click program " << (error ? path : shown.string()) << "\n";
+    const auto shown = std::filesystem::read_symlink(found.program, error);  // /proc/self/exe
+    out << "One Click program " << (error ? found.program : shown.string()) << "\n";
     if (filesGiven) out << "It carries its own packages: the files given are not used.\n";
   }
   out << "Packages\n";
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {
-    if (SlotChosen(engine, slot)) {
-      out << Format("  %-4s %s\n", SLOT_NAMES[slot], SlotSource(engine, slot).c_str());
+    if (found.slots[slot].chosen) {
+      out << Format("  %-4s %s\n", SLOT_NAMES[slot], SlotSource(found, slot).c_str());
     }
   }
 }
 
-void PrintLog(const CollectingSink& sink, std::ostream& out) {
+void PrintLog(const LogLines& log, std::ostream& out) {
   out << "Log\n";
-  for (const auto& entry : sink.Entries()) {
-    if (entry.message != WM_DL_LOG) continue;
-    std::string text = entry.text;
+  for (std::string text : log.Lines()) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     out << "  " << text << "\n";
   }
 }
 
-void PrintFailure(const CollectingSink& sink, std::ostream& out) {
-  std::string why;
-  for (const auto& entry : sink.Entries()) {
-    if (entry.message == WM_DL_FAIL) {
-      why = Format("%s (code %lld)", entry.text.c_str(), static_cast<long long>(entry.value));
-    }
-  }
-  if (why.empty()) why = "no reason given";
-  out << "File analysis FAILED: " << why << "\n"
+void PrintFailure(const AnalysisFailure& failure, std::ostream& out) {
+  out << "File analysis FAILED: " << failure.text << " (code " << failure.code << ")\n"
       << "A run with these packages stops at its first step; no phone is written.\n";
 }
 
-void PrintSlot(CDownloadEngine& engine, int slot, std::ostream& out) {
-  const auto& list = engine.FileList(slot);
+void PrintSlot(const FileAnalysis& found, int slot, std::ostream& out) {
+  const AnalysedSlot& analysed = found.slots[slot];
+  const EntryList& list = analysed.members;
   const std::string source =
-      engine.OneClickMode() ? ""
-                            : std::string(PathFileName(engine.Options().slotPath[slot])) + ": ";
+      found.oneClick ? "" : std::string(PathFileName(analysed.package)) + ": ";
   out << Format("%-4s %s", SLOT_NAMES[slot], source.c_str())
       << (list.empty() ? "nothing to send" : Plural(list.size(), "member", "members") + " to send")
       << "\n";
   if (list.empty()) return;
-  const bool inflated =
-      engine.OneClickMode() && engine.Trailer().slots[slot].type == ONECLICK_TAR_DEFLATED;
+  const bool inflated = found.oneClick && analysed.carried.type == ONECLICK_TAR_DEFLATED;
   out << Format("  %14s %14s", "offset", "size") << (inflated ? Format(" %14s", "inflated") : "")
       << "  member\n";
   for (const auto& entry : list) {
@@ -192,74 +169,49 @@ void PrintSlot(CDownloadEngine& engine, int slot, std::ostream& out) {
   }
 }
 
-void PrintPartitionTable(CDownloadEngine& engine, std::ostream& out) {
-  const PackagePit& pit = engine.PackagePitInfo();
+void PrintPartitionTable(const FileAnalysis& found, std::ostream& out) {
+  const PackagePit& pit = found.packagePit;
   if (!pit.present) {
     out << "Partition table: none in the packages; re-partition "
-        << (engine.Options().RePartition ? "on" : "off") << "\n";
+        << (found.rePartition ? "on" : "off") << "\n";
     return;
   }
   out << "Partition table: " << PathFileName(pit.path) << ", " << Bytes(pit.size) << " at offset "
       << pit.offset << "; re-partition on\n";
 }
 
-// The list's names, split as the filter splits them.
-std::vector<std::string> ListNames(const std::string& stored) {
-  std::vector<std::string> names;
-  const std::string text(FieldText(stored.data(), stored.size()));
-  for (size_t start = 0; start < text.size();) {
-    const size_t end = std::min(text.find_first_of("\r\n", start), text.size());
-    if (end > start) names.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return names;
-}
-
-bool AnyMemberNamed(CDownloadEngine& engine, const std::string& name) {
-  for (int slot = 0; slot < SLOT_COUNT; ++slot) {
-    for (const auto& entry : engine.FileList(slot)) {
+bool AnyMemberNamed(const FileAnalysis& found, const std::string& name) {
+  for (const AnalysedSlot& slot : found.slots) {
+    for (const auto& entry : slot.members) {
       if (name == entry->fileName) return true;
     }
   }
   return false;
 }
 
-// The names the filter logged between its two lines: the members it dropped.
-std::vector<std::string> DroppedNames(const CollectingSink& sink) {
-  std::vector<std::string> dropped;
-  bool inside = false;
-  for (const auto& entry : sink.Entries()) {
-    if (entry.message != WM_DL_LOG) continue;
-    if (entry.text == SKIP_LINE || entry.text == HOME_LINE) {
-      inside = entry.text == SKIP_LINE;
-    } else if (inside) {
-      dropped.push_back(entry.text);
-    }
-  }
-  return dropped;
-}
-
-void PrintDownloadList(CDownloadEngine& engine, const CollectingSink& sink, std::ostream& out) {
-  const auto& stored = engine.DownloadListText();
-  if (!stored) {
+void PrintDownloadList(const FileAnalysis& found, std::ostream& out) {
+  if (!found.downloadList) {
     out << "Download list: none; every member above is sent\n";
     return;
   }
-  const auto names = ListNames(*stored);
+  const std::vector<std::string>& names = found.downloadList->names;
   out << "Download list: " << Plural(names.size(), "name", "names")
       << "; only the members it names are sent, from every slot\n";
   for (const std::string& name : names) {
-    out << "  " << name << (AnyMemberNamed(engine, name) ? "" : "  (no such member)") << "\n";
+    out << "  " << name << (AnyMemberNamed(found, name) ? "" : "  (no such member)") << "\n";
   }
-  const auto dropped = DroppedNames(sink);
+  std::vector<std::string> dropped;
+  for (const AnalysedSlot& slot : found.slots) {
+    dropped.insert(dropped.end(), slot.dropped.begin(), slot.dropped.end());
+  }
   out << "  dropped: " << (dropped.empty() ? "nothing" : "");
   for (size_t i = 0; i < dropped.size(); ++i) out << (i ? ", " : "") << dropped[i];
   out << "\n";
 }
 
-void PrintMetaData(CDownloadEngine& engine, std::ostream& out) {
-  const char* model = engine.PackageModel()[0] ? engine.PackageModel() : "none";
-  if (engine.MetaDataValid()) {
+void PrintMetaData(const FileAnalysis& found, std::ostream& out) {
+  const std::string model = found.packageModel.empty() ? "none" : found.packageModel;
+  if (found.metaDataValid) {
     out << "Meta-data: verified, model " << model << "\n";
     return;
   }
@@ -268,26 +220,26 @@ void PrintMetaData(CDownloadEngine& engine, std::ostream& out) {
          "\"FAIL! SHA256 is invalid\"\n";
 }
 
-void PrintResult(CDownloadEngine& engine, const CollectingSink& sink, std::ostream& out) {
+void PrintResult(const FileAnalysis& found, std::ostream& out) {
   out << "File analysis passed\n\n";
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {
-    if (SlotChosen(engine, slot)) PrintSlot(engine, slot, out);
+    if (found.slots[slot].chosen) PrintSlot(found, slot, out);
   }
   out << "\n";
-  PrintPartitionTable(engine, out);
-  PrintDownloadList(engine, sink, out);
-  out << "Total announced to the phone: " << Bytes(engine.PackageTotal())
-      << (engine.DownloadListText() ? ", members the list drops included" : "") << "\n";
-  PrintMetaData(engine, out);
+  PrintPartitionTable(found, out);
+  PrintDownloadList(found, out);
+  out << "Total announced to the phone: " << Bytes(found.packageTotal)
+      << (found.downloadList ? ", members the list drops included" : "") << "\n";
+  PrintMetaData(found, out);
 }
 
 // The trailer verdict of every chosen MD5 package, as a pick of it would find it; true when all
 // verify. A One Click program's packages come from the program, not from these paths.
-bool PrintMd5Trailers(CDownloadEngine& engine, std::ostream& out) {
+bool PrintMd5Trailers(const FileAnalysis& found, std::ostream& out) {
   bool allVerified = true;
-  for (int slot = 0; slot < SLOT_COUNT && !engine.OneClickMode(); ++slot) {
-    const std::string& path = engine.Options().slotPath[slot];
-    if (!engine.Options().slotEnabled[slot] || !IsMd5Package(path)) continue;
+  for (int slot = 0; slot < SLOT_COUNT && !found.oneClick; ++slot) {
+    const std::string& path = found.slots[slot].package;
+    if (!found.slots[slot].chosen || !IsMd5Package(path)) continue;
     std::string why;
     const bool verified = VerifyMd5Trailer(path, [&why](std::string_view line) { why = line; });
     out << "MD5 trailer: " << PathFileName(path);
@@ -339,25 +291,25 @@ int RunInspectCommand(const std::vector<std::string>& args, std::ostream& out, s
     err << "mirk3-cli inspect: " << error << "\n";
     return EXIT_NOT_READY;
   }
-  CollectingSink sink;
-  CDownloadEngine engine(&sink, 0, context);
+  LogLines log;
+  CDownloadEngine engine(&log, 0, context);
   if (!request.oneClickProgram.empty() && !engine.OneClickMode()) {
     err << "mirk3-cli inspect: " << request.oneClickProgram
         << " is not a One Click program (it carries no packages)\n";
     return EXIT_NOT_READY;
   }
   engine.CopyOptions(request.options);
-  const bool passed = engine.FileAnalysisStep();
+  const FileAnalysis found = engine.AnalyseFiles();
 
-  PrintPackages(engine, filesGiven, out);
-  PrintLog(sink, out);
-  if (!passed) {
-    PrintFailure(sink, out);
+  PrintPackages(found, filesGiven, out);
+  PrintLog(log, out);
+  if (found.failure) {
+    PrintFailure(*found.failure, out);
     return EXIT_NOT_READY;
   }
-  PrintResult(engine, sink, out);
-  const bool trailersVerified = PrintMd5Trailers(engine, out);
-  return engine.MetaDataValid() && trailersVerified ? EXIT_READY : EXIT_NOT_READY;
+  PrintResult(found, out);
+  const bool trailersVerified = PrintMd5Trailers(found, out);
+  return found.metaDataValid && trailersVerified ? EXIT_READY : EXIT_NOT_READY;
 }
 
 }  // namespace mirk3

@@ -108,27 +108,22 @@ bool CDownloadEngine::RunSteps() {
   return true;
 }
 
-namespace {
-
-const char* StepName(CDownloadEngine::Step step) {
+const char* CDownloadEngine::StepName(Step step) {
   using E = CDownloadEngine;
-  const std::pair<E::Step, const char*> names[] = {
-      {&E::FileAnalysisStep, "file analysis"},
-      {&E::SetupConnection, "connection"},
-      {&E::InitializationStep, "initialization"},
-      {&E::DeviceInfoStep, "device info"},
-      {&E::OptionRequestsStep, "lock, erase and T flash"},
-      {&E::SetPartitionStep, "partition table upload"},
-      {&E::GetPitStep, "partition table read"},
-      {&E::FirmwareUpdateStep, "firmware update"},
-      {&E::CloseStep, "close"}};
+  const std::pair<Step, const char*> names[] = {{&E::FileAnalysisStep, "file analysis"},
+                                                {&E::SetupConnection, "connection"},
+                                                {&E::InitializationStep, "initialization"},
+                                                {&E::DeviceInfoStep, "device info"},
+                                                {&E::OptionRequestsStep, "lock, erase and T flash"},
+                                                {&E::SetPartitionStep, "partition table upload"},
+                                                {&E::GetPitStep, "partition table read"},
+                                                {&E::FirmwareUpdateStep, "firmware update"},
+                                                {&E::CloseStep, "close"}};
   for (const auto& [known, name] : names) {
     if (known == step) return name;
   }
   return "unknown";
 }
-
-}  // namespace
 
 // A phone that fails is always shown as failed: a step that ends the run without a failure
 // report of its own gets one here, so that no slot is left without PASS or FAIL. Nothing a

@@ -5,13 +5,13 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/file.h"
+#include "engine/analysis_result.h"
+#include "engine/chosen_packages.h"
 #include "engine/download_options.h"
 #include "engine/engine_context.h"
 #include "engine/engine_report.h"
@@ -20,7 +20,6 @@
 #include "packages/content_list.h"
 #include "packages/download_entry.h"
 #include "packages/member_stream.h"
-#include "packages/tar_walk.h"
 #include "serial/serial_line.h"
 #include "wire/end_of_sequence.h"
 #include "wire/one_click_trailer.h"
@@ -31,18 +30,8 @@ namespace mirk3 {
 
 inline constexpr double ENGINE_VERSION = 3.1203;
 
-// The partition table found inside a package (or carried by a One Click program).
-struct PackagePit {
-  bool present = false;
-  std::string path;
-  uint64_t size = 0;
-  uint64_t offset = 0;
-};
-
 class CDownloadEngine {
  public:
-  using Step = bool (CDownloadEngine::*)();
-
   CDownloadEngine(ReportSink* sink, int port, EngineContext context = {});
   ~CDownloadEngine();
   CDownloadEngine(const CDownloadEngine&) = delete;
@@ -52,9 +41,30 @@ class CDownloadEngine {
   void CopyOptions(const DownloadOptions& options);
   // Runs the full or the short step table; false at the first failing step.
   bool RunSteps();
-  // Closes the download (103/0) when the line is open and gives the port up; the phone stays
-  // in download mode. For tools that talk to a phone without flashing it.
+
+  // File analysis as the first step of a full download runs it, with the same reports, for a
+  // caller that shows what a download would do; the engine's own state is left as it was.
+  FileAnalysis AnalyseFiles();
+
+  // For tools that talk to a phone without flashing it: the connection and initialization
+  // steps, the read of the device's partition table (the line must be open and initialized),
+  // and the close of the download (103/0) when the line is open, which gives the port up and
+  // leaves the phone in download mode.
+  bool SetupConnection();
+  bool InitializationStep();
+  bool ReadDevicePit(std::vector<uint8_t>* table);
   void EndSessionWithoutReboot();
+
+  int Port() const { return port_; }
+  // The run's options as the engine goes on with them, a One Click program's included.
+  const DownloadOptions& Options() const { return options_; }
+  bool OneClickMode() const { return oneClickMode_; }
+
+ private:
+  using Step = bool (CDownloadEngine::*)();
+  static const std::vector<Step>& FullSequence();
+  static const std::vector<Step>& ShortSequence();
+  static const char* StepName(Step step);
 
   // Reports. Every event of the engine goes through its report channel.
   void Report(int message, int64_t value, const char* format, ...)
@@ -65,8 +75,6 @@ class CDownloadEngine {
 
   // Steps.
   bool FileAnalysisStep();
-  bool SetupConnection();
-  bool InitializationStep();
   bool DeviceInfoStep();
   // The lock, erase and T-flash requests: they change the phone, so they go out only after
   // the device-info check has passed.
@@ -82,20 +90,17 @@ class CDownloadEngine {
 
   bool CheckDeviceInfo(const std::vector<uint8_t>& record);
 
-  // File analysis: the walks over one package (file mode: slot -1; One Click: the slot).
-  using EntryList = std::vector<std::unique_ptr<DownloadEntry>>;
-  bool ScanTarPackage(const std::string& path, EntryList& list, int slot);
-  bool ScanTarMd5Package(const std::string& path, EntryList& list, int slot);
-  bool ScanDeflatedTarPackage(const std::string& path, EntryList& list, int slot);
-  // The home-binary filter: keeps only the members the download list names.
-  void ApplyDownloadList();
-  const std::optional<std::string>& DownloadListText() const { return downloadListText_; }
-  const PackagePit& PackagePitInfo() const { return packagePit_; }
+  // The packages of this download, and whether a slot takes part in it.
+  ChosenPackages Packages() const;
+  bool SlotChosen(int slot) const { return Packages().Chosen(slot); }
+  // Takes the slot lists, the total, the package's partition table and the meta-data verdict
+  // from what file analysis found; true when it passed.
+  bool KeepAnalysis(FileAnalysis found);
+  // Verifies the chosen packages' meta-data into metaDataValid_ and packageModel_.
+  void CheckPackagesMetaData();
 
   // Partition tables.
   bool LoadPitToUpload(std::vector<uint8_t>* table);
-  // Reads the device's partition table in pieces (the line must be open and initialized).
-  bool ReadDevicePit(std::vector<uint8_t>* table);
   bool MapPitToEntries(const std::vector<uint8_t>& table);
 
   // File transmission.
@@ -109,42 +114,11 @@ class CDownloadEngine {
   uint64_t MemberLength(const DownloadEntry& entry, int slot) const;
   // Why `entry` of `slot` cannot be sent to this phone; empty when it can.
   std::string EntryProblem(const DownloadEntry& entry, int slot) const;
-  // Verifies the chosen packages' meta-data into MetaDataValid and PackageModel.
-  void CheckPackagesMetaData();
-  bool VerifyPackageMetaData(int slot);
-  bool VerifyOneClickMetaData(int slot);
 
-  // State, readable by the steps of later stages and by tests.
-  int Port() const { return port_; }
-  const DownloadOptions& Options() const { return options_; }
-  bool OneClickMode() const { return oneClickMode_; }
-  const OneClickTrailer& Trailer() const { return trailer_; }
-  int32_t PacketSize() const { return packets_.PacketSize(); }
-  int32_t ProtocolVersion() const { return protocolVersion_; }
-  int32_t ResetDelay() const { return resetDelay_; }
-  uint64_t SentBytes() const { return packets_.SentBytes(); }
-  uint64_t PackageTotal() const { return packageTotal_; }
-  std::vector<std::unique_ptr<DownloadEntry>>& FileList(int slot) { return fileLists_[slot]; }
-  char* PackageModel() { return packageModel_; }
-  bool MetaDataValid() const { return metaDataValid_; }
-  CWinRs232cSync& Line() { return line_; }
-  const EngineContext& Context() const { return context_; }
-
-  static const std::vector<Step>& FullSequence();
-  static const std::vector<Step>& ShortSequence();
-
- private:
   void DetectOneClick();
   void NegotiatePacketSize();
   bool RunStep(Step step);
   void ExplainLineFailure();
-  enum class WalkKind { Tar, TarMd5, Deflated };
-  struct Walk;
-  bool WalkPackage(const std::string& path, EntryList& list, int slot, WalkKind kind);
-  bool WalkKeptOrRead(const std::string& path, EntryList& list, int slot, WalkKind kind);
-  bool WalkMembers(Walk& walk);
-  bool TakeMember(Walk& walk, const uint8_t* header, uint64_t* next);
-  bool RefusePackage(const std::string& path, const std::string& why);
   void CloseOwnExecutable();
 
   int port_;
@@ -155,10 +129,7 @@ class CDownloadEngine {
   EngineContext context_;
   CWinRs232cSync line_;
   PacketLayer packets_{line_, reports_};
-  std::array<std::vector<std::unique_ptr<DownloadEntry>>, SLOT_COUNT> fileLists_;
-  std::optional<std::string> downloadListText_;  // the last download list read
-  std::string downloadListPackage_;              // the package it was read from
-  int downloadListSlot_ = -1;                    // its One Click slot; -1 in file mode
+  std::array<EntryList, SLOT_COUNT> fileLists_;
   char packageModel_[PACKAGE_MODEL_SIZE] = {};
   bool metaDataValid_ = false;  // nothing verified yet: a device-info check cannot pass
   bool metaDataChecked_ = false;
@@ -166,9 +137,6 @@ class CDownloadEngine {
   UniqueFd ownExecutableFd_;  // open in One Click mode: the packages are read through it
   bool oneClickMode_ = false;
   PackagePit packagePit_;
-  // The header blocks the meta-data check of the package being analysed has read: the
-  // analysis walk takes them from here instead of reading them again.
-  CHeaderBlocks headerBlocks_;
   int32_t protocolVersion_ = 0;
 };
 

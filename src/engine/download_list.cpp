@@ -1,49 +1,38 @@
-// The home-binary filter: a package's "meta-data/download-list.txt" names the members to
-// write; every other member of every chosen slot is dropped before anything is sent.
-#include <algorithm>
+#include "engine/download_list.h"
+
 #include <set>
+#include <string_view>
 
 #include "base/text.h"
-#include "engine/download_engine.h"
 
 namespace mirk3 {
-namespace {
 
-// Lines separated by any run of CR and LF bytes; no empty lines, nothing trimmed.
-std::set<std::string, std::less<>> SplitLines(const std::string& text) {
-  std::set<std::string, std::less<>> lines;
+std::vector<std::string> DownloadListNames(const std::string& text) {
+  const std::string_view list = FieldText(text.data(), text.size());
+  std::vector<std::string> names;
   size_t start = 0;
-  while (start < text.size()) {
-    const size_t end = text.find_first_of("\r\n", start);
-    const size_t stop = end == std::string::npos ? text.size() : end;
-    if (stop > start) lines.emplace(text.substr(start, stop - start));
+  while (start < list.size()) {
+    const size_t end = list.find_first_of("\r\n", start);
+    const size_t stop = end == std::string_view::npos ? list.size() : end;
+    if (stop > start) names.emplace_back(list.substr(start, stop - start));
     start = stop + 1;
   }
-  return lines;
+  return names;
 }
 
-}  // namespace
-
-void CDownloadEngine::ApplyDownloadList() {
-  if (!downloadListText_) return;
-  // The list ends at its first NUL, as the text it is stored as.
-  const std::string text(FieldText(downloadListText_->data(), downloadListText_->size()));
-  const auto lines = SplitLines(text);
-  Report(WM_DL_LOG, 0, "skip file list for home binary");
-  for (int slot = 0; slot < SLOT_COUNT; ++slot) {
-    if (!options_.slotEnabled[slot]) continue;
-    EntryList& list = fileLists_[slot];
-    for (auto it = list.begin(); it != list.end();) {
-      const std::string_view name = FieldText((*it)->fileName, sizeof(*it)->fileName);
-      if (name.empty() || lines.count(name) != 0) {
-        ++it;
-        continue;
-      }
-      ReportText(WM_DL_LOG, 0, std::string(name));
-      it = list.erase(it);
+std::vector<std::string> KeepListedMembers(EntryList& list, const std::vector<std::string>& names) {
+  const std::set<std::string, std::less<>> listed(names.begin(), names.end());
+  std::vector<std::string> dropped;
+  for (auto it = list.begin(); it != list.end();) {
+    const std::string_view name = FieldText((*it)->fileName, sizeof(*it)->fileName);
+    if (name.empty() || listed.count(name) != 0) {
+      ++it;
+      continue;
     }
+    dropped.emplace_back(name);
+    it = list.erase(it);
   }
-  Report(WM_DL_LOG, 0, "Home Binary Download");
+  return dropped;
 }
 
 }  // namespace mirk3

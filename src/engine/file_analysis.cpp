@@ -1,22 +1,16 @@
-// File analysis, the first step of a full download: every chosen package's tar headers are
-// walked (one 512-byte read per member, never the member data) into the slots' lists of
-// members to send. On the way the package's partition table, its download list and its
-// meta-data verdict are found. Headers that cannot be trusted, archives cut short and entries
-// whose names or sizes the station cannot read refuse the package before anything reaches a
-// phone; entries that are not regular files (directories, links, pax headers that set only
-// times and owners) are passed over with a log line.
+#include "engine/file_analysis.h"
+
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <cstring>
+#include <utility>
 
 #include "base/file.h"
 #include "base/text.h"
-#include "engine/download_engine.h"
+#include "engine/download_list.h"
 #include "engine/string_table.h"
 #include "packages/md5_trailer.h"
+#include "packages/meta_data_verifier.h"
 #include "packages/package_meta_data.h"
-#include "packages/tar_walk.h"
 
 namespace mirk3 {
 namespace {
@@ -38,25 +32,9 @@ std::string_view LastChars(std::string_view text, size_t n) {
   return text.size() <= n ? text : text.substr(text.size() - n);
 }
 
-bool IsMetaDataMember(std::string_view name) {
-  return name.find("meta-data/") != std::string_view::npos ||
-         name.find("meta-data\\") != std::string_view::npos;
-}
-
-unsigned long long Offset(uint64_t at) { return static_cast<unsigned long long>(at); }
-
 // A One Click program carries several packages: a refusal names the slot as well.
 std::string InSlot(int slot) {
   return slot >= 0 && slot < SLOT_COUNT ? std::string(SLOT_NAMES[slot]) + " slot: " : "";
-}
-
-size_t MembersToSend(const std::array<CDownloadEngine::EntryList, SLOT_COUNT>& lists,
-                     const DownloadOptions& options) {
-  size_t count = 0;
-  for (int slot = 0; slot < SLOT_COUNT; ++slot) {
-    if (options.slotEnabled[slot]) count += lists[slot].size();
-  }
-  return count;
 }
 
 // Why a download list kept nothing, as far as its bytes tell.
@@ -70,257 +48,258 @@ std::string EmptyListReason(const std::string& stored) {
   return "it names no member of the chosen packages";
 }
 
+// The package or program file the analysis has open, read where the walk asks.
+class OpenFileSource final : public ByteSource {
+ public:
+  OpenFileSource(int fd, uint64_t length) : fd_(fd), length_(length) {}
+  uint64_t Length() const override { return length_; }
+  size_t ReadAt(uint64_t position, void* out, size_t length) const override {
+    const ssize_t got = ReadFullyAt(fd_, out, length, position);
+    return got < 0 ? 0 : static_cast<size_t>(got);
+  }
+
+ private:
+  int fd_;
+  uint64_t length_;
+};
+
 }  // namespace
 
-struct CDownloadEngine::Walk {
-  int fd;
-  std::string path;
+struct CFileAnalysis::Walk {
+  const std::string& path;
   EntryList& list;
   int slot;  // -1 in file mode
   WalkKind kind;
-  uint64_t position;
-  uint64_t bound;
+  uint64_t begin;
+  uint64_t end;
 };
 
-bool CDownloadEngine::FileAnalysisStep() {
-  Report(WM_DL_LOG, 0, "File analysis..");
-  packageModel_[0] = '\0';
-  metaDataValid_ = true;
-  metaDataChecked_ = true;
-  headerBlocks_.Clear();
-  bool any = false;
+CFileAnalysis::CFileAnalysis(const ChosenPackages& packages, const EngineContext& context,
+                             ReportChannel& reports)
+    : packages_(packages), reports_(reports), metaData_(packages, context) {}
+
+FileAnalysis CFileAnalysis::Run() {
+  reports_.Report(WM_DL_LOG, 0, "File analysis..");
+  DescribeSlots();
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {
-    EntryList& list = fileLists_[slot];
-    if (oneClickMode_) {
-      const OneClickSlot& record = trailer_.slots[slot];
-      if (!record.Present()) continue;
-      any = true;
-      if (metaDataValid_ && !VerifyOneClickMetaData(slot)) metaDataValid_ = false;
-      const std::string& exe = context_.ownExecutablePath;
-      bool walked = false;
-      switch (record.type) {
-        case ONECLICK_TAR:
-          walked = ScanTarPackage(exe, list, slot);
-          break;
-        case ONECLICK_TAR_MD5:
-          walked = ScanTarMd5Package(exe, list, slot);
-          break;
-        case ONECLICK_TAR_DEFLATED:
-          walked = ScanDeflatedTarPackage(exe, list, slot);
-          break;
-        default:
-          return RefusePackage(
-              exe, Format("the %s slot has the unknown type %d", SLOT_NAMES[slot], record.type));
-      }
-      if (!walked) return false;
-      options_.slotEnabled[slot] = 1;
-      continue;
-    }
-    if (!options_.slotEnabled[slot]) continue;
-    any = true;
-    const std::string& path = options_.slotPath[slot];
-    const std::string ending = Upper(LastChars(path, 3));
-    if (metaDataValid_ && !VerifyPackageMetaData(slot)) metaDataValid_ = false;
-    bool walked = false;
-    if (ending == "TAR") {
-      walked = ScanTarPackage(path, list, -1);
-    } else if (ending == "MD5") {
-      const std::string stem = path.substr(0, path.rfind('.'));
-      walked = ScanTarMd5Package(path, list, Upper(LastChars(stem, 3)) == "TAR" ? -1 : slot);
-    } else {
-      // The phone is refused: a failed phone always says why.
-      return RefusePackage(path, "neither a .tar nor a .md5 package");
-    }
-    if (!walked) return false;
+    if (packages_.Chosen(slot) && !AnalyseSlot(slot)) break;  // later slots are not read
   }
-  if (!any) metaDataValid_ = false;  // nothing verified
-  if (downloadListText_) {
-    // A list that keeps nothing of what the packages hold would make a run that writes nothing
-    // and passes; a list that empties some slots only is what a home binary is for.
-    const size_t held = MembersToSend(fileLists_, options_);
-    ApplyDownloadList();
-    if (held != 0 && MembersToSend(fileLists_, options_) == 0) {
-      return RefusePackage(downloadListPackage_, InSlot(downloadListSlot_) +
-                                                     "its download list leaves nothing to send (" +
-                                                     EmptyListReason(*downloadListText_) + ")");
-    }
-  }
-  return true;
+  if (found_.Passed() && found_.downloadList) ApplyDownloadList();
+  found_.metaDataValid = metaData_.Valid();
+  found_.packageModel = metaData_.Model();
+  return std::move(found_);
 }
 
-bool CDownloadEngine::ScanTarPackage(const std::string& path, EntryList& list, int slot) {
+void CFileAnalysis::DescribeSlots() {
+  found_.oneClick = packages_.OneClick();
+  if (found_.oneClick) found_.program = packages_.program;
+  found_.rePartition = packages_.options.RePartition != 0;
+  for (int slot = 0; slot < SLOT_COUNT; ++slot) {
+    AnalysedSlot& described = found_.slots[slot];
+    described.chosen = packages_.Chosen(slot);
+    described.package = packages_.Package(slot);
+    if (packages_.trailer) described.carried = packages_.trailer->slots[slot];
+  }
+}
+
+// The package's meta-data is checked before it is walked; a package that does not verify is
+// still walked, and its verdict is for the device-info check to act on.
+bool CFileAnalysis::AnalyseSlot(int slot) {
+  headerBlocks_.Clear();
+  metaData_.Check(slot, &headerBlocks_);
+  return packages_.OneClick() ? AnalyseCarriedSlot(slot) : AnalysePackageFile(slot);
+}
+
+bool CFileAnalysis::AnalyseCarriedSlot(int slot) {
+  EntryList& list = found_.slots[slot].members;
+  const std::string& program = packages_.program;
+  const int16_t type = packages_.trailer->slots[slot].type;
+  switch (type) {
+    case ONECLICK_TAR:
+      return ScanTarPackage(program, list, slot);
+    case ONECLICK_TAR_MD5:
+      return ScanTarMd5Package(program, list, slot);
+    case ONECLICK_TAR_DEFLATED:
+      return ScanDeflatedTarPackage(program, list, slot);
+    default:
+      return Refuse(program, Format("the %s slot has the unknown type %d", SLOT_NAMES[slot], type));
+  }
+}
+
+// The walk follows the package's name: a tar, or a ".tar.md5" whose trailer is left out. An MD5
+// package that is not a tar (".bin.md5") is opened, and nothing in it is sent.
+bool CFileAnalysis::AnalysePackageFile(int slot) {
+  EntryList& list = found_.slots[slot].members;
+  const std::string& path = packages_.Package(slot);
+  const std::string ending = Upper(LastChars(path, 3));
+  if (ending == "TAR") return ScanTarPackage(path, list, -1);
+  if (ending == "MD5") {
+    const std::string stem = path.substr(0, path.rfind('.'));
+    return ScanTarMd5Package(path, list, Upper(LastChars(stem, 3)) == "TAR" ? -1 : slot);
+  }
+  // The phone is refused: a failed phone always says why.
+  return Refuse(path, "neither a .tar nor a .md5 package");
+}
+
+bool CFileAnalysis::ScanTarPackage(const std::string& path, EntryList& list, int slot) {
   return WalkKeptOrRead(path, list, slot, WalkKind::Tar);
 }
 
-bool CDownloadEngine::ScanTarMd5Package(const std::string& path, EntryList& list, int slot) {
+bool CFileAnalysis::ScanTarMd5Package(const std::string& path, EntryList& list, int slot) {
   return WalkKeptOrRead(path, list, slot, WalkKind::TarMd5);
 }
 
-bool CDownloadEngine::ScanDeflatedTarPackage(const std::string& path, EntryList& list, int slot) {
+bool CFileAnalysis::ScanDeflatedTarPackage(const std::string& path, EntryList& list, int slot) {
   return WalkKeptOrRead(path, list, slot, WalkKind::Deflated);
 }
 
 // The header blocks kept by this package's meta-data check serve this walk only: no other
 // package may ever be read from them.
-bool CDownloadEngine::WalkKeptOrRead(const std::string& path, EntryList& list, int slot,
-                                     WalkKind kind) {
+bool CFileAnalysis::WalkKeptOrRead(const std::string& path, EntryList& list, int slot,
+                                   WalkKind kind) {
   const bool walked = WalkPackage(path, list, slot, kind);
   headerBlocks_.Clear();
   return walked;
 }
 
-bool CDownloadEngine::RefusePackage(const std::string& path, const std::string& why) {
-  ReportText(WM_DL_FAIL, FAIL_FILE_OPEN, std::string(PathFileName(path)) + ": " + why);
-  return false;
-}
-
-bool CDownloadEngine::WalkPackage(const std::string& path, EntryList& list, int slot,
-                                  WalkKind kind) {
-  if (oneClickMode_) {
+bool CFileAnalysis::WalkPackage(const std::string& path, EntryList& list, int slot, WalkKind kind) {
+  if (packages_.OneClick()) {
     // A slot is read within its own bytes, which must lie before the program's trailer.
     struct stat st {};
-    if (::fstat(ownExecutableFd_.Get(), &st) != 0) return RefusePackage(path, "cannot be read");
+    if (::fstat(packages_.programFd, &st) != 0) return Refuse(path, "cannot be read");
+    const auto length = static_cast<uint64_t>(st.st_size);
     std::string problem;
-    const auto range = OneClickSlotTar(trailer_, slot, static_cast<uint64_t>(st.st_size), &problem);
-    if (!range) return RefusePackage(path, problem);
-    Walk walk{ownExecutableFd_.Get(), path, list, slot, kind, range->begin, range->end};
-    return WalkMembers(walk);
+    const auto range = OneClickSlotTar(*packages_.trailer, slot, length, &problem);
+    if (!range) return Refuse(path, problem);
+    const OpenFileSource program(packages_.programFd, length);
+    return WalkMembers(program, Walk{path, list, slot, kind, range->begin, range->end});
   }
-  if (slot < -1 || slot >= SLOT_COUNT) {
-    return RefusePackage(path, Format("there is no slot %d", slot));
-  }
+  if (slot < -1 || slot >= SLOT_COUNT) return Refuse(path, Format("there is no slot %d", slot));
   // Never waits: a pipe or a device named like a package is refused, not read.
-  OpenedFile file = OpenRegularFile(path);
+  const OpenedFile file = OpenRegularFile(path);
   if (!file) {
-    Report(WM_DL_FAIL, FAIL_FILE_OPEN, "%s (Line: %d)", LoadString(IDS_FILE_OPEN_FAILED),
-           kind == WalkKind::Tar ? LINE_SCAN_TAR : LINE_SCAN_TAR_MD5);
-    ReportText(WM_DL_LOG, 0, DescribeFileProblem(path, file.error));
+    Fail(FAIL_FILE_OPEN, Format("%s (Line: %d)", LoadString(IDS_FILE_OPEN_FAILED),
+                                kind == WalkKind::Tar ? LINE_SCAN_TAR : LINE_SCAN_TAR_MD5));
+    reports_.ReportText(WM_DL_LOG, 0, DescribeFileProblem(path, file.error));
     return false;
   }
-  uint64_t bound = file.size;
+  uint64_t end = file.size;
   if (kind == WalkKind::TarMd5 && slot >= 0) {
-    bound = 0;  // an MD5 package that is not a tar (".bin.md5"): nothing to collect
+    end = 0;  // an MD5 package that is not a tar: nothing to collect
   } else if (kind == WalkKind::TarMd5) {
-    const auto tarLength = Md5TarLength(bound, PathFileName(path).size());
-    if (!tarLength) return RefusePackage(path, "the file is shorter than its MD5 trailer");
-    bound = *tarLength;
+    const auto tarLength = Md5TarLength(end, PathFileName(path).size());
+    if (!tarLength) return Refuse(path, "the file is shorter than its MD5 trailer");
+    end = *tarLength;
   }
-  Walk walk{file.fd.Get(), path, list, -1, kind, 0, bound};
-  return WalkMembers(walk);
+  const OpenFileSource package(file.fd.Get(), file.size);
+  return WalkMembers(package, Walk{path, list, -1, kind, 0, end});
 }
 
-bool CDownloadEngine::WalkMembers(Walk& walk) {
-  while (walk.position < walk.bound) {
-    // A package cut short is refused: the members after the cut would silently not be sent.
-    if (walk.bound - walk.position < TAR_BLOCK_SIZE) {
-      return RefusePackage(walk.path,
-                           InSlot(walk.slot) + Format("the package ends inside the tar header at "
-                                                      "offset %llu",
-                                                      Offset(walk.position)));
-    }
-    uint8_t header[TAR_BLOCK_SIZE];
-    if (!headerBlocks_.Find(walk.position, header) &&
-        !ReadExactAt(walk.fd, header, sizeof header, walk.position)) {
-      return RefusePackage(
-          walk.path, InSlot(walk.slot) + Format("the tar header at offset %llu cannot be read",
-                                                Offset(walk.position)));
-    }
-    if (header[0] == 0) break;  // end of archive
-    uint64_t next = 0;
-    if (!TakeMember(walk, header, &next)) return false;
-    walk.position = next;
-  }
-  return true;
-}
-
-bool CDownloadEngine::TakeMember(Walk& walk, const uint8_t* header, uint64_t* next) {
-  const auto refuse = [&](const std::string& why) {
-    return RefusePackage(walk.path, InSlot(walk.slot) + why);
+bool CFileAnalysis::WalkMembers(const ByteSource& source, const Walk& walk) {
+  TarWalkOptions options;
+  options.known = &headerBlocks_;
+  options.fullNames = TarFullName::WHOLE;
+  options.passedOver = [this](const std::string& what, const std::string& name) {
+    reports_.ReportText(WM_DL_LOG, 0, "Skip " + what + " " + name);
   };
-  const std::string name(FieldText(reinterpret_cast<const char*>(header), TAR_NAME_SIZE));
-  const auto sizeField =
-      std::string_view(reinterpret_cast<const char*>(header) + TAR_SIZE_OFFSET, TAR_SIZE_FIELD);
-  const auto size = ParseTarOctal(sizeField);
-  if (!size) return refuse("the member " + name + " has a damaged size field");
-  const uint64_t dataOffset = walk.position + TAR_BLOCK_SIZE;
-  // Every entry lies whole in the package, padding included: one that does not is the sign
-  // of a package cut short. (Sizes are below 2^36: the sum cannot overflow.)
-  if (TarPaddedSize(*size) > walk.bound - dataOffset) {
-    return refuse(Format("the member %s at offset %llu runs past its end", name.c_str(),
-                         Offset(walk.position)));
-  }
-  *next = dataOffset + TarPaddedSize(*size);
-
-  // Only regular files are members; the meta-data check classifies entries the same way.
-  const TarEntryClass entry = ClassifyTarEntry(header, name);
-  switch (entry.kind) {
-    case TarEntryKind::FILE:
-      break;
-    case TarEntryKind::REFUSED:
-      return refuse("the member " + name + " " + entry.what);
-    case TarEntryKind::SKIPPED:
-      ReportText(WM_DL_LOG, 0, "Skip " + entry.what + " " + name);
-      return true;
-    case TarEntryKind::PAX: {
-      if (*size > TAR_PAX_HEADER_LIMIT) {
-        return refuse("the " + entry.what + " " + name + " is too large to check");
-      }
-      std::string records(static_cast<size_t>(*size), '\0');
-      if (!ReadExactAt(walk.fd, records.data(), records.size(), dataOffset)) {
-        return refuse("the " + entry.what + " " + name + " cannot be read");
-      }
-      const std::string problem = TarPaxProblem(records);
-      if (!problem.empty()) return refuse("the " + entry.what + " " + name + " " + problem);
-      ReportText(WM_DL_LOG, 0, "Skip " + entry.what + " " + name);
-      return true;
+  TarWalk tar(source, walk.begin, walk.end, std::move(options));
+  TarMember member;
+  for (;;) {
+    switch (tar.Next(member)) {
+      case TarStep::END:
+        return true;
+      case TarStep::BROKEN:
+        return Refuse(walk.path, InSlot(walk.slot) + tar.Problem());
+      case TarStep::MEMBER:
+        if (!TakeMember(source, walk, member)) return false;
+        break;
     }
   }
+}
 
-  if (IsMetaDataMember(name)) {
-    if (LastChars(name, 17) != "download-list.txt") return true;
-    if (*size > MAX_DOWNLOAD_LIST) {
-      return refuse("the download list " + name + " is damaged");
-    }
-    std::string text(static_cast<size_t>(*size), '\0');
-    if (!ReadExactAt(walk.fd, text.data(), text.size(), dataOffset)) {
-      return refuse("the download list " + name + " cannot be read");
-    }
-    downloadListText_ = std::move(text);
-    downloadListPackage_ = walk.path;
-    downloadListSlot_ = walk.slot;
-    return true;
+// Meta-data members and partition tables are read by the station, never sent: neither makes
+// an entry nor counts toward the total.
+bool CFileAnalysis::TakeMember(const ByteSource& source, const Walk& walk,
+                               const TarMember& member) {
+  const std::string& name = member.name;
+  const auto refuse = [&](const std::string& why) {
+    return Refuse(walk.path, InSlot(walk.slot) + why);
+  };
+  if (CMetaDataVerifier::IsMetaDataEntry(name)) {
+    return LastChars(name, 17) != "download-list.txt" || TakeDownloadList(source, walk, member);
   }
   if (Upper(LastChars(name, 3)) == "PIT") {
-    if (*size > UINT32_MAX) return refuse("the table " + name + " is too large");
-    packagePit_ = PackagePit{true, walk.path, *size, dataOffset};
-    options_.RePartition = 1;
-    if (oneClickMode_) {
-      trailer_.pitOffset = static_cast<uint32_t>(dataOffset);
-      trailer_.pitSize = static_cast<uint32_t>(*size);
-    }
+    if (member.size > UINT32_MAX) return refuse("the table " + name + " is too large");
+    found_.packagePit = PackagePit{true, walk.path, member.size, member.dataOffset};
+    found_.rePartition = true;
     return true;
   }
   // A cut name could match another partition's file: such a package is not flashed.
   if (name.size() > MAX_FILE_NAME) {
     return refuse("the member name " + name + " is longer than 31 characters");
   }
-  auto member = std::make_unique<DownloadEntry>();
-  member->dataOffset = dataOffset;
-  member->size = *size;
-  CopyToField(member->fileName, sizeof member->fileName, name);
+  auto entry = std::make_unique<DownloadEntry>();
+  entry->dataOffset = member.dataOffset;
+  entry->size = member.size;
+  CopyToField(entry->fileName, sizeof entry->fileName, name);
   if (walk.kind == WalkKind::Deflated) {
-    const auto inflated = ParseTarOctal(std::string_view(
-        reinterpret_cast<const char*>(header) + INFLATED_SIZE_OFFSET, TAR_SIZE_FIELD));
+    const auto* header = reinterpret_cast<const char*>(member.header.data());
+    const auto inflated =
+        ParseTarOctal(std::string_view(header + INFLATED_SIZE_OFFSET, TAR_SIZE_FIELD));
     if (!inflated) return refuse("the member " + name + " has no inflated size");
-    member->inflatedSize = *inflated;
+    entry->inflatedSize = *inflated;
   }
-  packageTotal_ += walk.kind == WalkKind::Deflated ? member->inflatedSize : member->size;
-  if (!oneClickMode_ && EqualsIgnoreCase(name, "UFS_Header.bin")) {
-    Report(WM_DL_LOG, 0, "Ignore UFS_Header.bin");
+  found_.packageTotal += walk.kind == WalkKind::Deflated ? entry->inflatedSize : entry->size;
+  if (!packages_.OneClick() && EqualsIgnoreCase(name, "UFS_Header.bin")) {
+    reports_.Report(WM_DL_LOG, 0, "Ignore UFS_Header.bin");
     return true;
   }
-  walk.list.push_back(std::move(member));
+  walk.list.push_back(std::move(entry));
   return true;
+}
+
+// The last list read wins, whichever package it came from.
+bool CFileAnalysis::TakeDownloadList(const ByteSource& source, const Walk& walk,
+                                     const TarMember& member) {
+  const std::string what = InSlot(walk.slot) + "the download list " + member.name;
+  if (member.size > MAX_DOWNLOAD_LIST) return Refuse(walk.path, what + " is damaged");
+  std::string text(static_cast<size_t>(member.size), '\0');
+  if (!source.ReadExactly(member.dataOffset, text.data(), text.size())) {
+    return Refuse(walk.path, what + " cannot be read");
+  }
+  found_.downloadList = FoundDownloadList{std::move(text), walk.path, walk.slot, {}};
+  return true;
+}
+
+// A list that keeps nothing of what the packages hold would make a run that writes nothing
+// and passes; a list that empties some slots only is what a home binary is for.
+bool CFileAnalysis::ApplyDownloadList() {
+  FoundDownloadList& list = *found_.downloadList;
+  list.names = DownloadListNames(list.text);
+  size_t held = 0, kept = 0;
+  reports_.Report(WM_DL_LOG, 0, "skip file list for home binary");
+  for (int slot = 0; slot < SLOT_COUNT; ++slot) {
+    if (!packages_.Chosen(slot)) continue;
+    AnalysedSlot& analysed = found_.slots[slot];
+    held += analysed.members.size();
+    analysed.dropped = KeepListedMembers(analysed.members, list.names);
+    for (const std::string& name : analysed.dropped) reports_.ReportText(WM_DL_LOG, 0, name);
+    kept += analysed.members.size();
+  }
+  reports_.Report(WM_DL_LOG, 0, "Home Binary Download");
+  if (held == 0 || kept != 0) return true;
+  return Refuse(list.package, InSlot(list.slot) + "its download list leaves nothing to send (" +
+                                  EmptyListReason(list.text) + ")");
+}
+
+bool CFileAnalysis::Refuse(const std::string& path, const std::string& why) {
+  return Fail(FAIL_FILE_OPEN, std::string(PathFileName(path)) + ": " + why);
+}
+
+bool CFileAnalysis::Fail(int64_t code, const std::string& text) {
+  reports_.ReportText(WM_DL_FAIL, code, text);
+  found_.failure = AnalysisFailure{code, TruncateChars(text, REPORT_TEXT_CHARS)};
+  return false;
 }
 
 }  // namespace mirk3

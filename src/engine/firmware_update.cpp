@@ -68,7 +68,7 @@ bool CDownloadEngine::FirmwareUpdateStep() {
   ReportText(WM_DL_START, static_cast<int64_t>(packageTotal_), "Firmware update start..");
   Report(WM_DL_LOG, 0, "SingleDownload.");
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {
-    if (oneClickMode_ ? !trailer_.slots[slot].Present() : !options_.slotEnabled[slot]) continue;
+    if (!SlotChosen(slot)) continue;
     if (!SendSlot(oneClickMode_ ? ownExecutableFd_.Get() : -1, slot)) return false;
   }
   return true;

@@ -1,9 +1,6 @@
-// The meta-data verdict of a download: every chosen package's signed content list must
-// verify, and all must name one model. File analysis runs it; in the device-info session,
-// where no analysis runs, the device-info step runs it so its model check compares real values.
-// A package's own verdict is shared by the engines of a run (one of them hashes the package,
-// the others wait for its verdict); whether the models agree is each download's own business.
-#include "engine/download_engine.h"
+#include "engine/meta_data_check.h"
+
+#include "base/text.h"
 #include "packages/meta_data_key.h"
 #include "packages/meta_data_results.h"
 #include "packages/package_meta_data.h"
@@ -17,45 +14,36 @@ const std::string& KeyOf(const EngineContext& context) {
 
 }  // namespace
 
-void CDownloadEngine::CheckPackagesMetaData() {
-  metaDataChecked_ = true;
-  packageModel_[0] = '\0';
-  metaDataValid_ = true;
-  bool any = false;
+void CMetaDataVerdict::Check(int slot, CHeaderBlocks* keep) {
+  checked_ = true;
+  if (!valid_) return;
+  valid_ =
+      packages_.OneClick() ? VerifyOneClickMetaData(slot, keep) : VerifyPackageMetaData(slot, keep);
+}
+
+void CMetaDataVerdict::CheckAll() {
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {
-    const bool chosen =
-        oneClickMode_ ? trailer_.slots[slot].Present() : options_.slotEnabled[slot] != 0;
-    if (!chosen) continue;
-    any = true;
-    const bool verified =
-        oneClickMode_ ? VerifyOneClickMetaData(slot) : VerifyPackageMetaData(slot);
-    if (!verified) {
-      metaDataValid_ = false;  // later packages are not checked
-      break;
-    }
+    if (packages_.Chosen(slot)) Check(slot, nullptr);
   }
-  // No package, nothing verified: a device cannot be checked against nothing.
-  if (!any) metaDataValid_ = false;
-  headerBlocks_.Clear();  // no analysis walk follows to use them
 }
 
-bool CDownloadEngine::VerifyPackageMetaData(int slot) {
-  if (oneClickMode_) return true;
-  if (slot < 0 || slot >= SLOT_COUNT) return false;
-  // Only the engine that hashes the package keeps its header blocks; one that takes another
-  // engine's verdict keeps none, and its analysis walk reads the headers itself.
-  headerBlocks_.Clear();
-  const PackageVerdict verdict = CheckPackageFile(options_.slotPath[slot], KeyOf(context_),
-                                                  context_.metaDataResults.get(), &headerBlocks_);
-  return AgreeOnModel(verdict, packageModel_);
+std::string CMetaDataVerdict::Model() const {
+  return std::string(FieldText(model_, sizeof model_));
 }
 
-bool CDownloadEngine::VerifyOneClickMetaData(int slot) {
-  if (!oneClickMode_) return true;
-  headerBlocks_.Clear();
-  // The slot's own range of the program, never the packages after it.
-  return VerifyOneClickSlotMetaData(context_.ownExecutablePath, trailer_, slot, KeyOf(context_),
-                                    packageModel_, &headerBlocks_);
+// A package's own verdict is shared by the engines of a run (one of them hashes the package,
+// the others wait for its verdict); whether the models agree is each download's own business.
+// Only the engine that hashes the package keeps its header blocks.
+bool CMetaDataVerdict::VerifyPackageMetaData(int slot, CHeaderBlocks* keep) {
+  const PackageVerdict verdict = CheckPackageFile(packages_.Package(slot), KeyOf(context_),
+                                                  context_.metaDataResults.get(), keep);
+  return AgreeOnModel(verdict, model_);
+}
+
+// The slot's own range of the program, never the packages after it.
+bool CMetaDataVerdict::VerifyOneClickMetaData(int slot, CHeaderBlocks* keep) {
+  return VerifyOneClickSlotMetaData(packages_.program, *packages_.trailer, slot, KeyOf(context_),
+                                    model_, keep);
 }
 
 }  // namespace mirk3

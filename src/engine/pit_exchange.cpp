@@ -41,14 +41,14 @@ PitRegion OpenPitFile(const PackagePit& packagePit, const std::string& pitPath) 
 
 // The system's failure report, then one log line that says which file and why. A path too long
 // to leave room for the reason in one report gives way to its file name.
-bool RefusePit(CDownloadEngine& engine, int64_t code, const std::string& failure,
+bool RefusePit(ReportChannel& reports, int64_t code, const std::string& failure,
                const std::string& path, const std::string& reason) {
-  engine.ReportText(WM_DL_FAIL, code, failure);
+  reports.ReportText(WM_DL_FAIL, code, failure);
   std::string line = DescribeFileProblem(path.empty() ? "PIT file" : path, reason);
   if (line.size() > REPORT_TEXT_CHARS) {
     line = DescribeFileProblem(path.substr(path.rfind('/') + 1), reason);
   }
-  engine.ReportText(WM_DL_LOG, 0, line);
+  reports.ReportText(WM_DL_LOG, 0, line);
   return false;
 }
 
@@ -71,7 +71,7 @@ bool CDownloadEngine::LoadPitToUpload(std::vector<uint8_t>* table) {
   const std::string cannotOpen =
       Format("%s (Line: %d)", LoadString(IDS_FILE_OPEN_FAILED), region.line);
   if (!oneClickMode_ && !region.file) {
-    return RefusePit(*this, FAIL_FILE_OPEN, cannotOpen, region.path, region.file.error);
+    return RefusePit(reports_, FAIL_FILE_OPEN, cannotOpen, region.path, region.file.error);
   }
   PitFileRead read = ReadPitTableAt(fd, region.offset, region.size);
   switch (read.outcome) {
@@ -79,12 +79,12 @@ bool CDownloadEngine::LoadPitToUpload(std::vector<uint8_t>* table) {
       *table = std::move(read.bytes);
       return true;
     case PitFileRead::Outcome::NotATable:
-      return RefusePit(*this, FAIL_REPARTITION, LoadString(IDS_REPARTITION_FAILED), region.path,
+      return RefusePit(reports_, FAIL_REPARTITION, LoadString(IDS_REPARTITION_FAILED), region.path,
                        read.problem);
     case PitFileRead::Outcome::Unreadable:
       break;
   }
-  return RefusePit(*this, FAIL_FILE_OPEN, cannotOpen, region.path, read.problem);
+  return RefusePit(reports_, FAIL_FILE_OPEN, cannotOpen, region.path, read.problem);
 }
 
 bool CDownloadEngine::SetPartitionStep() {

@@ -115,22 +115,28 @@ std::string TarPaxProblem(std::string_view records) {
   return "";
 }
 
+bool ReadTarName(const uint8_t* block, TarFullName full, std::string& name) {
+  const auto* text = reinterpret_cast<const char*>(block);
+  const void* nul = std::memchr(block, 0, TAR_NAME_SIZE);
+  if (!nul && full == TarFullName::DAMAGED) return false;
+  name.assign(text, nul ? static_cast<const char*>(nul) - text : TAR_NAME_SIZE);
+  return true;
+}
+
 TarStep ParseTarHeader(const uint8_t (&block)[TAR_BLOCK_SIZE], TarMember& member) {
   if (block[0] == 0) return TarStep::END;
-  const void* nul = std::memchr(block, 0, TAR_NAME_SIZE);
-  if (!nul) return TarStep::BROKEN;
+  if (!ReadTarName(block, TarFullName::DAMAGED, member.name)) return TarStep::BROKEN;
   const auto* text = reinterpret_cast<const char*>(block);
   const std::optional<uint64_t> size =
       ParseTarOctal(std::string_view(text + TAR_SIZE_OFFSET, TAR_SIZE_FIELD));
   if (!size) return TarStep::BROKEN;
-  member.name.assign(text, static_cast<const char*>(nul) - text);
   member.size = *size;
   return TarStep::MEMBER;
 }
 
-void CHeaderBlocks::Keep(uint64_t position, const uint8_t (&block)[TAR_BLOCK_SIZE]) {
+void CHeaderBlocks::Keep(uint64_t position, const uint8_t* block) {
   auto& kept = blocks_[position];
-  std::copy(std::begin(block), std::end(block), kept.begin());
+  std::copy(block, block + TAR_BLOCK_SIZE, kept.begin());
 }
 
 bool CHeaderBlocks::Find(uint64_t position, uint8_t* block) const {
@@ -145,57 +151,73 @@ TarStep TarWalk::Broken(std::string problem) {
   return *(finished_ = TarStep::BROKEN);
 }
 
+bool TarWalk::ReadHeader(uint8_t* block) {
+  if (options_.known && options_.known->Find(next_, block)) return true;
+  if (!source_.ReadExactly(next_, block, TAR_BLOCK_SIZE)) return false;
+  if (options_.keep) options_.keep->Keep(next_, block);
+  return true;
+}
+
 TarStep TarWalk::Next(TarMember& member) {
   if (finished_) return *finished_;
   const uint64_t end = std::min(end_, source_.Length());
   for (;;) {
     if (next_ == end) return *(finished_ = TarStep::END);
+    // A package cut short is refused: the members after the cut would silently not be sent.
     const auto at = static_cast<unsigned long long>(next_);
     if (next_ > end || end - next_ < TAR_BLOCK_SIZE) {
-      return Broken(Format("the archive ends inside the tar header at offset %llu", at));
+      return Broken(Format("the package ends inside the tar header at offset %llu", at));
     }
-    uint8_t block[TAR_BLOCK_SIZE];
-    if (!source_.ReadExactly(next_, block, sizeof block)) {
+    const uint8_t* block = member.header.data();
+    if (!ReadHeader(member.header.data())) {
       return Broken(Format("the tar header at offset %llu cannot be read", at));
     }
-    if (keep_) keep_->Keep(next_, block);
-    const TarStep step = ParseTarHeader(block, member);
-    if (step == TarStep::END) return *(finished_ = step);
-    if (step == TarStep::BROKEN) {
+    if (block[0] == 0) return *(finished_ = TarStep::END);
+    if (!ReadTarName(block, options_.fullNames, member.name)) {
       return Broken(Format("the tar header at offset %llu is damaged", at));
     }
+    const auto* text = reinterpret_cast<const char*>(block);
+    const std::optional<uint64_t> size =
+        ParseTarOctal(std::string_view(text + TAR_SIZE_OFFSET, TAR_SIZE_FIELD));
+    if (!size) return Broken("the member " + member.name + " has a damaged size field");
+    member.size = *size;
 
-    // Sizes are at most 12 octal digits (below 2^36), so these sums cannot overflow.
+    // Every entry lies whole in the package, padding included: one that does not is the sign
+    // of a package cut short. Sizes are at most 12 octal digits (below 2^36), so these sums
+    // cannot overflow.
     member.dataOffset = next_ + TAR_BLOCK_SIZE;
     if (TarPaddedSize(member.size) > end - member.dataOffset) {
-      return Broken(Format("the entry %s at offset %llu runs past the archive's end",
-                           member.name.c_str(), at));
+      return Broken(
+          Format("the member %s at offset %llu runs past its end", member.name.c_str(), at));
     }
     next_ = member.dataOffset + TarPaddedSize(member.size);
+    if (const std::optional<TarStep> step = Classify(member)) return *step;
+  }
+}
 
-    const TarEntryClass entry = ClassifyTarEntry(block, member.name);
-    switch (entry.kind) {
-      case TarEntryKind::FILE:
-        return TarStep::MEMBER;
-      case TarEntryKind::SKIPPED:
-        continue;
-      case TarEntryKind::REFUSED:
-        return Broken("the entry " + member.name + " " + entry.what);
-      case TarEntryKind::PAX: {
-        if (member.size > TAR_PAX_HEADER_LIMIT) {
-          return Broken("the " + entry.what + " " + member.name + " is too large to check");
-        }
-        std::string records(static_cast<size_t>(member.size), '\0');
-        if (!source_.ReadExactly(member.dataOffset, records.data(), records.size())) {
-          return Broken("the " + entry.what + " " + member.name + " cannot be read");
-        }
-        const std::string problem = TarPaxProblem(records);
-        if (!problem.empty())
-          return Broken("the " + entry.what + " " + member.name + " " + problem);
-        continue;
+std::optional<TarStep> TarWalk::Classify(TarMember& member) {
+  const TarEntryClass entry = ClassifyTarEntry(member.header.data(), member.name);
+  switch (entry.kind) {
+    case TarEntryKind::FILE:
+      return TarStep::MEMBER;
+    case TarEntryKind::REFUSED:
+      return Broken("the member " + member.name + " " + entry.what);
+    case TarEntryKind::SKIPPED:
+      break;
+    case TarEntryKind::PAX: {
+      const std::string header = "the " + entry.what + " " + member.name;
+      if (member.size > TAR_PAX_HEADER_LIMIT) return Broken(header + " is too large to check");
+      std::string records(static_cast<size_t>(member.size), '\0');
+      if (!source_.ReadExactly(member.dataOffset, records.data(), records.size())) {
+        return Broken(header + " cannot be read");
       }
+      const std::string problem = TarPaxProblem(records);
+      if (!problem.empty()) return Broken(header + " " + problem);
+      break;
     }
   }
+  if (options_.passedOver) options_.passedOver(entry.what, member.name);
+  return std::nullopt;
 }
 
 }  // namespace mirk3

@@ -1,26 +1,30 @@
 // A bounds-checked walk over the members of a tar archive as the station reads it: 512-byte
 // headers whose name (bytes 0-99, up to the first NUL), octal size (bytes 124-135) and type
-// flag (byte 156) are the fields read, each entry's data padded to whole blocks.
+// flag (byte 156) are the fields read, each entry's data padded to whole blocks. The file
+// analysis, the meta-data check and the package tools all walk packages with TarWalk.
 //
 // Only regular files are members. Directories, links, devices and pax extended headers that
 // set only what the station never reads (times, owners) are passed over. An entry that would
 // change what the station reads for the members after it (a pax header that sets a path or a
 // size, a GNU long name) refuses the archive, since the station takes names and sizes from the
-// ustar header alone. The file analysis and the meta-data check both classify entries with
-// ClassifyTarEntry and TarPaxProblem, so they never disagree on what a member is.
+// ustar header alone.
 //
-// A header whose name has no NUL, a size that is not octal, a header cut short by the end of
-// the source, an entry whose data run past it, or a refused entry stops the walk as broken;
-// the walk never reads outside its bounds and never loops.
+// A header whose name has no NUL (unless the walk takes names that fill their field), a size
+// that is not octal, a header cut short by the end of the source, an entry whose data run past
+// it, or a refused entry stops the walk as broken, with the reason in words an operator can
+// act on, naming the member or the offset; the walk never reads outside its bounds and never
+// loops.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "packages/byte_source.h"
 
@@ -73,6 +77,7 @@ struct TarMember {
   std::string name;
   uint64_t size = 0;
   uint64_t dataOffset = 0;  // position of the data in the source, just after the header
+  std::array<uint8_t, TAR_BLOCK_SIZE> header{};  // the header block, for fields beyond these
 };
 
 enum class TarStep {
@@ -81,8 +86,20 @@ enum class TarStep {
   BROKEN,  // a header that cannot be read or trusted, or an archive cut short
 };
 
+// How a walk reads a name that fills the whole 100-byte name field, with no NUL to end it. The
+// file analysis reads it whole, as tar writers mean it; the meta-data check takes such a header
+// as damaged, so that a package holding one never verifies.
+enum class TarFullName {
+  DAMAGED,  // the header cannot be trusted: the walk breaks
+  WHOLE,    // the field's end ends the name
+};
+
+// Reads the name field's text, up to its first NUL, into `name`; false when the field holds no
+// NUL and `full` says such a header is damaged.
+bool ReadTarName(const uint8_t* block, TarFullName full, std::string& name);
+
 // Parses one 512-byte header block's name and size into `member` (its dataOffset is left
-// alone); the type flag is not looked at.
+// alone); the type flag is not looked at. A name without a NUL is damaged.
 TarStep ParseTarHeader(const uint8_t (&block)[TAR_BLOCK_SIZE], TarMember& member);
 
 // Header blocks a walk has read, by their position in the package, so that a second walk over
@@ -90,13 +107,26 @@ TarStep ParseTarHeader(const uint8_t (&block)[TAR_BLOCK_SIZE], TarMember& member
 // of them from the file.
 class CHeaderBlocks {
  public:
-  void Keep(uint64_t position, const uint8_t (&block)[TAR_BLOCK_SIZE]);
+  void Keep(uint64_t position, const uint8_t* block);
   // Copies the block kept for `position`; false when there is none.
   bool Find(uint64_t position, uint8_t* block) const;
   void Clear() { blocks_.clear(); }
 
  private:
   std::unordered_map<uint64_t, std::array<uint8_t, TAR_BLOCK_SIZE>> blocks_;
+};
+
+// What a walk does besides finding the members.
+struct TarWalkOptions {
+  // Header blocks an earlier walk over the same bytes read, by position: taken from there
+  // instead of being read again.
+  const CHeaderBlocks* known = nullptr;
+  // Every header block the walk reads is kept here.
+  CHeaderBlocks* keep = nullptr;
+  TarFullName fullNames = TarFullName::DAMAGED;
+  // Told of every entry passed over: what it is ("directory", "pax extended header", ...) and
+  // its name.
+  std::function<void(const std::string& what, const std::string& name)> passedOver;
 };
 
 class TarWalk {
@@ -108,22 +138,29 @@ class TarWalk {
   // A walk over the bytes [start, end) of the source only (a One Click slot); an end beyond
   // the source is the source's end.
   TarWalk(const ByteSource& source, uint64_t start, uint64_t end, CHeaderBlocks* keep)
-      : source_(source), next_(start), end_(end), keep_(keep) {}
+      : source_(source), next_(start), end_(end) {
+    options_.keep = keep;
+  }
+  TarWalk(const ByteSource& source, uint64_t start, uint64_t end, TarWalkOptions options)
+      : source_(source), next_(start), end_(end), options_(std::move(options)) {}
 
   // Reads the header of the next member, passing over entries that are not members. A
   // MEMBER lies wholly inside the bounds, padding included; after BROKEN or END every further
   // call returns the same.
   TarStep Next(TarMember& member);
-  // Why the walk broke, naming the entry or the offset; empty unless it did.
+  // Why the walk broke, naming the member or the offset; empty unless it did.
   const std::string& Problem() const { return problem_; }
 
  private:
   TarStep Broken(std::string problem);
+  bool ReadHeader(uint8_t* block);
+  // What to do with the entry just read: MEMBER, BROKEN, or nothing to pass over it.
+  std::optional<TarStep> Classify(TarMember& member);
 
   const ByteSource& source_;
   uint64_t next_;
   uint64_t end_;
-  CHeaderBlocks* keep_;
+  TarWalkOptions options_;
   std::optional<TarStep> finished_;
   std::string problem_;
 };

@@ -1,7 +1,7 @@
 // File analysis the way a worker runs it, for tests: a fresh engine (whose own program carries
 // no packages unless a test gives one) with the chosen packages in their slots, one run of the
-// step, and its slot lists and reports in a form that compares in one line. Also the pieces
-// tests need to write unusual tar files: raw headers, sparse packages.
+// analysis, and what it found and reported in a form that compares in one line. Also the
+// pieces tests need to write unusual tar files: raw headers, sparse packages.
 #pragma once
 
 #include <fcntl.h>
@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,24 +28,30 @@ class AnalysisRun {
                        const std::string& program = "/dev/null") {
     EngineContext context;
     context.ownExecutablePath = program;
-    engine_ = std::make_unique<CDownloadEngine>(&sink_, 0, context);
+    CDownloadEngine engine(&sink_, 0, context);
     DownloadOptions options;
     for (const auto& [slot, path] : packages) {
       options.slotEnabled[slot] = 1;
       options.slotPath[slot] = path;
     }
-    engine_->CopyOptions(options);
+    engine.CopyOptions(options);
     sink_.Clear();
-    passed_ = engine_->FileAnalysisStep();
+    found_ = engine.AnalyseFiles();
   }
 
-  bool Passed() const { return passed_; }
-  CDownloadEngine& Engine() { return *engine_; }
+  bool Passed() const { return found_.Passed(); }
+  const FileAnalysis& Found() const { return found_; }
+  const EntryList& Members(int slot) const { return found_.slots[slot].members; }
+  // The download list's bytes, when a package held one.
+  std::optional<std::string> ListText() const {
+    if (!found_.downloadList) return std::nullopt;
+    return found_.downloadList->text;
+  }
 
   // A slot's list as "name@dataOffset+size" (and "/inflatedSize" when it has one).
-  std::vector<std::string> Listed(int slot) {
+  std::vector<std::string> Listed(int slot) const {
     std::vector<std::string> out;
-    for (const auto& entry : engine_->FileList(slot)) {
+    for (const auto& entry : Members(slot)) {
       std::string text = std::string(entry->fileName) + "@" + std::to_string(entry->dataOffset) +
                          "+" + std::to_string(entry->size);
       if (entry->inflatedSize != 0) text += "/" + std::to_string(entry->inflatedSize);
@@ -67,8 +74,7 @@ class AnalysisRun {
   }
 
   RecordingSink sink_;
-  std::unique_ptr<CDownloadEngine> engine_;
-  bool passed_ = false;
+  FileAnalysis found_;
 };
 
 // A 512-byte ustar header as a string, for archives written piece by piece.

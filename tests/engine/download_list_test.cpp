@@ -1,5 +1,7 @@
 // The home-binary filter over real packages: which members a download list keeps in every
 // slot, which it drops and logs, and how its lines are split and compared.
+#include "engine/download_list.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,9 +23,9 @@ constexpr char LIST[] = "meta-data/download-list.txt";
 constexpr char SKIP[] = "skip file list for home binary";
 constexpr char HOME[] = "Home Binary Download";
 
-std::vector<std::string> Names(AnalysisRun& run, int slot) {
+std::vector<std::string> Names(const AnalysisRun& run, int slot) {
   Strings names;
-  for (const auto& entry : run.Engine().FileList(slot)) names.push_back(entry->fileName);
+  for (const auto& entry : run.Members(slot)) names.push_back(entry->fileName);
   return names;
 }
 
@@ -42,7 +44,14 @@ TEST(DownloadList, KeepsExactlyTheNamedMembersInEverySlot) {
   EXPECT_EQ(run.Listed(CP), Strings{}) << "a list that names nothing of a slot empties it";
   EXPECT_EQ(run.Logs(),
             (Strings{"File analysis..", SKIP, "loader.bin", "recovery.img", "modem.bin", HOME}));
-  EXPECT_EQ(run.Engine().PackageTotal(), 21u) << "dropped members still count";
+  EXPECT_EQ(run.Found().packageTotal, 21u) << "dropped members still count";
+  ASSERT_TRUE(run.Found().downloadList.has_value());
+  EXPECT_EQ(run.Found().downloadList->names, (Strings{"boot.img", "system.img"}));
+  EXPECT_EQ(run.Found().downloadList->package, dir / "AP.tar");
+  const Strings dropped[] = {{"loader.bin"}, {"recovery.img"}, {"modem.bin"}, {}, {}};
+  for (int slot = 0; slot < SLOT_COUNT; ++slot) {
+    EXPECT_EQ(run.Found().slots[slot].dropped, dropped[slot]) << SLOT_NAMES[slot];
+  }
 }
 
 TEST(DownloadList, AListInTheCscPackageFiltersEverySlot) {
@@ -182,7 +191,7 @@ TEST(DownloadList, AOneClickListThatLeavesNothingNamesItsSlot) {
   program.AddSlot(CSC, test::ReadFile(dir / "csc.tar"), ONECLICK_TAR);
   program.Write(dir / "oneclick");
   AnalysisRun run({}, dir / "oneclick");
-  ASSERT_TRUE(run.Engine().OneClickMode());
+  ASSERT_TRUE(run.Found().oneClick);
   EXPECT_FALSE(run.Passed());
   EXPECT_EQ(run.Fails(), Strings{"oneclick: CSC slot: its download list leaves nothing to send "
                                  "(the list is cut at the zero byte at 3: saved as UTF-16?)|1"});
@@ -221,17 +230,15 @@ TEST(DownloadList, WithoutAListNothingIsFilteredOrLogged) {
 }
 
 TEST(DownloadList, AnEntryWithoutANameIsKept) {
-  TempDir dir;
-  test::WriteTar(dir / "AP.tar", {{"boot.img", "b"}, {LIST, "boot.img"}});
-  AnalysisRun run({{AP, dir / "AP.tar"}});
-  auto& list = run.Engine().FileList(AP);
-  list.insert(list.begin(), std::make_unique<DownloadEntry>());
-  auto other = std::make_unique<DownloadEntry>();
-  CopyToField(other->fileName, sizeof other->fileName, "other.img");
-  list.push_back(std::move(other));
-  run.Engine().ApplyDownloadList();
-  EXPECT_EQ(Names(run, AP), (Strings{"", "boot.img"}));
-  EXPECT_EQ(run.Logs(), (Strings{"File analysis..", SKIP, HOME, SKIP, "other.img", HOME}));
+  EntryList list;
+  for (const char* name : {"", "boot.img", "other.img"}) {
+    list.push_back(std::make_unique<DownloadEntry>());
+    CopyToField(list.back()->fileName, sizeof list.back()->fileName, name);
+  }
+  EXPECT_EQ(KeepListedMembers(list, DownloadListNames("boot.img")), Strings{"other.img"});
+  Strings kept;
+  for (const auto& entry : list) kept.push_back(entry->fileName);
+  EXPECT_EQ(kept, (Strings{"", "boot.img"}));
 }
 
 }  // namespace

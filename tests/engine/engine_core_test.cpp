@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/download_engine.h"
+#include "engine/report_channel.h"
 #include "support/recording_sink.h"
 #include "support/temp_dir.h"
 
@@ -107,19 +108,18 @@ TEST(EngineConstruction, AOneClickProgramOverridesTheOperatorsOptions) {
   EXPECT_EQ(o.slotPath[BL], "/packages/BL.tar");
 }
 
+// Every report of an engine and its packet layer goes through its report channel.
 TEST(EngineReports, TextsAreCutAt127CharactersNeverInsideACharacter) {
   RecordingSink sink;
-  EngineContext context;
-  context.ownExecutablePath = "/dev/null";
-  CDownloadEngine engine(&sink, 1, context);
-  sink.Clear();
-  engine.ReportText(WM_DL_LOG, 0, std::string(200, 'x'));
+  ReportChannel reports(&sink, 1);
+  reports.ReportText(WM_DL_LOG, 0, std::string(200, 'x'));
   std::string accented;
   for (int i = 0; i < 130; ++i) accented += "\xC3\xA9";  // é, two bytes each
-  engine.ReportText(WM_DL_LOG, 0, accented);
-  engine.Report(WM_DL_FAIL, 99, "Rqt ID: %d Fail. (Res: 0x%08X)", 102, 0xFFFFFFFFu);
+  reports.ReportText(WM_DL_LOG, 0, accented);
+  reports.Report(WM_DL_FAIL, 99, "Rqt ID: %d Fail. (Res: 0x%08X)", 102, 0xFFFFFFFFu);
   const auto all = sink.All();
   ASSERT_EQ(all.size(), 3u);
+  EXPECT_EQ(all[0].report.port, 1);
   EXPECT_EQ(all[0].report.text, std::string(127, 'x'));
   EXPECT_EQ(all[1].report.text.size(), 254u);
   EXPECT_EQ(all[2].report.text, "Rqt ID: 102 Fail. (Res: 0xFFFFFFFF)");

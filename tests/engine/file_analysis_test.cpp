@@ -2,6 +2,8 @@
 // ending, the special members (partition table, meta-data folder, UFS_Header.bin), headers
 // that cannot be trusted, the meta-data verdict, One Click slots, and archives written by the
 // system's own tar in GNU and ustar form.
+#include "engine/file_analysis.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -12,14 +14,19 @@
 #include <filesystem>
 
 #include "analysis_run.h"
+#include "base/file.h"
 #include "base/text.h"
+#include "devsim/builtin_pit.h"
+#include "devsim/phone_farm.h"
 #include "pack/md5_package.h"
 #include "packages/byte_source.h"
 #include "packages/md5_trailer.h"
 #include "packages/member_digest.h"
 #include "support/oneclick_by_hand.h"
+#include "support/station_harness.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
+#include "wire/pit_record.h"
 
 namespace mirk3 {
 namespace {
@@ -50,7 +57,30 @@ void WriteRawTar(const std::string& path, const Strings& pieces) {
 }
 
 TEST(FileAnalysis, IsTheFirstStepOfAFullDownload) {
-  EXPECT_EQ(CDownloadEngine::FullSequence().front(), &CDownloadEngine::FileAnalysisStep);
+  TempDir dir;
+  test::WriteTar(dir / "AP.tar", {{"boot.img", "b"}});
+  EngineContext context;
+  context.ownExecutablePath = "";  // no program of its own
+  context.portDir = dir.Path();    // no phone: the connection fails at its first try
+  context.timing.openAttempts = 1;
+  context.timing.stepPause = Millis(0);
+  // The device-info session reads no package before the phone answers.
+  for (const bool deviceInfo : {false, true}) {
+    test::RecordingSink sink;
+    CDownloadEngine engine(&sink, 7, context);
+    DownloadOptions options;
+    options.deviceInfo = deviceInfo ? 1 : 0;
+    options.slotEnabled[AP] = 1;
+    options.slotPath[AP] = dir / "AP.tar";
+    engine.CopyOptions(options);
+    EXPECT_FALSE(engine.RunSteps());
+    const Strings logs = sink.Of(WM_DL_LOG);
+    ASSERT_GE(logs.size(), 2u) << deviceInfo;
+    const Strings expected = deviceInfo ? Strings{"SetupConnection..|0"}
+                                        : Strings{"File analysis..|0", "SetupConnection..|0"};
+    EXPECT_EQ(Strings(logs.begin() + 1, logs.begin() + 1 + expected.size()), expected)
+        << deviceInfo;
+  }
 }
 
 TEST(FileAnalysis, MembersAreFoundAtTheirPaddedOffsets) {
@@ -82,10 +112,10 @@ TEST(FileAnalysis, MembersAreFoundAtTheirPaddedOffsets) {
     AnalysisRun run({{AP, dir / "AP.tar"}});
     EXPECT_TRUE(run.Passed()) << c.what;
     EXPECT_EQ(run.Listed(AP), c.listed) << c.what;
-    EXPECT_EQ(run.Engine().PackageTotal(), c.total) << c.what;
+    EXPECT_EQ(run.Found().packageTotal, c.total) << c.what;
     EXPECT_EQ(run.Logs(), Strings{"File analysis.."}) << c.what;
     EXPECT_EQ(run.Fails(), Strings{}) << c.what;
-    for (const auto& entry : run.Engine().FileList(AP)) {
+    for (const auto& entry : run.Members(AP)) {
       EXPECT_EQ(entry->partitionId, PARTITION_UNMATCHED) << c.what;
       EXPECT_EQ(entry->inflatedSize, 0u) << c.what;
     }
@@ -240,8 +270,8 @@ TEST(FileAnalysis, TheMetaDataFolderIsMatchedCaseSensitively) {
   EXPECT_TRUE(run.Passed());
   EXPECT_EQ(run.Listed(AP), (Strings{"boot.img@512+5", "META-DATA/download-list.txt@1536+9",
                                      "Meta-Data/extra.bin@5120+3", "metadata/x.bin@6144+2"}));
-  EXPECT_EQ(run.Engine().PackageTotal(), 5u + 9 + 3 + 2) << "meta-data members do not count";
-  EXPECT_FALSE(run.Engine().DownloadListText().has_value());
+  EXPECT_EQ(run.Found().packageTotal, 5u + 9 + 3 + 2) << "meta-data members do not count";
+  EXPECT_FALSE(run.ListText().has_value());
   EXPECT_EQ(run.Logs(), Strings{"File analysis.."}) << "no list, no filter";
 }
 
@@ -254,7 +284,7 @@ TEST(FileAnalysis, TheDownloadListIsStoredAsItsBytes) {
                                    {"meta-data/download-list.txt", list}});
   AnalysisRun run({{CSC, dir / "CSC.tar"}});
   EXPECT_TRUE(run.Passed());
-  EXPECT_EQ(run.Engine().DownloadListText(), list) << "the last list read wins";
+  EXPECT_EQ(run.ListText(), list) << "the last list read wins";
   EXPECT_EQ(run.Listed(CSC), (Strings{"boot.img@512+1", "recovery.img@2560+1"}));
 }
 
@@ -269,7 +299,7 @@ TEST(FileAnalysis, UfsHeaderAtTheRootIsDroppedButCounted) {
   EXPECT_TRUE(run.Passed());
   EXPECT_EQ(run.Listed(AP), (Strings{"boot.img@1536+10", "dir/UFS_Header.bin@3584+30",
                                      "UFS_Header.bin.bak@4608+1"}));
-  EXPECT_EQ(run.Engine().PackageTotal(), 100u + 10 + 50 + 30 + 1);
+  EXPECT_EQ(run.Found().packageTotal, 100u + 10 + 50 + 30 + 1);
   EXPECT_EQ(run.Logs(),
             (Strings{"File analysis..", "Ignore UFS_Header.bin", "Ignore UFS_Header.bin"}));
 }
@@ -282,20 +312,20 @@ TEST(FileAnalysis, APackagePartitionTableTurnsRePartitionOn) {
   test::WriteTar(dir / "AP.tar", {{"boot.img", "b"}});
 
   AnalysisRun without({{AP, dir / "AP.tar"}});
-  EXPECT_FALSE(without.Engine().PackagePitInfo().present);
-  EXPECT_EQ(without.Engine().Options().RePartition, 0);
+  EXPECT_FALSE(without.Found().packagePit.present);
+  EXPECT_FALSE(without.Found().rePartition);
 
   AnalysisRun run({{BL, dir / "BL.tar"}, {CSC, dir / "CSC.tar"}});
   EXPECT_TRUE(run.Passed());
-  const PackagePit& pit = run.Engine().PackagePitInfo();
+  const PackagePit& pit = run.Found().packagePit;
   EXPECT_TRUE(pit.present);
   EXPECT_EQ(pit.path, dir / "CSC.tar") << "a later table replaces an earlier one";
   EXPECT_EQ(pit.offset, 1536u);
   EXPECT_EQ(pit.size, 1500u);
-  EXPECT_EQ(run.Engine().Options().RePartition, 1);
+  EXPECT_TRUE(run.Found().rePartition);
   EXPECT_EQ(run.Listed(BL), Strings{"loader.bin@512+1"});
   EXPECT_EQ(run.Listed(CSC), (Strings{"csc.img@512+1", "cache.img@3584+1"}));
-  EXPECT_EQ(run.Engine().PackageTotal(), 3u) << "tables do not count";
+  EXPECT_EQ(run.Found().packageTotal, 3u) << "tables do not count";
 }
 
 TEST(FileAnalysis, SizeFieldsAreReadAsOctal) {
@@ -420,8 +450,8 @@ TEST(FileAnalysis, MemberNamesAbove31CharactersRefuseThePackage) {
   TempDir dir;
   test::WriteTar(dir / "CP.tar", {{name31, "data"}});
   AnalysisRun run({{CP, dir / "CP.tar"}});
-  ASSERT_EQ(run.Engine().FileList(CP).size(), 1u);
-  EXPECT_STREQ(run.Engine().FileList(CP)[0]->fileName, name31.c_str());
+  ASSERT_EQ(run.Members(CP).size(), 1u);
+  EXPECT_STREQ(run.Members(CP)[0]->fileName, name31.c_str());
 }
 
 TEST(FileAnalysis, SizesAndOffsetsAbove4GiBAreKeptWhole) {
@@ -437,7 +467,7 @@ TEST(FileAnalysis, SizesAndOffsetsAbove4GiBAreKeptWhole) {
   EXPECT_TRUE(run.Passed());
   EXPECT_EQ(run.Listed(AP), (Strings{"first.bin@512+1", "system.img@1536+" + std::to_string(big),
                                      "tail.bin@" + std::to_string(tailHeader + 512) + "+3"}));
-  EXPECT_EQ(run.Engine().PackageTotal(), big + 4);
+  EXPECT_EQ(run.Found().packageTotal, big + 4);
 
   // A partition table travels with a 32-bit size.
   const uint64_t hugeTable = uint64_t{1} << 32;
@@ -473,8 +503,8 @@ TEST(FileAnalysis, TheMetaDataVerdictCoversEveryChosenPackage) {
   for (const Case& c : cases) {
     AnalysisRun run(c.packages);
     EXPECT_TRUE(run.Passed()) << c.what << ": the verdict never fails the step";
-    EXPECT_EQ(run.Engine().MetaDataValid(), c.valid) << c.what;
-    EXPECT_STREQ(run.Engine().PackageModel(), c.model.c_str()) << c.what;
+    EXPECT_EQ(run.Found().metaDataValid, c.valid) << c.what;
+    EXPECT_EQ(run.Found().packageModel, c.model) << c.what;
   }
 }
 
@@ -491,7 +521,7 @@ TEST(FileAnalysis, HeadersTheMetaDataCheckReadServeOnlyTheirOwnPackage) {
       {BL, dir / "BL.tar"}, {AP, dir / "AP.tar"}, {CSC, dir / "CSC.tar"}};
   AnalysisRun together(all);
   ASSERT_TRUE(together.Passed());
-  EXPECT_FALSE(together.Engine().MetaDataValid());
+  EXPECT_FALSE(together.Found().metaDataValid);
   for (const auto& [slot, path] : all) {
     AnalysisRun alone({{slot, path}});
     EXPECT_EQ(together.Listed(slot), alone.Listed(slot)) << SLOT_NAMES[slot];
@@ -514,23 +544,76 @@ TEST(FileAnalysis, OneClickSlotsAreWalkedByTheirType) {
   program.Write(dir / "oneclick");
 
   AnalysisRun run({{BL, dir / "ignored.zip"}}, dir / "oneclick");
-  ASSERT_TRUE(run.Engine().OneClickMode());
+  ASSERT_TRUE(run.Found().oneClick);
   EXPECT_TRUE(run.Passed());
   // In a One Click program UFS_Header.bin is sent like any member.
   EXPECT_EQ(run.Listed(AP), (Strings{"UFS_Header.bin@" + std::to_string(ap + 512) + "+20",
                                      "boot.img@" + std::to_string(ap + 1536) + "+600"}));
-  ASSERT_EQ(run.Engine().FileList(CP).size(), 1u);
-  const DownloadEntry& m = *run.Engine().FileList(CP)[0];
+  ASSERT_EQ(run.Members(CP).size(), 1u);
+  const DownloadEntry& m = *run.Members(CP)[0];
   EXPECT_EQ(m.dataOffset, cp + 512u);
   EXPECT_EQ(TarPaddedSize(m.size), modemPacked);
   EXPECT_EQ(m.inflatedSize, modem.size());
-  EXPECT_EQ(run.Engine().PackageTotal(), 20u + 600 + modem.size()) << "inflated sizes count";
-  EXPECT_EQ(run.Engine().Options().slotEnabled, (std::array<int32_t, 5>{0, 1, 1, 0, 0}));
-  // The program's table words point at the member found.
-  EXPECT_EQ(run.Engine().Trailer().pitOffset, ap + 3072);
-  EXPECT_EQ(run.Engine().Trailer().pitSize, 300u);
-  EXPECT_EQ(run.Engine().PackagePitInfo().path, dir / "oneclick");
-  EXPECT_EQ(run.Engine().Options().RePartition, 1);
+  EXPECT_EQ(run.Found().packageTotal, 20u + 600 + modem.size()) << "inflated sizes count";
+  Strings chosen;
+  for (int slot = 0; slot < SLOT_COUNT; ++slot) {
+    if (run.Found().slots[slot].chosen) chosen.push_back(SLOT_NAMES[slot]);
+  }
+  EXPECT_EQ(chosen, (Strings{"AP", "CP"}));
+  // The table member found is the one uploaded (see the One Click upload below).
+  EXPECT_EQ(run.Found().packagePit.offset, ap + 3072);
+  EXPECT_EQ(run.Found().packagePit.size, 300u);
+  EXPECT_EQ(run.Found().packagePit.path, dir / "oneclick");
+  EXPECT_TRUE(run.Found().rePartition);
+}
+
+// The table is uploaded from where analysis found it in the program, whatever the program's own
+// table words and re-partition flag said.
+TEST(FileAnalysis, AOneClickSlotsTableIsTheOneUploaded) {
+  TempDir dir;
+  PitTable table = devsim::BuiltinPitTable();
+  table.entries.push_back(table.entries[2]);
+  table.entries.back().SetPartitionName("EXTRA");
+  const std::vector<uint8_t> pit = EncodePitTable(table);
+  test::WriteSignedPackage(
+      dir / "AP.tar", {{"boot.img", "boot"}, {"apps.pit", std::string(pit.begin(), pit.end())}},
+      "MIRK3-DEMO_EUR");
+  OneClickByHand program;
+  program.AddSlot(AP, test::ReadFile(dir / "AP.tar"), ONECLICK_TAR);
+  program.Write(dir / "oneclick");
+
+  devsim::FarmConfig config;
+  config.portDir = dir / "ports";
+  config.ports = {2};
+  std::filesystem::create_directories(config.portDir);
+  devsim::PhoneFarm farm(config);
+  std::string error;
+  ASSERT_TRUE(farm.Start(&error)) << error;
+  EngineContext context;
+  context.timing = test::QuickTiming();
+  context.portDir = config.portDir;
+  context.ownExecutablePath = dir / "oneclick";
+  const test::RunResult run = test::RunStation({2}, DownloadOptions{}, context);
+  EXPECT_EQ(run.succeeded, 1) << ::testing::PrintToString(run.log);
+  EXPECT_EQ(farm.Pit(2), pit);
+}
+
+// No NUL ends such a name: the end of its field does. A table may carry one; a member to send
+// may not, its name being longer than 31 characters.
+TEST(FileAnalysis, ANameThatFillsItsWholeFieldIsReadWhole) {
+  const std::string table = std::string(96, 't') + ".pit", member = std::string(96, 'm') + ".img";
+  ASSERT_NE(HeaderBytes(table, 3)[TAR_NAME_SIZE - 1], '\0');
+  TempDir dir;
+  WriteRawTar(dir / "AP.tar", {HeaderBytes(table, 3), Padded("pit"), std::string(1024, '\0')});
+  AnalysisRun run({{AP, dir / "AP.tar"}});
+  EXPECT_TRUE(run.Passed()) << ::testing::PrintToString(run.Fails());
+  EXPECT_EQ(run.Found().packagePit.offset, 512u);
+  EXPECT_EQ(run.Found().packagePit.size, 3u);
+
+  WriteRawTar(dir / "BL.tar", {HeaderBytes(member, 1), Padded("m"), std::string(1024, '\0')});
+  AnalysisRun sent({{BL, dir / "BL.tar"}});
+  ASSERT_EQ(sent.Fails().size(), 1u);
+  EXPECT_TRUE(sent.Fails()[0].starts_with("BL.tar: the member name " + member)) << sent.Fails()[0];
 }
 
 TEST(FileAnalysis, AOneClickSlotOfUnknownTypeRefusesTheProgram) {
@@ -584,7 +667,7 @@ TEST(FileAnalysis, AOneClickSlotMustLieWhollyBeforeTheTrailer) {
     trailer.slots[AP] = {c.offset, c.length, ONECLICK_TAR};
     WriteProgram(dir / "oneclick", program, trailer);
     AnalysisRun run({}, dir / "oneclick");
-    ASSERT_TRUE(run.Engine().OneClickMode()) << c.what;
+    ASSERT_TRUE(run.Found().oneClick) << c.what;
     if (c.failure.empty()) {
       EXPECT_TRUE(run.Passed()) << c.what;
       EXPECT_EQ(run.Listed(AP), Strings{"boot.img@3512+3"}) << c.what;
@@ -649,8 +732,8 @@ TEST(FileAnalysis, OneClickMetaDataIsCheckedWithinItsSlot) {
     program.Write(dir / "oneclick");
     AnalysisRun run({}, dir / "oneclick");
     EXPECT_TRUE(run.Passed()) << apFirst;
-    EXPECT_EQ(run.Engine().MetaDataValid(), !apFirst) << apFirst;
-    EXPECT_STREQ(run.Engine().PackageModel(), apFirst ? "" : "SM-OC1") << apFirst;
+    EXPECT_EQ(run.Found().metaDataValid, !apFirst) << apFirst;
+    EXPECT_EQ(run.Found().packageModel, apFirst ? "" : "SM-OC1") << apFirst;
   }
   // A signed type-3 slot verifies, its MD5 trailer left out of the walk.
   const std::string md5 = test::ReadFile(Md5Package(dir / "CSC.tar"));
@@ -659,33 +742,45 @@ TEST(FileAnalysis, OneClickMetaDataIsCheckedWithinItsSlot) {
   program.Write(dir / "oneclick");
   AnalysisRun run({}, dir / "oneclick");
   EXPECT_TRUE(run.Passed());
-  EXPECT_TRUE(run.Engine().MetaDataValid());
+  EXPECT_TRUE(run.Found().metaDataValid);
 }
 
 TEST(FileAnalysis, SlotIndexesOutsideTheFiveSlotsGiveFalse) {
   TempDir dir;
   test::WriteTar(dir / "AP.tar", {{"boot.img", "boot"}});
-  OneClickByHand program;
-  program.AddSlot(AP, test::ReadFile(dir / "AP.tar"), ONECLICK_TAR);
-  program.Write(dir / "oneclick");
-  AnalysisRun oneClick({}, dir / "oneclick");
-  ASSERT_TRUE(oneClick.Passed());
-  AnalysisRun fileMode({{AP, dir / "AP.tar"}});
-  ASSERT_TRUE(fileMode.Passed());
+  OneClickByHand by;
+  by.AddSlot(AP, test::ReadFile(dir / "AP.tar"), ONECLICK_TAR);
+  const std::string program = dir / "oneclick", package = dir / "AP.tar";
+  by.Write(program);
+  const std::string bytes = test::ReadFile(program);
+  const OneClickTrailer trailer = OneClickTrailer::Parse(
+      reinterpret_cast<const uint8_t*>(bytes.data()) + bytes.size() - ONECLICK_TRAILER_SIZE);
+  const OpenedFile opened = OpenRegularFile(program);
+  ASSERT_TRUE(opened);
+  DownloadOptions options;
+  const EngineContext context;
+  test::RecordingSink programSink, fileSink;
+  ReportChannel programReports(&programSink, 0), fileReports(&fileSink, 0);
+  CFileAnalysis oneClick(ChosenPackages{options, &trailer, program, opened.fd.Get()}, context,
+                         programReports);
+  CFileAnalysis fileMode(ChosenPackages{options, nullptr, program, -1}, context, fileReports);
+  EntryList walked;
+  ASSERT_TRUE(oneClick.ScanTarPackage(program, walked, AP));
+  ASSERT_TRUE(fileMode.ScanTarPackage(package, walked, -1));
+  ASSERT_EQ(walked.size(), 2u);
   for (const int slot : {-2, -1, 5, 1000, INT32_MIN, INT32_MAX}) {
-    CDownloadEngine::EntryList list;
-    CDownloadEngine& engine = oneClick.Engine();
-    EXPECT_FALSE(engine.ScanTarPackage(dir / "oneclick", list, slot)) << slot;
-    EXPECT_FALSE(engine.ScanTarMd5Package(dir / "oneclick", list, slot)) << slot;
-    EXPECT_FALSE(engine.ScanDeflatedTarPackage(dir / "oneclick", list, slot)) << slot;
+    EntryList list;
+    EXPECT_FALSE(oneClick.ScanTarPackage(program, list, slot)) << slot;
+    EXPECT_FALSE(oneClick.ScanTarMd5Package(program, list, slot)) << slot;
+    EXPECT_FALSE(oneClick.ScanDeflatedTarPackage(program, list, slot)) << slot;
     EXPECT_TRUE(list.empty()) << slot;
     if (slot == -1) continue;  // file mode's own index
-    EXPECT_FALSE(fileMode.Engine().ScanTarPackage(dir / "AP.tar", list, slot)) << slot;
-    EXPECT_FALSE(fileMode.Engine().ScanTarMd5Package(dir / "AP.tar", list, slot)) << slot;
+    EXPECT_FALSE(fileMode.ScanTarPackage(package, list, slot)) << slot;
+    EXPECT_FALSE(fileMode.ScanTarMd5Package(package, list, slot)) << slot;
     EXPECT_TRUE(list.empty()) << slot;
   }
-  EXPECT_EQ(oneClick.Fails().back(), "oneclick: there is no slot 2147483647|1");
-  EXPECT_EQ(fileMode.Fails().back(), "AP.tar: there is no slot 2147483647|1");
+  EXPECT_EQ(programSink.Of(WM_DL_FAIL).back(), "oneclick: there is no slot 2147483647|1");
+  EXPECT_EQ(fileSink.Of(WM_DL_FAIL).back(), "AP.tar: there is no slot 2147483647|1");
 }
 
 TEST(FileAnalysis, EntriesThatAreNotRegularFilesAreSkippedWithALogLine) {
@@ -724,9 +819,9 @@ TEST(FileAnalysis, EntriesThatAreNotRegularFilesAreSkippedWithALogLine) {
   EXPECT_EQ(run.Fails(), Strings{});
   EXPECT_EQ(run.Listed(AP),
             (Strings{"boot.img@2048+4", "contiguous.img@7168+3", "nul-type.img@8192+2"}));
-  EXPECT_EQ(run.Engine().PackageTotal(), 9u);
-  EXPECT_FALSE(run.Engine().DownloadListText().has_value()) << "a link is not a list";
-  EXPECT_FALSE(run.Engine().PackagePitInfo().present) << "a link is not a table";
+  EXPECT_EQ(run.Found().packageTotal, 9u);
+  EXPECT_FALSE(run.ListText().has_value()) << "a link is not a list";
+  EXPECT_FALSE(run.Found().packagePit.present) << "a link is not a table";
   EXPECT_EQ(
       run.Logs(),
       (Strings{"File analysis..", "Skip directory firmware/",
@@ -900,10 +995,10 @@ TEST(FileAnalysis, ArchivesOfTheSystemTarReadLikeOurOwn) {
       }
     } else {
       EXPECT_EQ(listed, own.Listed(CSC)) << format;
-      EXPECT_EQ(run.Engine().PackagePitInfo().offset, own.Engine().PackagePitInfo().offset);
+      EXPECT_EQ(run.Found().packagePit.offset, own.Found().packagePit.offset);
     }
-    EXPECT_EQ(run.Engine().PackageTotal(), own.Engine().PackageTotal()) << format;
-    EXPECT_EQ(run.Engine().DownloadListText(), own.Engine().DownloadListText()) << format;
+    EXPECT_EQ(run.Found().packageTotal, own.Found().packageTotal) << format;
+    EXPECT_EQ(run.ListText(), own.ListText()) << format;
     EXPECT_EQ(logs, own.Logs()) << format;
   }
 }
@@ -934,7 +1029,7 @@ TEST(FileAnalysis, TheSystemTarsFoldersLinksAndLongNames) {
     AnalysisRun tree({{AP, makeTar(format, "meta-data boot.img link.img hard.img")}});
     EXPECT_TRUE(tree.Passed()) << format << ::testing::PrintToString(tree.Fails());
     Strings listed;
-    for (const auto& entry : tree.Engine().FileList(AP)) listed.push_back(entry->fileName);
+    for (const auto& entry : tree.Members(AP)) listed.push_back(entry->fileName);
     EXPECT_EQ(listed, Strings{"boot.img"}) << format;
     Strings skips;
     for (const std::string& line : tree.Logs()) {
@@ -953,7 +1048,7 @@ TEST(FileAnalysis, TheSystemTarsFoldersLinksAndLongNames) {
                                      : "the member " + longName +
                                            " keeps part of its name in the ustar "
                                            "prefix";
-    const std::string package(PathFileName(longer.Engine().Options().slotPath[AP]));
+    const std::string package(PathFileName(longer.Found().slots[AP].package));
     ASSERT_EQ(longer.Fails().size(), 1u) << format;
     EXPECT_TRUE(longer.Fails()[0].starts_with(package + ": " + expected)) << longer.Fails()[0];
   }
@@ -984,10 +1079,10 @@ TEST(FileAnalysis, TheMetaDataCheckAgreesOnWhatAMemberIs) {
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     AnalysisRun run({{AP, tar}});
     EXPECT_TRUE(run.Passed()) << format << ::testing::PrintToString(run.Fails());
-    EXPECT_TRUE(run.Engine().MetaDataValid()) << format;
-    EXPECT_STREQ(run.Engine().PackageModel(), "SM-PAX") << format;
+    EXPECT_TRUE(run.Found().metaDataValid) << format;
+    EXPECT_EQ(run.Found().packageModel, "SM-PAX") << format;
     Strings names;
-    for (const auto& entry : run.Engine().FileList(AP)) names.push_back(entry->fileName);
+    for (const auto& entry : run.Members(AP)) names.push_back(entry->fileName);
     EXPECT_EQ(names, (Strings{"boot.img", "firmware/system.img"})) << format;
   }
 }

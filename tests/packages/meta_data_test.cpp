@@ -595,10 +595,10 @@ TEST(TarWalkTest, WhatChangesANameOrASizeBreaksTheWalk) {
       {"damaged records", Pax("PaxHeaders/a", "99 mtime=1\n"),
        "the pax extended header PaxHeaders/a is damaged"},
       {"a GNU long name", TypedHeader("././@LongLink", 9, 'L') + Padded("long.img"),
-       "the entry ././@LongLink is a GNU long name, which sets the next member's name: the "
+       "the member ././@LongLink is a GNU long name, which sets the next member's name: the "
        "station reads only ustar names"},
       {"an unknown type", TypedHeader("q", 0, 'Q'),
-       "the entry q has the tar type 'Q', which the station does not know"},
+       "the member q has the tar type 'Q', which the station does not know"},
   };
   for (const auto& c : cases) {
     const Walked walked = WalkAll(Header("first.img", 1) + Padded("f") + c.entry +
@@ -623,11 +623,11 @@ TEST(TarWalkTest, AnArchiveCutShortBreaksTheWalk) {
     size_t length;
     std::string problem;
   } cuts[] = {
-      {1, "the archive ends inside the tar header at offset 0"},
-      {1024 + 300, "the archive ends inside the tar header at offset 1024"},
-      {1536 + 599, "the entry b.img at offset 1024 runs past the archive's end"},
-      {2559, "the entry b.img at offset 1024 runs past the archive's end"},
-      {2560 + 511, "the archive ends inside the tar header at offset 2560"},
+      {1, "the package ends inside the tar header at offset 0"},
+      {1024 + 300, "the package ends inside the tar header at offset 1024"},
+      {1536 + 599, "the member b.img at offset 1024 runs past its end"},
+      {2559, "the member b.img at offset 1024 runs past its end"},
+      {2560 + 511, "the package ends inside the tar header at offset 2560"},
   };
   for (const auto& cut : cuts) {
     const Walked walked = WalkAll((members + kEnd).substr(0, cut.length));

@@ -138,6 +138,19 @@ TEST(CliInspect, ShowsWhatAHomeBinarySetWouldSend) {
             "\"FAIL! SHA256 is invalid\"\n");
 }
 
+// What the list dropped is what the analysis dropped, whatever the members are called: one may
+// bear the text of the filter's own log line.
+TEST(CliInspect, TheDroppedMembersAreThoseTheListDropped) {
+  TempDir dir;
+  test::WriteTar(dir / "CSC.tar", {{"Home Binary Download", "h"},
+                                   {"boot.img", "b"},
+                                   {"z.img", "z"},
+                                   {"meta-data/download-list.txt", "boot.img\n"}});
+  const Outcome o = Inspect({"--csc", dir / "CSC.tar"});
+  EXPECT_TRUE(Contains(o.out, "CSC  CSC.tar: 1 member to send\n")) << o.out;
+  EXPECT_TRUE(Contains(o.out, "  dropped: Home Binary Download, z.img\n")) << o.out;
+}
+
 TEST(CliInspect, SignedPackagesOfOneModelAreReady) {
   TempDir dir;
   test::WriteSignedPackage(dir / "BL.tar", {{"loader.bin", TestBytes(5000, 4)}}, "SM-T100_EUR");

@@ -1,14 +1,12 @@
 #include "pack/member_use.h"
 
 #include "base/text.h"
+#include "packages/meta_data_verifier.h"
 
 namespace mirk3::pack {
 
 MemberUse UseOfMember(std::string_view name) {
-  if (name.find("meta-data/") != std::string_view::npos ||
-      name.find("meta-data\\") != std::string_view::npos) {
-    return MemberUse::META_DATA;
-  }
+  if (CMetaDataVerifier::IsMetaDataEntry(name)) return MemberUse::META_DATA;
   const bool pit = name.size() >= 3 && EqualsIgnoreCase(name.substr(name.size() - 3), "PIT");
   return pit ? MemberUse::PIT : MemberUse::FIRMWARE;
 }

@@ -1,0 +1,44 @@
+// The meta-data verdict of one download: every chosen package's signed content list must
+// verify, and all must name one model. File analysis builds it package by package, before each
+// package's walk; in the device-info session, where no analysis runs, the device-info step
+// builds it for all packages at once, so that its model check compares real values.
+#pragma once
+
+#include <string>
+
+#include "engine/chosen_packages.h"
+#include "engine/engine_context.h"
+#include "packages/content_list.h"
+#include "packages/tar_walk.h"
+
+namespace mirk3 {
+
+// The options, program and context it is given must outlive it.
+class CMetaDataVerdict {
+ public:
+  CMetaDataVerdict(const ChosenPackages& packages, const EngineContext& context)
+      : packages_(packages), context_(context) {}
+
+  // Checks the package of `slot`, unless an earlier package failed: then no later one is
+  // checked. The header blocks the check reads are kept in `keep` when given.
+  void Check(int slot, CHeaderBlocks* keep);
+  // Checks every chosen package in slot order.
+  void CheckAll();
+
+  // Some package was checked, and every package checked verified and named one model.
+  bool Valid() const { return checked_ && valid_; }
+  // The model of the packages that verified; empty when none did.
+  std::string Model() const;
+
+ private:
+  bool VerifyPackageMetaData(int slot, CHeaderBlocks* keep);
+  bool VerifyOneClickMetaData(int slot, CHeaderBlocks* keep);
+
+  const ChosenPackages packages_;
+  const EngineContext& context_;
+  bool checked_ = false;
+  bool valid_ = true;
+  char model_[PACKAGE_MODEL_SIZE] = {};
+};
+
+}  // namespace mirk3
