@@ -62,6 +62,7 @@ struct FileAnalysis {
   std::optional<FoundDownloadList> downloadList;
   uint64_t packageTotal = 0;  // announced to the phone; members the list dropped included
   bool metaDataValid = false;
+  std::string metaDataWhy;   // why not, naming the package, when the packages did not verify
   std::string packageModel;  // the model all verified packages name; empty when none did
   std::optional<AnalysisFailure> failure;
 

@@ -36,6 +36,7 @@ bool CDownloadEngine::KeepAnalysis(FileAnalysis found) {
   }
   metaDataChecked_ = true;
   metaDataValid_ = found.metaDataValid;
+  metaDataWhy_ = found.metaDataWhy;
   CopyToField(packageModel_, sizeof packageModel_, found.packageModel);
   return found.Passed();
 }
@@ -46,6 +47,7 @@ void CDownloadEngine::CheckPackagesMetaData() {
   verdict.CheckAll();
   metaDataChecked_ = true;
   metaDataValid_ = verdict.Valid();
+  metaDataWhy_ = verdict.Why();
   CopyToField(packageModel_, sizeof packageModel_, verdict.Model());
 }
 

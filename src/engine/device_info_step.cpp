@@ -53,6 +53,7 @@ bool CDownloadEngine::CheckDeviceInfo(const std::vector<uint8_t>& record) {
   }
   if (!metaDataValid_) {
     Report(WM_DL_FAIL, FAIL_DEVICE_INFO, "FAIL! SHA256 is invalid");
+    if (!metaDataWhy_.empty()) ReportText(WM_DL_LOG, 0, metaDataWhy_);
     return false;
   }
   for (const DeviceInfoDescriptor& item : info.Descriptors()) {

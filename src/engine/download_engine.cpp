@@ -148,14 +148,10 @@ bool CDownloadEngine::RunStep(Step step) {
 }
 
 void CDownloadEngine::Report(int message, int64_t value, const char* format, ...) {
-  std::string text;
-  if (format) {
-    va_list args;
-    va_start(args, format);
-    text = FormatV(format, args);
-    va_end(args);
-  }
-  reports_.ReportText(message, value, text);
+  va_list args;
+  va_start(args, format);
+  reports_.ReportV(message, value, format, args);
+  va_end(args);
 }
 
 }  // namespace mirk3

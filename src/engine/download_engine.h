@@ -133,6 +133,7 @@ class CDownloadEngine {
   char packageModel_[PACKAGE_MODEL_SIZE] = {};
   bool metaDataValid_ = false;  // nothing verified yet: a device-info check cannot pass
   bool metaDataChecked_ = false;
+  std::string metaDataWhy_;  // why the meta-data did not verify, for the operator
   OneClickTrailer trailer_;
   UniqueFd ownExecutableFd_;  // open in One Click mode: the packages are read through it
   bool oneClickMode_ = false;

@@ -86,6 +86,7 @@ FileAnalysis CFileAnalysis::Run() {
   }
   if (found_.Passed() && found_.downloadList) ApplyDownloadList();
   found_.metaDataValid = metaData_.Valid();
+  found_.metaDataWhy = metaData_.Why();
   found_.packageModel = metaData_.Model();
   return std::move(found_);
 }

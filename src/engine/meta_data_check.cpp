@@ -1,6 +1,7 @@
 #include "engine/meta_data_check.h"
 
 #include "base/text.h"
+#include "packages/md5_trailer.h"
 #include "packages/meta_data_key.h"
 #include "packages/meta_data_results.h"
 #include "packages/package_meta_data.h"
@@ -37,7 +38,10 @@ std::string CMetaDataVerdict::Model() const {
 bool CMetaDataVerdict::VerifyPackageMetaData(int slot, CHeaderBlocks* keep) {
   const PackageVerdict verdict = CheckPackageFile(packages_.Package(slot), KeyOf(context_),
                                                   context_.metaDataResults.get(), keep);
-  return AgreeOnModel(verdict, model_);
+  MetaDataFailure failure;
+  if (AgreeOnModel(verdict, model_, &failure)) return true;
+  if (!failure.text.empty()) why_ = std::string(PathFileName(packages_.Package(slot))) + ": " + failure.text;
+  return false;
 }
 
 // The slot's own range of the program, never the packages after it.

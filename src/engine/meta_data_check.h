@@ -29,6 +29,8 @@ class CMetaDataVerdict {
   bool Valid() const { return checked_ && valid_; }
   // The model of the packages that verified; empty when none did.
   std::string Model() const;
+  // Why the packages did not verify, naming the package; empty when they did or nothing says.
+  const std::string& Why() const { return why_; }
 
  private:
   bool VerifyPackageMetaData(int slot, CHeaderBlocks* keep);
@@ -39,6 +41,7 @@ class CMetaDataVerdict {
   bool checked_ = false;
   bool valid_ = true;
   char model_[PACKAGE_MODEL_SIZE] = {};
+  std::string why_;
 };
 
 }  // namespace mirk3

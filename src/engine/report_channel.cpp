@@ -16,14 +16,14 @@ void ReportChannel::ReportText(int message, int64_t value, const std::string& te
 }
 
 void ReportChannel::Report(int message, int64_t value, const char* format, ...) {
-  std::string text;
-  if (format) {
-    va_list args;
-    va_start(args, format);
-    text = FormatV(format, args);
-    va_end(args);
-  }
-  ReportText(message, value, text);
+  va_list args;
+  va_start(args, format);
+  ReportV(message, value, format, args);
+  va_end(args);
+}
+
+void ReportChannel::ReportV(int message, int64_t value, const char* format, va_list args) {
+  ReportText(message, value, format ? FormatV(format, args) : std::string());
 }
 
 }  // namespace mirk3

@@ -3,6 +3,7 @@
 // so that a failing step that has not said why can be made to.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <string>
 
@@ -19,6 +20,7 @@ class ReportChannel {
   // printf-style text; no text when `format` is null.
   void Report(int message, int64_t value, const char* format, ...)
       __attribute__((format(printf, 4, 5)));
+  void ReportV(int message, int64_t value, const char* format, va_list args);
 
   int Port() const { return port_; }
   // Failure reports sent so far.

@@ -322,6 +322,14 @@ TEST_F(DeviceInfoSession, NothingDestructiveReachesARefusedPhone) {
     const RunResult result = Run({port}, options);
     EXPECT_EQ(result.failed, 1);
     EXPECT_EQ(result.failures.at(port), Lines{c.failure});
+    if (!c.signedPackage) {
+      // After the system's text, the line that says which package and why.
+      const Lines lines = result.PortLines(port);
+      const auto failed = std::find(lines.begin(), lines.end(), "FAIL! SHA256 is invalid");
+      ASSERT_NE(failed, lines.end());
+      ASSERT_NE(failed + 1, lines.end());
+      EXPECT_EQ((failed + 1)->rfind("unsigned.tar: no content list", 0), 0u) << *(failed + 1);
+    }
     const Lines requests = Requests(port, 0);
     EXPECT_EQ(std::count(requests.begin(), requests.end(), "105/2"), 1) << "the check ran";
     for (const auto& r : requests) {
