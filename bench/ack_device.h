@@ -67,12 +67,12 @@ class AckDevice {
   std::thread thread_;
 };
 
-enum class Better { HIGHER, LOWER };
+enum class Better { Higher, Lower };
 
 inline void PrintBench(const char* name, double ratio, double target,
-                       Better better = Better::HIGHER) {
+                       Better better = Better::Higher) {
   std::printf("BENCH %s ratio=%.3f target=%.2f%s\n", name, ratio, target,
-              better == Better::LOWER ? " better=lower" : "");
+              better == Better::Lower ? " better=lower" : "");
   std::fflush(stdout);
 }
 

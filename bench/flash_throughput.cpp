@@ -50,9 +50,9 @@ double FlashSeconds(const std::string& dir, const std::string& package, int phon
   if (!farm.Start()) return -1;
 
   QuietView view;
-  mirk3::CStation* station = nullptr;
+  mirk3::Station* station = nullptr;
   Clock::time_point first = Clock::time_point::max(), last{};
-  mirk3::CReportPump pump([&](int message, const mirk3::EngineReport& report) {
+  mirk3::ReportPump pump([&](int message, const mirk3::EngineReport& report) {
     const auto now = Clock::now();
     if (message == mirk3::WM_DL_START) first = std::min(first, now);
     if (message == mirk3::WM_DL_PROGRESS) last = std::max(last, now);
@@ -61,7 +61,7 @@ double FlashSeconds(const std::string& dir, const std::string& package, int phon
   mirk3::EngineContext context;
   context.timing = QuickTiming();
   context.portDir = config.portDir;
-  mirk3::CStation owned(&view, &pump, context);
+  mirk3::Station owned(&view, &pump, context);
   station = &owned;
   for (int p = 0; p < phones; ++p) owned.Ports().PlacePort(p);
   mirk3::DownloadOptions options;
@@ -142,6 +142,6 @@ int main() {
   std::printf("eight phones, 256 MiB each: bare loops %.2f s, flash %.2f s\n", raw8, flash8);
   mirk3::bench::PrintBench("flash_one_phone_throughput", raw1 / flash1, 0.85);
   mirk3::bench::PrintBench("flash_eight_phones_time", flash8 / raw8, 1.2,
-                           mirk3::bench::Better::LOWER);
+                           mirk3::bench::Better::Lower);
   return 0;
 }

@@ -1,6 +1,6 @@
 // Throughput of a compressed One Click member against the same member stored plain. The member
 // is read through CInflateReader into 1 MiB packets, as the transfer reads it, and compared
-// with the uncompressed member read through CPlainMemberStream: once as bare reads (how fast the
+// with the uncompressed member read through PlainMemberStream: once as bare reads (how fast the
 // reader itself is) and once sent by the engine's transfer to a far end that acknowledges every
 // packet (what flashing a compressed slot costs; this is the figure with the target). The far
 // end is a pseudo-terminal served on the same machine, several times faster than a phone's link
@@ -132,13 +132,13 @@ double SendSeconds(const std::string& portDir, Stream& stream) {
 }
 
 // How a member is read for one measurement.
-enum class Form { PLAIN, INFLATE };
+enum class Form { Plain, Inflate };
 
 // Seconds for `measure` over a fresh stream of the given form; negative on failure.
 template <typename Measure>
 double Once(Form form, int plainFd, int storedFd, uint64_t storedSize, Measure measure) {
-  if (form == Form::PLAIN) {
-    mirk3::CPlainMemberStream plain(plainFd, 0, kMemberBytes);
+  if (form == Form::Plain) {
+    mirk3::PlainMemberStream plain(plainFd, 0, kMemberBytes);
     const double seconds = measure(plain);
     return plain.Finish() ? seconds : -1;
   }
@@ -155,7 +155,7 @@ std::array<double, 2> BestTimes(int rounds, int plainFd, int storedFd, uint64_t 
                                 Measure measure) {
   std::array<double, 2> best = {1e9, 1e9};
   for (int round = 0; round < rounds; ++round) {
-    for (const Form form : {Form::PLAIN, Form::INFLATE}) {
+    for (const Form form : {Form::Plain, Form::Inflate}) {
       const double seconds = Once(form, plainFd, storedFd, storedSize, measure);
       if (seconds < 0) return {-1, -1};
       double& slot = best[static_cast<size_t>(form)];

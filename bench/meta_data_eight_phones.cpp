@@ -81,14 +81,14 @@ double RunCpuSeconds(const std::string& dir, const std::string& package, int pho
   if (!farm.Start()) return -1;
 
   QuietView view;
-  mirk3::CStation* station = nullptr;
-  mirk3::CReportPump pump([&](int message, const mirk3::EngineReport& report) {
+  mirk3::Station* station = nullptr;
+  mirk3::ReportPump pump([&](int message, const mirk3::EngineReport& report) {
     station->HandleReport(message, report);
   });
   mirk3::EngineContext context;
   context.timing = QuickTiming();
   context.portDir = config.portDir;
-  mirk3::CStation owned(&view, &pump, context);
+  mirk3::Station owned(&view, &pump, context);
   station = &owned;
   for (int p = 0; p < phones; ++p) owned.Ports().PlacePort(p);
   mirk3::DownloadOptions options;

@@ -23,7 +23,7 @@ void WalkTar(std::string_view bytes, uint64_t start, uint64_t end) {
   uint64_t steps = 0;
   const uint64_t limit = std::min<uint64_t>(end, bytes.size());
   mirk3::TarStep step;
-  while ((step = walk.Next(member)) == mirk3::TarStep::MEMBER) {
+  while ((step = walk.Next(member)) == mirk3::TarStep::Member) {
     // Every member lies inside the bounds, and every step moves on by at least one block.
     if (member.dataOffset < start + mirk3::TAR_BLOCK_SIZE) std::abort();
     if (member.dataOffset + mirk3::TarPaddedSize(member.size) > limit) std::abort();
@@ -31,7 +31,7 @@ void WalkTar(std::string_view bytes, uint64_t start, uint64_t end) {
     (void)mirk3::CMetaDataVerifier::IsSignedListEntry(member.name);
   }
   // A broken walk says why; a finished one stays finished.
-  if ((step == mirk3::TarStep::BROKEN) == walk.Problem().empty()) std::abort();
+  if ((step == mirk3::TarStep::Broken) == walk.Problem().empty()) std::abort();
   if (walk.Next(member) != step) std::abort();
 }
 

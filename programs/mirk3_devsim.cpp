@@ -15,13 +15,13 @@ int main(int argc, char** argv) {
   const mirk3::ParseOutcome parsed =
       ParseOptions(std::vector<std::string>(argv + 1, argv + argc), &config);
   switch (parsed.result) {
-    case mirk3::ParseResult::kShown:
+    case mirk3::ParseResult::Shown:
       std::fputs(parsed.text.c_str(), stdout);
       return 0;
-    case mirk3::ParseResult::kMistake:
+    case mirk3::ParseResult::Mistake:
       std::fprintf(stderr, "mirk3-devsim: %s\n", parsed.text.c_str());
       return mirk3::USAGE_ERROR_STATUS;
-    case mirk3::ParseResult::kRun:
+    case mirk3::ParseResult::Run:
       break;
   }
   std::string error;

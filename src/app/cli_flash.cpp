@@ -7,8 +7,8 @@
 #include "app/cli_options.h"
 #include "app/cli_view.h"
 #include "app/station.h"
-#include "cmdline/command_line.h"
 #include "base/text.h"
+#include "cmdline/command_line.h"
 #include "engine/report_pump.h"
 #include "packages/meta_data_key.h"
 #include "packages/one_click_program.h"
@@ -105,7 +105,7 @@ void NameIgnoredOptions(const FlashRequest& request, std::ostream& err) {
 
 // Every package given is picked as the window picks it. False when any was refused (an MD5
 // package whose trailer does not verify); every one is checked all the same.
-bool PickGivenPackages(CStation& station, DownloadOptions& options) {
+bool PickGivenPackages(Station& station, DownloadOptions& options) {
   bool allTaken = true;
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {
     if (!options.slotEnabled[slot]) continue;
@@ -144,18 +144,18 @@ int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std
   FlashRequest request;
   if (const auto status = ParseFlashArguments(args, &request, out, err)) return *status;
   std::string error;
-  CCliView view(out, err, liveProgress);
+  CliView view(out, err, liveProgress);
   if (!request.metaKeyFile.empty() &&
       !LoadMetaDataKeyFile(request.metaKeyFile, request.context.metaDataKey, error)) {
     err << "mirk3-cli flash: " << error << "\n";
     return 2;
   }
   NameIgnoredOptions(request, err);
-  CStation* stationPtr = nullptr;
-  CReportPump pump([&stationPtr](int message, const EngineReport& report) {
+  Station* stationPtr = nullptr;
+  ReportPump pump([&stationPtr](int message, const EngineReport& report) {
     stationPtr->HandleReport(message, report);
   });
-  CStation station(&view, &pump, request.context);
+  Station station(&view, &pump, request.context);
   stationPtr = &station;
   if (!PickGivenPackages(station, request.options)) return 2;
   for (int port : request.ports) {

@@ -6,9 +6,9 @@
 
 #include "app/cli_options.h"
 #include "app/package_pick.h"
-#include "cmdline/command_line.h"
 #include "base/file.h"
 #include "base/text.h"
+#include "cmdline/command_line.h"
 #include "engine/download_engine.h"
 #include "packages/md5_trailer.h"
 #include "packages/meta_data_key.h"

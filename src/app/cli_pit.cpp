@@ -10,9 +10,9 @@
 
 #include "app/cli_options.h"
 #include "app/station.h"
-#include "cmdline/command_line.h"
 #include "base/file.h"
 #include "base/text.h"
+#include "cmdline/command_line.h"
 #include "engine/download_engine.h"
 #include "engine/pit_file.h"
 #include "wire/pit_record.h"

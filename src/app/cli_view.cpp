@@ -5,17 +5,17 @@
 
 namespace mirk3 {
 
-CCliView::CCliView(std::ostream& out, std::ostream& err, bool liveProgress)
+CliView::CliView(std::ostream& out, std::ostream& err, bool liveProgress)
     : out_(out), err_(err), live_(liveProgress) {}
 
-void CCliView::AppendLog(const std::string& line) {
+void CliView::AppendLog(const std::string& line) {
   ClearProgress();
   out_ << line << '\n' << std::flush;
   DrawProgress(true);
 }
 
-void CCliView::ShowSlot(int slot, int port, SlotState state, int percent,
-                        const std::string& status) {
+void CliView::ShowSlot(int slot, int port, SlotState state, int percent,
+                       const std::string& status) {
   SlotLine& line = slots_[slot];
   line.port = port;
   line.state = state;
@@ -24,20 +24,20 @@ void CCliView::ShowSlot(int slot, int port, SlotState state, int percent,
   DrawProgress(state != SlotState::Running);
 }
 
-void CCliView::ShowMessage(const std::string& text) {
+void CliView::ShowMessage(const std::string& text) {
   ClearProgress();
   err_ << "mirk3-cli: " << text << '\n' << std::flush;
 }
 
-void CCliView::FinishProgress() { ClearProgress(); }
+void CliView::FinishProgress() { ClearProgress(); }
 
-void CCliView::ClearProgress() {
+void CliView::ClearProgress() {
   if (!live_ || !drawn_) return;
   err_ << "\r\033[K" << std::flush;
   drawn_ = false;
 }
 
-void CCliView::DrawProgress(bool force) {
+void CliView::DrawProgress(bool force) {
   if (!live_ || slots_.empty()) return;
   const auto now = std::chrono::steady_clock::now();
   if (!force && now - lastDraw_ < std::chrono::milliseconds(100)) return;

@@ -10,9 +10,9 @@
 
 namespace mirk3 {
 
-class CCliView : public StationView {
+class CliView : public StationView {
  public:
-  CCliView(std::ostream& out, std::ostream& err, bool liveProgress);
+  CliView(std::ostream& out, std::ostream& err, bool liveProgress);
 
   void AppendLog(const std::string& line) override;
   void ShowSlot(int slot, int port, SlotState state, int percent,

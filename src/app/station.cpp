@@ -18,13 +18,13 @@ bool AnythingChosen(const DownloadOptions& o) {
   return o.RePartition || o.deviceInfo || o.rtnForSprint;
 }
 
-CStation::CStation(StationView* view, ReportSink* sink, EngineContext context)
+Station::Station(StationView* view, ReportSink* sink, EngineContext context)
     : view_(view),
       context_(std::move(context)),
       ports_(sink),
       carriesPackages_(ReadOneClickTrailer(context_.ownExecutablePath).has_value()) {}
 
-bool CStation::Start(const DownloadOptions& options) {
+bool Station::Start(const DownloadOptions& options) {
   if (busy_) return false;  // a running run's ports are never served twice
   // A One Click program's own packages count as chosen.
   if (!carriesPackages_ && !AnythingChosen(options)) {
@@ -43,7 +43,7 @@ bool CStation::Start(const DownloadOptions& options) {
   return true;
 }
 
-void CStation::HandleReport(int message, const EngineReport& report) {
+void Station::HandleReport(int message, const EngineReport& report) {
   switch (message) {
     case WM_DL_START:
       OnStart(report);
@@ -72,14 +72,14 @@ void CStation::HandleReport(int message, const EngineReport& report) {
   }
 }
 
-void CStation::OnStart(const EngineReport& report) {
+void Station::OnStart(const EngineReport& report) {
   ports_.SlotTotal(ports_.SlotOfPort(report.port), static_cast<uint64_t>(report.value));
   Log(report);
 }
 
-void CStation::OnProgress(const EngineReport& report) {
+void Station::OnProgress(const EngineReport& report) {
   const int slot = ports_.SlotOfPort(report.port);
-  const uint64_t total = ports_.SlotTotal(slot, 0);
+  const uint64_t total = ports_.SlotTotal(slot);
   // Before the total is known there is no percentage to show.
   int percent = -1;
   if (total != 0) {
@@ -90,7 +90,7 @@ void CStation::OnProgress(const EngineReport& report) {
   view_->ShowSlot(slot, report.port, SlotState::Running, percent, report.text);
 }
 
-void CStation::OnPass(EngineReport report) {
+void Station::OnPass(EngineReport report) {
   const int slot = ports_.SlotOfPort(report.port);
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
                            std::chrono::steady_clock::now() - startTick_)
@@ -104,12 +104,12 @@ void CStation::OnPass(EngineReport report) {
   Log(report);
 }
 
-void CStation::OnFail(const EngineReport& report) {
+void Station::OnFail(const EngineReport& report) {
   view_->ShowSlot(ports_.SlotOfPort(report.port), report.port, SlotState::Failed, -1, "FAIL!");
   Log(report);
 }
 
-void CStation::OnStatus(const EngineReport& report) {
+void Station::OnStatus(const EngineReport& report) {
   const int slot = ports_.SlotOfPort(report.port);
   if (report.value == STATUS_PORT_ADDED) {
     view_->ShowSlot(slot, report.port, SlotState::Added, -1, "");
@@ -122,19 +122,19 @@ void CStation::OnStatus(const EngineReport& report) {
   }
 }
 
-void CStation::OnRunEnd(EngineReport report) {
+void Station::OnRunEnd(EngineReport report) {
   ports_.CollectResults(&succeeded_, &failed_);
   report.text = Format("All threads completed. (succeed %d / failed %d)", succeeded_, failed_);
   busy_ = false;
   Log(report);
 }
 
-bool CStation::PickPackage(int slot, const std::string& path, DownloadOptions& chosen) {
+bool Station::PickPackage(int slot, const std::string& path, DownloadOptions& chosen) {
   if (busy_) return false;
   return mirk3::PickPackage(slot, path, chosen, *view_);
 }
 
-void CStation::Log(const EngineReport& report) {
+void Station::Log(const EngineReport& report) {
   const int slot = report.port == NO_PORT ? -1 : ports_.SlotOfPort(report.port);
   view_->AppendLog(FormatLogLine(slot, report.port, report.text));
 }

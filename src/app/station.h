@@ -17,9 +17,9 @@ namespace mirk3 {
 // "<ID:%d/%03d> %s", or "<OSM> %s" for a report of no port.
 std::string FormatLogLine(int slot, int port, const std::string& text);
 
-class CStation {
+class Station {
  public:
-  CStation(StationView* view, ReportSink* sink, EngineContext context);
+  Station(StationView* view, ReportSink* sink, EngineContext context);
 
   CPortSlotManager& Ports() { return ports_; }
   // Starts a run; false (and a message) when nothing is chosen or a run is in progress.

@@ -93,14 +93,14 @@ ParseOutcome ParseCommandLine(CLI::App& app, const std::vector<std::string>& arg
     app.parse(reversed);
     return {};
   } catch (const CLI::CallForHelp&) {
-    return {ParseResult::kShown, HelpText(app)};
+    return {ParseResult::Shown, HelpText(app)};
   } catch (const CLI::CallForAllHelp&) {
-    return {ParseResult::kShown, HelpText(app)};
+    return {ParseResult::Shown, HelpText(app)};
   } catch (const CLI::CallForVersion& version) {
-    return {ParseResult::kShown, std::string(version.what()) + "\n"};
+    return {ParseResult::Shown, std::string(version.what()) + "\n"};
   } catch (const CLI::ParseError& mistake) {
-    if (AsksForHelp(args)) return {ParseResult::kShown, HelpText(app)};
-    return {ParseResult::kMistake, OneLine(mistake.what())};
+    if (AsksForHelp(args)) return {ParseResult::Shown, HelpText(app)};
+    return {ParseResult::Mistake, OneLine(mistake.what())};
   }
 }
 
@@ -108,12 +108,12 @@ std::optional<int> ParseCommandLine(CLI::App& app, const std::vector<std::string
                                     std::ostream& out, std::ostream& err) {
   const ParseOutcome outcome = ParseCommandLine(app, args);
   switch (outcome.result) {
-    case ParseResult::kRun:
+    case ParseResult::Run:
       return std::nullopt;
-    case ParseResult::kShown:
+    case ParseResult::Shown:
       out << outcome.text;
       return 0;
-    case ParseResult::kMistake:
+    case ParseResult::Mistake:
       break;
   }
   err << app.get_name() << ": " << outcome.text << "\n";

@@ -31,13 +31,13 @@ const char* ProjectVersion();
 std::unique_ptr<CLI::App> NewCommandLine(const std::string& name, const std::string& description);
 
 enum class ParseResult {
-  kRun,      // go on: every option is stored
-  kShown,    // `text` is the help or the version, for standard output
-  kMistake,  // `text` is the one line that says what is wrong
+  Run,      // go on: every option is stored
+  Shown,    // `text` is the help or the version, for standard output
+  Mistake,  // `text` is the one line that says what is wrong
 };
 
 struct ParseOutcome {
-  ParseResult result = ParseResult::kRun;
+  ParseResult result = ParseResult::Run;
   std::string text;
 };
 

@@ -16,7 +16,7 @@ ChosenPackages CDownloadEngine::Packages() const {
 
 FileAnalysis CDownloadEngine::AnalyseFiles() {
   const ChosenPackages packages = Packages();
-  return CFileAnalysis(packages, context_, reports_).Run();
+  return FileAnalyser(packages, context_, reports_).Run();
 }
 
 bool CDownloadEngine::FileAnalysisStep() { return KeepAnalysis(AnalyseFiles()); }
@@ -43,7 +43,7 @@ bool CDownloadEngine::KeepAnalysis(FileAnalysis found) {
 
 void CDownloadEngine::CheckPackagesMetaData() {
   const ChosenPackages packages = Packages();
-  CMetaDataVerdict verdict(packages, context_);
+  MetaDataVerdict verdict(packages, context_);
   verdict.CheckAll();
   metaDataChecked_ = true;
   metaDataValid_ = verdict.Valid();

@@ -104,13 +104,13 @@ class CDownloadEngine {
   bool MapPitToEntries(const std::vector<uint8_t>& table);
 
   // File transmission.
-  bool SendPhoneEntry(int fd, const DownloadEntry& entry, CByteStream* stream, int slot);
+  bool SendPhoneEntry(int fd, const DownloadEntry& entry, ByteStream* stream, int slot);
   bool SendModemEntry(int fd, const DownloadEntry& entry);
   // The end-of-sequence request, after which the boot loader writes the sequence.
   int32_t SendEndOfSequence(const EndOfSequence& end);
   bool SendSlot(int fd, int slot);
   // A One Click member's bytes: inflated for compressed slots, as stored for the others.
-  std::unique_ptr<CByteStream> OpenMemberStream(int fd, int slot, const DownloadEntry& entry);
+  std::unique_ptr<ByteStream> OpenMemberStream(int fd, int slot, const DownloadEntry& entry);
   uint64_t MemberLength(const DownloadEntry& entry, int slot) const;
   // Why `entry` of `slot` cannot be sent to this phone; empty when it can.
   std::string EntryProblem(const DownloadEntry& entry, int slot) const;

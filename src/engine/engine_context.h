@@ -15,9 +15,9 @@ class MetaDataResults;
 
 struct EngineContext {
   Timing timing;
-  std::string portDir;  // empty: DefaultPortDir()
+  std::string portDir;                               // empty: DefaultPortDir()
   std::string ownExecutablePath = "/proc/self/exe";  // empty: none, file mode
-  std::string metaDataKey;  // base64 DER public key; empty: built-in key
+  std::string metaDataKey;                           // base64 DER public key; empty: built-in key
   // Shared by the engines of one run, so that each package is hashed once; none: the engine
   // checks every package itself.
   std::shared_ptr<MetaDataResults> metaDataResults;

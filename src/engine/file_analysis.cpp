@@ -65,7 +65,7 @@ class OpenFileSource final : public ByteSource {
 
 }  // namespace
 
-struct CFileAnalysis::Walk {
+struct FileAnalyser::Walk {
   const std::string& path;
   EntryList& list;
   int slot;  // -1 in file mode
@@ -74,11 +74,11 @@ struct CFileAnalysis::Walk {
   uint64_t end;
 };
 
-CFileAnalysis::CFileAnalysis(const ChosenPackages& packages, const EngineContext& context,
-                             ReportChannel& reports)
+FileAnalyser::FileAnalyser(const ChosenPackages& packages, const EngineContext& context,
+                           ReportChannel& reports)
     : packages_(packages), reports_(reports), metaData_(packages, context) {}
 
-FileAnalysis CFileAnalysis::Run() {
+FileAnalysis FileAnalyser::Run() {
   reports_.Report(WM_DL_LOG, 0, "File analysis..");
   DescribeSlots();
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {
@@ -91,7 +91,7 @@ FileAnalysis CFileAnalysis::Run() {
   return std::move(found_);
 }
 
-void CFileAnalysis::DescribeSlots() {
+void FileAnalyser::DescribeSlots() {
   found_.oneClick = packages_.OneClick();
   if (found_.oneClick) found_.program = packages_.program;
   found_.rePartition = packages_.options.RePartition != 0;
@@ -105,13 +105,13 @@ void CFileAnalysis::DescribeSlots() {
 
 // The package's meta-data is checked before it is walked; a package that does not verify is
 // still walked, and its verdict is for the device-info check to act on.
-bool CFileAnalysis::AnalyseSlot(int slot) {
+bool FileAnalyser::AnalyseSlot(int slot) {
   headerBlocks_.Clear();
   metaData_.Check(slot, &headerBlocks_);
   return packages_.OneClick() ? AnalyseCarriedSlot(slot) : AnalysePackageFile(slot);
 }
 
-bool CFileAnalysis::AnalyseCarriedSlot(int slot) {
+bool FileAnalyser::AnalyseCarriedSlot(int slot) {
   EntryList& list = found_.slots[slot].members;
   const std::string& program = packages_.program;
   const int16_t type = packages_.trailer->slots[slot].type;
@@ -129,7 +129,7 @@ bool CFileAnalysis::AnalyseCarriedSlot(int slot) {
 
 // The walk follows the package's name: a tar, or a ".tar.md5" whose trailer is left out. An MD5
 // package that is not a tar (".bin.md5") is opened, and nothing in it is sent.
-bool CFileAnalysis::AnalysePackageFile(int slot) {
+bool FileAnalyser::AnalysePackageFile(int slot) {
   EntryList& list = found_.slots[slot].members;
   const std::string& path = packages_.Package(slot);
   const std::string ending = Upper(LastChars(path, 3));
@@ -142,28 +142,28 @@ bool CFileAnalysis::AnalysePackageFile(int slot) {
   return Refuse(path, "neither a .tar nor a .md5 package");
 }
 
-bool CFileAnalysis::ScanTarPackage(const std::string& path, EntryList& list, int slot) {
+bool FileAnalyser::ScanTarPackage(const std::string& path, EntryList& list, int slot) {
   return WalkKeptOrRead(path, list, slot, WalkKind::Tar);
 }
 
-bool CFileAnalysis::ScanTarMd5Package(const std::string& path, EntryList& list, int slot) {
+bool FileAnalyser::ScanTarMd5Package(const std::string& path, EntryList& list, int slot) {
   return WalkKeptOrRead(path, list, slot, WalkKind::TarMd5);
 }
 
-bool CFileAnalysis::ScanDeflatedTarPackage(const std::string& path, EntryList& list, int slot) {
+bool FileAnalyser::ScanDeflatedTarPackage(const std::string& path, EntryList& list, int slot) {
   return WalkKeptOrRead(path, list, slot, WalkKind::Deflated);
 }
 
 // The header blocks kept by this package's meta-data check serve this walk only: no other
 // package may ever be read from them.
-bool CFileAnalysis::WalkKeptOrRead(const std::string& path, EntryList& list, int slot,
-                                   WalkKind kind) {
+bool FileAnalyser::WalkKeptOrRead(const std::string& path, EntryList& list, int slot,
+                                  WalkKind kind) {
   const bool walked = WalkPackage(path, list, slot, kind);
   headerBlocks_.Clear();
   return walked;
 }
 
-bool CFileAnalysis::WalkPackage(const std::string& path, EntryList& list, int slot, WalkKind kind) {
+bool FileAnalyser::WalkPackage(const std::string& path, EntryList& list, int slot, WalkKind kind) {
   if (packages_.OneClick()) {
     // A slot is read within its own bytes, which must lie before the program's trailer.
     struct stat st {};
@@ -196,10 +196,10 @@ bool CFileAnalysis::WalkPackage(const std::string& path, EntryList& list, int sl
   return WalkMembers(package, Walk{path, list, -1, kind, 0, end});
 }
 
-bool CFileAnalysis::WalkMembers(const ByteSource& source, const Walk& walk) {
+bool FileAnalyser::WalkMembers(const ByteSource& source, const Walk& walk) {
   TarWalkOptions options;
   options.known = &headerBlocks_;
-  options.fullNames = TarFullName::WHOLE;
+  options.fullNames = TarFullName::Whole;
   options.passedOver = [this](const std::string& what, const std::string& name) {
     reports_.ReportText(WM_DL_LOG, 0, "Skip " + what + " " + name);
   };
@@ -207,11 +207,11 @@ bool CFileAnalysis::WalkMembers(const ByteSource& source, const Walk& walk) {
   TarMember member;
   for (;;) {
     switch (tar.Next(member)) {
-      case TarStep::END:
+      case TarStep::End:
         return true;
-      case TarStep::BROKEN:
+      case TarStep::Broken:
         return Refuse(walk.path, InSlot(walk.slot) + tar.Problem());
-      case TarStep::MEMBER:
+      case TarStep::Member:
         if (!TakeMember(source, walk, member)) return false;
         break;
     }
@@ -220,8 +220,7 @@ bool CFileAnalysis::WalkMembers(const ByteSource& source, const Walk& walk) {
 
 // Meta-data members and partition tables are read by the station, never sent: neither makes
 // an entry nor counts toward the total.
-bool CFileAnalysis::TakeMember(const ByteSource& source, const Walk& walk,
-                               const TarMember& member) {
+bool FileAnalyser::TakeMember(const ByteSource& source, const Walk& walk, const TarMember& member) {
   const std::string& name = member.name;
   const auto refuse = [&](const std::string& why) {
     return Refuse(walk.path, InSlot(walk.slot) + why);
@@ -260,8 +259,8 @@ bool CFileAnalysis::TakeMember(const ByteSource& source, const Walk& walk,
 }
 
 // The last list read wins, whichever package it came from.
-bool CFileAnalysis::TakeDownloadList(const ByteSource& source, const Walk& walk,
-                                     const TarMember& member) {
+bool FileAnalyser::TakeDownloadList(const ByteSource& source, const Walk& walk,
+                                    const TarMember& member) {
   const std::string what = InSlot(walk.slot) + "the download list " + member.name;
   if (member.size > MAX_DOWNLOAD_LIST) return Refuse(walk.path, what + " is damaged");
   std::string text(static_cast<size_t>(member.size), '\0');
@@ -274,7 +273,7 @@ bool CFileAnalysis::TakeDownloadList(const ByteSource& source, const Walk& walk,
 
 // A list that keeps nothing of what the packages hold would make a run that writes nothing
 // and passes; a list that empties some slots only is what a home binary is for.
-bool CFileAnalysis::ApplyDownloadList() {
+bool FileAnalyser::ApplyDownloadList() {
   FoundDownloadList& list = *found_.downloadList;
   list.names = DownloadListNames(list.text);
   size_t held = 0, kept = 0;
@@ -293,11 +292,11 @@ bool CFileAnalysis::ApplyDownloadList() {
                                   EmptyListReason(list.text) + ")");
 }
 
-bool CFileAnalysis::Refuse(const std::string& path, const std::string& why) {
+bool FileAnalyser::Refuse(const std::string& path, const std::string& why) {
   return Fail(FAIL_FILE_OPEN, std::string(PathFileName(path)) + ": " + why);
 }
 
-bool CFileAnalysis::Fail(int64_t code, const std::string& text) {
+bool FileAnalyser::Fail(int64_t code, const std::string& text) {
   reports_.ReportText(WM_DL_FAIL, code, text);
   found_.failure = AnalysisFailure{code, TruncateChars(text, REPORT_TEXT_CHARS)};
   return false;

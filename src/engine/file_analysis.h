@@ -23,10 +23,10 @@
 
 namespace mirk3 {
 
-class CFileAnalysis {
+class FileAnalyser {
  public:
-  CFileAnalysis(const ChosenPackages& packages, const EngineContext& context,
-                ReportChannel& reports);
+  FileAnalyser(const ChosenPackages& packages, const EngineContext& context,
+               ReportChannel& reports);
 
   // Logs "File analysis..", checks and walks every chosen package in slot order, stopping at
   // the first that is refused, and applies the download list.
@@ -58,10 +58,10 @@ class CFileAnalysis {
 
   const ChosenPackages packages_;
   ReportChannel& reports_;
-  CMetaDataVerdict metaData_;
+  MetaDataVerdict metaData_;
   // The header blocks the meta-data check of the package being analysed has read: its walk
   // takes them from here instead of reading them again.
-  CHeaderBlocks headerBlocks_;
+  HeaderBlocks headerBlocks_;
   FileAnalysis found_;
 };
 

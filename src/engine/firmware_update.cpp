@@ -108,7 +108,7 @@ bool CDownloadEngine::SendSlot(int fd, int slot) {
 }
 
 // One member in sequences, phone layout. Without a stream the member is read from `fd`.
-bool CDownloadEngine::SendPhoneEntry(int fd, const DownloadEntry& entry, CByteStream* stream,
+bool CDownloadEngine::SendPhoneEntry(int fd, const DownloadEntry& entry, ByteStream* stream,
                                      int slot) {
   const uint64_t length = MemberLength(entry, slot);
   const uint32_t sequence = SequenceSizeOf(entry);

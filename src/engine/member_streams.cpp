@@ -7,10 +7,10 @@
 
 namespace mirk3 {
 
-std::unique_ptr<CByteStream> CDownloadEngine::OpenMemberStream(int fd, int slot,
-                                                               const DownloadEntry& entry) {
+std::unique_ptr<ByteStream> CDownloadEngine::OpenMemberStream(int fd, int slot,
+                                                              const DownloadEntry& entry) {
   if (trailer_.slots[slot].type != ONECLICK_TAR_DEFLATED) {
-    return std::make_unique<CPlainMemberStream>(fd, entry.dataOffset, entry.size);
+    return std::make_unique<PlainMemberStream>(fd, entry.dataOffset, entry.size);
   }
   auto reader = std::make_unique<CInflateReader>();
   if (!reader->Begin(fd, entry.dataOffset, entry.size, entry.inflatedSize)) {

@@ -14,14 +14,14 @@
 namespace mirk3 {
 
 // The options, program and context it is given must outlive it.
-class CMetaDataVerdict {
+class MetaDataVerdict {
  public:
-  CMetaDataVerdict(const ChosenPackages& packages, const EngineContext& context)
+  MetaDataVerdict(const ChosenPackages& packages, const EngineContext& context)
       : packages_(packages), context_(context) {}
 
   // Checks the package of `slot`, unless an earlier package failed: then no later one is
   // checked. The header blocks the check reads are kept in `keep` when given.
-  void Check(int slot, CHeaderBlocks* keep);
+  void Check(int slot, HeaderBlocks* keep);
   // Checks every chosen package in slot order.
   void CheckAll();
 
@@ -33,8 +33,8 @@ class CMetaDataVerdict {
   const std::string& Why() const { return why_; }
 
  private:
-  bool VerifyPackageMetaData(int slot, CHeaderBlocks* keep);
-  bool VerifyOneClickMetaData(int slot, CHeaderBlocks* keep);
+  bool VerifyPackageMetaData(int slot, HeaderBlocks* keep);
+  bool VerifyOneClickMetaData(int slot, HeaderBlocks* keep);
 
   const ChosenPackages packages_;
   const EngineContext& context_;

@@ -137,7 +137,7 @@ bool PacketLayer::SendFileData(int fd, uint32_t count, const std::string& progre
 // The stream form prepares the next packet while the line is still taking the current one,
 // so that inflating costs no time of its own on the wire. Nothing is sent before the packet
 // ahead of it has been acknowledged, and nothing the stream did not produce is ever sent.
-bool PacketLayer::SendFileData(CByteStream& stream, uint32_t count,
+bool PacketLayer::SendFileData(ByteStream& stream, uint32_t count,
                                const std::string& progressText) {
   const size_t packet = static_cast<size_t>(packetSize_);
   std::vector<uint8_t> current, next;

@@ -37,7 +37,7 @@ class PacketLayer {
   // `count` bytes of a file from its current position, or of a stream, in packets of the
   // packet size; progress is reported after every packet.
   bool SendFileData(int fd, uint32_t count, const std::string& progressText);
-  bool SendFileData(CByteStream& stream, uint32_t count, const std::string& progressText);
+  bool SendFileData(ByteStream& stream, uint32_t count, const std::string& progressText);
   // One failure report for a boot loader's failure code; always false.
   bool ReportFailCode(int32_t code);
 

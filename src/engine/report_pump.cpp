@@ -2,10 +2,10 @@
 
 namespace mirk3 {
 
-CReportPump::CReportPump(Handler handler)
+ReportPump::ReportPump(Handler handler)
     : handler_(std::move(handler)), mainThread_(std::this_thread::get_id()) {}
 
-void CReportPump::Send(int message, const EngineReport& report) {
+void ReportPump::Send(int message, const EngineReport& report) {
   if (std::this_thread::get_id() == mainThread_) {
     handler_(message, report);
     return;
@@ -17,7 +17,7 @@ void CReportPump::Send(int message, const EngineReport& report) {
   handled_.wait(lock, [&] { return pending.handled; });
 }
 
-bool CReportPump::PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+bool ReportPump::PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!done()) {
     std::unique_lock lock(mutex_);

@@ -15,12 +15,12 @@
 
 namespace mirk3 {
 
-class CReportPump : public ReportSink {
+class ReportPump : public ReportSink {
  public:
   using Handler = std::function<void(int message, const EngineReport& report)>;
 
   // The thread that constructs the pump is its main thread.
-  explicit CReportPump(Handler handler);
+  explicit ReportPump(Handler handler);
 
   void Send(int message, const EngineReport& report) override;
 

@@ -6,11 +6,11 @@
 
 namespace mirk3 {
 
-CWorkerThread::CWorkerThread(std::unique_ptr<CDownloadEngine> engine) : port_(engine->Port()) {
-  thread_ = std::thread(&CWorkerThread::Run, this, std::move(engine));
+WorkerThread::WorkerThread(std::unique_ptr<CDownloadEngine> engine) : port_(engine->Port()) {
+  thread_ = std::thread(&WorkerThread::Run, this, std::move(engine));
 }
 
-CWorkerThread::~CWorkerThread() {
+WorkerThread::~WorkerThread() {
   if (!resumed_.load()) {
     // Never resumed: let the thread end without running its steps.
     released_.store(true);
@@ -19,17 +19,17 @@ CWorkerThread::~CWorkerThread() {
   Join();
 }
 
-void CWorkerThread::Resume() {
+void WorkerThread::Resume() {
   resumed_.store(true);
   released_.store(true);
   released_.notify_one();
 }
 
-void CWorkerThread::Join() {
+void WorkerThread::Join() {
   if (thread_.joinable()) thread_.join();
 }
 
-void CWorkerThread::Run(std::unique_ptr<CDownloadEngine> engine) {
+void WorkerThread::Run(std::unique_ptr<CDownloadEngine> engine) {
   released_.wait(false);
   int code = WORKER_FAILED;
   try {
@@ -43,12 +43,12 @@ void CWorkerThread::Run(std::unique_ptr<CDownloadEngine> engine) {
   exitCode_.store(code);
 }
 
-CWorkerRun::CWorkerRun(std::vector<std::unique_ptr<CDownloadEngine>> engines, ReportSink* sink,
-                       const Timing& timing) {
+WorkerRun::WorkerRun(std::vector<std::unique_ptr<CDownloadEngine>> engines, ReportSink* sink,
+                     const Timing& timing) {
   // The watcher exists before any worker: a run whose end could never be reported starts no
   // phone at all.
   try {
-    watcher_ = std::thread(&CWorkerRun::Watch, this, sink, timing.watcherSettle);
+    watcher_ = std::thread(&WorkerRun::Watch, this, sink, timing.watcherSettle);
   } catch (const std::system_error& error) {
     for (auto& engine : engines) NotStarted(sink, engine->Port(), error);
     return;
@@ -56,7 +56,7 @@ CWorkerRun::CWorkerRun(std::vector<std::unique_ptr<CDownloadEngine>> engines, Re
   for (auto& engine : engines) {
     const int port = engine->Port();
     try {
-      workers_.push_back(std::make_unique<CWorkerThread>(std::move(engine)));
+      workers_.push_back(std::make_unique<WorkerThread>(std::move(engine)));
     } catch (const std::system_error& error) {
       // The engine went with the thread that could not be made; the other phones go on.
       NotStarted(sink, port, error);
@@ -71,13 +71,13 @@ CWorkerRun::CWorkerRun(std::vector<std::unique_ptr<CDownloadEngine>> engines, Re
   }
 }
 
-CWorkerRun::~CWorkerRun() {
+WorkerRun::~WorkerRun() {
   listReady_.store(true);
   listReady_.notify_one();
   if (watcher_.joinable()) watcher_.join();
 }
 
-void CWorkerRun::NotStarted(ReportSink* sink, int port, const std::system_error& error) {
+void WorkerRun::NotStarted(ReportSink* sink, int port, const std::system_error& error) {
   ++notStarted_;
   if (sink) {
     sink->Send(WM_DL_FAIL,
@@ -86,7 +86,7 @@ void CWorkerRun::NotStarted(ReportSink* sink, int port, const std::system_error&
   }
 }
 
-void CWorkerRun::Watch(ReportSink* sink, Millis settle) {
+void WorkerRun::Watch(ReportSink* sink, Millis settle) {
   listReady_.wait(false);
   // No limit on the number of workers: each is joined in turn.
   for (auto& worker : workers_) worker->Join();
@@ -94,13 +94,13 @@ void CWorkerRun::Watch(ReportSink* sink, Millis settle) {
   if (sink) sink->Send(WM_DL_COMPLETE, EngineReport{NO_PORT, "", 0});
 }
 
-int CWorkerRun::Passed() const {
+int WorkerRun::Passed() const {
   int n = 0;
   for (const auto& worker : workers_) n += worker->ExitCode() == WORKER_PASSED;
   return n;
 }
 
-int CWorkerRun::Failed() const {
+int WorkerRun::Failed() const {
   // A port that never got its thread did not pass: it counts as failed.
   int n = notStarted_;
   for (const auto& worker : workers_) n += worker->ExitCode() == WORKER_FAILED;

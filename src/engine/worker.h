@@ -18,13 +18,13 @@ inline constexpr int WORKER_PASSED = 0;
 inline constexpr int WORKER_FAILED = 1;
 inline constexpr int WORKER_RUNNING = -1;
 
-class CWorkerThread {
+class WorkerThread {
  public:
   // Takes the engine; the thread exists at once but waits until Resume.
-  explicit CWorkerThread(std::unique_ptr<CDownloadEngine> engine);
-  ~CWorkerThread();
-  CWorkerThread(const CWorkerThread&) = delete;
-  CWorkerThread& operator=(const CWorkerThread&) = delete;
+  explicit WorkerThread(std::unique_ptr<CDownloadEngine> engine);
+  ~WorkerThread();
+  WorkerThread(const WorkerThread&) = delete;
+  WorkerThread& operator=(const WorkerThread&) = delete;
 
   void Resume();
   void Join();
@@ -43,18 +43,18 @@ class CWorkerThread {
 };
 
 // The workers of one run and their watcher.
-class CWorkerRun {
+class WorkerRun {
  public:
   // Starts the watcher, waits, then resumes the workers in list order, staggered. Returns
   // once every worker has been resumed; the end-of-run report follows later, from the watcher.
-  CWorkerRun(std::vector<std::unique_ptr<CDownloadEngine>> engines, ReportSink* sink,
-             const Timing& timing);
+  WorkerRun(std::vector<std::unique_ptr<CDownloadEngine>> engines, ReportSink* sink,
+            const Timing& timing);
   // Joins the watcher (and with it every worker).
-  ~CWorkerRun();
-  CWorkerRun(const CWorkerRun&) = delete;
-  CWorkerRun& operator=(const CWorkerRun&) = delete;
+  ~WorkerRun();
+  WorkerRun(const WorkerRun&) = delete;
+  WorkerRun& operator=(const WorkerRun&) = delete;
 
-  const std::vector<std::unique_ptr<CWorkerThread>>& Workers() const { return workers_; }
+  const std::vector<std::unique_ptr<WorkerThread>>& Workers() const { return workers_; }
   // False when not even the watcher could be made: no worker runs and no end-of-run report
   // will come from this run; its owner reports the end itself.
   bool Watching() const { return watcher_.joinable(); }
@@ -66,7 +66,7 @@ class CWorkerRun {
   void Watch(ReportSink* sink, Millis settle);
   void NotStarted(ReportSink* sink, int port, const std::system_error& error);
 
-  std::vector<std::unique_ptr<CWorkerThread>> workers_;
+  std::vector<std::unique_ptr<WorkerThread>> workers_;
   int notStarted_ = 0;
   std::atomic<bool> listReady_{false};
   std::thread watcher_;

@@ -22,7 +22,7 @@
 
 namespace mirk3 {
 
-class CInflateReader : public CByteStream {
+class CInflateReader : public ByteStream {
  public:
   static constexpr size_t INPUT_CHUNK = 16384;
 

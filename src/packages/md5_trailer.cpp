@@ -79,18 +79,18 @@ std::pair<Md5Problem, std::string> Mismatch(std::string_view trailer, std::strin
                                             std::string_view fileName) {
   const std::string_view expected = trailer.substr(0, DIGEST_TEXT_LENGTH);
   if (IsHexDigits(expected)) {
-    return {Md5Problem::DIGEST_DIFFERS, "the digest differs: the trailer says " + Lower(expected) +
-                                            ", the tar part's is " + Lower(computed)};
+    return {Md5Problem::DigestDiffers, "the digest differs: the trailer says " + Lower(expected) +
+                                           ", the tar part's is " + Lower(computed)};
   }
   if (!LooksLikeChecksumLine(trailer)) {
     // The line names the package without its ".md5".
     const std::string_view tarName = fileName.substr(0, std::max<size_t>(fileName.size(), 4) - 4);
-    return {Md5Problem::NO_TRAILER,
+    return {Md5Problem::NoTrailer,
             "no MD5 trailer: the file does not end in a checksum line for its name (32 hex "
             "digits, 2 separator bytes, " +
                 QuotedText(tarName) + ", a line end)"};
   }
-  return {Md5Problem::DIGEST_NOT_HEX,
+  return {Md5Problem::DigestNotHex,
           "the MD5 trailer's digest text is not 32 hex digits: " + QuotedText(expected)};
 }
 
@@ -117,7 +117,7 @@ bool VerifyMd5Trailer(const std::string& path, const Md5LogSink& log, Md5Failure
   const Md5Outcome outcome(log, failure);
   if (failure) *failure = {};
   const OpenedFile file = OpenRegularFile(path);
-  if (!file) return outcome.Fail("", Md5Problem::UNREADABLE, "cannot read the file: " + file.error);
+  if (!file) return outcome.Fail("", Md5Problem::Unreadable, "cannot read the file: " + file.error);
 
   // The name length is counted in bytes: the trailer holds the name as the bytes of the file
   // name, so a name with multi-byte characters is located correctly.
@@ -125,7 +125,7 @@ bool VerifyMd5Trailer(const std::string& path, const Md5LogSink& log, Md5Failure
   const uint64_t trailerLength = Md5TrailerLength(fileName.size());
   const std::optional<uint64_t> tarLength = Md5TarLength(file.size, fileName.size());
   if (!tarLength) {
-    return outcome.Fail("MD5 hash value is invalid", Md5Problem::NO_TRAILER,
+    return outcome.Fail("MD5 hash value is invalid", Md5Problem::NoTrailer,
                         Format("no MD5 trailer: the file is %llu bytes, shorter than the %llu "
                                "bytes of the trailer its name calls for",
                                static_cast<unsigned long long>(file.size),
@@ -134,7 +134,7 @@ bool VerifyMd5Trailer(const std::string& path, const Md5LogSink& log, Md5Failure
 
   DigestBuffer buffer;
   if (!buffer.data()) {
-    return outcome.Fail("There is no memory.", Md5Problem::NO_MEMORY,
+    return outcome.Fail("There is no memory.", Md5Problem::NoMemory,
                         "the 100 MiB digest buffer cannot be had");
   }
   const std::string computed =
@@ -145,7 +145,7 @@ bool VerifyMd5Trailer(const std::string& path, const Md5LogSink& log, Md5Failure
   buffer.Release();
 
   if (got < static_cast<ssize_t>(DIGEST_TEXT_LENGTH)) {
-    return outcome.Fail("MD5 hash value is invalid", Md5Problem::UNREADABLE,
+    return outcome.Fail("MD5 hash value is invalid", Md5Problem::Unreadable,
                         "the file ended or could not be read before its trailer");
   }
   trailer.resize(static_cast<size_t>(got));

@@ -40,16 +40,16 @@ std::mutex& Md5CheckLock();
 
 // Why a trailer check failed, for the operator: the check's own log lines say only that it did.
 enum class Md5Problem {
-  NONE,            // the check passed
-  UNREADABLE,      // the file cannot be opened, is not a regular file, or ended early
-  NO_MEMORY,       // the digest buffer cannot be had
-  NO_TRAILER,      // the file does not end in a checksum line for its name (a plain tar)
-  DIGEST_NOT_HEX,  // a checksum line whose digest text is not 32 hex digits
-  DIGEST_DIFFERS,  // the digest of the tar part is not the one the trailer gives
+  None,           // the check passed
+  Unreadable,     // the file cannot be opened, is not a regular file, or ended early
+  NoMemory,       // the digest buffer cannot be had
+  NoTrailer,      // the file does not end in a checksum line for its name (a plain tar)
+  DigestNotHex,   // a checksum line whose digest text is not 32 hex digits
+  DigestDiffers,  // the digest of the tar part is not the one the trailer gives
 };
 
 struct Md5Failure {
-  Md5Problem problem = Md5Problem::NONE;
+  Md5Problem problem = Md5Problem::None;
   std::string text;  // "no MD5 trailer: ...", "the digest differs: ..."; empty when it passed
 };
 

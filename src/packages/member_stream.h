@@ -8,9 +8,9 @@
 
 namespace mirk3 {
 
-class CByteStream {
+class ByteStream {
  public:
-  virtual ~CByteStream() = default;
+  virtual ~ByteStream() = default;
   // Fills `buffer` with exactly `count` bytes; false when the source cannot.
   virtual bool ReadExact(void* buffer, size_t count) = 0;
   // Ends the member: true only when it was read whole and nothing was wrong with it.

@@ -8,23 +8,23 @@
 namespace mirk3 {
 
 enum class MetaDataProblem {
-  NONE,            // nothing failed
-  UNREADABLE,      // the package file cannot be opened, or a read of it failed
-  BROKEN_ARCHIVE,  // the tar walk broke: a damaged or cut header, an entry the station refuses
-  NO_SLOT,         // a One Click slot that is not there or does not lie within its program
-  NO_LIST,         // no content list below 128 KiB in the package
-  BAD_SIGNATURE,   // the list's signature does not verify with the key in use
-  UNDECRYPTABLE,   // the list's ciphertext is not whole blocks or its padding is wrong
-  BAD_COUNT,       // the list's count is not a number from 1 to 100
-  COUNT_DIFFERS,   // the list holds fewer entry lines than its count says
-  UNLISTED,        // a member outside meta-data/ is not in the list
-  DIGEST_DIFFERS,  // a member's SHA-256 is not the one the list gives
-  BAD_MODEL,       // the list's model line cannot be shared: empty, too long, or with a NUL
-  MODEL_DIFFERS,   // the model line is not the one an earlier package of the download fixed
+  None,           // nothing failed
+  Unreadable,     // the package file cannot be opened, or a read of it failed
+  BrokenArchive,  // the tar walk broke: a damaged or cut header, an entry the station refuses
+  NoSlot,         // a One Click slot that is not there or does not lie within its program
+  NoList,         // no content list below 128 KiB in the package
+  BadSignature,   // the list's signature does not verify with the key in use
+  Undecryptable,  // the list's ciphertext is not whole blocks or its padding is wrong
+  BadCount,       // the list's count is not a number from 1 to 100
+  CountDiffers,   // the list holds fewer entry lines than its count says
+  Unlisted,       // a member outside meta-data/ is not in the list
+  DigestDiffers,  // a member's SHA-256 is not the one the list gives
+  BadModel,       // the list's model line cannot be shared: empty, too long, or with a NUL
+  ModelDiffers,   // the model line is not the one an earlier package of the download fixed
 };
 
 struct MetaDataFailure {
-  MetaDataProblem problem = MetaDataProblem::NONE;
+  MetaDataProblem problem = MetaDataProblem::None;
   std::string text;  // empty when nothing failed
 };
 

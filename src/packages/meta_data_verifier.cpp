@@ -55,7 +55,7 @@ bool CMetaDataVerifier::Fail(MetaDataProblem problem, std::string text) {
 }
 
 bool CMetaDataVerifier::FailBroken(const TarWalk& walk) {
-  return Fail(MetaDataProblem::BROKEN_ARCHIVE,
+  return Fail(MetaDataProblem::BrokenArchive,
               "the package is not a whole tar archive: " + walk.Problem());
 }
 
@@ -85,7 +85,7 @@ bool CMetaDataVerifier::VerifyListIn(uint64_t begin, uint64_t end) {
   FileByteSource source;
   if (!Open(source)) return false;
   if (begin > end || end > source.Length()) {
-    return Fail(MetaDataProblem::NO_SLOT,
+    return Fail(MetaDataProblem::NoSlot,
                 Format("the bytes %llu to %llu do not lie within the program's %llu bytes",
                        static_cast<unsigned long long>(begin), static_cast<unsigned long long>(end),
                        static_cast<unsigned long long>(source.Length())));
@@ -99,36 +99,36 @@ bool CMetaDataVerifier::ReadList(const ByteSource& source, uint64_t start, uint6
   TarMember member;
   for (;;) {
     const TarStep step = walk.Next(member);
-    if (step == TarStep::END) break;
-    if (step == TarStep::BROKEN) return FailBroken(walk);
+    if (step == TarStep::End) break;
+    if (step == TarStep::Broken) return FailBroken(walk);
     // A list member of 128 KiB or more is passed over like any other member.
     if (IsSignedListEntry(member.name) && member.size < LIST_SIZE_LIMIT) {
       return ReadListMember(source, member.dataOffset, member.size);
     }
   }
-  return Fail(MetaDataProblem::NO_LIST,
+  return Fail(MetaDataProblem::NoList,
               "no content list: no member ending in .mf below 128 KiB in a meta-data/ folder");
 }
 
 bool CMetaDataVerifier::ReadListMember(const ByteSource& source, uint64_t offset, uint64_t size) {
   if (size < LIST_SIGNATURE_SIZE) {
-    return Fail(MetaDataProblem::BAD_SIGNATURE,
+    return Fail(MetaDataProblem::BadSignature,
                 Format("the content list (%llu bytes) is shorter than its 256-byte signature",
                        static_cast<unsigned long long>(size)));
   }
   const size_t length = static_cast<size_t>(size);
   const auto buffer = std::make_unique<uint8_t[]>(length);
   if (!source.ReadExactly(offset, buffer.get(), length)) {
-    return Fail(MetaDataProblem::UNREADABLE, "the content list cannot be read");
+    return Fail(MetaDataProblem::Unreadable, "the content list cannot be read");
   }
   if (!VerifySignature(buffer.get(), length)) {
-    return Fail(MetaDataProblem::BAD_SIGNATURE,
+    return Fail(MetaDataProblem::BadSignature,
                 "the content list's signature does not verify with this key");
   }
   const std::optional<std::string> plain =
       Decrypt(buffer.get() + LIST_SIGNATURE_SIZE, length - LIST_SIGNATURE_SIZE);
   if (!plain) {
-    return Fail(MetaDataProblem::UNDECRYPTABLE,
+    return Fail(MetaDataProblem::Undecryptable,
                 "the content list does not decrypt: its ciphertext is not whole AES blocks or "
                 "its padding is wrong");
   }
@@ -144,10 +144,10 @@ bool CMetaDataVerifier::ReadListMember(const ByteSource& source, uint64_t offset
 bool CMetaDataVerifier::FailList(const ContentList& list) {
   // A list refused for its count is left without one.
   if (list.count == 0) {
-    return Fail(MetaDataProblem::BAD_COUNT,
+    return Fail(MetaDataProblem::BadCount,
                 "the content list's count is not a number from 1 to 100");
   }
-  return Fail(MetaDataProblem::COUNT_DIFFERS,
+  return Fail(MetaDataProblem::CountDiffers,
               Format("the list's count differs: it says %d members, but the list names %zu",
                      list.count, list.names.size()));
 }
@@ -163,21 +163,21 @@ bool CMetaDataVerifier::HashMembers(const ByteSource& source) {
   TarMember member;
   for (;;) {
     const TarStep step = walk.Next(member);
-    if (step == TarStep::END) return true;
-    if (step == TarStep::BROKEN) return FailBroken(walk);
+    if (step == TarStep::End) return true;
+    if (step == TarStep::Broken) return FailBroken(walk);
     if (IsMetaDataEntry(member.name)) continue;
 
     const size_t index = ListedIndex(member.name);
     const std::string name = Shown(member.name);
     if (index == names_.size()) {
-      return Fail(MetaDataProblem::UNLISTED, "member " + name + " is not in the content list");
+      return Fail(MetaDataProblem::Unlisted, "member " + name + " is not in the content list");
     }
     const std::string digest = MemberSha256Hex(source, member.dataOffset, member.size);
     if (digest.empty()) {
-      return Fail(MetaDataProblem::UNREADABLE, "member " + name + " cannot be read");
+      return Fail(MetaDataProblem::Unreadable, "member " + name + " cannot be read");
     }
     if (digest != digests_[index]) {
-      return Fail(MetaDataProblem::DIGEST_DIFFERS,
+      return Fail(MetaDataProblem::DigestDiffers,
                   "member " + name + "'s digest differs: the list says " + Shown(digests_[index]) +
                       ", the member's is " + digest);
     }
@@ -240,7 +240,7 @@ bool CMetaDataVerifier::AgreeOnModel(const std::string& model,
   // An empty model would let the next package fix another one, and a NUL inside the model
   // would be cut off in the buffer: neither can be shared between packages.
   if (model.empty() || model.size() > MODEL_MAX_LENGTH || model.find('\0') != std::string::npos) {
-    return fail(MetaDataProblem::BAD_MODEL,
+    return fail(MetaDataProblem::BadModel,
                 "the list's model " + QuotedText(model) +
                     " cannot be shared: a model is 1 to 29 bytes without a NUL");
   }
@@ -250,9 +250,9 @@ bool CMetaDataVerifier::AgreeOnModel(const std::string& model,
     return true;
   }
   if (fixed == model) return true;
-  return fail(MetaDataProblem::MODEL_DIFFERS, "the packages' models differ: this one's is " +
-                                                  QuotedText(model) + ", an earlier one's " +
-                                                  QuotedText(fixed));
+  return fail(MetaDataProblem::ModelDiffers, "the packages' models differ: this one's is " +
+                                                 QuotedText(model) + ", an earlier one's " +
+                                                 QuotedText(fixed));
 }
 
 }  // namespace mirk3

@@ -29,7 +29,7 @@ class CMetaDataVerifier {
   // The same check of a package already open as `source`.
   bool VerifyArchive(const ByteSource& source);
   // Keeps every tar header block the checks read in `keep`, for a walk that follows.
-  void KeepHeaders(CHeaderBlocks* keep) { keep_ = keep; }
+  void KeepHeaders(HeaderBlocks* keep) { keep_ = keep; }
   // List-only check of a tar that begins at `offset` in the file and runs to its end; members
   // are not hashed.
   bool VerifyListAt(uint64_t offset);
@@ -90,7 +90,7 @@ class CMetaDataVerifier {
   int entryCount_ = 0;
   std::vector<std::string> names_;
   std::vector<std::string> digests_;
-  CHeaderBlocks* keep_ = nullptr;
+  HeaderBlocks* keep_ = nullptr;
   MetaDataFailure failure_;
 };
 

@@ -15,7 +15,7 @@
 namespace mirk3 {
 
 PackageVerdict CheckPackageFile(const std::string& path, const std::string& keyText,
-                                MetaDataResults* results, CHeaderBlocks* keep) {
+                                MetaDataResults* results, HeaderBlocks* keep) {
   FileByteSource source;
   if (!source.Open(path)) return {false, {}, UnreadablePackage(errno)};
   const auto check = [&] {
@@ -42,7 +42,7 @@ bool AgreeOnModel(const PackageVerdict& verdict, char (&packageModel)[PACKAGE_MO
 }
 
 bool VerifyPackageFileMetaData(const std::string& path, const std::string& keyText,
-                               char (&packageModel)[PACKAGE_MODEL_SIZE], CHeaderBlocks* keep) {
+                               char (&packageModel)[PACKAGE_MODEL_SIZE], HeaderBlocks* keep) {
   return AgreeOnModel(CheckPackageFile(path, keyText, nullptr, keep), packageModel);
 }
 
@@ -73,7 +73,7 @@ std::optional<OneClickSlotRange> OneClickSlotTar(const OneClickTrailer& trailer,
 
 bool VerifyOneClickSlotMetaData(const std::string& exePath, const OneClickTrailer& trailer,
                                 int slot, const std::string& keyText,
-                                char (&packageModel)[PACKAGE_MODEL_SIZE], CHeaderBlocks* keep) {
+                                char (&packageModel)[PACKAGE_MODEL_SIZE], HeaderBlocks* keep) {
   struct stat st {};
   if (::stat(exePath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   const auto range = OneClickSlotTar(trailer, slot, static_cast<uint64_t>(st.st_size));
@@ -85,7 +85,7 @@ bool VerifyOneClickSlotMetaData(const std::string& exePath, const OneClickTraile
 
 bool VerifyOneClickSlotMetaData(const std::string& exePath, uint64_t slotOffset,
                                 const std::string& keyText,
-                                char (&packageModel)[PACKAGE_MODEL_SIZE], CHeaderBlocks* keep) {
+                                char (&packageModel)[PACKAGE_MODEL_SIZE], HeaderBlocks* keep) {
   const std::optional<OneClickTrailer> trailer = ReadOneClickTrailer(exePath);
   if (!trailer) return false;
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {

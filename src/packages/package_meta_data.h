@@ -34,7 +34,7 @@ struct PackageVerdict {
 // instead of hashing the package again. The header blocks the check reads are kept in `keep`
 // when given; a verdict taken from `results` reads none and keeps none.
 PackageVerdict CheckPackageFile(const std::string& path, const std::string& keyText,
-                                MetaDataResults* results = nullptr, CHeaderBlocks* keep = nullptr);
+                                MetaDataResults* results = nullptr, HeaderBlocks* keep = nullptr);
 
 // A verified package's model agrees with `packageModel`, which it fills when empty. When it
 // does not, `failure` (when given) says why: the verdict's own failure, or the models'.
@@ -46,7 +46,7 @@ bool AgreeOnModel(const PackageVerdict& verdict, char (&packageModel)[PACKAGE_MO
 // The header blocks the check reads are kept in `keep` when given.
 bool VerifyPackageFileMetaData(const std::string& path, const std::string& keyText,
                                char (&packageModel)[PACKAGE_MODEL_SIZE],
-                               CHeaderBlocks* keep = nullptr);
+                               HeaderBlocks* keep = nullptr);
 
 // The bytes [begin, end) of a One Click program that hold a slot's tar.
 struct OneClickSlotRange {
@@ -72,7 +72,7 @@ std::optional<OneClickSlotRange> OneClickSlotTar(const OneClickTrailer& trailer,
 bool VerifyOneClickSlotMetaData(const std::string& exePath, const OneClickTrailer& trailer,
                                 int slot, const std::string& keyText,
                                 char (&packageModel)[PACKAGE_MODEL_SIZE],
-                                CHeaderBlocks* keep = nullptr);
+                                HeaderBlocks* keep = nullptr);
 
 // The same for the slot whose tar starts at `slotOffset`, for callers that know only the
 // offset: the slot record is read from the program's own trailer (the first present slot at
@@ -80,6 +80,6 @@ bool VerifyOneClickSlotMetaData(const std::string& exePath, const OneClickTraile
 bool VerifyOneClickSlotMetaData(const std::string& exePath, uint64_t slotOffset,
                                 const std::string& keyText,
                                 char (&packageModel)[PACKAGE_MODEL_SIZE],
-                                CHeaderBlocks* keep = nullptr);
+                                HeaderBlocks* keep = nullptr);
 
 }  // namespace mirk3

@@ -13,7 +13,7 @@ using ull = unsigned long long;
 
 }  // namespace
 
-void CPlainMemberStream::Begin(int fd, uint64_t offset, uint64_t size) {
+void PlainMemberStream::Begin(int fd, uint64_t offset, uint64_t size) {
   fd_ = fd;
   next_ = offset;
   size_ = left_ = size;
@@ -24,12 +24,12 @@ void CPlainMemberStream::Begin(int fd, uint64_t offset, uint64_t size) {
   }
 }
 
-bool CPlainMemberStream::Fail(std::string text) {
+bool PlainMemberStream::Fail(std::string text) {
   if (failure_.empty()) failure_ = std::move(text);
   return false;
 }
 
-bool CPlainMemberStream::ReadExact(void* buffer, size_t count) {
+bool PlainMemberStream::ReadExact(void* buffer, size_t count) {
   if (!failure_.empty()) return false;
   if (count > left_) {
     return Fail(Format("asked for %zu bytes where the member has %llu left", count,
@@ -46,7 +46,7 @@ bool CPlainMemberStream::ReadExact(void* buffer, size_t count) {
   return true;
 }
 
-bool CPlainMemberStream::Finish() {
+bool PlainMemberStream::Finish() {
   if (failure_.empty() && left_ > 0) {
     Fail(Format("the member was read to %llu of its %llu bytes only",
                 static_cast<ull>(size_ - left_), static_cast<ull>(size_)));

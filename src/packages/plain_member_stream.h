@@ -12,10 +12,10 @@
 
 namespace mirk3 {
 
-class CPlainMemberStream : public CByteStream {
+class PlainMemberStream : public ByteStream {
  public:
-  CPlainMemberStream() = default;
-  CPlainMemberStream(int fd, uint64_t offset, uint64_t size) { Begin(fd, offset, size); }
+  PlainMemberStream() = default;
+  PlainMemberStream(int fd, uint64_t offset, uint64_t size) { Begin(fd, offset, size); }
 
   // Sets the stream up for the `size` bytes at `offset` of `fd`, read at their positions
   // (the file position is neither used nor moved).

@@ -40,45 +40,45 @@ TarEntryClass ClassifyTarEntry(const uint8_t* block, std::string_view name) {
     case '\0':
     case '7':
       // Archives older than ustar mark a directory by its name alone.
-      if (name.ends_with('/')) return {Kind::SKIPPED, "directory"};
+      if (name.ends_with('/')) return {Kind::Skipped, "directory"};
       if (IsPosixUstar(block) && block[TAR_PREFIX_OFFSET] != 0) {
-        return {Kind::REFUSED,
+        return {Kind::Refused,
                 "keeps part of its name in the ustar prefix, which the station never reads"};
       }
-      return {Kind::FILE, ""};
+      return {Kind::File, ""};
     case '1':
-      return {Kind::SKIPPED, "hard link"};
+      return {Kind::Skipped, "hard link"};
     case '2':
-      return {Kind::SKIPPED, "symbolic link"};
+      return {Kind::Skipped, "symbolic link"};
     case '3':
-      return {Kind::SKIPPED, "character device"};
+      return {Kind::Skipped, "character device"};
     case '4':
-      return {Kind::SKIPPED, "block device"};
+      return {Kind::Skipped, "block device"};
     case '5':
     case 'D':  // GNU dump directory
-      return {Kind::SKIPPED, "directory"};
+      return {Kind::Skipped, "directory"};
     case '6':
-      return {Kind::SKIPPED, "FIFO"};
+      return {Kind::Skipped, "FIFO"};
     case 'V':
-      return {Kind::SKIPPED, "volume label"};
+      return {Kind::Skipped, "volume label"};
     case 'x':
-      return {Kind::PAX, "pax extended header"};
+      return {Kind::Pax, "pax extended header"};
     case 'g':
-      return {Kind::PAX, "pax global header"};
+      return {Kind::Pax, "pax global header"};
     case 'L':
-      return {Kind::REFUSED,
+      return {Kind::Refused,
               "is a GNU long name, which sets the next member's name: the station reads only "
               "ustar names"};
     case 'K':
-      return {Kind::REFUSED,
+      return {Kind::Refused,
               "is a GNU long link name, which sets the next entry's name: the station reads "
               "only ustar names"};
     case 'S':
-      return {Kind::REFUSED, "is a GNU sparse file, whose data are not stored as they are sent"};
+      return {Kind::Refused, "is a GNU sparse file, whose data are not stored as they are sent"};
     case 'M':
-      return {Kind::REFUSED, "is a GNU multi-volume part, which does not hold a whole file"};
+      return {Kind::Refused, "is a GNU multi-volume part, which does not hold a whole file"};
     default:
-      return {Kind::REFUSED,
+      return {Kind::Refused,
               "has the tar type " + TypeText(type) + ", which the station does not know"};
   }
 }
@@ -118,28 +118,28 @@ std::string TarPaxProblem(std::string_view records) {
 bool ReadTarName(const uint8_t* block, TarFullName full, std::string& name) {
   const auto* text = reinterpret_cast<const char*>(block);
   const void* nul = std::memchr(block, 0, TAR_NAME_SIZE);
-  if (!nul && full == TarFullName::DAMAGED) return false;
+  if (!nul && full == TarFullName::Damaged) return false;
   name.assign(text, nul ? static_cast<const char*>(nul) - text : TAR_NAME_SIZE);
   return true;
 }
 
 TarStep ParseTarHeader(const uint8_t (&block)[TAR_BLOCK_SIZE], TarMember& member) {
-  if (block[0] == 0) return TarStep::END;
-  if (!ReadTarName(block, TarFullName::DAMAGED, member.name)) return TarStep::BROKEN;
+  if (block[0] == 0) return TarStep::End;
+  if (!ReadTarName(block, TarFullName::Damaged, member.name)) return TarStep::Broken;
   const auto* text = reinterpret_cast<const char*>(block);
   const std::optional<uint64_t> size =
       ParseTarOctal(std::string_view(text + TAR_SIZE_OFFSET, TAR_SIZE_FIELD));
-  if (!size) return TarStep::BROKEN;
+  if (!size) return TarStep::Broken;
   member.size = *size;
-  return TarStep::MEMBER;
+  return TarStep::Member;
 }
 
-void CHeaderBlocks::Keep(uint64_t position, const uint8_t* block) {
+void HeaderBlocks::Keep(uint64_t position, const uint8_t* block) {
   auto& kept = blocks_[position];
   std::copy(block, block + TAR_BLOCK_SIZE, kept.begin());
 }
 
-bool CHeaderBlocks::Find(uint64_t position, uint8_t* block) const {
+bool HeaderBlocks::Find(uint64_t position, uint8_t* block) const {
   const auto it = blocks_.find(position);
   if (it == blocks_.end()) return false;
   std::copy(it->second.begin(), it->second.end(), block);
@@ -148,7 +148,7 @@ bool CHeaderBlocks::Find(uint64_t position, uint8_t* block) const {
 
 TarStep TarWalk::Broken(std::string problem) {
   problem_ = std::move(problem);
-  return *(finished_ = TarStep::BROKEN);
+  return *(finished_ = TarStep::Broken);
 }
 
 bool TarWalk::ReadHeader(uint8_t* block) {
@@ -162,7 +162,7 @@ TarStep TarWalk::Next(TarMember& member) {
   if (finished_) return *finished_;
   const uint64_t end = std::min(end_, source_.Length());
   for (;;) {
-    if (next_ == end) return *(finished_ = TarStep::END);
+    if (next_ == end) return *(finished_ = TarStep::End);
     // A package cut short is refused: the members after the cut would silently not be sent.
     const auto at = static_cast<unsigned long long>(next_);
     if (next_ > end || end - next_ < TAR_BLOCK_SIZE) {
@@ -172,7 +172,7 @@ TarStep TarWalk::Next(TarMember& member) {
     if (!ReadHeader(member.header.data())) {
       return Broken(Format("the tar header at offset %llu cannot be read", at));
     }
-    if (block[0] == 0) return *(finished_ = TarStep::END);
+    if (block[0] == 0) return *(finished_ = TarStep::End);
     if (!ReadTarName(block, options_.fullNames, member.name)) {
       return Broken(Format("the tar header at offset %llu is damaged", at));
     }
@@ -198,13 +198,13 @@ TarStep TarWalk::Next(TarMember& member) {
 std::optional<TarStep> TarWalk::Classify(TarMember& member) {
   const TarEntryClass entry = ClassifyTarEntry(member.header.data(), member.name);
   switch (entry.kind) {
-    case TarEntryKind::FILE:
-      return TarStep::MEMBER;
-    case TarEntryKind::REFUSED:
+    case TarEntryKind::File:
+      return TarStep::Member;
+    case TarEntryKind::Refused:
       return Broken("the member " + member.name + " " + entry.what);
-    case TarEntryKind::SKIPPED:
+    case TarEntryKind::Skipped:
       break;
-    case TarEntryKind::PAX: {
+    case TarEntryKind::Pax: {
       const std::string header = "the " + entry.what + " " + member.name;
       if (member.size > TAR_PAX_HEADER_LIMIT) return Broken(header + " is too large to check");
       std::string records(static_cast<size_t>(member.size), '\0');

@@ -53,14 +53,14 @@ inline constexpr uint64_t TarPaddedSize(uint64_t size) {
 
 // What a header block describes, by its type flag (and, for old archives, its name).
 enum class TarEntryKind {
-  FILE,     // a regular file ('0', NUL, '7'): a member
-  SKIPPED,  // not a member, and nothing of the members after it changes
-  PAX,      // a pax extended header ('x', 'g'): TarPaxProblem of its records decides
-  REFUSED,  // the archive cannot be read right from its ustar headers past this entry
+  File,     // a regular file ('0', NUL, '7'): a member
+  Skipped,  // not a member, and nothing of the members after it changes
+  Pax,      // a pax extended header ('x', 'g'): TarPaxProblem of its records decides
+  Refused,  // the archive cannot be read right from its ustar headers past this entry
 };
 
 struct TarEntryClass {
-  TarEntryKind kind = TarEntryKind::FILE;
+  TarEntryKind kind = TarEntryKind::File;
   // SKIPPED and PAX: what the entry is ("directory", "pax extended header", ...);
   // REFUSED: why the station cannot read on.
   std::string what;
@@ -81,17 +81,17 @@ struct TarMember {
 };
 
 enum class TarStep {
-  MEMBER,  // a member header was read
-  END,     // an end-of-archive block, or the source ended exactly at a member boundary
-  BROKEN,  // a header that cannot be read or trusted, or an archive cut short
+  Member,  // a member header was read
+  End,     // an end-of-archive block, or the source ended exactly at a member boundary
+  Broken,  // a header that cannot be read or trusted, or an archive cut short
 };
 
 // How a walk reads a name that fills the whole 100-byte name field, with no NUL to end it. The
 // file analysis reads it whole, as tar writers mean it; the meta-data check takes such a header
 // as damaged, so that a package holding one never verifies.
 enum class TarFullName {
-  DAMAGED,  // the header cannot be trusted: the walk breaks
-  WHOLE,    // the field's end ends the name
+  Damaged,  // the header cannot be trusted: the walk breaks
+  Whole,    // the field's end ends the name
 };
 
 // Reads the name field's text, up to its first NUL, into `name`; false when the field holds no
@@ -105,7 +105,7 @@ TarStep ParseTarHeader(const uint8_t (&block)[TAR_BLOCK_SIZE], TarMember& member
 // Header blocks a walk has read, by their position in the package, so that a second walk over
 // the same package (the meta-data check walks it, then the file analysis) needs no second read
 // of them from the file.
-class CHeaderBlocks {
+class HeaderBlocks {
  public:
   void Keep(uint64_t position, const uint8_t* block);
   // Copies the block kept for `position`; false when there is none.
@@ -120,10 +120,10 @@ class CHeaderBlocks {
 struct TarWalkOptions {
   // Header blocks an earlier walk over the same bytes read, by position: taken from there
   // instead of being read again.
-  const CHeaderBlocks* known = nullptr;
+  const HeaderBlocks* known = nullptr;
   // Every header block the walk reads is kept here.
-  CHeaderBlocks* keep = nullptr;
-  TarFullName fullNames = TarFullName::DAMAGED;
+  HeaderBlocks* keep = nullptr;
+  TarFullName fullNames = TarFullName::Damaged;
   // Told of every entry passed over: what it is ("directory", "pax extended header", ...) and
   // its name.
   std::function<void(const std::string& what, const std::string& name)> passedOver;
@@ -133,11 +133,11 @@ class TarWalk {
  public:
   // A walk from `start` to the end of the source. With `keep`, every header block read is
   // kept there.
-  TarWalk(const ByteSource& source, uint64_t start, CHeaderBlocks* keep = nullptr)
+  TarWalk(const ByteSource& source, uint64_t start, HeaderBlocks* keep = nullptr)
       : TarWalk(source, start, source.Length(), keep) {}
   // A walk over the bytes [start, end) of the source only (a One Click slot); an end beyond
   // the source is the source's end.
-  TarWalk(const ByteSource& source, uint64_t start, uint64_t end, CHeaderBlocks* keep)
+  TarWalk(const ByteSource& source, uint64_t start, uint64_t end, HeaderBlocks* keep)
       : source_(source), next_(start), end_(end) {
     options_.keep = keep;
   }

@@ -59,6 +59,10 @@ int CPortSlotManager::PortOfSlot(int slot) const {
   return slot >= 0 && slot < SLOT_TABLE_SIZE ? slotPorts_[slot] : -1;
 }
 
+uint64_t CPortSlotManager::SlotTotal(int slot) const {
+  return slot < 0 || slot >= SLOT_TABLE_SIZE ? 0 : slotTotals_[slot];
+}
+
 uint64_t CPortSlotManager::SlotTotal(int slot, uint64_t value) {
   if (slot < 0 || slot >= SLOT_TABLE_SIZE) return 0;
   if (value != 0) slotTotals_[slot] = value;
@@ -86,7 +90,7 @@ int CPortSlotManager::StartWorkers(const DownloadOptions& options, const EngineC
     engine->CopyOptions(options);
     engines.push_back(std::move(engine));
   }
-  run_ = std::make_unique<CWorkerRun>(std::move(engines), sink_, context.timing);
+  run_ = std::make_unique<WorkerRun>(std::move(engines), sink_, context.timing);
   // A port whose thread could not be made has been reported failed and is not waited for.
   const int started = static_cast<int>(run_->Workers().size());
   // Without a watcher nothing runs, and the end of the run is reported here.

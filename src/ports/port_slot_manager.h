@@ -31,7 +31,10 @@ class CPortSlotManager {
 
   int SlotOfPort(int port) const;  // -1 for a port that was never placed
   int PortOfSlot(int slot) const;  // -1 for a free slot
+  // The system's total of a slot: a non-zero `value` sets it; the total is returned.
   uint64_t SlotTotal(int slot, uint64_t value);
+  // The total of a slot, only read.
+  uint64_t SlotTotal(int slot) const;
   int CountOccupiedSlots() const;
   void ReserveSlot(int slot, int port);
 
@@ -52,8 +55,8 @@ class CPortSlotManager {
   std::map<int, int> portToSlot_;
   std::vector<int> reservedSlots_;
   std::vector<uint64_t> slotTotals_;
-  std::unique_ptr<CWorkerRun> run_;
-  std::vector<std::unique_ptr<CWorkerRun>> finishedRuns_;
+  std::unique_ptr<WorkerRun> run_;
+  std::vector<std::unique_ptr<WorkerRun>> finishedRuns_;
 };
 
 }  // namespace mirk3

@@ -157,7 +157,7 @@ TEST_F(PacketLayerTest, AShortPackageEndsTheTransferWithoutStaleBytes) {
   EXPECT_EQ(packets->SentBytes(), 131072u);
 }
 
-class FailingStream : public CByteStream {
+class FailingStream : public ByteStream {
  public:
   explicit FailingStream(size_t good) : good_(good) {}
   bool ReadExact(void* buffer, size_t count) override {
@@ -187,7 +187,7 @@ TEST_F(PacketLayerTest, AFailingStreamSendsNothingItDidNotProduce) {
   EXPECT_EQ(logs[0], "modem.bin: the stream is damaged|0");
 }
 
-class CountingStream : public CByteStream {
+class CountingStream : public ByteStream {
  public:
   bool ReadExact(void* buffer, size_t count) override {
     auto* bytes = static_cast<uint8_t*>(buffer);

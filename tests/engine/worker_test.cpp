@@ -73,7 +73,7 @@ class WorkerRunTest : public ::testing::Test {
   TempDir dir;
   std::vector<Seen> seen;
   bool ended = false;
-  CReportPump pump{[this](int message, const EngineReport& report) {
+  ReportPump pump{[this](int message, const EngineReport& report) {
     EXPECT_FALSE(ended) << "a report after the end of the run";
     seen.push_back({message, report.port, report.text, Clock::now()});
     if (message == WM_DL_COMPLETE && report.port == NO_PORT) ended = true;
@@ -101,7 +101,7 @@ TEST(WorkerRun, WorkersResumeInOrderReportIndependentlyAndEndOnce) {
   // A stagger far above any scheduling delay, so that a loaded machine still shows it.
   timing.workerStagger = 200ms;
   timing.watcherSettle = 10ms;
-  CWorkerRun run(std::move(engines), &sink, timing);
+  WorkerRun run(std::move(engines), &sink, timing);
   const auto deadline = Clock::now() + 120s;
   auto ended = [&] {
     const auto all = sink.All();
@@ -145,7 +145,7 @@ TEST_F(WorkerRunTest, EightyWorkersEndWithOneEndOfRunReport) {
   for (int port = 0; port < 80; ++port) engines.push_back(Engine(100 + port, 1));
   Timing timing;
   timing.workerStagger = 1ms;
-  CWorkerRun run(std::move(engines), &pump, timing);
+  WorkerRun run(std::move(engines), &pump, timing);
   PumpToEnd();
   EXPECT_EQ(
       std::count_if(seen.begin(), seen.end(), [](const Seen& s) { return s.port == NO_PORT; }), 1);
@@ -154,7 +154,7 @@ TEST_F(WorkerRunTest, EightyWorkersEndWithOneEndOfRunReport) {
 }
 
 TEST_F(WorkerRunTest, AnEmptyRunEndsAtOnce) {
-  CWorkerRun run({}, &pump, Timing{});
+  WorkerRun run({}, &pump, Timing{});
   PumpToEnd();
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].message, WM_DL_COMPLETE);
@@ -165,7 +165,7 @@ TEST_F(WorkerRunTest, AFailedWorkerReleasesItsPortAndRunsNoLaterStep) {
   std::thread phone([&] { ServeShortSession(device, "TASX"); });
   std::vector<std::unique_ptr<CDownloadEngine>> engines;
   engines.push_back(Engine(4, 1));
-  CWorkerRun run(std::move(engines), &pump, Timing{});
+  WorkerRun run(std::move(engines), &pump, Timing{});
   PumpToEnd();
   phone.join();
   EXPECT_EQ(run.Failed(), 1);
@@ -181,7 +181,7 @@ TEST_F(WorkerRunTest, AFailedWorkerReleasesItsPortAndRunsNoLaterStep) {
 
 TEST(ReportPump, ReportsFromTheMainThreadAreHandledAtOnceAndOthersWait) {
   std::vector<std::string> handled;
-  CReportPump pump([&](int, const EngineReport& report) { handled.push_back(report.text); });
+  ReportPump pump([&](int, const EngineReport& report) { handled.push_back(report.text); });
   pump.Send(WM_DL_LOG, EngineReport{1, "direct", 0});
   ASSERT_EQ(handled.size(), 1u);
 

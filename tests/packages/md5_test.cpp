@@ -125,7 +125,7 @@ class Md5TrailerTest : public ::testing::Test {
 
   bool Verify(const std::string& path) {
     log_.clear();
-    failure_ = {Md5Problem::DIGEST_DIFFERS, "left from an earlier check"};
+    failure_ = {Md5Problem::DigestDiffers, "left from an earlier check"};
     return VerifyMd5Trailer(
         path, [this](std::string_view line) { log_.emplace_back(line); }, &failure_);
   }
@@ -188,7 +188,7 @@ TEST_F(Md5TrailerTest, OnlyTheTarPartAndTheDigestCount) {
     EXPECT_EQ(Verify(dir_ / name), c.passes) << c.what;
     const std::vector<std::string> failureLog = {"MD5 hash value is invalid"};
     EXPECT_EQ(log_, c.passes ? std::vector<std::string>{} : failureLog) << c.what;
-    EXPECT_EQ(failure_.problem == Md5Problem::NONE, c.passes) << c.what << ": " << failure_.text;
+    EXPECT_EQ(failure_.problem == Md5Problem::None, c.passes) << c.what << ": " << failure_.text;
   }
 }
 
@@ -207,7 +207,7 @@ TEST_F(Md5TrailerTest, UnusableFilesFailWithoutWaiting) {
   WriteFile(dir_ / "tiny.tar.md5", std::string(30, 'x'));  // shorter than its own 42-byte trailer
   EXPECT_FALSE(Verify(dir_ / "tiny.tar.md5"));
   EXPECT_EQ(log_, std::vector<std::string>{"MD5 hash value is invalid"});
-  EXPECT_EQ(failure_.problem, Md5Problem::NO_TRAILER) << failure_.text;
+  EXPECT_EQ(failure_.problem, Md5Problem::NoTrailer) << failure_.text;
 
   EXPECT_FALSE(Verify(dir_ / "missing.tar.md5"));
   EXPECT_TRUE(log_.empty());
@@ -215,10 +215,10 @@ TEST_F(Md5TrailerTest, UnusableFilesFailWithoutWaiting) {
 
   ASSERT_EQ(mkfifo((dir_ / "fifo.tar.md5").c_str(), 0600), 0);
   EXPECT_FALSE(Verify(dir_ / "fifo.tar.md5"));  // never opened for a writer that never comes
-  EXPECT_EQ(failure_.problem, Md5Problem::UNREADABLE) << failure_.text;
+  EXPECT_EQ(failure_.problem, Md5Problem::Unreadable) << failure_.text;
   std::filesystem::create_directory(dir_ / "dir.tar.md5");
   EXPECT_FALSE(Verify(dir_ / "dir.tar.md5"));
-  EXPECT_EQ(failure_.problem, Md5Problem::UNREADABLE) << failure_.text;
+  EXPECT_EQ(failure_.problem, Md5Problem::Unreadable) << failure_.text;
 }
 
 TEST_F(Md5TrailerTest, PackageAboveTheBufferGivesTheDigestOfOnePass) {

@@ -20,13 +20,13 @@ constexpr int WORKERS = 8;
 
 struct Asked {
   std::vector<PackageVerdict> verdicts = std::vector<PackageVerdict>(WORKERS);
-  std::vector<CHeaderBlocks> blocks = std::vector<CHeaderBlocks>(WORKERS);
+  std::vector<HeaderBlocks> blocks = std::vector<HeaderBlocks>(WORKERS);
 
   // How many of the workers kept the header blocks of the package.
   int Keepers() const {
     int keepers = 0;
     uint8_t block[TAR_BLOCK_SIZE];
-    for (const CHeaderBlocks& kept : blocks) keepers += kept.Find(0, block) ? 1 : 0;
+    for (const HeaderBlocks& kept : blocks) keepers += kept.Find(0, block) ? 1 : 0;
     return keepers;
   }
 };
@@ -63,7 +63,7 @@ TEST(MetaDataResultsTest, EachFileAndKeyIsCheckedOnceAndAChangedFileAgain) {
   // Every worker learns why, not only the one that checked.
   for (const PackageVerdict& verdict : otherKey.verdicts) {
     EXPECT_FALSE(verdict.verified);
-    EXPECT_EQ(verdict.failure.problem, MetaDataProblem::BAD_SIGNATURE) << verdict.failure.text;
+    EXPECT_EQ(verdict.failure.problem, MetaDataProblem::BadSignature) << verdict.failure.text;
   }
 
   // A member's byte changed in place, its modification time set back: still another file.
@@ -72,7 +72,7 @@ TEST(MetaDataResultsTest, EachFileAndKeyIsCheckedOnceAndAChangedFileAgain) {
   EXPECT_EQ(results.ChecksRun(), 3);
   for (const PackageVerdict& verdict : spoiled.verdicts) {
     EXPECT_FALSE(verdict.verified);
-    EXPECT_EQ(verdict.failure.problem, MetaDataProblem::DIGEST_DIFFERS) << verdict.failure.text;
+    EXPECT_EQ(verdict.failure.problem, MetaDataProblem::DigestDiffers) << verdict.failure.text;
   }
 }
 

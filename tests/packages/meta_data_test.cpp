@@ -123,13 +123,13 @@ TEST_F(MetaDataTest, EachSpoiledPackageFailsCleanly) {
   } cases[] = {
       {"the list as sealed",
        [](MetaDataTest& t) { return t.PackageWithList("good.tar", test::SealedList(GoodList())); },
-       MetaDataProblem::NONE},
+       MetaDataProblem::None},
       {"no meta-data folder",
        [](MetaDataTest& t) {
          test::WriteTar(t.dir_ / "plain.tar", {Members()[0], Members()[1]});
          return t.dir_ / "plain.tar";
        },
-       MetaDataProblem::NO_LIST},
+       MetaDataProblem::NoList},
       {"a list member of 131056 bytes",
        [](MetaDataTest& t) {
          // Ignored lines after the entries fill the ciphertext to 131056 - 256 bytes.
@@ -138,7 +138,7 @@ TEST_F(MetaDataTest, EachSpoiledPackageFailsCleanly) {
          EXPECT_EQ(member.size(), 131056u);
          return t.PackageWithList("big-list.tar", member);
        },
-       MetaDataProblem::NONE},
+       MetaDataProblem::None},
       {"a list member of 131072 bytes",
        [](MetaDataTest& t) {
          const std::string plain = GoodList() + std::string(130816 - 1 - GoodList().size(), 'x');
@@ -146,29 +146,29 @@ TEST_F(MetaDataTest, EachSpoiledPackageFailsCleanly) {
          EXPECT_EQ(member.size(), LIST_SIZE_LIMIT);
          return t.PackageWithList("huge-list.tar", member);
        },
-       MetaDataProblem::NO_LIST},
+       MetaDataProblem::NoList},
       {"a list member shorter than a signature",
        [](MetaDataTest& t) { return t.PackageWithList("short-list.tar", std::string(255, 'S')); },
-       MetaDataProblem::BAD_SIGNATURE},
+       MetaDataProblem::BadSignature},
       {"a changed signature byte",
        [](MetaDataTest& t) {
          std::string member = test::SealedList(GoodList());
          member[17] = static_cast<char>(member[17] ^ 0x40);
          return t.PackageWithList("bad-signature.tar", member);
        },
-       MetaDataProblem::BAD_SIGNATURE},
+       MetaDataProblem::BadSignature},
       {"a changed ciphertext byte",
        [](MetaDataTest& t) {
          std::string member = test::SealedList(GoodList());
          member[300] = static_cast<char>(member[300] ^ 0x01);
          return t.PackageWithList("bad-cipher.tar", member);
        },
-       MetaDataProblem::BAD_SIGNATURE},
+       MetaDataProblem::BadSignature},
       {"a list signed with another key",
        [](MetaDataTest& t) {
          return t.PackageWithList("other-key.tar", test::SealedList(GoodList(), OtherPrivateKey()));
        },
-       MetaDataProblem::BAD_SIGNATURE},
+       MetaDataProblem::BadSignature},
       {"bad padding",
        [](MetaDataTest& t) {
          std::string plain = GoodList();
@@ -178,7 +178,7 @@ TEST_F(MetaDataTest, EachSpoiledPackageFailsCleanly) {
                                         test::TestPrivateKey(), member, error));
          return t.PackageWithList("bad-padding.tar", member);
        },
-       MetaDataProblem::UNDECRYPTABLE},
+       MetaDataProblem::Undecryptable},
       {"ciphertext not whole blocks",
        [](MetaDataTest& t) {
          std::string member, error;
@@ -186,13 +186,13 @@ TEST_F(MetaDataTest, EachSpoiledPackageFailsCleanly) {
                                         test::TestPrivateKey(), member, error));
          return t.PackageWithList("odd-cipher.tar", member);
        },
-       MetaDataProblem::UNDECRYPTABLE},
+       MetaDataProblem::Undecryptable},
       {"count 0",
        [boot](MetaDataTest& t) {
          return t.PackageWithList("count0.tar",
                                   test::SealedList("0\nSM-X100\n" + boot + " boot.img\n"));
        },
-       MetaDataProblem::BAD_COUNT},
+       MetaDataProblem::BadCount},
       {"count 101 with 101 entries",
        [&](MetaDataTest& t) {
          std::string plain =
@@ -200,7 +200,7 @@ TEST_F(MetaDataTest, EachSpoiledPackageFailsCleanly) {
          for (int i = 0; i < 99; ++i) plain += boot + " spare" + std::to_string(i) + "\n";
          return t.PackageWithList("count101.tar", test::SealedList(plain));
        },
-       MetaDataProblem::BAD_COUNT},
+       MetaDataProblem::BadCount},
       {"count 100 with 100 entries",
        [&](MetaDataTest& t) {
          std::string plain =
@@ -208,46 +208,46 @@ TEST_F(MetaDataTest, EachSpoiledPackageFailsCleanly) {
          for (int i = 0; i < 98; ++i) plain += boot + " spare" + std::to_string(i) + "\n";
          return t.PackageWithList("count100.tar", test::SealedList(plain));
        },
-       MetaDataProblem::NONE},
+       MetaDataProblem::None},
       {"count 3 with 2 entry lines",
        [&](MetaDataTest& t) {
          return t.PackageWithList("count3.tar",
                                   test::SealedList("3\nSM-X100\n" + boot + " boot.img\n" + system +
                                                    " firmware/system.img\n"));
        },
-       MetaDataProblem::COUNT_DIFFERS},
+       MetaDataProblem::CountDiffers},
       {"count -1",
        [&](MetaDataTest& t) {
          return t.PackageWithList("count-1.tar", test::SealedList("-1\nSM-X100\n"));
        },
-       MetaDataProblem::BAD_COUNT},
+       MetaDataProblem::BadCount},
       {"a count with blanks before and text after",
        [&](MetaDataTest& t) {
          std::string plain = GoodList();
          plain.replace(0, 1, " \t2 entries");
          return t.PackageWithList("count-text.tar", test::SealedList(plain));
        },
-       MetaDataProblem::NONE},
+       MetaDataProblem::None},
       {"a member not in the list",
        [&](MetaDataTest& t) {
          return t.PackageWithList("unlisted.tar",
                                   test::SealedList("1\nSM-X100\n" + boot + " boot.img\n"));
        },
-       MetaDataProblem::UNLISTED},
+       MetaDataProblem::Unlisted},
       {"a wrong digest",
        [&](MetaDataTest& t) {
          return t.PackageWithList("wrong-digest.tar",
                                   test::SealedList("2\nSM-X100\n" + boot + " boot.img\n" + boot +
                                                    " firmware/system.img\n"));
        },
-       MetaDataProblem::DIGEST_DIFFERS},
+       MetaDataProblem::DigestDiffers},
       {"upper-case digests",
        [&](MetaDataTest& t) {
          return t.PackageWithList("upper.tar",
                                   test::SealedList("2\nSM-X100\n" + Upper(boot) + " boot.img\n" +
                                                    Upper(system) + " firmware/system.img\n"));
        },
-       MetaDataProblem::DIGEST_DIFFERS},
+       MetaDataProblem::DigestDiffers},
       {"a listed name without a member, and a one-word line",
        [&](MetaDataTest& t) {
          return t.PackageWithList(
@@ -255,7 +255,7 @@ TEST_F(MetaDataTest, EachSpoiledPackageFailsCleanly) {
              test::SealedList("4\nSM-X100\n" + boot + " boot.img\n" + system +
                               " firmware/system.img\n" + boot + " gone.img\n" + boot + "\n"));
        },
-       MetaDataProblem::NONE},
+       MetaDataProblem::None},
       {"a folder name spelt another way",
        [&](MetaDataTest& t) {
          std::vector<TarEntry> members = Members();
@@ -264,57 +264,57 @@ TEST_F(MetaDataTest, EachSpoiledPackageFailsCleanly) {
          test::WriteTar(t.dir_ / "case.tar", members);
          return t.dir_ / "case.tar";
        },
-       MetaDataProblem::UNLISTED},
+       MetaDataProblem::Unlisted},
       {"a list anywhere in a meta-data folder",
        [](MetaDataTest& t) {
          return t.PackageWithList("deep.tar", test::SealedList(GoodList()), "x/meta-data/a.mf");
        },
-       MetaDataProblem::NONE},
+       MetaDataProblem::None},
       {"a list name of 13 characters",
        [](MetaDataTest& t) {
          return t.PackageWithList("short-name.tar", test::SealedList(GoodList()), "meta-data/.mf");
        },
-       MetaDataProblem::NO_LIST},
+       MetaDataProblem::NoList},
       {"a model of 29 characters",
        [](MetaDataTest& t) {
          return t.PackageWithList("model29.tar", test::SealedList(GoodList(std::string(29, 'M'))));
        },
-       MetaDataProblem::NONE},
+       MetaDataProblem::None},
       {"a model of 30 characters",
        [](MetaDataTest& t) {
          return t.PackageWithList("model30.tar", test::SealedList(GoodList(std::string(30, 'M'))));
        },
-       MetaDataProblem::BAD_MODEL},
+       MetaDataProblem::BadModel},
       {"an empty model line",
        [](MetaDataTest& t) {
          return t.PackageWithList("model-empty.tar", test::SealedList(GoodList("")));
        },
-       MetaDataProblem::BAD_MODEL},
+       MetaDataProblem::BadModel},
       {"a model with a NUL",
        [](MetaDataTest& t) {
          return t.PackageWithList("model-nul.tar",
                                   test::SealedList(GoodList(std::string("SM\0X", 4))));
        },
-       MetaDataProblem::BAD_MODEL},
+       MetaDataProblem::BadModel},
       {"a header name without a NUL",
        [](MetaDataTest& t) {
          return t.Raw("name100.tar", RawMembers() + Header(std::string(100, 'n'), 0) + kEnd);
        },
-       MetaDataProblem::BROKEN_ARCHIVE},
+       MetaDataProblem::BrokenArchive},
       {"a size field that is not octal",
        [](MetaDataTest& t) {
          std::string header = Header("bad-size.img", 8);
          std::memcpy(&header[TAR_SIZE_OFFSET], "0000000001 8", 12);
          return t.Raw("non-octal.tar", header + Padded("12345678") + RawMembers() + kEnd);
        },
-       MetaDataProblem::BROKEN_ARCHIVE},
+       MetaDataProblem::BrokenArchive},
       {"a size field with blanks",
        [](MetaDataTest& t) {
          std::string header = Header("blank-size.img", 8);
          std::memcpy(&header[TAR_SIZE_OFFSET], "         10 ", 12);
          return t.Raw("blank-size.tar", header + Padded("12345678") + RawMembers() + kEnd);
        },
-       MetaDataProblem::BROKEN_ARCHIVE},
+       MetaDataProblem::BrokenArchive},
       {"a member cut short",
        [](MetaDataTest& t) {
          const std::string list = test::SealedList(GoodList());
@@ -322,14 +322,14 @@ TEST_F(MetaDataTest, EachSpoiledPackageFailsCleanly) {
              Header("meta-data/fota.mf", list.size()) + Padded(list) + RawMembers();
          return t.Raw("cut-member.tar", bytes.substr(0, bytes.size() - 3000));
        },
-       MetaDataProblem::BROKEN_ARCHIVE},
+       MetaDataProblem::BrokenArchive},
       {"a list member cut short",
        [](MetaDataTest& t) {
          const std::string list = test::SealedList(GoodList());
          return t.Raw("cut-list.tar", RawMembers() + Header("meta-data/fota.mf", list.size()) +
                                           list.substr(0, 100));
        },
-       MetaDataProblem::BROKEN_ARCHIVE},
+       MetaDataProblem::BrokenArchive},
       {"a meta-data member cut short at the end",
        [](MetaDataTest& t) {
          const std::string list = test::SealedList(GoodList());
@@ -337,42 +337,42 @@ TEST_F(MetaDataTest, EachSpoiledPackageFailsCleanly) {
                                            RawMembers() + Header("meta-data/extra.bin", 4000) +
                                            std::string(1000, 'e'));
        },
-       MetaDataProblem::BROKEN_ARCHIVE},
+       MetaDataProblem::BrokenArchive},
       {"a header cut short",
        [](MetaDataTest& t) {
          const std::string list = test::SealedList(GoodList());
          return t.Raw("cut-header.tar", Header("meta-data/fota.mf", list.size()) + Padded(list) +
                                             RawMembers() + Header("late.img", 0).substr(0, 200));
        },
-       MetaDataProblem::BROKEN_ARCHIVE},
+       MetaDataProblem::BrokenArchive},
       {"a member larger than the file",
        [](MetaDataTest& t) {
          const std::string list = test::SealedList(GoodList());
          return t.Raw("huge-member.tar", Header("meta-data/fota.mf", list.size()) + Padded(list) +
                                              Header("huge.img", 077777777777) + kEnd);
        },
-       MetaDataProblem::BROKEN_ARCHIVE},
+       MetaDataProblem::BrokenArchive},
       {"no end blocks",
        [](MetaDataTest& t) {
          const std::string list = test::SealedList(GoodList());
          return t.Raw("no-end.tar",
                       RawMembers() + Header("meta-data/fota.mf", list.size()) + Padded(list));
        },
-       MetaDataProblem::NONE},
+       MetaDataProblem::None},
       {"an empty file", [](MetaDataTest& t) { return t.Raw("empty.tar", ""); },
-       MetaDataProblem::NO_LIST},
+       MetaDataProblem::NoList},
       {"a missing file", [](MetaDataTest& t) { return t.dir_ / "missing.tar"; },
-       MetaDataProblem::UNREADABLE},
+       MetaDataProblem::Unreadable},
       {"a folder",
        [](MetaDataTest& t) {
          std::filesystem::create_directory(t.dir_ / "folder.tar");
          return t.dir_ / "folder.tar";
        },
-       MetaDataProblem::UNREADABLE},
+       MetaDataProblem::Unreadable},
   };
   for (const auto& c : cases) {
     const std::string path = c.make(*this);
-    const bool passes = c.problem == MetaDataProblem::NONE;
+    const bool passes = c.problem == MetaDataProblem::None;
     char model[PACKAGE_MODEL_SIZE] = {};
     EXPECT_EQ(VerifyPackageFileMetaData(path, BuiltInMetaDataKey(), model), passes) << c.what;
     if (!passes) {
@@ -555,7 +555,7 @@ Walked WalkAll(const std::string& bytes, uint64_t start = 0, uint64_t end = UINT
   TarWalk walk(source, start, end, nullptr);
   Walked walked;
   TarMember member;
-  while ((walked.last = walk.Next(member)) == TarStep::MEMBER) walked.names.push_back(member.name);
+  while ((walked.last = walk.Next(member)) == TarStep::Member) walked.names.push_back(member.name);
   walked.problem = walk.Problem();
   EXPECT_EQ(walk.Next(member), walked.last) << "a finished walk stays finished";
   return walked;
@@ -573,7 +573,7 @@ TEST(TarWalkTest, OnlyRegularFilesAreMembers) {
       TypedHeader("fifo", 0, '6') + TypedHeader("tty", 0, '3') + TypedHeader("sda", 0, '4') + kEnd;
   const Walked walked = WalkAll(bytes);
   EXPECT_EQ(walked.names, (Names{"boot.img", "c.img", "n.img"}));
-  EXPECT_EQ(walked.last, TarStep::END);
+  EXPECT_EQ(walked.last, TarStep::End);
   EXPECT_EQ(walked.problem, "");
 }
 
@@ -604,7 +604,7 @@ TEST(TarWalkTest, WhatChangesANameOrASizeBreaksTheWalk) {
     const Walked walked = WalkAll(Header("first.img", 1) + Padded("f") + c.entry +
                                   Header("boot.img", 1) + Padded("b") + kEnd);
     EXPECT_EQ(walked.names, Names{"first.img"}) << c.what;
-    EXPECT_EQ(walked.last, TarStep::BROKEN) << c.what;
+    EXPECT_EQ(walked.last, TarStep::Broken) << c.what;
     EXPECT_EQ(walked.problem, c.problem) << c.what;
   }
 }
@@ -614,11 +614,11 @@ TEST(TarWalkTest, AnArchiveCutShortBreaksTheWalk) {
       Header("a.img", 3) + Padded("abc") + Header("b.img", 600) + Padded(std::string(600, 'b'));
   ASSERT_EQ(members.size(), 2560u);
   // At a member boundary, with or without end blocks, the archive is whole.
-  EXPECT_EQ(WalkAll(members).last, TarStep::END);
+  EXPECT_EQ(WalkAll(members).last, TarStep::End);
   EXPECT_EQ(WalkAll(members).names, (Names{"a.img", "b.img"}));
-  EXPECT_EQ(WalkAll(members + kEnd).last, TarStep::END);
+  EXPECT_EQ(WalkAll(members + kEnd).last, TarStep::End);
   EXPECT_EQ(WalkAll(members.substr(0, 1024)).names, Names{"a.img"});
-  EXPECT_EQ(WalkAll(members.substr(0, 1024)).last, TarStep::END);
+  EXPECT_EQ(WalkAll(members.substr(0, 1024)).last, TarStep::End);
   const struct {
     size_t length;
     std::string problem;
@@ -631,14 +631,14 @@ TEST(TarWalkTest, AnArchiveCutShortBreaksTheWalk) {
   };
   for (const auto& cut : cuts) {
     const Walked walked = WalkAll((members + kEnd).substr(0, cut.length));
-    EXPECT_EQ(walked.last, TarStep::BROKEN) << cut.length;
+    EXPECT_EQ(walked.last, TarStep::Broken) << cut.length;
     EXPECT_EQ(walked.problem, cut.problem) << cut.length;
   }
   // A bounded walk ends at its own end, whatever follows it.
   const std::string program = std::string(512, 'p') + members + Header("c.img", 1) + Padded("c");
   EXPECT_EQ(WalkAll(program, 512, 512 + 1024).names, Names{"a.img"});
-  EXPECT_EQ(WalkAll(program, 512, 512 + 1024).last, TarStep::END);
-  EXPECT_EQ(WalkAll(program, 512, 512 + 2000).last, TarStep::BROKEN);
+  EXPECT_EQ(WalkAll(program, 512, 512 + 1024).last, TarStep::End);
+  EXPECT_EQ(WalkAll(program, 512, 512 + 2000).last, TarStep::Broken);
   EXPECT_EQ(WalkAll(program, 512, 512 + 2560).names, (Names{"a.img", "b.img"}));
   EXPECT_EQ(WalkAll(program, 512).names, (Names{"a.img", "b.img", "c.img"}));
 }

@@ -27,7 +27,7 @@ class PlainMemberStreamTest : public ::testing::Test {
 };
 
 TEST_F(PlainMemberStreamTest, ReadsExactlyItsRegion) {
-  CPlainMemberStream stream(fd_, 1234, 50000);
+  PlainMemberStream stream(fd_, 1234, 50000);
   ::lseek(fd_, 99, SEEK_SET);  // the file position plays no part
   std::string got;
   for (const size_t piece : {1, 4095, 30000, 15904}) {
@@ -41,7 +41,7 @@ TEST_F(PlainMemberStreamTest, ReadsExactlyItsRegion) {
 
 TEST_F(PlainMemberStreamTest, FailsPastTheRegionOrTheFile) {
   std::string buffer(2000, '\0');
-  CPlainMemberStream stream(fd_, 0, 1000);
+  PlainMemberStream stream(fd_, 0, 1000);
   EXPECT_FALSE(stream.ReadExact(buffer.data(), 1001));
   EXPECT_EQ(stream.FailureText(), "asked for 1001 bytes where the member has 1000 left");
   EXPECT_FALSE(stream.ReadExact(buffer.data(), 10)) << "a failed stream stays failed";

@@ -125,7 +125,7 @@ TEST(PortSlotRun, OneWorkerPerOccupiedSlotAndEverySlotFreedWhenCollected) {
 
   std::set<int> reporting;
   bool ended = false;
-  CReportPump pump([&](int message, const EngineReport& report) {
+  ReportPump pump([&](int message, const EngineReport& report) {
     if (message == WM_DL_COMPLETE && report.port == NO_PORT) ended = true;
     if (message != WM_DL_STATUS && report.port != NO_PORT) reporting.insert(report.port);
   });
@@ -150,7 +150,7 @@ TEST(PortSlotRun, OneWorkerPerOccupiedSlotAndEverySlotFreedWhenCollected) {
   EXPECT_EQ(failed, 1);
   EXPECT_EQ(reporting, (std::set<int>{1, 2, 8}));
   EXPECT_EQ(slots.CountOccupiedSlots(), 0);
-  EXPECT_EQ(slots.SlotTotal(2, 0), 0u);
+  EXPECT_EQ(slots.SlotTotal(2), 0u);
   EXPECT_EQ(slots.PlacePort(2), 0);
 }
 

@@ -63,7 +63,7 @@ std::vector<OneClickMember> OneClickMembers(const std::string& path, int slot) {
     uint8_t header[TAR_BLOCK_SIZE];
     TarMember member;
     if (!file.ReadExactly(at, header, sizeof header) ||
-        ParseTarHeader(header, member) != TarStep::MEMBER) {
+        ParseTarHeader(header, member) != TarStep::Member) {
       break;
     }
     const auto* text = reinterpret_cast<const char*>(header);

@@ -33,10 +33,10 @@ HostIo Await(int fd, short events, Clock::time_point deadline) {
     pollfd pfd{fd, events, 0};
     const int n = ::poll(&pfd, 1, LeftMs(deadline));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return HostIo::kError;
-    if (n == 0) return HostIo::kTimeout;
-    if (pfd.revents & events) return HostIo::kOk;
-    return HostIo::kGone;  // POLLHUP / POLLERR without data
+    if (n < 0) return HostIo::Error;
+    if (n == 0) return HostIo::Timeout;
+    if (pfd.revents & events) return HostIo::Ok;
+    return HostIo::Gone;  // POLLHUP / POLLERR without data
   }
 }
 
@@ -73,41 +73,41 @@ HostIo RawHost::Write(const void* data, size_t size, Millis timeout) {
   const auto deadline = Clock::now() + timeout;
   const auto* bytes = static_cast<const uint8_t*>(data);
   for (size_t done = 0; done < size;) {
-    if (fd_ < 0) return HostIo::kError;
+    if (fd_ < 0) return HostIo::Error;
     const ssize_t n = ::write(fd_, bytes + done, size - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
     } else if (n < 0 && errno == EAGAIN) {
-      if (const HostIo io = Await(fd_, POLLOUT, deadline); io != HostIo::kOk) return io;
+      if (const HostIo io = Await(fd_, POLLOUT, deadline); io != HostIo::Ok) return io;
     } else if (n < 0 && errno != EINTR) {
-      return Gone(errno) ? HostIo::kGone : HostIo::kError;
+      return Gone(errno) ? HostIo::Gone : HostIo::Error;
     }
   }
-  return HostIo::kOk;
+  return HostIo::Ok;
 }
 
 HostIo RawHost::Read(void* data, size_t size, Millis timeout) {
   const auto deadline = Clock::now() + timeout;
   auto* bytes = static_cast<uint8_t*>(data);
   for (size_t done = 0; done < size;) {
-    if (fd_ < 0) return HostIo::kError;
-    if (const HostIo io = Await(fd_, POLLIN, deadline); io != HostIo::kOk) return io;
+    if (fd_ < 0) return HostIo::Error;
+    if (const HostIo io = Await(fd_, POLLIN, deadline); io != HostIo::Ok) return io;
     const ssize_t n = ::read(fd_, bytes + done, size - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
     } else if (n == 0) {
-      return HostIo::kGone;  // the terminal was hung up
+      return HostIo::Gone;  // the terminal was hung up
     } else if (errno != EAGAIN && errno != EINTR) {
-      return Gone(errno) ? HostIo::kGone : HostIo::kError;
+      return Gone(errno) ? HostIo::Gone : HostIo::Error;
     }
   }
-  return HostIo::kOk;
+  return HostIo::Ok;
 }
 
 std::string RawHost::Greet(Millis timeout) {
-  if (Write(HANDSHAKE_HOST, HANDSHAKE_LENGTH) != HostIo::kOk) return {};
+  if (Write(HANDSHAKE_HOST, HANDSHAKE_LENGTH) != HostIo::Ok) return {};
   char answer[HANDSHAKE_LENGTH];
-  if (Read(answer, sizeof answer, timeout) != HostIo::kOk) return {};
+  if (Read(answer, sizeof answer, timeout) != HostIo::Ok) return {};
   return std::string(answer, sizeof answer);
 }
 
@@ -118,7 +118,7 @@ bool RawHost::Send(int32_t type, int32_t subType, std::initializer_list<int32_t>
   std::copy_n(words.begin(), std::min<size_t>(words.size(), REQUEST_MAX_WORDS),
               request.words.begin());
   const auto bytes = request.Encode();
-  return Write(bytes.data(), bytes.size()) == HostIo::kOk;
+  return Write(bytes.data(), bytes.size()) == HostIo::Ok;
 }
 
 std::optional<ResponsePacket> RawHost::Request(int32_t type, int32_t subType,
@@ -126,7 +126,7 @@ std::optional<ResponsePacket> RawHost::Request(int32_t type, int32_t subType,
                                                Millis timeout) {
   if (!Send(type, subType, words)) return {};
   uint8_t bytes[RESPONSE_PACKET_SIZE];
-  if (Read(bytes, sizeof bytes, timeout) != HostIo::kOk) return {};
+  if (Read(bytes, sizeof bytes, timeout) != HostIo::Ok) return {};
   return ResponsePacket::Decode(bytes);
 }
 
@@ -135,7 +135,7 @@ std::vector<uint8_t> RawHost::ReadPieces(int32_t type, int32_t pieceSubType, int
   for (size_t at = 0; at < record.size(); at += PIECE_SIZE) {
     const auto index = static_cast<int32_t>(at / PIECE_SIZE);
     const size_t length = std::min<size_t>(PIECE_SIZE, record.size() - at);
-    if (!Send(type, pieceSubType, {index}) || Read(&record[at], length) != HostIo::kOk) return {};
+    if (!Send(type, pieceSubType, {index}) || Read(&record[at], length) != HostIo::Ok) return {};
   }
   return record;
 }

@@ -15,7 +15,7 @@
 
 namespace mirk3::test {
 
-enum class HostIo { kOk, kTimeout, kGone, kError };
+enum class HostIo { Ok, Timeout, Gone, Error };
 
 class RawHost {
  public:

@@ -59,15 +59,15 @@ RunResult RunStation(const std::vector<int>& ports, const DownloadOptions& optio
                      EngineContext context) {
   RunResult result;
   CollectingView view(&result);
-  CStation* station = nullptr;
-  CReportPump pump([&](int message, const EngineReport& report) {
+  Station* station = nullptr;
+  ReportPump pump([&](int message, const EngineReport& report) {
     if (message == WM_DL_FAIL) {
       result.failures[report.port].push_back(report.text + "|" + std::to_string(report.value));
     }
     if (message == WM_DL_PROGRESS) result.progress[report.port].push_back(report.text);
     station->HandleReport(message, report);
   });
-  CStation owned(&view, &pump, std::move(context));
+  Station owned(&view, &pump, std::move(context));
   station = &owned;
   for (int port : ports) owned.Ports().PlacePort(port);
   if (!owned.Start(options)) return result;

@@ -314,15 +314,15 @@ TEST_F(CliFlash, AOneClickProgramNamesTheOptionsItIgnores) {
 TEST_F(CliFlash, APickTakesThePackageOrEmptiesItsSlot) {
   const std::string good = WriteMd5Packages();
   std::ostringstream out, err;
-  CCliView view(out, err, false);
-  CStation* stationPtr = nullptr;
-  CReportPump pump([&stationPtr](int message, const EngineReport& report) {
+  CliView view(out, err, false);
+  Station* stationPtr = nullptr;
+  ReportPump pump([&stationPtr](int message, const EngineReport& report) {
     stationPtr->HandleReport(message, report);
   });
   EngineContext context;
   context.timing = test::QuickTiming();
   context.portDir = ports();
-  CStation station(&view, &pump, context);
+  Station station(&view, &pump, context);
   stationPtr = &station;
 
   const struct {

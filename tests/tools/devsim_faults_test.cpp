@@ -88,7 +88,7 @@ TEST_F(DevsimTest, RebootAnswersThenThePortDisappears) {
   EXPECT_TRUE(WaitUntil([&] { return !LinkExists(link); }));
   EXPECT_FALSE(farm_->Plugged(0));
   uint8_t byte;
-  EXPECT_EQ(host.Read(&byte, 1), HostIo::kGone);
+  EXPECT_EQ(host.Read(&byte, 1), HostIo::Gone);
   EXPECT_EQ(farm_->Trace(0).back(), "103/1 0 0 0 0 0 0 0 0");
 }
 
@@ -103,14 +103,14 @@ TEST_F(DevsimTest, VanishingMidTransferFailsTheHostPromptly) {
   ASSERT_EQ(Answer(host.Request(102, 2, {4 * 1048576})).first, 102);
   const std::string packet(1048576, 'x');
   uint8_t ack[8];
-  ASSERT_EQ(host.Write(packet.data(), packet.size()), HostIo::kOk);
-  ASSERT_EQ(host.Read(ack, sizeof ack), HostIo::kOk);
+  ASSERT_EQ(host.Write(packet.data(), packet.size()), HostIo::Ok);
+  ASSERT_EQ(host.Read(ack, sizeof ack), HostIo::Ok);
   // The second packet is cut off after 451424 bytes: the host's write or the read of its
   // acknowledgement fails as with a pulled cable, long before any patient time-out.
   const auto start = Clock::now();
   HostIo io = host.Write(packet.data(), packet.size());
-  if (io == HostIo::kOk) io = host.Read(ack, sizeof ack);
-  EXPECT_EQ(io, HostIo::kGone);
+  if (io == HostIo::Ok) io = host.Read(ack, sizeof ack);
+  EXPECT_EQ(io, HostIo::Gone);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
   EXPECT_TRUE(WaitUntil([&] { return !LinkExists(farm_->LinkPath(0)); }));
   EXPECT_FALSE(farm_->Plugged(0));
@@ -122,7 +122,7 @@ TEST_F(DevsimTest, StopsWhileAHostIsMidTransfer) {
   Connect(host);
   ASSERT_EQ(Answer(host.Request(102, 0)).first, 102);
   ASSERT_EQ(Answer(host.Request(102, 2, {131072})).first, 102);
-  ASSERT_EQ(host.Write("half", 4), HostIo::kOk);  // the phone now waits for the packet
+  ASSERT_EQ(host.Write("half", 4), HostIo::Ok);  // the phone now waits for the packet
   farm_->Stop();
   EXPECT_FALSE(LinkExists(farm_->LinkPath(0)));
   EXPECT_FALSE(LinkExists(farm_->LinkPath(1)));

@@ -58,7 +58,7 @@ TEST(DevsimOptionsTest, EveryOptionReachesTheConfiguration) {
                                      "--devinfo-magic",
                                      "3:0xDEADBEEF"},
                                     &config);
-  ASSERT_EQ(parsed.result, ParseResult::kRun) << parsed.text;
+  ASSERT_EQ(parsed.result, ParseResult::Run) << parsed.text;
   EXPECT_EQ(config.portDir, "/tmp/p");
   EXPECT_EQ(config.ports, (std::vector<int>{1, 2, 3}));
   EXPECT_EQ(config.protocol, 3);
@@ -85,7 +85,7 @@ TEST(DevsimOptionsTest, EveryOptionReachesTheConfiguration) {
   EXPECT_EQ(config.faults[3].deviceInfoMagic, 0xDEADBEEFu);
 
   FarmConfig defaults;
-  ASSERT_EQ(Parse({"--silent", "0"}, &defaults).result, ParseResult::kRun);
+  ASSERT_EQ(Parse({"--silent", "0"}, &defaults).result, ParseResult::Run);
   EXPECT_EQ(defaults.ports, std::vector<int>{0});
   EXPECT_EQ(defaults.protocol, 4);
   EXPECT_EQ(defaults.model, DEFAULT_MODEL);
@@ -116,11 +116,11 @@ TEST(DevsimOptionsTest, MistakesAreRefusedWithAReason) {
   for (const auto& args : bad) {
     FarmConfig config;
     const ParseOutcome parsed = Parse(args, &config);
-    EXPECT_EQ(parsed.result, ParseResult::kMistake) << args[0];
+    EXPECT_EQ(parsed.result, ParseResult::Mistake) << args[0];
     EXPECT_NE(parsed.text.find(args[0]), std::string::npos) << "names the option: " << parsed.text;
   }
   FarmConfig config;
-  EXPECT_EQ(Parse({"--ports", "1", "--help"}, &config).result, ParseResult::kShown);
+  EXPECT_EQ(Parse({"--ports", "1", "--help"}, &config).result, ParseResult::Shown);
 }
 
 // Runs mirk3-devsim with `args`; its standard output comes back through `out`.

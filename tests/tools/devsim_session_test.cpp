@@ -117,7 +117,7 @@ TEST_F(DevsimTest, DeviceInformationNamesTheModel) {
   EXPECT_EQ(Answer(odd.Request(105, 0)), std::pair(105, 700));
   uint8_t piece[500];
   ASSERT_TRUE(odd.Send(105, 1, {0}));
-  ASSERT_EQ(odd.Read(piece, sizeof piece), HostIo::kOk);
+  ASSERT_EQ(odd.Read(piece, sizeof piece), HostIo::Ok);
   EXPECT_EQ(GetLe32(piece), 0xDEADBEEFu);
 
   RawHost other;
@@ -140,7 +140,7 @@ TEST_F(DevsimTest, HostThatLeavesMidExchangeIsForgotten) {
     ASSERT_EQ(Answer(host.Request(101, 0)).first, 101);
     ASSERT_EQ(Answer(host.Request(101, 2, {1000})).first, 101);
     const std::vector<uint8_t> part(300, 0x4D);
-    ASSERT_EQ(host.Write(part.data(), part.size()), HostIo::kOk);
+    ASSERT_EQ(host.Write(part.data(), part.size()), HostIo::Ok);
   }
   for (int round = 0; round < 3; ++round) {
     SCOPED_TRACE(round);

@@ -36,8 +36,8 @@ std::pair<int32_t, int32_t> SendSequence(RawHost& host, const std::string& data,
   for (size_t at = 0; at < data.size(); at += packetSize) {
     packet.replace(0, std::min(packetSize, data.size() - at), data, at, packetSize);
     uint8_t ack[8];
-    if (host.Write(packet.data(), packet.size()) != HostIo::kOk) return {0, 3};
-    if (host.Read(ack, sizeof ack) != HostIo::kOk) return {0, 4};
+    if (host.Write(packet.data(), packet.size()) != HostIo::Ok) return {0, 3};
+    if (host.Read(ack, sizeof ack) != HostIo::Ok) return {0, 4};
   }
   return Answer(host.Request(102, 3, end));
 }
@@ -120,9 +120,9 @@ TEST_F(DevsimStorageTest, UploadedTableReplacesItsOwn) {
   EXPECT_EQ(Answer(host.Request(101, 2, {size})), std::pair(-1, -1));
   ASSERT_EQ(Answer(host.Request(101, 0)), std::pair(101, 0));
   ASSERT_EQ(Answer(host.Request(101, 2, {size})), std::pair(101, 0));
-  ASSERT_EQ(host.Write(pit.data(), pit.size()), HostIo::kOk);
+  ASSERT_EQ(host.Write(pit.data(), pit.size()), HostIo::Ok);
   uint8_t ack[8];
-  ASSERT_EQ(host.Read(ack, sizeof ack), HostIo::kOk);
+  ASSERT_EQ(host.Read(ack, sizeof ack), HostIo::Ok);
   EXPECT_EQ(Answer(host.Request(101, 3, {size})), std::pair(101, 0));
   EXPECT_EQ(farm_->Pit(0), pit);
   EXPECT_EQ(Answer(host.Request(101, 1)), std::pair(101, size));

@@ -58,12 +58,12 @@ std::vector<Listed> Members(const std::string& path) {
   TarMember member;
   std::vector<Listed> members;
   TarStep step;
-  while ((step = walk.Next(member)) == TarStep::MEMBER) {
+  while ((step = walk.Next(member)) == TarStep::Member) {
     std::string data(member.size, '\0');
     file.ReadExactly(member.dataOffset, data.data(), data.size());
     members.push_back({member.name, data});
   }
-  return step == TarStep::END ? members : std::vector<Listed>{};
+  return step == TarStep::End ? members : std::vector<Listed>{};
 }
 
 // Each entry of a folder as it is: its kind, inode and content (a link: its target), so that a

@@ -34,12 +34,12 @@ std::vector<uint8_t> BootLoader::Pit() const {
 
 BootLoader::Flow BootLoader::FlowOf(Io io) {
   switch (io) {
-    case Io::kOk:
-      return Flow::kNext;
-    case Io::kHostLeft:
-      return Flow::kHostLeft;
+    case Io::Ok:
+      return Flow::Next;
+    case Io::HostLeft:
+      return Flow::HostLeft;
     default:
-      return Flow::kEnd;
+      return Flow::End;
   }
 }
 
@@ -50,8 +50,8 @@ void BootLoader::Serve() {
   }
   for (;;) {
     Flow flow = AwaitGreeting();
-    if (flow == Flow::kNext) flow = Converse();
-    if (flow == Flow::kEnd) return;
+    if (flow == Flow::Next) flow = Converse();
+    if (flow == Flow::End) return;
     line_->AcceptHostLeft();
   }
 }
@@ -62,7 +62,7 @@ BootLoader::Flow BootLoader::AwaitGreeting() {
   uint8_t chunk[4096];
   for (;;) {
     size_t got = 0;
-    if (ReadAny(chunk, sizeof chunk, &got) == Flow::kEnd) return Flow::kEnd;
+    if (ReadAny(chunk, sizeof chunk, &got) == Flow::End) return Flow::End;
     seen.append(reinterpret_cast<const char*>(chunk), got);
     const size_t at = seen.find(HANDSHAKE_HOST);
     if (at != std::string::npos) {
@@ -78,8 +78,8 @@ BootLoader::Flow BootLoader::AwaitGreeting() {
 // leaving is learnt here, before the answer, so that it cannot later take the answer away.
 BootLoader::Flow BootLoader::AnswerGreeting() {
   const Io io = line_->Check();
-  if (io == Io::kHostLeft) line_->AcceptHostLeft();
-  if (io != Io::kOk && io != Io::kHostLeft) return Flow::kEnd;
+  if (io == Io::HostLeft) line_->AcceptHostLeft();
+  if (io != Io::Ok && io != Io::HostLeft) return Flow::End;
   session_ = Session{};
   store_->BeginSequence();
   char answer[HANDSHAKE_LENGTH] = {};
@@ -91,25 +91,25 @@ BootLoader::Flow BootLoader::AnswerGreeting() {
 BootLoader::Flow BootLoader::Converse() {
   uint8_t bytes[REQUEST_PACKET_SIZE];
   for (;;) {
-    if (const Io io = line_->ReadExact(bytes, HANDSHAKE_LENGTH); io != Io::kOk) return FlowOf(io);
+    if (const Io io = line_->ReadExact(bytes, HANDSHAKE_LENGTH); io != Io::Ok) return FlowOf(io);
     // No request type spells "MIRK": this is a host that starts over.
     if (std::memcmp(bytes, HANDSHAKE_HOST, HANDSHAKE_LENGTH) == 0) {
-      if (const Flow flow = AnswerGreeting(); flow != Flow::kNext) return flow;
+      if (const Flow flow = AnswerGreeting(); flow != Flow::Next) return flow;
       continue;
     }
     Io io = line_->ReadExact(bytes + HANDSHAKE_LENGTH, sizeof bytes - HANDSHAKE_LENGTH);
     size_t putBack = HANDSHAKE_LENGTH;  // the rest of a cut request is put back by the line
-    if (io == Io::kOk) {
+    if (io == Io::Ok) {
       io = line_->Check();
       putBack = sizeof bytes;
     }
-    if (io == Io::kHostLeft) {
+    if (io == Io::HostLeft) {
       // The request's host is gone: nothing is answered, and its last bytes may be the next
       // host's greeting.
       line_->Unread(bytes, putBack);
-      return Flow::kHostLeft;
+      return Flow::HostLeft;
     }
-    if (io != Io::kOk) return Flow::kEnd;
+    if (io != Io::Ok) return Flow::End;
     const RequestPacket request = RequestPacket::Decode(bytes);
     trace_->Add(request);
     const auto& silentAfter = setup_.faults.silentAfter;
@@ -122,7 +122,7 @@ BootLoader::Flow BootLoader::Converse() {
     } else {
       flow = Handle(request);
     }
-    if (flow != Flow::kNext) return flow;
+    if (flow != Flow::Next) return flow;
   }
 }
 
@@ -131,7 +131,7 @@ BootLoader::Flow BootLoader::Silence() {
   uint8_t chunk[4096];
   for (;;) {
     size_t got = 0;
-    if (ReadAny(chunk, sizeof chunk, &got) == Flow::kEnd) return Flow::kEnd;
+    if (ReadAny(chunk, sizeof chunk, &got) == Flow::End) return Flow::End;
   }
 }
 
@@ -139,12 +139,12 @@ BootLoader::Flow BootLoader::Silence() {
 // (what it sent matters no more). kEnd when the line failed or the phone was stopped.
 BootLoader::Flow BootLoader::ReadAny(uint8_t* chunk, size_t size, size_t* got) {
   const Io io = line_->ReadSome(chunk, size, got);
-  if (io == Io::kHostLeft) {
+  if (io == Io::HostLeft) {
     line_->AcceptHostLeft();
     *got = 0;
-    return Flow::kNext;
+    return Flow::Next;
   }
-  return io == Io::kOk ? Flow::kNext : Flow::kEnd;
+  return io == Io::Ok ? Flow::Next : Flow::End;
 }
 
 BootLoader::Flow BootLoader::Respond(int32_t id, int32_t value) {
@@ -168,7 +168,7 @@ void BootLoader::Abandon(const RequestPacket& request) {
     session_.sequenceBytes = 0;
     store_->BeginSequence();
   } else if (request.type == RQT_PIT) {
-    session_.pit = PitMode::kIdle;
+    session_.pit = PitMode::Idle;
   } else if (request.type == RQT_DEVINFO) {
     session_.deviceInfo = false;
   }
@@ -200,7 +200,7 @@ BootLoader::Flow BootLoader::HandleInit(const RequestPacket& request) {
       session_.packetSize = request.words[0];
       return Respond(RQT_INIT, 0);
     case RQT_INIT_ERASE:
-      if (!line_->Sleep(std::chrono::milliseconds(setup_.faults.eraseMs))) return Flow::kEnd;
+      if (!line_->Sleep(std::chrono::milliseconds(setup_.faults.eraseMs))) return Flow::End;
       return Respond(RQT_INIT, 0);
     case RQT_INIT_TOTALSIZE:
     case RQT_INIT_LOCK:
@@ -215,16 +215,16 @@ BootLoader::Flow BootLoader::HandleInit(const RequestPacket& request) {
 BootLoader::Flow BootLoader::HandlePit(const RequestPacket& request) {
   switch (request.subType) {
     case RQT_PIT_SET:
-      session_.pit = PitMode::kUploadBegun;
+      session_.pit = PitMode::UploadBegun;
       return Respond(RQT_PIT, 0);
     case RQT_PIT_GET: {
-      session_.pit = PitMode::kDownload;
+      session_.pit = PitMode::Download;
       std::lock_guard lock(pitMutex_);
       return Respond(RQT_PIT, static_cast<int32_t>(pit_.size()));
     }
     case RQT_PIT_XMIT:
-      if (session_.pit == PitMode::kUploadBegun) return ReceivePitUpload(request.words[0]);
-      if (session_.pit == PitMode::kDownload) {
+      if (session_.pit == PitMode::UploadBegun) return ReceivePitUpload(request.words[0]);
+      if (session_.pit == PitMode::Download) {
         const std::vector<uint8_t> pit = Pit();
         return SendPiece(pit, static_cast<int64_t>(pit.size()), request.words[0]);
       }
@@ -238,21 +238,21 @@ BootLoader::Flow BootLoader::HandlePit(const RequestPacket& request) {
 
 BootLoader::Flow BootLoader::ReceivePitUpload(int32_t length) {
   if (length <= 0 || static_cast<uint64_t>(length) > MAX_PIT_SIZE) return Fail(BL_FAIL_SIZE);
-  if (const Flow flow = Respond(RQT_PIT, 0); flow != Flow::kNext) return flow;
+  if (const Flow flow = Respond(RQT_PIT, 0); flow != Flow::Next) return flow;
   session_.upload.assign(static_cast<size_t>(length), 0);
   if (const Io io = line_->ReadExact(session_.upload.data(), session_.upload.size());
-      io != Io::kOk) {
+      io != Io::Ok) {
     return FlowOf(io);
   }
-  session_.pit = PitMode::kUploaded;
+  session_.pit = PitMode::Uploaded;
   return Respond(RQT_PIT, 0);
 }
 
 BootLoader::Flow BootLoader::EndPitTransfer(const RequestPacket& request) {
   const PitMode mode = session_.pit;
-  session_.pit = PitMode::kIdle;
-  if (mode == PitMode::kUploadBegun) return Fail(kRefused);  // nothing arrived
-  if (mode == PitMode::kUploaded) {
+  session_.pit = PitMode::Idle;
+  if (mode == PitMode::UploadBegun) return Fail(kRefused);  // nothing arrived
+  if (mode == PitMode::Uploaded) {
     if (static_cast<size_t>(request.words[0]) != session_.upload.size()) {
       return Fail(BL_FAIL_SIZE);
     }
@@ -287,7 +287,7 @@ BootLoader::Flow BootLoader::HandleXmit(const RequestPacket& request) {
       store_->BeginSequence();
       return Respond(RQT_XMIT, 0);
     case RQT_XMIT_ANNOUNCE:
-      if (const Flow flow = Respond(RQT_XMIT, 0); flow != Flow::kNext) return flow;
+      if (const Flow flow = Respond(RQT_XMIT, 0); flow != Flow::Next) return flow;
       return ReceiveSequence(static_cast<uint32_t>(request.words[0]));
     case RQT_XMIT_END:
       return EndSequence(request);
@@ -310,7 +310,7 @@ BootLoader::Flow BootLoader::ReceiveSequence(uint32_t announced) {
   if (scratch_.empty()) scratch_.resize(kScratchSize);
   bool stored = true;
   for (uint64_t packet = 0; packet < packets; ++packet) {
-    if (const Io io = line_->Check(); io != Io::kOk) return FlowOf(io);
+    if (const Io io = line_->Check(); io != Io::Ok) return FlowOf(io);
     for (uint64_t left = packetSize; left > 0;) {
       size_t want = static_cast<size_t>(std::min<uint64_t>(left, scratch_.size()));
       if (vanishAfter) {
@@ -318,7 +318,7 @@ BootLoader::Flow BootLoader::ReceiveSequence(uint32_t announced) {
         want = static_cast<size_t>(std::min<uint64_t>(want, *vanishAfter - dataBytes_));
       }
       size_t got = 0;
-      if (const Io io = line_->ReadSome(scratch_.data(), want, &got); io != Io::kOk) {
+      if (const Io io = line_->ReadSome(scratch_.data(), want, &got); io != Io::Ok) {
         return FlowOf(io);
       }
       const size_t keep =
@@ -328,11 +328,11 @@ BootLoader::Flow BootLoader::ReceiveSequence(uint32_t announced) {
       dataBytes_ += got;
       left -= got;
     }
-    if (const Flow flow = Respond(RQT_XMIT, 0); flow != Flow::kNext) return flow;
+    if (const Flow flow = Respond(RQT_XMIT, 0); flow != Flow::Next) return flow;
   }
   // A spool that could not be written leaves nothing to commit: the end request fails.
   if (!stored) session_.sequenceBytes = 0;
-  return Flow::kNext;
+  return Flow::Next;
 }
 
 BootLoader::Flow BootLoader::EndSequence(const RequestPacket& request) {
@@ -360,8 +360,8 @@ BootLoader::Flow BootLoader::HandleClose(const RequestPacket& request) {
     case RQT_CLOSE_REBOOT: {
       const Flow flow = Respond(RQT_CLOSE, 0);
       // The answer is left for the host to read before the port goes away.
-      if (flow == Flow::kNext) line_->WaitDrained(kRebootDrainTime);
-      return flow == Flow::kEnd ? flow : Vanish();
+      if (flow == Flow::Next) line_->WaitDrained(kRebootDrainTime);
+      return flow == Flow::End ? flow : Vanish();
     }
     default:
       return Fail(kRefused);
@@ -386,7 +386,7 @@ BootLoader::Flow BootLoader::HandleDeviceInfo(const RequestPacket& request) {
 
 BootLoader::Flow BootLoader::Vanish() {
   line_->Unplug();
-  return Flow::kEnd;
+  return Flow::End;
 }
 
 }  // namespace mirk3::devsim

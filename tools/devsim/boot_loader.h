@@ -47,11 +47,11 @@ class BootLoader {
   std::vector<uint8_t> Pit() const;
 
  private:
-  enum class Flow { kNext, kHostLeft, kEnd };
-  enum class PitMode { kIdle, kUploadBegun, kUploaded, kDownload };
+  enum class Flow { Next, HostLeft, End };
+  enum class PitMode { Idle, UploadBegun, Uploaded, Download };
   struct Session {
     int32_t packetSize = DEFAULT_PACKET_SIZE;
-    PitMode pit = PitMode::kIdle;
+    PitMode pit = PitMode::Idle;
     std::vector<uint8_t> upload;
     bool deviceInfo = false;
     uint64_t sequenceBytes = 0;  // file data of the open sequence, up to its announced length

@@ -243,9 +243,9 @@ ParseOutcome ParseOptions(const std::vector<std::string>& args, FarmConfig* conf
   AddPhoneOptions(*app, *config, collected);
   AddFaultOptions(*app, collected);
   ParseOutcome outcome = ParseCommandLine(*app, args);
-  if (outcome.result != ParseResult::kRun) return outcome;
+  if (outcome.result != ParseResult::Run) return outcome;
   if (std::string problem = Complete(collected, *config); !problem.empty()) {
-    return {ParseResult::kMistake, std::move(problem)};
+    return {ParseResult::Mistake, std::move(problem)};
   }
   return outcome;
 }

@@ -109,62 +109,62 @@ void PtyLine::DrainWatchEvents() {
 }
 
 Io PtyLine::Wait(short events, int timeoutMs) {
-  if (!master_) return Io::kFailed;
+  if (!master_) return Io::Failed;
   pollfd fds[3] = {{master_.Get(), events, 0}, {stopFd_, POLLIN, 0}, {watch_.Get(), POLLIN, 0}};
   const int n = ::poll(fds, watch_ ? 3 : 2, timeoutMs);
-  if (n < 0) return errno == EINTR ? Io::kOk : Io::kFailed;
-  if (fds[1].revents) return Io::kStopped;
+  if (n < 0) return errno == EINTR ? Io::Ok : Io::Failed;
+  if (fds[1].revents) return Io::Stopped;
   if (watch_ && fds[2].revents) DrainWatchEvents();
-  if (hostLeft_) return Io::kHostLeft;
+  if (hostLeft_) return Io::HostLeft;
   // The phone holds the terminal side open, so a hang-up here means the terminal is broken.
-  if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return Io::kFailed;
-  return Io::kOk;
+  if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return Io::Failed;
+  return Io::Ok;
 }
 
 Io PtyLine::Check() {
-  if (!master_) return Io::kFailed;
+  if (!master_) return Io::Failed;
   pollfd fds[2] = {{stopFd_, POLLIN, 0}, {watch_.Get(), POLLIN, 0}};
   if (::poll(fds, watch_ ? 2 : 1, 0) > 0) {
-    if (fds[0].revents) return Io::kStopped;
+    if (fds[0].revents) return Io::Stopped;
     if (watch_ && fds[1].revents) DrainWatchEvents();
   }
-  return hostLeft_ ? Io::kHostLeft : Io::kOk;
+  return hostLeft_ ? Io::HostLeft : Io::Ok;
 }
 
 Io PtyLine::ReadSome(uint8_t* data, size_t max, size_t* got) {
   *got = 0;
-  if (hostLeft_) return Io::kHostLeft;
+  if (hostLeft_) return Io::HostLeft;
   if (!pending_.empty()) {
     *got = std::min(max, pending_.size());
     std::copy_n(pending_.begin(), *got, data);
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(*got));
-    return Io::kOk;
+    return Io::Ok;
   }
   while (master_) {
     const ssize_t n = ::read(master_.Get(), data, max);
     if (n > 0) {
       *got = static_cast<size_t>(n);
-      return Io::kOk;
+      return Io::Ok;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n == 0 || errno != EAGAIN) return Io::kFailed;
-    if (const Io io = Wait(POLLIN, -1); io != Io::kOk) return io;
+    if (n == 0 || errno != EAGAIN) return Io::Failed;
+    if (const Io io = Wait(POLLIN, -1); io != Io::Ok) return io;
   }
-  return Io::kFailed;
+  return Io::Failed;
 }
 
 Io PtyLine::ReadExact(uint8_t* data, size_t size) {
-  if (const Io io = Check(); io != Io::kOk) return io;
+  if (const Io io = Check(); io != Io::Ok) return io;
   for (size_t done = 0; done < size;) {
     size_t got = 0;
-    if (const Io io = ReadSome(data + done, size - done, &got); io != Io::kOk) {
+    if (const Io io = ReadSome(data + done, size - done, &got); io != Io::Ok) {
       // What arrived may end with the next host's greeting: it is read again.
-      if (io == Io::kHostLeft) Unread(data, done);
+      if (io == Io::HostLeft) Unread(data, done);
       return io;
     }
     done += got;
   }
-  return Io::kOk;
+  return Io::Ok;
 }
 
 void PtyLine::Unread(const uint8_t* data, size_t size) {
@@ -173,19 +173,19 @@ void PtyLine::Unread(const uint8_t* data, size_t size) {
 
 Io PtyLine::WriteAll(const uint8_t* data, size_t size) {
   for (size_t done = 0; done < size;) {
-    if (hostLeft_) return Io::kHostLeft;
-    if (!master_) return Io::kFailed;
+    if (hostLeft_) return Io::HostLeft;
+    if (!master_) return Io::Failed;
     const ssize_t n = ::write(master_.Get(), data + done, size - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n == 0 || errno != EAGAIN) return Io::kFailed;
+    if (n == 0 || errno != EAGAIN) return Io::Failed;
     // A host that stopped reading fills the terminal; it is waited for, not dropped.
-    if (const Io io = Wait(POLLOUT, -1); io != Io::kOk) return io;
+    if (const Io io = Wait(POLLOUT, -1); io != Io::Ok) return io;
   }
-  return Io::kOk;
+  return Io::Ok;
 }
 
 void PtyLine::WaitDrained(std::chrono::milliseconds timeout) {
@@ -197,7 +197,7 @@ void PtyLine::WaitDrained(std::chrono::milliseconds timeout) {
     int queued = 0;
     if (::ioctl(slave_.Get(), FIONREAD, &queued) != 0) return;
     emptyChecks = queued == 0 ? emptyChecks + 1 : 0;
-    if (Wait(0, std::min(2, RemainingMs(deadline))) != Io::kOk) return;
+    if (Wait(0, std::min(2, RemainingMs(deadline))) != Io::Ok) return;
   }
 }
 

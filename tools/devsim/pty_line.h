@@ -21,10 +21,10 @@
 namespace mirk3::devsim {
 
 enum class Io {
-  kOk,
-  kStopped,   // the stop descriptor fired
-  kHostLeft,  // every host descriptor of the terminal was closed since the last AcceptHostLeft
-  kFailed,    // the pseudo-terminal itself failed (or was unplugged)
+  Ok,
+  Stopped,   // the stop descriptor fired
+  HostLeft,  // every host descriptor of the terminal was closed since the last AcceptHostLeft
+  Failed,    // the pseudo-terminal itself failed (or was unplugged)
 };
 
 class PtyLine {

@@ -130,18 +130,18 @@ bool WriteDeflatedTar(const ByteSource& tar, const std::string& tarName, Partial
   TarWalk walk(tar, 0);
   TarMember member;
   TarStep step;
-  while ((step = walk.Next(member)) == TarStep::MEMBER) {
+  while ((step = walk.Next(member)) == TarStep::Member) {
     TarHeaderBlock header;
     if (!tar.ReadExactly(member.dataOffset - TAR_BLOCK_SIZE, header.data(), header.size())) {
       error = tarName + " could not be read";
       return false;
     }
-    const bool ok = UseOfMember(member.name) == MemberUse::FIRMWARE
+    const bool ok = UseOfMember(member.name) == MemberUse::Firmware
                         ? CompressMember(tar, member, header, out, error)
                         : CopyMember(tar, member, header, out, tarName, error);
     if (!ok || !PadToBlock(out, archiveStart, error)) return false;
   }
-  if (step == TarStep::BROKEN) {
+  if (step == TarStep::Broken) {
     error = tarName + " is not a tar archive the station can read";
     return false;
   }

@@ -14,9 +14,9 @@ namespace mirk3::pack {
 inline constexpr size_t MAX_SENT_NAME_LENGTH = ENTRY_NAME_SIZE - 1;
 
 enum class MemberUse {
-  META_DATA,  // a name holding "meta-data/" (or "meta-data\"): read by the station, never sent
-  PIT,        // a name ending in "PIT", any case: the partition table
-  FIRMWARE,   // everything else: sent to the phone
+  MetaData,  // a name holding "meta-data/" (or "meta-data\"): read by the station, never sent
+  Pit,       // a name ending in "Pit", any case: the partition table
+  Firmware,  // everything else: sent to the phone
 };
 
 MemberUse UseOfMember(std::string_view name);

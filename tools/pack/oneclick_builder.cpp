@@ -80,14 +80,14 @@ bool CheckMembers(const ByteSource& tar, const std::string& path, std::string& e
   TarWalk walk(tar, 0);
   TarMember member;
   TarStep step;
-  while ((step = walk.Next(member)) == TarStep::MEMBER) {
+  while ((step = walk.Next(member)) == TarStep::Member) {
     const std::string problem = StationNameProblem(member.name);
     if (!problem.empty()) {
       error = path + ": " + problem;
       return false;
     }
   }
-  if (step == TarStep::BROKEN) {
+  if (step == TarStep::Broken) {
     error = path + " is not a tar archive the station can read";
     return false;
   }

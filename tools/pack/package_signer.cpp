@@ -40,8 +40,8 @@ bool ScanInput(const FileByteSource& source, const std::string& path,
   entries.clear();
   TarWalk walk(source, 0);
   TarMember member;
-  for (TarStep step; (step = walk.Next(member)) != TarStep::END;) {
-    if (step == TarStep::BROKEN) {
+  for (TarStep step; (step = walk.Next(member)) != TarStep::End;) {
+    if (step == TarStep::Broken) {
       error = Format(
           "%s is not a tar archive the station can read (a damaged header, a "
           "member name of 100 bytes, or a member cut short)",
