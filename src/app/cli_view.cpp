@@ -4,6 +4,12 @@
 #include "serial/serial_line.h"
 
 namespace mirk3 {
+namespace {
+
+// The start of the engine's progress text while the line waits for its port.
+constexpr char WAITING_PREFIX[] = "waiting for ";
+
+}  // namespace
 
 CliView::CliView(std::ostream& out, std::ostream& err, bool liveProgress)
     : out_(out), err_(err), live_(liveProgress) {}
@@ -61,6 +67,11 @@ void CliView::DrawProgress(bool force) {
         break;
       case SlotState::Running:
         state = line.percent >= 0 ? Format("%3d%%", line.percent) : "...";
+        // A phone still on its way: which attempt of how many, not a percentage.
+        if (line.status.rfind(WAITING_PREFIX, 0) == 0 &&
+            line.status.find('(') != std::string::npos) {
+          state = "waiting " + line.status.substr(line.status.find('('));
+        }
         break;
       default:
         state = "ready";
