@@ -1,6 +1,6 @@
 #include "engine/worker.h"
 
-#include <system_error>
+#include <exception>
 
 #include "base/text.h"
 
@@ -49,7 +49,7 @@ WorkerRun::WorkerRun(std::vector<std::unique_ptr<CDownloadEngine>> engines, Repo
   // phone at all.
   try {
     watcher_ = std::thread(&WorkerRun::Watch, this, sink, timing.watcherSettle);
-  } catch (const std::system_error& error) {
+  } catch (const std::exception& error) {
     for (auto& engine : engines) NotStarted(sink, engine->Port(), error);
     return;
   }
@@ -57,7 +57,7 @@ WorkerRun::WorkerRun(std::vector<std::unique_ptr<CDownloadEngine>> engines, Repo
     const int port = engine->Port();
     try {
       workers_.push_back(std::make_unique<WorkerThread>(std::move(engine)));
-    } catch (const std::system_error& error) {
+    } catch (const std::exception& error) {
       // The engine went with the thread that could not be made; the other phones go on.
       NotStarted(sink, port, error);
     }
@@ -77,7 +77,7 @@ WorkerRun::~WorkerRun() {
   if (watcher_.joinable()) watcher_.join();
 }
 
-void WorkerRun::NotStarted(ReportSink* sink, int port, const std::system_error& error) {
+void WorkerRun::NotStarted(ReportSink* sink, int port, const std::exception& error) {
   ++notStarted_;
   if (sink) {
     sink->Send(WM_DL_FAIL,

@@ -4,8 +4,8 @@
 #pragma once
 
 #include <atomic>
+#include <exception>
 #include <memory>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -64,7 +64,7 @@ class WorkerRun {
 
  private:
   void Watch(ReportSink* sink, Millis settle);
-  void NotStarted(ReportSink* sink, int port, const std::system_error& error);
+  void NotStarted(ReportSink* sink, int port, const std::exception& error);
 
   std::vector<std::unique_ptr<WorkerThread>> workers_;
   int notStarted_ = 0;
