@@ -13,6 +13,7 @@
 
 #include "ack_device.h"
 #include "app/station.h"
+#include "bench_station.h"
 #include "devsim/phone_farm.h"
 #include "engine/report_pump.h"
 #include "pack/tar_writer.h"
@@ -21,22 +22,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr size_t kPacket = 1 << 20;
-
-class QuietView : public mirk3::StationView {
- public:
-  void AppendLog(const std::string&) override {}
-  void ShowSlot(int, int, mirk3::SlotState, int, const std::string&) override {}
-  void ShowMessage(const std::string& text) override { std::printf("%s\n", text.c_str()); }
-};
-
-mirk3::Timing QuickTiming() {
-  mirk3::Timing timing;
-  timing.openAttempts = 5;
-  timing.openSettle = std::chrono::milliseconds(0);
-  timing.stepPause = std::chrono::milliseconds(0);
-  timing.resetDelayUnit = std::chrono::milliseconds(0);
-  return timing;
-}
 
 // Seconds during which the phones received file data: first start to last packet.
 double FlashSeconds(const std::string& dir, const std::string& package, int phones) {

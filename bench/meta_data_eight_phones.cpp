@@ -15,6 +15,7 @@
 #include <string>
 
 #include "app/station.h"
+#include "bench_station.h"
 #include "cpu_clock.h"
 #include "devsim/phone_farm.h"
 #include "engine/report_pump.h"
@@ -27,22 +28,6 @@ constexpr uint64_t MEMBER_SIZE = uint64_t{256} << 20;
 constexpr char MODEL[] = "MIRK3-DEMO_EUR";  // the emulated phones report MIRK3-DEMO
 constexpr int ROUNDS = 2;
 constexpr double TARGET = 1.5;
-
-class QuietView : public mirk3::StationView {
- public:
-  void AppendLog(const std::string&) override {}
-  void ShowSlot(int, int, mirk3::SlotState, int, const std::string&) override {}
-  void ShowMessage(const std::string& text) override { std::printf("%s\n", text.c_str()); }
-};
-
-mirk3::Timing QuickTiming() {
-  mirk3::Timing timing;
-  timing.openAttempts = 5;
-  timing.openSettle = std::chrono::milliseconds(0);
-  timing.stepPause = std::chrono::milliseconds(0);
-  timing.resetDelayUnit = std::chrono::milliseconds(0);
-  return timing;
-}
 
 // A plain tar of one member of zeros, written sparse: a header, a hole, the end blocks.
 bool WritePlainTar(const std::string& path) {

@@ -8,33 +8,18 @@
 
 #include "base/file.h"
 #include "base/le.h"
+#include "support/sample_pit.h"
 #include "support/temp_dir.h"
 #include "wire/pit_record.h"
 
 namespace mirk3 {
 namespace {
 
-PitEntry SampleEntry(int32_t id, const char* file) {
-  PitEntry entry;
-  entry.entryKind = 1;
-  entry.storageKind = 2;
-  entry.partitionId = id;
-  entry.attributes = 5;
-  entry.word4 = 0x44444444;
-  entry.blockParam = 2048;
-  entry.word6 = 0x66666666;
-  entry.word7 = 7;
-  entry.word8 = 8;
-  entry.SetPartitionName("SYSTEM");
-  entry.SetFileName(file);
-  entry.SetAuxName("aux");
-  return entry;
-}
-
 TEST(PitFileTest, OnlyTablesAreReadFromFilesAndTheRefusalSaysWhatWasFound) {
   using Outcome = PitFileRead::Outcome;
   PitTable three;
-  three.entries = {SampleEntry(1, "a"), SampleEntry(2, "b"), SampleEntry(3, "c")};
+  three.entries = {test::SamplePitEntry(1, "a"), test::SamplePitEntry(2, "b"),
+                   test::SamplePitEntry(3, "c")};
   const auto table = EncodePitTable(three);
   const std::string tableText(table.begin(), table.end());
   std::string overClaim = tableText;

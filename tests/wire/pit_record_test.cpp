@@ -9,28 +9,12 @@
 #include <vector>
 
 #include "base/le.h"
+#include "support/sample_pit.h"
 
 namespace mirk3 {
 namespace {
 
-PitEntry SampleEntry(int32_t id, const char* file) {
-  PitEntry entry;
-  entry.entryKind = 1;
-  entry.storageKind = 2;
-  entry.partitionId = id;
-  entry.attributes = 5;
-  entry.word4 = 0x44444444;
-  entry.blockParam = 2048;
-  entry.word6 = 0x66666666;
-  entry.word7 = 7;
-  entry.word8 = 8;
-  entry.SetPartitionName("SYSTEM");
-  entry.SetFileName(file);
-  entry.SetAuxName("aux");
-  return entry;
-}
-
-// SampleEntry(id, file) written by hand: nine words from byte 0, then the three 32-byte
+// SamplePitEntry(id, file) written by hand: nine words from byte 0, then the three 32-byte
 // names at 36, 68 and 100, NUL-filled to the entry's end at 132.
 std::vector<uint8_t> SampleEntryBytes(int32_t id, const std::string& file) {
   std::vector<uint8_t> bytes(132, 0);
@@ -51,7 +35,7 @@ std::vector<uint8_t> Encoded(const PitEntry& entry) {
 
 TEST(PitRecordTest, EntryFieldsSitAtTheirOffsets) {
   const std::vector<uint8_t> hand = SampleEntryBytes(-3, "system.img");
-  EXPECT_EQ(Encoded(SampleEntry(-3, "system.img")), hand);
+  EXPECT_EQ(Encoded(test::SamplePitEntry(-3, "system.img")), hand);
   // Decoding and encoding again gives the same bytes only when every field was read from
   // where it was written.
   const PitEntry back = PitEntry::Decode(hand.data());
@@ -75,7 +59,7 @@ TEST(PitRecordTest, WholeTableIsAHeaderOfSevenWordsThenItsEntries) {
   table.header.words[0] = 0xABCD;
   table.header.words[1] = 99;  // replaced by the real count
   table.header.words[6] = 6;
-  table.entries = {SampleEntry(1, "boot.img"), SampleEntry(2, "recovery.img")};
+  table.entries = {test::SamplePitEntry(1, "boot.img"), test::SamplePitEntry(2, "recovery.img")};
 
   std::vector<uint8_t> hand(28, 0);
   PutLe32(&hand[0], 0xABCD);
@@ -96,7 +80,8 @@ TEST(PitRecordTest, WholeTableIsAHeaderOfSevenWordsThenItsEntries) {
 
 TEST(PitRecordTest, ReceivedTablesNeverReadPastTheirBytes) {
   PitTable table;
-  table.entries = {SampleEntry(1, "a"), SampleEntry(2, "b"), SampleEntry(3, "c")};
+  table.entries = {test::SamplePitEntry(1, "a"), test::SamplePitEntry(2, "b"),
+                   test::SamplePitEntry(3, "c")};
   const std::vector<uint8_t> full = EncodePitTable(table);
 
   // Each case copies exactly the bytes that were received, so ASan sees any over-read.
