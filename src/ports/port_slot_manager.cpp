@@ -2,34 +2,64 @@
 
 #include <algorithm>
 
+#include "base/text.h"
 #include "packages/meta_data_results.h"
+#include "ports/port_dir.h"
+#include "serial/serial_line.h"
 
 namespace mirk3 {
 
-CPortSlotManager::CPortSlotManager(ReportSink* sink)
+CPortSlotManager::CPortSlotManager(ReportSink* sink, PortMessage message)
     : sink_(sink),
+      message_(std::move(message)),
       slotPorts_(SLOT_TABLE_SIZE, -1),
-      reservedSlots_(SLOT_TABLE_SIZE, -1),
       slotTotals_(SLOT_TABLE_SIZE, 0) {}
 
 CPortSlotManager::~CPortSlotManager() = default;
+
+void CPortSlotManager::SetRules(PortRules rules) { rules_ = std::move(rules); }
+
+std::string CPortSlotManager::PortDir() const {
+  return rules_.portDir.empty() ? DefaultPortDir() : rules_.portDir;
+}
+
+int CPortSlotManager::FindReservedSlot(int port) const {
+  const std::string& path = IdentityOfPort(port).path;
+  for (const auto& [slot, reservation] : rules_.slots) {
+    if (reservation.port == port) return slot;
+    if (!reservation.usbPath.empty() && reservation.usbPath == path) return slot;
+  }
+  return -1;
+}
+
+// A reserved slot is kept free for its own port, so that a phone on an unlabelled cable never
+// pushes a labelled one out of its slot.
+bool CPortSlotManager::KeptForAnother(int slot, int port) const {
+  const auto it = rules_.slots.find(slot);
+  if (it == rules_.slots.end()) return false;
+  return FindReservedSlot(port) != slot;
+}
 
 int CPortSlotManager::PlacePort(int port) {
   if (port < 0) return -1;
   const auto held = std::find(slotPorts_.begin(), slotPorts_.end(), port);
   if (held != slotPorts_.end()) return static_cast<int>(held - slotPorts_.begin());
-  const auto reservation = std::find(reservedSlots_.begin(), reservedSlots_.end(), port);
-  const int reserved = reservation == reservedSlots_.end()
-                           ? -1
-                           : static_cast<int>(reservation - reservedSlots_.begin());
+  identities_[port] = ReadUsbIdentity(port, rules_.sysfsRoot.empty() ? SysfsRoot() : rules_.sysfsRoot);
+  const int reserved = FindReservedSlot(port);
   if (reserved >= 0) {
-    if (slotPorts_[reserved] != -1) return -1;
+    if (slotPorts_[reserved] != -1) {
+      if (message_) {
+        message_(Format("Slot %d is for %s. But it's busy. Check it!!", reserved,
+                        PortName(port).c_str()));
+      }
+      return -1;
+    }
     TakeSlot(reserved, port);
     return reserved;
   }
   // Only the slots the window can show are given out.
   for (int slot = 0; slot < DISPLAYED_SLOTS; ++slot) {
-    if (slotPorts_[slot] == -1 && reservedSlots_[slot] == -1) {
+    if (slotPorts_[slot] == -1 && !KeptForAnother(slot, port)) {
       TakeSlot(slot, port);
       return slot;
     }
@@ -48,6 +78,48 @@ void CPortSlotManager::RemovePort(int port) {
   if (it == portToSlot_.end() || slotPorts_[it->second] != port) return;
   slotPorts_[it->second] = -1;
   if (sink_) sink_->Send(WM_DL_STATUS, EngineReport{port, "Removed!!", STATUS_PORT_REMOVED});
+}
+
+bool CPortSlotManager::ScanTakes(int port) const {
+  if (!rules_.usbVendorId) return true;
+  const UsbIdentity identity =
+      ReadUsbIdentity(port, rules_.sysfsRoot.empty() ? SysfsRoot() : rules_.sysfsRoot);
+  return identity.vendor == rules_.usbVendorId;
+}
+
+int CPortSlotManager::ScanPorts(int repeatSeconds) {
+  (void)repeatSeconds;  // every caller makes one pass
+  std::vector<int> ports;
+  if (!ListPortDir(PortDir(), &ports)) return -1;
+  int added = 0;
+  bool refused = false;
+  for (int port : ports) {
+    if (!ScanTakes(port) || PortOfSlot(SlotOfPort(port)) == port) continue;
+    const int slot = PlacePort(port);
+    if (slot >= 0) {
+      ++added;
+    } else if (FindReservedSlot(port) >= 0) {
+      refused = true;
+    }
+  }
+  return refused ? -1 : added;
+}
+
+int CPortSlotManager::OnPortEvent(int event, const std::string& name, int slot) {
+  (void)slot;  // every caller asks for any free slot
+  const int port = PortNumberOfName(name);
+  if (port < 0) return -1;
+  if (event == DEVICE_ARRIVAL) {
+    const bool placed = PortOfSlot(SlotOfPort(port)) == port;
+    return placed || PlacePort(port) >= 0 ? 0 : -1;
+  }
+  if (event == DEVICE_REMOVE_COMPLETE) RemovePort(port);
+  return 0;
+}
+
+UsbIdentity CPortSlotManager::IdentityOfPort(int port) const {
+  const auto it = identities_.find(port);
+  return it == identities_.end() ? UsbIdentity{} : it->second;
 }
 
 int CPortSlotManager::SlotOfPort(int port) const {
@@ -75,7 +147,7 @@ int CPortSlotManager::CountOccupiedSlots() const {
 }
 
 void CPortSlotManager::ReserveSlot(int slot, int port) {
-  if (slot >= 0 && slot < SLOT_TABLE_SIZE) reservedSlots_[slot] = port;
+  if (slot >= 0 && slot < DISPLAYED_SLOTS) rules_.slots[slot] = SlotReservation{port, ""};
 }
 
 int CPortSlotManager::StartWorkers(const DownloadOptions& options, const EngineContext& context) {

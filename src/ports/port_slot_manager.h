@@ -1,33 +1,70 @@
 // The station's ports and slots: which port sits in which of the window's slots, the byte
-// total of each slot's running download, and the workers of the current run. Every operation
-// runs on the station's main thread; placements and removals are reported as status reports.
+// total of each slot's running download, and the workers of the current run. Ports come from a
+// scan of the port dir and from arrivals and removals there; a slot can be kept for one port or
+// one physical USB port. Every operation runs on the station's main thread; placements and
+// removals are reported as status reports.
 #pragma once
 
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "engine/download_options.h"
 #include "engine/engine_context.h"
 #include "engine/engine_report.h"
 #include "engine/worker.h"
+#include "ports/usb_identity.h"
+#include "settings/settings.h"
 
 namespace mirk3 {
 
 inline constexpr int SLOT_TABLE_SIZE = 100;
 inline constexpr int DISPLAYED_SLOTS = 56;  // 8 large and 48 small slots in the window
 
+// The device-change events of the port dir, by the numbers they always had.
+inline constexpr int DEVICE_ARRIVAL = 0x8000;
+inline constexpr int DEVICE_REMOVE_COMPLETE = 0x8004;
+
+// Where ports are found and which ones the scan takes.
+struct PortRules {
+  std::string portDir;                    // empty: DefaultPortDir()
+  std::string sysfsRoot;                  // empty: SysfsRoot()
+  std::optional<uint16_t> usbVendorId;    // the scan takes only this vendor's devices
+  std::map<int, SlotReservation> slots;   // slot -> the port or USB path it is kept for
+};
+
+// An operator message (a message box in the window).
+using PortMessage = std::function<void(const std::string&)>;
+
 class CPortSlotManager {
  public:
-  explicit CPortSlotManager(ReportSink* sink);
+  explicit CPortSlotManager(ReportSink* sink, PortMessage message = {});
   ~CPortSlotManager();
 
-  // Gives the port the first free slot (reports "Added!!"). Returns the slot, the slot it
-  // already holds, or -1 when no slot is free or its reserved slot is busy.
+  void SetRules(PortRules rules);
+  const PortRules& Rules() const { return rules_; }
+  std::string PortDir() const;
+
+  // Gives the port the first free slot not kept for another port, or its reserved slot (reports
+  // "Added!!"). Returns the slot, the slot it already holds (nothing reported), or -1 when no
+  // slot is free or its reserved slot is busy (then the operator is told).
   int PlacePort(int port);
   // Frees the port's slot (reports "Removed!!"); a port that never had a slot changes nothing.
   void RemovePort(int port);
+  // Places every ttyACM<n> of the port dir the scan's rule takes, in port order. Returns the
+  // number of ports added, or -1 when the dir cannot be read or a reserved slot was busy (the
+  // other ports are still placed).
+  int ScanPorts(int repeatSeconds = 1);
+  // An arrival or removal of the entry `name` in the port dir; `slot` is -1 (any free slot).
+  // Returns 0 when done or nothing is to be done, -1 when refused.
+  int OnPortEvent(int event, const std::string& name, int slot = -1);
+  // The reserved slot of a port, by its number or its USB path; -1 when none.
+  int FindReservedSlot(int port) const;
+  // The USB identity the port had when it was placed (empty for a pseudo-terminal).
+  UsbIdentity IdentityOfPort(int port) const;
 
   int SlotOfPort(int port) const;  // -1 for a port that was never placed
   int PortOfSlot(int slot) const;  // -1 for a free slot
@@ -36,6 +73,7 @@ class CPortSlotManager {
   // The total of a slot, only read.
   uint64_t SlotTotal(int slot) const;
   int CountOccupiedSlots() const;
+  // Keeps `slot` for `port` (a port number reservation, as [Slots] N=port gives).
   void ReserveSlot(int slot, int port);
 
   // Creates one engine and worker per occupied slot, in slot order, and starts the run.
@@ -49,11 +87,15 @@ class CPortSlotManager {
 
  private:
   void TakeSlot(int slot, int port);
+  bool KeptForAnother(int slot, int port) const;
+  bool ScanTakes(int port) const;
 
   ReportSink* sink_;
+  PortMessage message_;
+  PortRules rules_;
+  std::map<int, UsbIdentity> identities_;  // of placed ports
   std::vector<int> slotPorts_;
   std::map<int, int> portToSlot_;
-  std::vector<int> reservedSlots_;
   std::vector<uint64_t> slotTotals_;
   std::unique_ptr<WorkerRun> run_;
   std::vector<std::unique_ptr<WorkerRun>> finishedRuns_;

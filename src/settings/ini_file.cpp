@@ -1,0 +1,131 @@
+#include "settings/ini_file.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <fstream>
+#include <sstream>
+
+namespace mirk3 {
+namespace {
+
+constexpr std::string_view BLANKS = " \t\r\v\f";
+
+std::string_view Trim(std::string_view text) {
+  const size_t first = text.find_first_not_of(BLANKS);
+  if (first == std::string_view::npos) return {};
+  const size_t last = text.find_last_not_of(BLANKS);
+  return text.substr(first, last - first + 1);
+}
+
+// One pair of matching quotes around the whole value goes.
+std::string_view Unquote(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+// The first `limit` characters of UTF-8 text; a cut never splits a character.
+std::string CutToCharacters(std::string_view text, size_t limit) {
+  size_t count = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const bool starts = (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
+    if (starts && ++count > limit) return std::string(text.substr(0, i));
+  }
+  return std::string(text);
+}
+
+}  // namespace
+
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+int32_t ProfileInteger(std::string_view text) {
+  size_t i = text.find_first_not_of(" \t\r\n\v\f");
+  if (i == std::string_view::npos) return 0;
+  bool negative = false;
+  if (text[i] == '+' || text[i] == '-') negative = text[i++] == '-';
+  long long value = 0;
+  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+    value = std::min<long long>(value * 10 + (text[i] - '0'), 1LL + INT32_MAX);
+  }
+  if (negative) value = -value;
+  return static_cast<int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
+}
+
+std::optional<IniFile> IniFile::Load(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) return std::nullopt;
+  return Parse(text.str());
+}
+
+IniFile IniFile::Parse(std::string_view text) {
+  IniFile file;
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a UTF-8 byte order mark
+  Section* current = nullptr;
+  int number = 0;
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    const std::string_view line = Trim(text.substr(0, end));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    ++number;
+    if (line.empty() || line.front() == ';') continue;
+    if (line.front() == '[') {
+      const size_t close = line.find(']');
+      const std::string_view name =
+          Trim(line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+      file.sections_.push_back(Section{std::string(name), {}});
+      current = &file.sections_.back();
+      continue;
+    }
+    const size_t equals = line.find('=');
+    if (!current || equals == std::string_view::npos) continue;  // not a key line
+    current->entries.push_back(Entry{std::string(Trim(line.substr(0, equals))),
+                                     std::string(Unquote(Trim(line.substr(equals + 1)))),
+                                     number});
+  }
+  return file;
+}
+
+const IniFile::Section* IniFile::FindSection(std::string_view section) const {
+  for (const Section& s : sections_) {
+    if (SameName(s.name, section)) return &s;
+  }
+  return nullptr;
+}
+
+const IniFile::Entry* IniFile::Find(std::string_view section, std::string_view key) const {
+  // Later sections of the same name are never looked at: the first one wins, as on Windows.
+  const Section* s = FindSection(section);
+  if (!s) return nullptr;
+  for (const Entry& entry : s->entries) {
+    if (SameName(entry.key, key)) return &entry;
+  }
+  return nullptr;
+}
+
+std::string IniFile::String(std::string_view section, std::string_view key,
+                            std::string_view fallback) const {
+  const Entry* entry = Find(section, key);
+  return CutToCharacters(entry ? std::string_view(entry->value) : fallback, PROFILE_VALUE_CHARS);
+}
+
+int32_t IniFile::Integer(std::string_view section, std::string_view key,
+                         std::string_view fallback) const {
+  return ProfileInteger(String(section, key, fallback));
+}
+
+bool IniFile::Has(std::string_view section, std::string_view key) const {
+  return Find(section, key) != nullptr;
+}
+
+}  // namespace mirk3

@@ -1,0 +1,62 @@
+// Reading an INI file the way the station's settings have always been read on Windows: section
+// and key names compared without regard to case, blanks around names and values dropped, one
+// pair of quotes around a value removed, a value cut at 259 characters, the first occurrence of
+// a section or key winning over later ones, and numbers taken from the leading digits. The
+// station only ever reads this file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace mirk3 {
+
+// The longest value a read returns, in characters: the Windows reader's 260-character buffer
+// keeps room for its terminator.
+inline constexpr size_t PROFILE_VALUE_CHARS = 259;
+
+// A signed decimal from the leading digits of `text` (blanks and one sign may precede them);
+// anything else is 0. Values beyond 32 bits are held at the nearest limit.
+int32_t ProfileInteger(std::string_view text);
+
+class IniFile {
+ public:
+  struct Entry {
+    std::string key;
+    std::string value;
+    int line = 0;  // 1-based, for messages about the file
+  };
+  struct Section {
+    std::string name;
+    std::vector<Entry> entries;  // in file order, repeats included
+  };
+
+  // The file's contents; nothing when it cannot be read (absent, a directory, unreadable).
+  static std::optional<IniFile> Load(const std::string& path);
+  static IniFile Parse(std::string_view text);
+
+  // The value of [section] key, or `fallback` when either is absent. Both are cut at 259
+  // characters, as the reader's buffer cuts them.
+  std::string String(std::string_view section, std::string_view key,
+                     std::string_view fallback) const;
+  // ProfileInteger of String().
+  int32_t Integer(std::string_view section, std::string_view key,
+                  std::string_view fallback) const;
+  bool Has(std::string_view section, std::string_view key) const;
+  // The first section of that name, with every entry in file order; null when absent.
+  const Section* FindSection(std::string_view section) const;
+  const std::vector<Section>& Sections() const { return sections_; }
+
+ private:
+  const Entry* Find(std::string_view section, std::string_view key) const;
+
+  std::vector<Section> sections_;
+};
+
+// True when the two names are equal without regard to ASCII case.
+bool SameName(std::string_view a, std::string_view b);
+
+}  // namespace mirk3

@@ -1,0 +1,84 @@
+// The station's options as Mirk3.ini gives them: the title line, the option check boxes' first
+// states, which package buttons and option boxes can be used, the two numbers every worker
+// gets, and this project's own keys (meta-data key, log dir, the scan's USB vendor, slot
+// reservations). Read once at start-up; the station never writes the file.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "settings/ini_file.h"
+
+namespace mirk3 {
+
+inline constexpr char SETTINGS_FILE[] = "./Mirk3.ini";
+// The title a file without its own is taken for absent by.
+inline constexpr char ABSENT_TITLE[] = "Mirk3. [Android + Vexa]";
+inline constexpr char DEFAULT_TITLE[] = "[Android + Vexa]";
+inline constexpr char SETTINGS_MISSING_MESSAGE[] = "Mirk3.ini 파일이 없습니다";
+
+// The states of the option check boxes (0 or 1 each).
+struct OptionStates {
+  int32_t rePartition = 0;
+  int32_t autoReboot = 1;
+  int32_t fResetTime = 1;
+  int32_t deviceInfo = 0;
+  int32_t efsClear = 0;
+  int32_t bootUpdate = 0;
+  int32_t flashLock = 0;
+  int32_t nandErase = 0;
+  int32_t tFlash = 0;
+  int32_t rtnForSprint = 0;
+};
+
+// What Reset puts back: the loaded states of the eight boxes the file sets.
+struct ResetDefaults {
+  int32_t rePartition = 0, autoReboot = 1, fResetTime = 1, efsClear = 0, bootUpdate = 0,
+          flashLock = 0, nandErase = 0, tFlash = 0;
+};
+
+// A slot kept for one port: by its number (ttyACM7) or by the physical USB port it hangs on
+// ("1-1.3", the kernel's name of the USB device).
+struct SlotReservation {
+  int port = -1;
+  std::string usbPath;
+};
+
+// A line of the file the station could not use, for the operator.
+struct SettingsProblem {
+  int line = 0;
+  std::string text;
+};
+
+struct Settings {
+  bool present = false;  // the presence test: a file with a Title of its own
+  std::string title = DEFAULT_TITLE;
+  int32_t factoryResetTime = 1;
+  int32_t packetSize = 1048576;
+  OptionStates options;
+  // Package buttons and their check boxes, in slot order BL, AP, CP, CSC, UMS.
+  int32_t enablePackage[5] = {1, 1, 1, 1, 1};
+  int32_t optionEnable = 1;
+  int32_t phoneEnable = 0;
+  int32_t deviceInfoEnable = 0;
+  int32_t rtnForSprintEnable = 0;
+  ResetDefaults resetDefaults;
+
+  std::string metaDataKey;               // [Option] MetaDataKey: a public key file
+  std::string logDir;                    // [Option] LogDir
+  std::optional<uint16_t> usbVendorId;   // [Ports] UsbVendorId
+  std::map<int, SlotReservation> slots;  // [Slots] N=, by slot number
+  std::vector<SettingsProblem> problems;
+};
+
+// Reads every key in the order the window always has, into the options it holds. A missing
+// file gives every default and `present` false (then the station shows
+// SETTINGS_MISSING_MESSAGE and closes).
+Settings LoadSettings(const IniFile& file);
+// The same, from a path; an unreadable file counts as missing.
+Settings LoadSettingsFile(const std::string& path);
+
+}  // namespace mirk3
