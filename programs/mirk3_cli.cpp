@@ -12,6 +12,7 @@
 #include "app/cli_package_commands.h"
 #include "app/cli_package_report.h"
 #include "app/cli_pit.h"
+#include "app/cli_ports.h"
 #include "cmdline/command_line.h"
 
 namespace {
@@ -40,6 +41,8 @@ int main(int argc, char** argv) {
        [](const Args& args) { return mirk3::RunInspectCommand(args, std::cout, std::cerr); }},
       {"pit", "show a partition table, or read a phone's and save it",
        [](const Args& args) { return mirk3::RunPitCommand(args, std::cout, std::cerr); }},
+      {"ports", "show which slot each phone takes, and watch phones come and go",
+       [](const Args& args) { return mirk3::RunPortsCommand(args, std::cout, std::cerr); }},
   };
   const auto app = mirk3::NewCommandLine(
       "mirk3-cli",
