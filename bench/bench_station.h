@@ -12,8 +12,9 @@
 class QuietView : public mirk3::StationView {
  public:
   void AppendLog(const std::string&) override {}
-  void ShowSlot(int, int, mirk3::SlotState, int, const std::string&) override {}
-  void ShowMessage(const std::string& text) override { std::printf("%s\n", text.c_str()); }
+  void ShowMessage(const std::string& text, const std::string&) override {
+    std::printf("%s\n", text.c_str());
+  }
 };
 
 inline mirk3::Timing QuickTiming() {

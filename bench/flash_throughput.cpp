@@ -15,7 +15,8 @@
 #include "app/station.h"
 #include "bench_station.h"
 #include "devsim/phone_farm.h"
-#include "engine/report_pump.h"
+#include "app/headless.h"
+#include "app/qt_report_sink.h"
 #include "pack/tar_writer.h"
 
 namespace {
@@ -37,7 +38,7 @@ double FlashSeconds(const std::string& dir, const std::string& package, int phon
   QuietView view;
   mirk3::Station* station = nullptr;
   Clock::time_point first = Clock::time_point::max(), last{};
-  mirk3::ReportPump pump([&](int message, const mirk3::EngineReport& report) {
+  mirk3::QtReportSink pump([&](int message, const mirk3::EngineReport& report) {
     const auto now = Clock::now();
     if (message == mirk3::WM_DL_START) first = std::min(first, now);
     if (message == mirk3::WM_DL_PROGRESS) last = std::max(last, now);
@@ -53,9 +54,9 @@ double FlashSeconds(const std::string& dir, const std::string& package, int phon
   options.slotEnabled[mirk3::AP] = 1;
   options.slotPath[mirk3::AP] = package;
   options.PacketSize = kPacket;
-  owned.Start(options);
-  pump.PumpUntil([&] { return !owned.Busy(); });
-  owned.Ports().ReleaseRun();
+  mirk3::ChooseInStation(owned, options);
+  owned.Start();
+  mirk3::WaitForRunEnd(owned);
   if (owned.Succeeded() != phones) return -1;
   return std::chrono::duration<double>(last - first).count();
 }
@@ -102,6 +103,7 @@ std::string MakePackage(const std::string& dir, uint64_t size) {
 }  // namespace
 
 int main() {
+  const auto application = mirk3::EnsureCoreApplication();
   const std::string dir =
       (std::filesystem::temp_directory_path() / ("mirk3-flash-bench-" + std::to_string(getpid())))
           .string();

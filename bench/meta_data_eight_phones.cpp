@@ -18,7 +18,8 @@
 #include "bench_station.h"
 #include "cpu_clock.h"
 #include "devsim/phone_farm.h"
-#include "engine/report_pump.h"
+#include "app/headless.h"
+#include "app/qt_report_sink.h"
 #include "pack/package_signer.h"
 #include "pack/tar_writer.h"
 
@@ -67,7 +68,7 @@ double RunCpuSeconds(const std::string& dir, const std::string& package, int pho
 
   QuietView view;
   mirk3::Station* station = nullptr;
-  mirk3::ReportPump pump([&](int message, const mirk3::EngineReport& report) {
+  mirk3::QtReportSink pump([&](int message, const mirk3::EngineReport& report) {
     station->HandleReport(message, report);
   });
   mirk3::EngineContext context;
@@ -80,10 +81,10 @@ double RunCpuSeconds(const std::string& dir, const std::string& package, int pho
   options.deviceInfo = 1;
   options.slotEnabled[mirk3::AP] = 1;
   options.slotPath[mirk3::AP] = package;
+  mirk3::ChooseInStation(owned, options);
   return mirk3::bench::CpuSecondsOf([&] {
-    if (!owned.Start(options)) return false;
-    pump.PumpUntil([&] { return !owned.Busy(); });
-    owned.Ports().ReleaseRun();
+    if (!owned.Start()) return false;
+    mirk3::WaitForRunEnd(owned);
     return owned.Succeeded() == phones;
   });
 }
@@ -91,6 +92,7 @@ double RunCpuSeconds(const std::string& dir, const std::string& package, int pho
 }  // namespace
 
 int main() {
+  const auto application = mirk3::EnsureCoreApplication();
   const std::string dir = (std::filesystem::temp_directory_path() /
                            ("mirk3-bench-meta-phones-" + std::to_string(getpid())))
                               .string();

@@ -9,8 +9,8 @@
 #include "app/station.h"
 #include "base/text.h"
 #include "cmdline/command_line.h"
-#include "engine/report_pump.h"
-#include "packages/meta_data_key.h"
+#include "app/headless.h"
+#include "app/qt_report_sink.h"
 #include "packages/one_click_program.h"
 #include "serial/serial_line.h"
 
@@ -103,18 +103,6 @@ void NameIgnoredOptions(const FlashRequest& request, std::ostream& err) {
   }
 }
 
-// Every package given is picked as the window picks it. False when any was refused (an MD5
-// package whose trailer does not verify); every one is checked all the same.
-bool PickGivenPackages(Station& station, DownloadOptions& options) {
-  bool allTaken = true;
-  for (int slot = 0; slot < SLOT_COUNT; ++slot) {
-    if (!options.slotEnabled[slot]) continue;
-    const std::string path = options.slotPath[slot];
-    allTaken = station.PickPackage(slot, path, options) && allTaken;
-  }
-  return allTaken;
-}
-
 }  // namespace
 
 std::optional<int> ParseFlashArguments(const std::vector<std::string>& args, FlashRequest* request,
@@ -143,31 +131,26 @@ int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std
                     bool liveProgress) {
   FlashRequest request;
   if (const auto status = ParseFlashArguments(args, &request, out, err)) return *status;
-  std::string error;
-  CliView view(out, err, liveProgress);
-  if (!request.metaKeyFile.empty() &&
-      !LoadMetaDataKeyFile(request.metaKeyFile, request.context.metaDataKey, error)) {
-    err << "mirk3-cli flash: " << error << "\n";
-    return 2;
-  }
+  if (!LoadMetaKey(request.metaKeyFile, request.context, err, "mirk3-cli flash")) return 2;
   NameIgnoredOptions(request, err);
+  const auto application = EnsureCoreApplication();
+  CliView view(out, err, liveProgress);
   Station* stationPtr = nullptr;
-  ReportPump pump([&stationPtr](int message, const EngineReport& report) {
+  QtReportSink sink([&stationPtr](int message, const EngineReport& report) {
     stationPtr->HandleReport(message, report);
   });
-  Station station(&view, &pump, request.context);
+  Station station(&view, &sink, request.context);
   stationPtr = &station;
-  if (!PickGivenPackages(station, request.options)) return 2;
+  if (!ChooseInStation(station, request.options)) return 2;
   for (int port : request.ports) {
     if (station.Ports().PlacePort(port) < 0) {
       err << "mirk3-cli flash: " << PortName(port) << " got no slot; no run starts\n";
       return 2;
     }
   }
-  if (!station.Start(request.options)) return 2;
-  pump.PumpUntil([&station] { return !station.Busy(); });
+  if (!station.Start()) return 2;
+  WaitForRunEnd(station);
   view.FinishProgress();
-  station.Ports().ReleaseRun();
   const bool everyPortPassed =
       station.Failed() == 0 && station.Succeeded() == static_cast<int>(request.ports.size());
   return everyPortPassed ? 0 : 1;

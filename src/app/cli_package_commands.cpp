@@ -4,6 +4,7 @@
 
 #include "app/cli_options.h"
 #include "app/package_pick.h"
+#include "app/station.h"
 #include "cmdline/command_line.h"
 #include "packages/content_list.h"
 #include "packages/md5_trailer.h"
@@ -18,12 +19,15 @@ constexpr int EXIT_FAILED = 1;
 
 // The md5 command's face: the check's log lines on standard output, its error on standard
 // error.
-class Md5CommandFace : public StationView {
+class Md5CommandFace {
  public:
   Md5CommandFace(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
-  void AppendLog(const std::string& line) override { out_ << line << "\n"; }
-  void ShowSlot(int, int, SlotState, int, const std::string&) override {}
-  void ShowMessage(const std::string& text) override { err_ << text << "\n"; }
+  std::function<void(const std::string&)> Log() {
+    return [this](const std::string& text) { out_ << FormatLogLine(-1, NO_PORT, text) << "\n"; };
+  }
+  std::function<void(const std::string&, const std::string&)> Message() {
+    return [this](const std::string& text, const std::string&) { err_ << text << "\n"; };
+  }
 
  private:
   std::ostream& out_;
@@ -45,7 +49,7 @@ int RunMd5Command(const std::vector<std::string>& args, std::ostream& out, std::
   bool allPassed = true;
   for (const std::string& path : files) {
     Md5Failure failure;
-    if (CheckPackageMd5(path, face, &failure)) continue;
+    if (CheckPackageMd5(path, face.Log(), face.Message(), &failure)) continue;
     allPassed = false;
     // The window's lines say only that the package is invalid; the operator learns why.
     err << path << ": " << failure.text << "\n";

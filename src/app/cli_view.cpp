@@ -9,7 +9,34 @@ namespace {
 // The start of the engine's progress text while the line waits for its port.
 constexpr char WAITING_PREFIX[] = "waiting for ";
 
+std::string StateText(const PortRun& run) {
+  switch (run.verdict) {
+    case Verdict::Passed:
+      return "PASS";
+    case Verdict::Failed:
+      return "FAIL";
+    case Verdict::Waiting:
+    case Verdict::Running:
+      break;
+  }
+  // A phone still on its way: which attempt of how many, not a percentage.
+  if (run.step.rfind(WAITING_PREFIX, 0) == 0 && run.step.find('(') != std::string::npos) {
+    return "waiting " + run.step.substr(run.step.find('('));
+  }
+  if (run.total == 0) return run.verdict == Verdict::Waiting ? "ready" : "...";
+  const double share = static_cast<double>(run.sent) * 100.0 / static_cast<double>(run.total);
+  return Format("%3d%%", static_cast<int>(share > 100.0 ? 100.0 : share));
+}
+
 }  // namespace
+
+std::string ProgressLine(const std::map<int, PortRun>& ports) {
+  std::string text;
+  for (const auto& [slot, run] : ports) {
+    text += Format("[%s %s] ", PortName(run.port).c_str(), StateText(run).c_str());
+  }
+  return text;
+}
 
 CliView::CliView(std::ostream& out, std::ostream& err, bool liveProgress)
     : out_(out), err_(err), live_(liveProgress) {}
@@ -20,17 +47,12 @@ void CliView::AppendLog(const std::string& line) {
   DrawProgress(true);
 }
 
-void CliView::ShowSlot(int slot, int port, SlotState state, int percent,
-                       const std::string& status) {
-  SlotLine& line = slots_[slot];
-  line.port = port;
-  line.state = state;
-  if (percent >= 0) line.percent = percent;
-  line.status = status;
-  DrawProgress(state != SlotState::Running);
+void CliView::PortRunChanged(const PortRun& run) {
+  ports_[run.slot] = run;
+  DrawProgress(run.verdict != Verdict::Running);
 }
 
-void CliView::ShowMessage(const std::string& text) {
+void CliView::ShowMessage(const std::string& text, const std::string&) {
   ClearProgress();
   err_ << "mirk3-cli: " << text << '\n' << std::flush;
 }
@@ -44,42 +66,11 @@ void CliView::ClearProgress() {
 }
 
 void CliView::DrawProgress(bool force) {
-  if (!live_ || slots_.empty()) return;
+  if (!live_ || ports_.empty()) return;
   const auto now = std::chrono::steady_clock::now();
   if (!force && now - lastDraw_ < std::chrono::milliseconds(100)) return;
   lastDraw_ = now;
-  std::string text;
-  for (const auto& [slot, line] : slots_) {
-    if (line.port < 0) continue;
-    std::string state;
-    switch (line.state) {
-      case SlotState::Passed:
-        state = "PASS";
-        break;
-      case SlotState::Failed:
-        state = "FAIL";
-        break;
-      case SlotState::Reset:
-        state = "RESET";
-        break;
-      case SlotState::Removed:
-        state = "gone";
-        break;
-      case SlotState::Running:
-        state = line.percent >= 0 ? Format("%3d%%", line.percent) : "...";
-        // A phone still on its way: which attempt of how many, not a percentage.
-        if (line.status.rfind(WAITING_PREFIX, 0) == 0 &&
-            line.status.find('(') != std::string::npos) {
-          state = "waiting " + line.status.substr(line.status.find('('));
-        }
-        break;
-      default:
-        state = "ready";
-        break;
-    }
-    text += Format("[%s %s] ", PortName(line.port).c_str(), state.c_str());
-  }
-  err_ << "\r\033[K" << text << std::flush;
+  err_ << "\r\033[K" << ProgressLine(ports_) << std::flush;
   drawn_ = true;
 }
 

@@ -1,5 +1,6 @@
 // The headless station's face: log lines on standard output, exactly as the window writes
-// them, and on a terminal a live progress line per port on standard error.
+// them, operator messages on standard error, and on a terminal a live display of the ports of
+// the run on standard error.
 #pragma once
 
 #include <chrono>
@@ -15,19 +16,12 @@ class CliView : public StationView {
   CliView(std::ostream& out, std::ostream& err, bool liveProgress);
 
   void AppendLog(const std::string& line) override;
-  void ShowSlot(int slot, int port, SlotState state, int percent,
-                const std::string& status) override;
-  void ShowMessage(const std::string& text) override;
-  // Ends the live line so that later output starts on a fresh line.
+  void PortRunChanged(const PortRun& run) override;
+  void ShowMessage(const std::string& text, const std::string& title) override;
+  // Ends the live display so that later output starts on a fresh line.
   void FinishProgress();
 
  private:
-  struct SlotLine {
-    int port = -1;
-    SlotState state = SlotState::Idle;
-    int percent = -1;
-    std::string status;
-  };
   void DrawProgress(bool force);
   void ClearProgress();
 
@@ -35,8 +29,11 @@ class CliView : public StationView {
   std::ostream& err_;
   bool live_;
   bool drawn_ = false;
-  std::map<int, SlotLine> slots_;
+  std::map<int, PortRun> ports_;  // by slot
   std::chrono::steady_clock::time_point lastDraw_{};
 };
+
+// The live line: one bracket per port ("[ttyACM3  42%] ").
+std::string ProgressLine(const std::map<int, PortRun>& ports);
 
 }  // namespace mirk3

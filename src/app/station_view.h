@@ -1,23 +1,29 @@
-// What the station shows, whatever its face: the window draws slots and appends to its log
-// pane; the headless station prints the log and a progress line.
+// What the station shows, whatever its face: the window draws slots, controls and its log pane
+// from the station's state; the headless station prints the log and a live display. The core
+// tells its face what changed; the face reads the state back from the core.
 #pragma once
 
 #include <string>
 
-namespace mirk3 {
+#include "app/port_run.h"
 
-enum class SlotState { Idle, Added, Removed, Running, Passed, Failed, Reset };
+namespace mirk3 {
 
 class StationView {
  public:
   virtual ~StationView() = default;
   // One finished log line, without line end.
   virtual void AppendLog(const std::string& line) = 0;
-  // A slot's picture and status changed; `percent` is -1 when not known.
-  virtual void ShowSlot(int slot, int port, SlotState state, int percent,
-                        const std::string& status) = 0;
-  // An operator error (a message box in the window).
-  virtual void ShowMessage(const std::string& text) = 0;
+  // Reset empties the log.
+  virtual void ClearLog() {}
+  // A slot's display changed (Station::Slot).
+  virtual void SlotChanged(int /*slot*/) {}
+  // Options, package fields, enable states, the size text or the busy state changed.
+  virtual void ControlsChanged() {}
+  // A port of the current run reported (progress, pass or fail).
+  virtual void PortRunChanged(const PortRun& /*run*/) {}
+  // An operator message (a message box in the window); `title` is the box's caption.
+  virtual void ShowMessage(const std::string& text, const std::string& title = "Mirk3") = 0;
 };
 
 }  // namespace mirk3

@@ -20,6 +20,9 @@ struct Timing {
   Millis rtnPauseBefore{2000};      // before the RTN request
   Millis rtnPauseAfter{1000};       // after the RTN request
   Millis resetDelayUnit{1000};      // one second of the reset delay after close
+  Millis autoStartDelay{500};       // after a port was added, before the auto-start check
+  Millis md5CheckedPause{1000};     // after an MD5 trailer verified
+  Millis blPickPause{1000};         // after the BL package's MD5 check, events still handled
 };
 
 }  // namespace mirk3

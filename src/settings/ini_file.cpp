@@ -1,5 +1,7 @@
 #include "settings/ini_file.h"
 
+#include "base/text.h"
+
 #include <algorithm>
 #include <cctype>
 #include <climits>
@@ -27,24 +29,7 @@ std::string_view Unquote(std::string_view value) {
   return value;
 }
 
-// The first `limit` characters of UTF-8 text; a cut never splits a character.
-std::string CutToCharacters(std::string_view text, size_t limit) {
-  size_t count = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const bool starts = (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
-    if (starts && ++count > limit) return std::string(text.substr(0, i));
-  }
-  return std::string(text);
-}
-
 }  // namespace
-
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 int32_t ProfileInteger(std::string_view text) {
   size_t i = text.find_first_not_of(" \t\r\n\v\f");
@@ -98,7 +83,7 @@ IniFile IniFile::Parse(std::string_view text) {
 
 const IniFile::Section* IniFile::FindSection(std::string_view section) const {
   for (const Section& s : sections_) {
-    if (SameName(s.name, section)) return &s;
+    if (EqualsIgnoreCase(s.name, section)) return &s;
   }
   return nullptr;
 }
@@ -108,7 +93,7 @@ const IniFile::Entry* IniFile::Find(std::string_view section, std::string_view k
   const Section* s = FindSection(section);
   if (!s) return nullptr;
   for (const Entry& entry : s->entries) {
-    if (SameName(entry.key, key)) return &entry;
+    if (EqualsIgnoreCase(entry.key, key)) return &entry;
   }
   return nullptr;
 }
@@ -116,7 +101,7 @@ const IniFile::Entry* IniFile::Find(std::string_view section, std::string_view k
 std::string IniFile::String(std::string_view section, std::string_view key,
                             std::string_view fallback) const {
   const Entry* entry = Find(section, key);
-  return CutToCharacters(entry ? std::string_view(entry->value) : fallback, PROFILE_VALUE_CHARS);
+  return TruncateChars(entry ? std::string_view(entry->value) : fallback, PROFILE_VALUE_CHARS);
 }
 
 int32_t IniFile::Integer(std::string_view section, std::string_view key,

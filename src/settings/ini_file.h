@@ -56,7 +56,4 @@ class IniFile {
   std::vector<Section> sections_;
 };
 
-// True when the two names are equal without regard to ASCII case.
-bool SameName(std::string_view a, std::string_view b);
-
 }  // namespace mirk3

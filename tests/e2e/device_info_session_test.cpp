@@ -287,7 +287,7 @@ TEST_F(DeviceInfoSession, EveryFailureIsReportedWithItsCode) {
         << ::testing::PrintToString(result.log);
     for (const auto& line : c.logLines) EXPECT_TRUE(result.Contains(0, line)) << line;
     EXPECT_FALSE(result.Contains(0, "Completed..")) << "a failed port never passes";
-    EXPECT_EQ(result.lastState.at(0), SlotState::Failed) << "every failed port shows FAIL";
+    EXPECT_EQ(result.lastState.at(0), Verdict::Failed) << "every failed port shows FAIL";
   }
 }
 
@@ -430,8 +430,8 @@ TEST_F(DeviceInfoSession, OneFailingPortDoesNotDisturbTheOthers) {
   EXPECT_TRUE(result.Contains(0, "RES OK !!"));
   EXPECT_TRUE(result.Contains(1, "FAIL! Model dismatch fail"));
   EXPECT_TRUE(result.Contains(2, "RES OK !!"));
-  EXPECT_EQ(result.lastState.at(0), SlotState::Passed);
-  EXPECT_EQ(result.lastState.at(2), SlotState::Passed);
+  EXPECT_EQ(result.lastState.at(0), Verdict::Passed);
+  EXPECT_EQ(result.lastState.at(2), Verdict::Passed);
   EXPECT_EQ(result.log.back(), "<OSM> All threads completed. (succeed 2 / failed 1)");
 }
 

@@ -145,7 +145,7 @@ TEST_F(FullDownload, EverySlotLandsByteIdenticalOnEveryPhone) {
     const Lines lines = result.PortLines(port);
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Firmware update start.."), lines.end());
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Transmission Complete.. "), lines.end());
-    EXPECT_EQ(result.lastState.at(port), SlotState::Passed);
+    EXPECT_EQ(result.lastState.at(port), Verdict::Passed);
   }
   // The modem member goes in the modem layout; the others in the phone layout.
   EXPECT_EQ(Requests(0, "102/3", 1), (Lines{"0", "0", "0", "0", "1", "0", "0"}));
@@ -313,7 +313,7 @@ TEST_F(FullDownload, AModemThatNeverAnswersItsWriteFailsThePhone) {
   const RunResult result = test::RunStation({0}, options, context);
   EXPECT_EQ(result.failed, 1);
   EXPECT_EQ(result.failures.at(0), (Lines{"Complete(Write) operation failed.|2"}));
-  EXPECT_EQ(result.lastState.at(0), SlotState::Failed);
+  EXPECT_EQ(result.lastState.at(0), Verdict::Failed);
   EXPECT_TRUE(result.Contains(0, "Receive Response from boot-loader"));
 }
 

@@ -1,5 +1,7 @@
 #include "support/station_harness.h"
 
+#include "app/headless.h"
+#include "app/qt_report_sink.h"
 #include "base/text.h"
 
 namespace mirk3::test {
@@ -9,10 +11,10 @@ class CollectingView : public StationView {
  public:
   explicit CollectingView(RunResult* result) : result_(result) {}
   void AppendLog(const std::string& line) override { result_->log.push_back(line); }
-  void ShowSlot(int, int port, SlotState state, int, const std::string&) override {
-    result_->lastState[port] = state;
+  void PortRunChanged(const PortRun& run) override { result_->lastState[run.port] = run.verdict; }
+  void ShowMessage(const std::string& text, const std::string&) override {
+    result_->log.push_back("BOX " + text);
   }
-  void ShowMessage(const std::string& text) override { result_->log.push_back("BOX " + text); }
 
  private:
   RunResult* result_;
@@ -52,27 +54,36 @@ Timing QuickTiming() {
   timing.rtnPauseBefore = std::chrono::milliseconds(20);
   timing.rtnPauseAfter = std::chrono::milliseconds(10);
   timing.resetDelayUnit = std::chrono::milliseconds(10);
+  timing.autoStartDelay = std::chrono::milliseconds(20);
+  timing.md5CheckedPause = std::chrono::milliseconds(0);
+  timing.blPickPause = std::chrono::milliseconds(0);
   return timing;
+}
+
+void EnsureQtApplication() {
+  static const std::unique_ptr<QCoreApplication> application = EnsureCoreApplication();
 }
 
 RunResult RunStation(const std::vector<int>& ports, const DownloadOptions& options,
                      EngineContext context) {
+  EnsureQtApplication();
   RunResult result;
   CollectingView view(&result);
   Station* station = nullptr;
-  ReportPump pump([&](int message, const EngineReport& report) {
+  QtReportSink sink([&](int message, const EngineReport& report) {
     if (message == WM_DL_FAIL) {
       result.failures[report.port].push_back(report.text + "|" + std::to_string(report.value));
     }
     if (message == WM_DL_PROGRESS) result.progress[report.port].push_back(report.text);
     station->HandleReport(message, report);
   });
-  Station owned(&view, &pump, std::move(context));
+  Station owned(&view, &sink, std::move(context));
   station = &owned;
+  ChooseInStation(owned, options);
   for (int port : ports) owned.Ports().PlacePort(port);
-  if (!owned.Start(options)) return result;
-  result.ended = pump.PumpUntil([&] { return !owned.Busy(); }, std::chrono::minutes(10));
-  owned.Ports().ReleaseRun();
+  if (!owned.Start()) return result;
+  WaitForRunEnd(owned);
+  result.ended = !owned.Busy();
   result.succeeded = owned.Succeeded();
   result.failed = owned.Failed();
   return result;

@@ -1,5 +1,6 @@
-// Runs the station as mirk3-cli does, in-process: ports placed in order, one Start, reports
-// pumped on this thread until the run summary. Collects the log lines and slot states.
+// Runs the station as mirk3-cli does, in-process: packages picked, ports placed in order, one
+// Start, reports handled on this thread's event loop until the run summary. Collects the log
+// lines and each port's verdict.
 #pragma once
 
 #include <map>
@@ -7,7 +8,6 @@
 #include <vector>
 
 #include "app/station.h"
-#include "engine/report_pump.h"
 
 namespace mirk3::test {
 
@@ -16,7 +16,7 @@ struct RunResult {
   int succeeded = 0;
   int failed = 0;
   bool ended = false;
-  std::map<int, SlotState> lastState;                // by port
+  std::map<int, Verdict> lastState;                  // by port
   std::map<int, std::vector<std::string>> failures;  // by port: "text|code" of each failure
   std::map<int, std::vector<std::string>> progress;  // by port: the text of each progress report
 
@@ -24,6 +24,9 @@ struct RunResult {
   std::vector<std::string> PortLines(int port) const;
   bool Contains(int port, const std::string& text) const;
 };
+
+// Makes the process's QCoreApplication once; the station's tests run on its event loop.
+void EnsureQtApplication();
 
 // Timings for tests: quick opens, no step pauses worth waiting for.
 Timing QuickTiming();

@@ -9,10 +9,8 @@
 #include <cstdio>
 #include <sstream>
 
-#include "app/cli_view.h"
 #include "app/station.h"
 #include "devsim/phone_farm.h"
-#include "engine/report_pump.h"
 #include "pack/md5_package.h"
 #include "support/oneclick_program.h"
 #include "support/program_run.h"
@@ -307,47 +305,6 @@ TEST_F(CliFlash, AOneClickProgramNamesTheOptionsItIgnores) {
     EXPECT_EQ(LinesOf(err, "mirk3-cli flash: "), c.named) << c.options;
     EXPECT_EQ(LinesOf(run.out, "<ID:0/000> Erase...").size(), c.erases ? 1u : 0u) << run.out;
   }
-}
-
-// A refused package leaves its slot empty and unchecked, as the window empties the path field;
-// while a run is in progress no pick changes anything.
-TEST_F(CliFlash, APickTakesThePackageOrEmptiesItsSlot) {
-  const std::string good = WriteMd5Packages();
-  std::ostringstream out, err;
-  CliView view(out, err, false);
-  Station* stationPtr = nullptr;
-  ReportPump pump([&stationPtr](int message, const EngineReport& report) {
-    stationPtr->HandleReport(message, report);
-  });
-  EngineContext context;
-  context.timing = test::QuickTiming();
-  context.portDir = ports();
-  Station station(&view, &pump, context);
-  stationPtr = &station;
-
-  const struct {
-    std::string path;
-    bool taken;
-  } cases[] = {{package, true}, {good, true}, {dir / "damaged/AP.tar.md5", false}};
-  for (const auto& c : cases) {
-    DownloadOptions chosen;
-    chosen.slotEnabled[AP] = 1;
-    chosen.slotPath[AP] = "earlier.tar";
-    EXPECT_EQ(station.PickPackage(AP, c.path, chosen), c.taken) << c.path;
-    EXPECT_EQ(chosen.slotEnabled[AP], c.taken ? 1 : 0) << c.path;
-    EXPECT_EQ(chosen.slotPath[AP], c.taken ? c.path : "") << c.path;
-  }
-  EXPECT_EQ(err.str(), "mirk3-cli: md5 error! Binary is invalid\n");
-
-  DownloadOptions run = DefaultRunOptions();
-  run.deviceInfo = 1;
-  station.Ports().PlacePort(0);
-  ASSERT_TRUE(station.Start(run));
-  DownloadOptions chosen = run;
-  EXPECT_FALSE(station.PickPackage(AP, package, chosen));
-  EXPECT_EQ(chosen.slotEnabled[AP], 0);
-  pump.PumpUntil([&station] { return !station.Busy(); });
-  station.Ports().ReleaseRun();
 }
 
 }  // namespace

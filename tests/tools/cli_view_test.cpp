@@ -16,24 +16,32 @@ std::string LastLine(const std::string& err) {
 
 TEST(CliView, TheLiveLineShowsWhatEachPortIsDoing) {
   const struct {
-    SlotState state;
-    int percent;
-    std::string status;
+    Verdict verdict;
+    uint64_t sent, total;
+    std::string step;
     std::string shown;
   } cases[] = {
-      {SlotState::Added, 0, "", "[ttyACM3 ready] "},
-      {SlotState::Running, -1, "waiting for ttyACM3 (12/71)", "[ttyACM3 waiting (12/71)] "},
-      {SlotState::Running, -1, "waiting for ttyACM3 (13/71): permission denied",
+      {Verdict::Waiting, 0, 0, "", "[ttyACM3 ready] "},
+      {Verdict::Running, 0, 0, "waiting for ttyACM3 (12/71)", "[ttyACM3 waiting (12/71)] "},
+      {Verdict::Running, 0, 0, "waiting for ttyACM3 (13/71): permission denied",
        "[ttyACM3 waiting (13/71): permission denied] "},
-      {SlotState::Running, 42, "BOOT", "[ttyACM3  42%] "},
-      {SlotState::Passed, 100, " 00:07 ", "[ttyACM3 PASS] "},
-      {SlotState::Failed, -1, "FAIL!", "[ttyACM3 FAIL] "},
+      {Verdict::Running, 42, 0, "BOOT", "[ttyACM3 ...] "},  // no total yet: no percentage
+      {Verdict::Running, 42, 100, "BOOT", "[ttyACM3  42%] "},
+      {Verdict::Passed, 100, 100, "", "[ttyACM3 PASS] "},
+      {Verdict::Failed, 10, 100, "", "[ttyACM3 FAIL] "},
   };
   for (const auto& c : cases) {
     std::ostringstream out, err;
     CliView view(out, err, true);
-    view.ShowSlot(0, 3, c.state, c.percent, c.status);
-    EXPECT_EQ(LastLine(err.str()), c.shown) << c.status;
+    PortRun run;
+    run.slot = 0;
+    run.port = 3;
+    run.verdict = c.verdict;
+    run.sent = c.sent;
+    run.total = c.total;
+    run.step = c.step;
+    view.PortRunChanged(run);
+    EXPECT_EQ(LastLine(err.str()), c.shown) << c.step;
     EXPECT_EQ(out.str(), "") << "the live line never reaches standard output";
   }
 }
