@@ -1,5 +1,6 @@
 #include "devsim/usb_sysfs.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -94,13 +95,19 @@ void UsbSysfsDevice::Remove() {
 void PruneSysfsTree(const std::string& root) {
   std::error_code ec;
   std::vector<fs::path> dirs;
-  for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::end(it);
-       it.increment(ec)) {
-    if (it->is_directory(ec) && !it->is_symlink(ec)) dirs.push_back(it->path());
+  // Only the parts the farm writes: whatever else is under the root is not ours.
+  for (const char* part : {"devices", "class"}) {
+    dirs.push_back(fs::path(root) / part);
+    for (auto it = fs::recursive_directory_iterator(dirs.back(), ec); !ec && it != fs::end(it);
+         it.increment(ec)) {
+      if (it->is_directory(ec) && !it->is_symlink(ec)) dirs.push_back(it->path());
+    }
   }
   // Deepest first, so that a hub whose devices are gone goes after them.
-  for (auto dir = dirs.rbegin(); dir != dirs.rend(); ++dir) {
-    if (fs::is_empty(*dir, ec)) fs::remove(*dir, ec);
+  std::sort(dirs.begin(), dirs.end(),
+            [](const fs::path& a, const fs::path& b) { return a.string() > b.string(); });
+  for (const fs::path& dir : dirs) {
+    if (fs::is_empty(dir, ec)) fs::remove(dir, ec);
   }
 }
 

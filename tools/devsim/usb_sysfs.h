@@ -47,7 +47,8 @@ class UsbSysfsDevice {
   bool written_ = false;
 };
 
-// Removes the directories of the tree that are left empty (the hubs and buses of devices gone).
+// Removes the directories of the tree (under R/devices and R/class) that are left empty: the
+// hubs and buses of devices gone.
 void PruneSysfsTree(const std::string& root);
 
 }  // namespace mirk3::devsim
