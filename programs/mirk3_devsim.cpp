@@ -1,11 +1,16 @@
-// mirk3-devsim: emulated phones in download mode, one per pseudo-terminal, until SIGINT or
-// SIGTERM. Everything it does is in the devsim library; see --help.
+// mirk3-devsim: emulated phones in download mode, one per pseudo-terminal, plugged in and out
+// on schedule or on command, until SIGINT or SIGTERM. Everything it does is in the devsim
+// library; see --help.
 #include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "base/file.h"
+#include "devsim/farm_control.h"
 #include "devsim/options.h"
 #include "devsim/phone_farm.h"
 
@@ -25,12 +30,19 @@ int main(int argc, char** argv) {
       break;
   }
   std::string error;
-  // Blocked before the phone threads exist, so that only sigwait below receives them.
+  // Blocked before the phone threads exist, so that they arrive only through the descriptor.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  const mirk3::UniqueFd stopFd(::signalfd(-1, &stopSignals, SFD_CLOEXEC));
+  if (!stopFd) {
+    std::perror("mirk3-devsim: signalfd");
+    return 1;
+  }
+  // Started in the background of a terminal, reading commands fails instead of stopping it.
+  ::signal(SIGTTIN, SIG_IGN);
 
   PhoneFarm farm(config);
   if (!farm.Start(&error)) {
@@ -41,8 +53,7 @@ int main(int argc, char** argv) {
     std::printf("ttyACM%d -> %s\n", port, farm.SlavePath(port).c_str());
   }
   std::fflush(stdout);
-  int signal = 0;
-  sigwait(&stopSignals, &signal);
+  RunFarmControl(farm, STDIN_FILENO, stopFd.Get(), stdout);
   farm.Stop();
   return 0;
 }

@@ -1,13 +1,11 @@
 // The mirk3-devsim command line: every option and fault syntax, and the program itself started
 // as a process, as the end-to-end tests and the demo start it.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 
 #include "devsim/options.h"
+#include "support/devsim_process.h"
 #include "support/raw_host.h"
 #include "support/temp_dir.h"
 
@@ -56,7 +54,18 @@ TEST(DevsimOptionsTest, EveryOptionReachesTheConfiguration) {
                                      "--devinfo-size",
                                      "3:700",
                                      "--devinfo-magic",
-                                     "3:0xDEADBEEF"},
+                                     "3:0xDEADBEEF",
+                                     "--sysfs",
+                                     "/tmp/s",
+                                     "--usb-path",
+                                     "2:3-1.4.2",
+                                     "--usb-id",
+                                     "3:04E8:685d",
+                                     "--plug-after",
+                                     "7:250",
+                                     "--unplug-after",
+                                     "7:900",
+                                     "--unplug-after=1:0"},
                                     &config);
   ASSERT_EQ(parsed.result, ParseResult::Run) << parsed.text;
   EXPECT_EQ(config.portDir, "/tmp/p");
@@ -83,6 +92,20 @@ TEST(DevsimOptionsTest, EveryOptionReachesTheConfiguration) {
   EXPECT_EQ(config.faults[3].vanishAfterBytes, 1048576u);
   EXPECT_EQ(config.faults[3].deviceInfoSize, 700);
   EXPECT_EQ(config.faults[3].deviceInfoMagic, 0xDEADBEEFu);
+  EXPECT_EQ(config.sysfsDir, "/tmp/s");
+  EXPECT_EQ(UsbPathFor(config, 2), "3-1.4.2");
+  EXPECT_EQ(UsbPathFor(config, 3), "1-1.4");
+  EXPECT_EQ(UsbIdFor(config, 3), (UsbId{0x04e8, 0x685d}));
+  EXPECT_EQ(UsbIdFor(config, 2), DEFAULT_USB_ID);
+  ASSERT_EQ(config.schedule.size(), 3u);
+  const auto step = [&](size_t i) {
+    return std::tie(config.schedule[i].port, config.schedule[i].ms, config.schedule[i].plug);
+  };
+  EXPECT_EQ(step(0), std::make_tuple(7, 250, true));
+  EXPECT_EQ(step(1), std::make_tuple(7, 900, false));
+  EXPECT_EQ(step(2), std::make_tuple(1, 0, false));
+  EXPECT_EQ(config.ports, (std::vector<int>{1, 2, 3}))
+      << "a port plugged later is not there at start";
 
   FarmConfig defaults;
   ASSERT_EQ(Parse({"--silent", "0"}, &defaults).result, ParseResult::Run);
@@ -112,6 +135,19 @@ TEST(DevsimOptionsTest, MistakesAreRefusedWithAReason) {
       {"--devinfo-magic", "0:XYZ"},
       {"--devinfo-magic", "0:123456789"},
       {"--ports", "1", "--fail", "0:102/3=-4"},  // a fault for a port that is not served
+      {"--usb-path", "0:1-1.2"},                 // no sysfs tree to show it in
+      {"--usb-id", "0:1:2"},
+      {"--usb-path", "0:1-0", "--sysfs", "/s"},  // hub ports count from 1
+      {"--usb-path", "0:1.2", "--sysfs", "/s"},
+      {"--usb-path", "0:1-1.2.", "--sysfs", "/s"},
+      {"--usb-id", "0:12345:1", "--sysfs", "/s"},
+      {"--usb-id", "0:04e8", "--sysfs", "/s"},
+      {"--usb-id", "0:g4e8:1", "--sysfs", "/s"},
+      {"--usb-path", "3:1-1.1", "--ports", "0,3", "--sysfs", "/s"},  // port 0's by default
+      {"--usb-id", "4:1:2", "--sysfs", "/s"},
+      {"--plug-after", "0"},
+      {"--plug-after", "0:-1"},
+      {"--unplug-after", "2:100"},
   };
   for (const auto& args : bad) {
     FarmConfig config;
@@ -123,46 +159,12 @@ TEST(DevsimOptionsTest, MistakesAreRefusedWithAReason) {
   EXPECT_EQ(Parse({"--ports", "1", "--help"}, &config).result, ParseResult::Shown);
 }
 
-// Runs mirk3-devsim with `args`; its standard output comes back through `out`.
-pid_t Launch(std::vector<std::string> args, int* out) {
-  int pipeFds[2];
-  if (::pipe(pipeFds) != 0) return -1;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(pipeFds[1], 1);
-    ::close(pipeFds[0]);
-    args.insert(args.begin(), MIRK3_BIN_DIR "/mirk3-devsim");
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  ::close(pipeFds[1]);
-  *out = pipeFds[0];
-  return pid;
-}
-
-std::string ReadLine(int fd) {
-  std::string line;
-  char c;
-  while (::read(fd, &c, 1) == 1 && c != '\n') line += c;
-  return line;
-}
-
-int ExitStatus(pid_t pid) {
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST(DevsimProgramTest, ServesUntilTerminatedThenRemovesItsLinks) {
   test::TempDir dir;
-  int out = -1;
-  const pid_t pid = Launch({"--port-dir", dir / "ports", "--ports", "2,5", "--model", "X1"}, &out);
-  ASSERT_GT(pid, 0);
+  test::DevsimProcess devsim;
+  ASSERT_TRUE(devsim.Start({"--port-dir", dir / "ports", "--ports", "2,5", "--model", "X1"}));
   for (const int port : {2, 5}) {
-    const std::string line = ReadLine(out);
+    const std::string line = devsim.ReadLine();
     const std::string prefix = "ttyACM" + std::to_string(port) + " -> /dev/pts/";
     EXPECT_EQ(line.rfind(prefix, 0), 0u) << line;
     EXPECT_EQ(std::filesystem::read_symlink(dir / ("ports/ttyACM" + std::to_string(port))),
@@ -173,28 +175,25 @@ TEST(DevsimProgramTest, ServesUntilTerminatedThenRemovesItsLinks) {
   EXPECT_EQ(host.Greet(), "TASH");
   host.Close();
 
-  ::kill(pid, SIGTERM);
-  EXPECT_EQ(ExitStatus(pid), 0);
-  ::close(out);
+  EXPECT_EQ(devsim.Terminate(), 0);
   EXPECT_TRUE(std::filesystem::is_empty(dir / "ports"));
 }
 
 TEST(DevsimProgramTest, HelpAndUsageErrors) {
-  int out = -1;
-  pid_t pid = Launch({"--help"}, &out);
-  std::string help;
-  char chunk[4096];
-  for (ssize_t n; (n = ::read(out, chunk, sizeof chunk)) > 0;) help.append(chunk, n);
-  ::close(out);
-  EXPECT_EQ(ExitStatus(pid), 0);
+  test::DevsimProcess shown;
+  ASSERT_TRUE(shown.Start({"--help"}));
+  const std::string help = shown.ReadToEnd();
+  EXPECT_EQ(shown.Wait(), 0);
   for (const char* option :
-       {"--port-dir", "--ports", "--protocol", "--model", "--pit", "--out", "--discard", "--trace",
-        "--fail", "--bad-handshake", "--silent", "--vanish-after", "--erase-ms"}) {
+       {"--port-dir", "--ports",        "--protocol",     "--model",  "--pit",
+        "--out",      "--discard",      "--trace",        "--fail",   "--bad-handshake",
+        "--silent",   "--vanish-after", "--erase-ms",     "--sysfs",  "--usb-path",
+        "--usb-id",   "--plug-after",   "--unplug-after", "unplug N", "list"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
-  pid = Launch({"--ports", "9-1"}, &out);
-  ::close(out);
-  EXPECT_EQ(ExitStatus(pid), 2);
+  test::DevsimProcess refused;
+  ASSERT_TRUE(refused.Start({"--ports", "9-1"}));
+  EXPECT_EQ(refused.Wait(), 2);
 }
 
 }  // namespace

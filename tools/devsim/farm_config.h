@@ -1,7 +1,8 @@
 // What a set of emulated phones is told to be: where their ports appear, which protocol
 // version and model they report, which partition table they carry, where written partitions
 // land, and, per port, what they do wrong (failed requests, a wrong greeting, silence, an
-// unplugged cable, a slow erase, odd device information).
+// unplugged cable, a slow erase, odd device information), which USB device they claim to be,
+// and when they are plugged in or pulled out while the farm runs.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +44,26 @@ struct PortFaults {
   std::optional<uint32_t> deviceInfoMagic;  // the record starts with this word instead
 };
 
+// The USB identity a phone shows in the emulated sysfs tree (as the kernel writes them:
+// idVendor/idProduct in lowercase hex).
+struct UsbId {
+  uint16_t vendor = 0;
+  uint16_t product = 0;
+  bool operator==(const UsbId&) const = default;
+};
+
+// The pid.codes test identity (1209:0001), meant for devices under test: no real maker's phone
+// has it, so nothing takes the emulation for one.
+inline constexpr UsbId DEFAULT_USB_ID{0x1209, 0x0001};
+
+// A hot-plug step of a running farm: the port's phone appears (plug) or is pulled out `ms`
+// milliseconds after the start.
+struct PlugEvent {
+  int port = 0;
+  int ms = 0;
+  bool plug = true;
+};
+
 struct FarmConfig {
   std::string portDir;  // where the ttyACM<n> links appear
   std::vector<int> ports;
@@ -53,6 +74,17 @@ struct FarmConfig {
   bool discard = false;      // keep nothing, even with an outDir
   std::string traceDir;      // <traceDir>/ttyACM<n>.trace, one line per request
   std::map<int, PortFaults> faults;
+  // Where the sysfs tree of the phones' USB devices is written; empty: no USB identity.
+  std::string sysfsDir;
+  std::map<int, std::string> usbPaths;  // the kernel's name of the USB device ("1-1.3")
+  std::map<int, UsbId> usbIds;          // default: DEFAULT_USB_ID
+  // Ports in `ports` are plugged at start, the others first when the schedule plugs them.
+  std::vector<PlugEvent> schedule;
 };
+
+// A port's USB device name: the configured one, else "1-1.<port + 1>" (port n on hub port n+1
+// of the first hub of bus 1).
+std::string UsbPathFor(const FarmConfig& config, int port);
+UsbId UsbIdFor(const FarmConfig& config, int port);
 
 }  // namespace mirk3::devsim

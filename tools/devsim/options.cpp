@@ -6,9 +6,12 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <set>
+#include <tuple>
 
 #include "base/file.h"
 #include "cmdline/port_list.h"
+#include "devsim/usb_sysfs.h"
 #include "serial/serial_line.h"
 #include "wire/handshake.h"
 
@@ -27,9 +30,25 @@ the download protocol: initialization (100), partition table upload and read in
 device information in 500-byte pieces (105). Requests it does not know get the
 failure response (-1, -1). An end-of-sequence request for a partition id its
 table does not have gets (-1, -4); one that claims more bytes than arrived gets
-(-1, -6). A reboot (103/1) answers, then the port disappears.)";
+(-1, -6). A reboot (103/1) answers, then the port disappears.
+
+With --sysfs DIR each plugged phone also has a USB device in an emulated sysfs
+tree under DIR, as the kernel shows one: DIR/class/tty/ttyACMn/device leads to
+the interface of the USB device DIR/devices/.../<usb path>, which holds idVendor,
+idProduct, busnum and devpath. A station reads it with MIRK3_SYSFS_ROOT=DIR.
+
+Phones come and go while the farm runs: on schedule (--plug-after,
+--unplug-after) and on commands read from standard input, one per line:
+  plug N    a phone with a fresh boot loader appears: "ttyACMN -> /dev/pts/M"
+  unplug N  its cable is pulled (link and USB device go, the line closes under
+            the host): "ttyACMN unplugged"
+  list      "plugged: ttyACM0 ttyACM2 ..."
+Each command and scheduled step prints one line ("error: ..." when it cannot be
+done). The end of standard input leaves the phones running.)";
 
 constexpr char FAULTS_GROUP[] = "Faults, per port (each may be given several times)";
+constexpr char USB_GROUP[] =
+    "USB identity and hot-plug, per port (each may be given several times)";
 
 template <typename T>
 std::optional<T> Number(std::string_view text) {
@@ -144,7 +163,30 @@ struct Collected {
   std::vector<int> ports;
   std::string pitPath;
   std::map<std::string, std::vector<std::string>> faults;  // option name -> values
+  std::vector<std::string> usbPaths;
+  std::vector<std::string> usbIds;
+  std::vector<std::string> plugAfter;
+  std::vector<std::string> unplugAfter;
 };
+
+// "PORT:REST" split; nothing without a colon or with a bad port.
+std::optional<std::pair<int, std::string>> PortAndRest(const std::string& value) {
+  const size_t colon = value.find(':');
+  if (colon == std::string::npos) return {};
+  const auto port = DecimalNumber(std::string_view(value).substr(0, colon), 0, MAX_PORT);
+  if (!port) return {};
+  return std::pair(static_cast<int>(*port), value.substr(colon + 1));
+}
+
+// "VID:PID", each up to four hex digits.
+std::optional<UsbId> ParseUsbId(const std::string& text) {
+  const size_t colon = text.find(':');
+  if (colon == std::string::npos || colon > 4 || text.size() - colon - 1 > 4) return {};
+  const auto vendor = HexWord(text.substr(0, colon));
+  const auto product = HexWord(text.substr(colon + 1));
+  if (!vendor || !product || colon == 0 || colon + 1 == text.size()) return {};
+  return UsbId{static_cast<uint16_t>(*vendor), static_cast<uint16_t>(*product)};
+}
 
 void AddPhoneOptions(CLI::App& app, FarmConfig& config, Collected& collected) {
   app.add_option("--port-dir", config.portDir, "where the links appear")
@@ -172,6 +214,30 @@ void AddPhoneOptions(CLI::App& app, FarmConfig& config, Collected& collected) {
                  "write DIR/ttyACMn.trace, one line per request received: type/sub-type and "
                  "the eight words in decimal")
       ->type_name("DIR");
+}
+
+void AddUsbOptions(CLI::App& app, FarmConfig& config, Collected& collected) {
+  const auto add = [&](const char* name, std::vector<std::string>& values, const char* syntax,
+                       const char* description) {
+    app.add_option(name, values, description)
+        ->type_name(syntax)
+        ->allow_extra_args(false)
+        ->group(USB_GROUP);
+  };
+  app.add_option("--sysfs", config.sysfsDir,
+                 "write each plugged phone's USB device in an emulated sysfs tree under DIR")
+      ->type_name("DIR")
+      ->group(USB_GROUP);
+  add("--usb-path", collected.usbPaths, "PORT:PATH",
+      "the port's USB device is PATH, as the kernel names it (1-1.3: bus 1, hub port 1, then "
+      "port 3); default 1-1.<PORT+1>");
+  add("--usb-id", collected.usbIds, "PORT:VID:PID",
+      "the port's USB vendor and product id in hex; default 1209:0001 (the pid.codes test id)");
+  add("--plug-after", collected.plugAfter, "PORT:MS",
+      "the port's phone appears MS milliseconds after the start (a port not in --ports is "
+      "absent until then)");
+  add("--unplug-after", collected.unplugAfter, "PORT:MS",
+      "the port's cable is pulled MS milliseconds after the start");
 }
 
 void AddFaultOptions(CLI::App& app, Collected& collected) {
@@ -206,6 +272,79 @@ std::string ApplyFault(const FaultOption& fault, const std::string& value, FarmC
   return "";
 }
 
+// The schedule, the USB paths and ids; "" when they hold, else what is wrong.
+std::string CompleteUsb(const Collected& collected, FarmConfig& config) {
+  const auto bad = [](const char* option, const std::string& value) {
+    return std::string("bad value for ") + option + ": '" + value + "'";
+  };
+  for (const auto& [option, values, plug] :
+       {std::tuple("--plug-after", &collected.plugAfter, true),
+        std::tuple("--unplug-after", &collected.unplugAfter, false)}) {
+    for (const std::string& value : *values) {
+      const auto parsed = PortAndRest(value);
+      const auto ms = parsed ? Number<int>(parsed->second) : std::nullopt;
+      if (!ms || *ms < 0) return bad(option, value);
+      config.schedule.push_back({parsed->first, *ms, plug});
+    }
+  }
+  if (config.sysfsDir.empty() && !(collected.usbPaths.empty() && collected.usbIds.empty())) {
+    return collected.usbPaths.empty() ? "--usb-id needs --sysfs" : "--usb-path needs --sysfs";
+  }
+  for (const std::string& value : collected.usbPaths) {
+    const auto parsed = PortAndRest(value);
+    if (!parsed || !ValidUsbPath(parsed->second)) return bad("--usb-path", value);
+    config.usbPaths[parsed->first] = parsed->second;
+  }
+  for (const std::string& value : collected.usbIds) {
+    const auto parsed = PortAndRest(value);
+    const auto id = parsed ? ParseUsbId(parsed->second) : std::nullopt;
+    if (!id) return bad("--usb-id", value);
+    config.usbIds[parsed->first] = *id;
+  }
+  return "";
+}
+
+// Every port the farm may plug without a command: those of --ports and --plug-after.
+std::set<int> KnownPorts(const FarmConfig& config) {
+  std::set<int> known(config.ports.begin(), config.ports.end());
+  for (const PlugEvent& event : config.schedule) {
+    if (event.plug) known.insert(event.port);
+  }
+  return known;
+}
+
+// Per-port settings must name a port the farm serves, or a typo would pass unnoticed; two
+// ports on one USB device would make no sense to a station.
+std::string CheckPortsNamed(const FarmConfig& config) {
+  const std::set<int> known = KnownPorts(config);
+  const auto unknown = [&](const char* what, int port) {
+    return std::string(what) + " names port " + std::to_string(port) +
+           ", which is not in --ports or --plug-after";
+  };
+  for (const auto& [port, faults] : config.faults) {
+    if (!known.count(port)) return unknown("a fault", port);
+  }
+  for (const auto& [port, path] : config.usbPaths) {
+    if (!known.count(port)) return unknown("--usb-path", port);
+  }
+  for (const auto& [port, id] : config.usbIds) {
+    if (!known.count(port)) return unknown("--usb-id", port);
+  }
+  for (const PlugEvent& event : config.schedule) {
+    if (!known.count(event.port)) return unknown("--unplug-after", event.port);
+  }
+  if (config.sysfsDir.empty()) return "";
+  std::map<std::string, int> holders;
+  for (const int port : known) {
+    const auto [held, fresh] = holders.emplace(UsbPathFor(config, port), port);
+    if (!fresh) {
+      return "--usb-path: ttyACM" + std::to_string(held->second) + " and ttyACM" +
+             std::to_string(port) + " would both be USB device " + held->first;
+    }
+  }
+  return "";
+}
+
 // Fills `config` from what was collected; "" when it holds, else what is wrong.
 std::string Complete(const Collected& collected, FarmConfig& config) {
   if (!collected.ports.empty()) {
@@ -224,13 +363,8 @@ std::string Complete(const Collected& collected, FarmConfig& config) {
       if (std::string problem = ApplyFault(fault, value, config); !problem.empty()) return problem;
     }
   }
-  // Faults must name served ports, or a typo would pass unnoticed.
-  for (const auto& [port, faults] : config.faults) {
-    if (std::find(config.ports.begin(), config.ports.end(), port) == config.ports.end()) {
-      return "a fault names port " + std::to_string(port) + ", which is not in --ports";
-    }
-  }
-  return "";
+  if (std::string problem = CompleteUsb(collected, config); !problem.empty()) return problem;
+  return CheckPortsNamed(config);
 }
 
 }  // namespace
@@ -242,6 +376,7 @@ ParseOutcome ParseOptions(const std::vector<std::string>& args, FarmConfig* conf
   const auto app = NewCommandLine("mirk3-devsim", DESCRIPTION);
   AddPhoneOptions(*app, *config, collected);
   AddFaultOptions(*app, collected);
+  AddUsbOptions(*app, *config, collected);
   ParseOutcome outcome = ParseCommandLine(*app, args);
   if (outcome.result != ParseResult::Run) return outcome;
   if (std::string problem = Complete(collected, *config); !problem.empty()) {

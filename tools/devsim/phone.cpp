@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "serial/serial_line.h"
+
 namespace mirk3::devsim {
 
 Phone::Phone(PhoneSetup setup, PhonePlaces places)
@@ -23,7 +25,17 @@ bool Phone::Start(std::string* error) {
   }
   if (!store_.Prepare(error)) return false;
   if (!places_.traceFile.empty() && !trace_.OpenFile(places_.traceFile, error)) return false;
-  if (!line_.Open(places_.linkPath, error)) return false;
+  // The device first: whoever sees the port appear can read which cable it is on.
+  if (!places_.sysfsRoot.empty()) {
+    usb_ = std::make_unique<UsbSysfsDevice>(places_.sysfsRoot, PortName(port_), places_.usbPath,
+                                            places_.usbId);
+    if (!usb_->Write(error)) return false;
+    line_.SetAfterUnplug([this] { usb_->Remove(); });
+  }
+  if (!line_.Open(places_.linkPath, error)) {
+    if (usb_) usb_->Remove();
+    return false;
+  }
   thread_ = std::thread([this] { bootLoader_.Serve(); });
   return true;
 }

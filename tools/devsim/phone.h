@@ -1,7 +1,10 @@
-// One emulated phone in download mode: its pseudo-terminal, its boot loader and the thread
-// that serves the host. It runs from Start until Stop, a reboot, or a vanish fault.
+// One emulated phone in download mode: its pseudo-terminal, its boot loader, the thread that
+// serves the host and, when asked for, its USB device in an emulated sysfs tree. It runs from
+// Start until Stop, a reboot, or a vanish fault; each of these takes the port link and the USB
+// device away.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,6 +14,7 @@
 #include "devsim/partition_store.h"
 #include "devsim/pty_line.h"
 #include "devsim/request_trace.h"
+#include "devsim/usb_sysfs.h"
 
 namespace mirk3::devsim {
 
@@ -18,6 +22,9 @@ struct PhonePlaces {
   std::string linkPath;   // <port dir>/ttyACM<n>
   std::string storeDir;   // empty: keep nothing
   std::string traceFile;  // empty: trace in memory only
+  std::string sysfsRoot;  // empty: no USB device
+  std::string usbPath;
+  UsbId usbId;
 };
 
 class Phone {
@@ -34,6 +41,7 @@ class Phone {
 
   int Port() const { return port_; }
   const std::string& LinkPath() const { return places_.linkPath; }
+  const std::string& UsbPath() const { return places_.usbPath; }
   const std::string& SlavePath() const { return line_.SlavePath(); }
   // False once the phone rebooted or vanished (or was stopped).
   bool Plugged() const { return line_.Plugged(); }
@@ -43,7 +51,8 @@ class Phone {
  private:
   int port_;
   PhonePlaces places_;
-  UniqueFd stopFd_;  // an eventfd: written once to stop the phone
+  UniqueFd stopFd_;                      // an eventfd: written once to stop the phone
+  std::unique_ptr<UsbSysfsDevice> usb_;  // outlives the line, whose unplugging removes it
   PtyLine line_;
   PartitionStore store_;
   RequestTrace trace_;

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "devsim/builtin_pit.h"
+#include "devsim/usb_sysfs.h"
 #include "serial/serial_line.h"
 #include "wire/device_info_record.h"
 
@@ -24,6 +25,16 @@ PhoneSetup SetupFor(const FarmConfig& config, int port) {
   return setup;
 }
 
+std::string UsbPathFor(const FarmConfig& config, int port) {
+  const auto found = config.usbPaths.find(port);
+  return found != config.usbPaths.end() ? found->second : "1-1." + std::to_string(port + 1);
+}
+
+UsbId UsbIdFor(const FarmConfig& config, int port) {
+  const auto found = config.usbIds.find(port);
+  return found != config.usbIds.end() ? found->second : DEFAULT_USB_ID;
+}
+
 PhoneFarm::PhoneFarm(FarmConfig config) : config_(std::move(config)) {}
 
 PhoneFarm::~PhoneFarm() { Stop(); }
@@ -40,24 +51,79 @@ bool PhoneFarm::Start(std::string* error) {
   std::filesystem::create_directories(config_.portDir, ec);
   if (!config_.traceDir.empty()) std::filesystem::create_directories(config_.traceDir, ec);
   for (const int port : config_.ports) {
-    const std::string name = PortName(port);
-    PhonePlaces places;
-    places.linkPath = config_.portDir + "/" + name;
-    if (!config_.outDir.empty() && !config_.discard) places.storeDir = config_.outDir + "/" + name;
-    if (!config_.traceDir.empty()) places.traceFile = config_.traceDir + "/" + name + ".trace";
-    auto phone = std::make_unique<Phone>(SetupFor(config_, port), std::move(places));
-    if (!phone->Start(&reason)) {
-      phone.reset();
+    if (!Plug(port, &reason)) {
       Stop();
       return false;
     }
-    phones_[port] = std::move(phone);
   }
   return true;
 }
 
 void PhoneFarm::Stop() {
   for (auto& [port, phone] : phones_) phone->Stop();
+  if (!config_.sysfsDir.empty()) PruneSysfsTree(config_.sysfsDir);
+}
+
+PhonePlaces PhoneFarm::PlacesFor(int port) const {
+  const std::string name = PortName(port);
+  PhonePlaces places;
+  places.linkPath = LinkPath(port);
+  if (!config_.outDir.empty() && !config_.discard) places.storeDir = config_.outDir + "/" + name;
+  if (!config_.traceDir.empty()) places.traceFile = config_.traceDir + "/" + name + ".trace";
+  if (!config_.sysfsDir.empty()) {
+    places.sysfsRoot = config_.sysfsDir;
+    places.usbPath = UsbPathFor(config_, port);
+    places.usbId = UsbIdFor(config_, port);
+  }
+  return places;
+}
+
+const Phone* PhoneFarm::HolderOfUsbPath(const std::string& usbPath) const {
+  for (const auto& [port, phone] : phones_) {
+    if (phone->Plugged() && phone->UsbPath() == usbPath) return phone.get();
+  }
+  return nullptr;
+}
+
+bool PhoneFarm::Plug(int port, std::string* error) {
+  std::string ignored;
+  std::string& reason = error ? *error : ignored;
+  if (Plugged(port)) {
+    reason = PortName(port) + " is plugged already";
+    return false;
+  }
+  PhonePlaces places = PlacesFor(port);
+  if (!places.sysfsRoot.empty()) {
+    if (!ValidUsbPath(places.usbPath)) {
+      reason = "not a USB path: '" + places.usbPath + "'";
+      return false;
+    }
+    if (const Phone* holder = HolderOfUsbPath(places.usbPath)) {
+      reason = "USB path " + places.usbPath + " is " + PortName(holder->Port()) + "'s";
+      return false;
+    }
+  }
+  // A phone that rebooted, vanished or was unplugged leaves its place to a new one.
+  phones_.erase(port);
+  auto phone = std::make_unique<Phone>(SetupFor(config_, port), std::move(places));
+  if (!phone->Start(&reason)) return false;
+  phones_[port] = std::move(phone);
+  return true;
+}
+
+bool PhoneFarm::Unplug(int port) {
+  const auto found = phones_.find(port);
+  if (found == phones_.end() || !found->second->Plugged()) return false;
+  found->second->Stop();
+  return true;
+}
+
+std::vector<int> PhoneFarm::PluggedPorts() const {
+  std::vector<int> ports;
+  for (const auto& [port, phone] : phones_) {
+    if (phone->Plugged()) ports.push_back(port);
+  }
+  return ports;
 }
 
 const Phone* PhoneFarm::Find(int port) const {

@@ -9,7 +9,11 @@
 //   ... the station talks to <dir>/ttyACM0 and ttyACM1 ...
 //   farm.Trace(0);  // the requests phone 0 received
 //
-// The destructor stops every phone and removes its link.
+//   farm.Unplug(1); farm.Plug(1);  // the cable of port 1 pulled out and plugged in again
+//
+// With a sysfs dir, each plugged phone also has its USB device there (see UsbSysfsDevice).
+// The destructor stops every phone and removes its link and USB device. One thread drives a
+// farm; the phones serve on threads of their own.
 #pragma once
 
 #include <map>
@@ -31,8 +35,17 @@ class PhoneFarm {
 
   // Publishes every port and starts serving. On failure nothing is left running.
   bool Start(std::string* error = nullptr);
-  // Stops every phone and removes the links; traces and tables stay readable.
+  // Stops every phone and removes the links and USB devices; traces and tables stay readable.
   void Stop();
+
+  // A phone with a fresh boot loader appears at the port (any port up to the highest, served
+  // from the start or not). False (with a reason) when the port has a plugged phone already,
+  // or its USB path is another plugged phone's.
+  bool Plug(int port, std::string* error = nullptr);
+  // The cable is pulled: link and USB device go, the pseudo-terminal closes under the host.
+  // False when the port has no plugged phone.
+  bool Unplug(int port);
+  std::vector<int> PluggedPorts() const;
 
   const FarmConfig& Config() const { return config_; }
   // The requests a phone received, one line each ("102/3 0 31457280 0 2 7 0 0 0").
@@ -46,6 +59,9 @@ class PhoneFarm {
 
  private:
   const Phone* Find(int port) const;
+  PhonePlaces PlacesFor(int port) const;
+  // The plugged phone that has this USB path, or nullptr.
+  const Phone* HolderOfUsbPath(const std::string& usbPath) const;
 
   FarmConfig config_;
   std::map<int, std::unique_ptr<Phone>> phones_;

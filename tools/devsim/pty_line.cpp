@@ -5,7 +5,6 @@
 #include <stdlib.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,6 +12,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+
+#include "devsim/atomic_link.h"
 
 namespace mirk3::devsim {
 namespace {
@@ -37,23 +38,6 @@ bool MakeRaw(int fd) {
 int RemainingMs(Clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
   return static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX));
-}
-
-// Replaces a stale link of an earlier run; never removes anything that is not a link.
-bool ClearLinkPath(const std::string& path, std::string* error) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) {
-    if (errno == ENOENT) return true;
-    *error = Errno(path);
-    return false;
-  }
-  if (!S_ISLNK(st.st_mode)) {
-    *error = path + " exists and is not a symbolic link";
-    return false;
-  }
-  if (::unlink(path.c_str()) == 0) return true;
-  *error = Errno("cannot remove " + path);
-  return false;
 }
 
 }  // namespace
@@ -83,11 +67,7 @@ bool PtyLine::Open(const std::string& linkPath, std::string* error) {
     watch_.Reset();
   }
   linkPath_ = linkPath;
-  if (!ClearLinkPath(linkPath, error)) return false;
-  if (::symlink(slavePath_.c_str(), linkPath.c_str()) != 0) {
-    *error = Errno("cannot create " + linkPath);
-    return false;
-  }
+  if (!PublishLink(slavePath_, linkPath, error)) return false;
   linked_ = true;
   plugged_ = true;
   return true;
@@ -224,18 +204,16 @@ void PtyLine::AcceptHostLeft() {
 
 void PtyLine::Unplug() {
   plugged_ = false;
+  const bool wasLinked = linked_;
   if (linked_) {
-    // Only our own link: a later run may have published the same port meanwhile.
-    char target[256] = {};
-    const ssize_t n = ::readlink(linkPath_.c_str(), target, sizeof target - 1);
-    if (n > 0 && slavePath_ == std::string(target, static_cast<size_t>(n))) {
-      ::unlink(linkPath_.c_str());
-    }
+    WithdrawLink(slavePath_, linkPath_);
     linked_ = false;
   }
   watch_.Reset();
   slave_.Reset();
   master_.Reset();
+  // After the link: a watcher that sees the port go must not find it without its device.
+  if (wasLinked && afterUnplug_) afterUnplug_();
 }
 
 }  // namespace mirk3::devsim

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,9 +35,13 @@ class PtyLine {
   PtyLine(const PtyLine&) = delete;
   PtyLine& operator=(const PtyLine&) = delete;
 
-  // Creates the pseudo-terminal in raw mode and publishes it at `linkPath`. An existing
-  // symbolic link there (left by an earlier run) is replaced; anything else is refused.
+  // Creates the pseudo-terminal in raw mode and publishes it at `linkPath` in one step (see
+  // PublishLink). An existing symbolic link there (left by an earlier run) is replaced;
+  // anything else is refused.
   bool Open(const std::string& linkPath, std::string* error);
+  // Runs once the published link is gone, on whichever thread pulled the cable: what else the
+  // phone published (its USB device) goes with it. Set before Open.
+  void SetAfterUnplug(std::function<void()> afterUnplug) { afterUnplug_ = std::move(afterUnplug); }
 
   const std::string& SlavePath() const { return slavePath_; }
   const std::string& LinkPath() const { return linkPath_; }
@@ -78,6 +83,7 @@ class PtyLine {
   int hostOpens_ = 0;
   bool hostLeft_ = false;
   std::vector<uint8_t> pending_;  // put back by Unread
+  std::function<void()> afterUnplug_;
 };
 
 }  // namespace mirk3::devsim
