@@ -172,6 +172,10 @@ Counts CountVerdicts(const std::vector<PortRun>& ports) {
 
 int RunNumber(const std::vector<PortRun>& ports) { return ports.empty() ? 0 : ports.front().run; }
 
+std::string PortCount(const std::vector<PortRun>& ports) {
+  return ports.size() == 1 ? "1 port" : Format("%zu ports", ports.size());
+}
+
 size_t WidestOf(const std::vector<const PortRun*>& ports, std::string (*text)(const PortRun&),
                 size_t least, size_t most) {
   size_t widest = least;
@@ -179,11 +183,15 @@ size_t WidestOf(const std::vector<const PortRun*>& ports, std::string (*text)(co
   return std::min(widest, most);
 }
 
-std::string LiveHeader(const std::vector<PortRun>& ports) {
+std::string LiveHeader(const std::vector<PortRun>& ports, int width) {
   const Counts c = CountVerdicts(ports);
-  std::string header = Format("run %d  %zu ports  running %d  passed %d  failed %d",
-                              RunNumber(ports), ports.size(), c.running, c.passed, c.failed);
+  std::string header = Format("run %d  %s  running %d  passed %d  failed %d", RunNumber(ports),
+                              PortCount(ports).c_str(), c.running, c.passed, c.failed);
   if (c.waiting > 0) header += Format("  waiting %d", c.waiting);
+  // Too wide: the failures first, so that a cut never hides them.
+  if (Chars(header) > static_cast<size_t>(width)) {
+    header = Format("failed %d passed %d running %d", c.failed, c.passed, c.running);
+  }
   return header;
 }
 
@@ -272,7 +280,7 @@ std::vector<std::string> RenderLive(const std::vector<PortRun>& ports, int width
   width = std::max(width, 1);
   std::vector<std::string> frame;
   if (height < 1) return frame;
-  frame.push_back(LiveHeader(ports));
+  frame.push_back(LiveHeader(ports, width));
   const std::vector<const PortRun*> sorted = BySlot(ports);
   std::vector<std::string> body;
   if (sorted.size() + 2 <= static_cast<size_t>(height)) body = Rows(sorted, width, now);
@@ -285,8 +293,8 @@ std::vector<std::string> RenderLive(const std::vector<PortRun>& ports, int width
 std::vector<std::string> RenderSummary(const std::vector<PortRun>& ports, int width) {
   width = std::max(width, 1);
   const Counts c = CountVerdicts(ports);
-  std::string header = Format("run %d  %zu ports  passed %d  failed %d", RunNumber(ports),
-                              ports.size(), c.passed, c.failed);
+  std::string header = Format("run %d  %s  passed %d  failed %d", RunNumber(ports),
+                              PortCount(ports).c_str(), c.passed, c.failed);
   if (c.running + c.waiting > 0) header += Format("  unfinished %d", c.running + c.waiting);
 
   const std::vector<const PortRun*> sorted = BySlot(ports);
@@ -294,20 +302,26 @@ std::vector<std::string> RenderSummary(const std::vector<PortRun>& ports, int wi
   const size_t portWidth = WidestOf(sorted, PortText, 4, 12);
   size_t usbWidth = WidestOf(sorted, UsbText, 3, 17);
   size_t modelWidth = WidestOf(sorted, model, 5, 16);
-  // slot, port, USB path, model, result, then the reason and the time, a blank after each.
+  // slot, port, USB path, model, result, then the reason and the time, a blank after each; a
+  // column of no width is left out, blank and all.
+  const auto column = [](const std::string& text, size_t w) {
+    return w == 0 ? std::string() : Fit(text, w) + " ";
+  };
   const auto fixed = [&] {
-    return 4 + 1 + portWidth + 1 + usbWidth + 1 + modelWidth + 1 + 6 + 1 + 1 + 5;
+    return 4 + 1 + portWidth + 1 + (usbWidth > 0 ? usbWidth + 1 : 0) +
+           (modelWidth > 0 ? modelWidth + 1 : 0) + 6 + 1 + 1 + 5;
   };
   constexpr size_t MIN_REASON = 12;
   const auto total = static_cast<size_t>(width);
-  if (total < fixed() + MIN_REASON) usbWidth = modelWidth = 5;
+  // On a narrow terminal the reason matters more than where the phone sat.
+  if (total < fixed() + MIN_REASON) usbWidth = modelWidth = 0;
   const size_t reasonWidth = total > fixed() ? total - fixed() : 0;
 
   const auto row = [&](const std::string& slot, const std::string& port, const std::string& usb,
                        const std::string& mdl, const std::string& result, const std::string& reason,
                        const std::string& time) {
-    return FitRight(slot, 4) + " " + Fit(port, portWidth) + " " + Fit(usb, usbWidth) + " " +
-           Fit(mdl, modelWidth) + " " + Fit(result, 6) + " " + Fit(reason, reasonWidth) + " " +
+    return FitRight(slot, 4) + " " + column(port, portWidth) + column(usb, usbWidth) +
+           column(mdl, modelWidth) + column(result, 6) + column(reason, reasonWidth) +
            FitRight(time, 5);
   };
   std::vector<std::string> lines{header,
@@ -345,7 +359,12 @@ void LiveDisplay::Update(const std::vector<PortRun>& ports, Clock::time_point no
 
 void LiveDisplay::Clear() {
   if (drawnLines_ == 0) return;
-  out_ << "\r\033[" << drawnLines_ << "A\033[J" << std::flush;
+  // Line by line rather than "erase below": tmux takes an erase below from the screen's top
+  // left corner for a cleared screen and keeps a copy of the frame in its history.
+  std::string text = "\r\033[" + std::to_string(drawnLines_) + "A";
+  for (int i = 0; i < drawnLines_; ++i) text += i == 0 ? "\033[2K" : "\033[B\033[2K";
+  if (drawnLines_ > 1) text += "\033[" + std::to_string(drawnLines_ - 1) + "A";
+  out_ << text << std::flush;
   drawnLines_ = 0;
 }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -107,6 +108,9 @@ TEST(RenderLive, FitsTheTerminalAndShowsEveryFailure) {
     const std::vector<PortRun> ports = Bench(c.ports);
     const std::vector<std::string> frame = RenderLive(ports, c.width, c.height, T0 + seconds(8));
     ASSERT_LE(frame.size(), static_cast<size_t>(c.height));
+    const auto failures = std::count_if(
+        ports.begin(), ports.end(), [](const PortRun& p) { return p.verdict == Verdict::Failed; });
+    EXPECT_NE(frame[0].find("failed " + std::to_string(failures)), std::string::npos) << frame[0];
     size_t shown = 0;
     for (const std::string& line : frame) {
       EXPECT_LE(Chars(line), static_cast<size_t>(c.width)) << line;
@@ -151,6 +155,10 @@ TEST(RenderSummary, TabulatesEveryPortAndFitsTheWidth) {
   for (int width : {20, 40, 60, 200}) {
     for (const std::string& line : RenderSummary(Bench(56), width)) {
       EXPECT_LE(Chars(line), static_cast<size_t>(width)) << line;
+      // From 40 columns on, the reason of a failure keeps room to be read.
+      if (width >= 40 && line.find("FAIL") != std::string::npos) {
+        EXPECT_NE(line.find("write failed"), std::string::npos) << line;
+      }
     }
   }
 }
@@ -176,7 +184,7 @@ TEST(LiveDisplay, RedrawsInPlaceAtMostFiveTimesASecond) {
   EXPECT_EQ(take().rfind("\r\033[5A", 0), 0u);  // header, titles and three rows
 
   display.Clear();
-  EXPECT_EQ(take(), "\r\033[5A\033[J");
+  EXPECT_EQ(take(), "\r\033[5A\033[2K\033[B\033[2K\033[B\033[2K\033[B\033[2K\033[B\033[2K\033[4A");
   display.Update(ports, T0 + std::chrono::milliseconds(150));  // after a Clear, never held back
   EXPECT_EQ(take().find("\033[5A"), std::string::npos);
 
