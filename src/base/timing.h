@@ -20,6 +20,14 @@ struct Timing {
   Millis rtnPauseBefore{2000};      // before the RTN request
   Millis rtnPauseAfter{1000};       // after the RTN request
   Millis resetDelayUnit{1000};      // one second of the reset delay after close
+
+  // The test jig.
+  Millis jigConnectSettle{200};    // after the jig line opened, before the connection check
+  Millis jigReplyWait{15};         // after a frame to the jig, before its reply is looked for
+  Millis jigReplyPollPause{0};     // between two of the ten looks for a jig's reply
+  Millis jigSetupPause{200};       // before each set-up frame
+  Millis jigSetupClosePause{300};  // after a set-up phase's last frame, before closing
+  Millis jigDisconnectPause{100};  // before the jig line is closed
 };
 
 }  // namespace mirk3
