@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "devsim/jig_config.h"
 #include "wire/request_table.h"
 
 namespace mirk3::devsim {
@@ -53,6 +54,8 @@ struct FarmConfig {
   bool discard = false;      // keep nothing, even with an outDir
   std::string traceDir;      // <traceDir>/ttyACM<n>.trace, one line per request
   std::map<int, PortFaults> faults;
+
+  JigConfig jig;  // the emulated test jig, when it has a port
 };
 
 }  // namespace mirk3::devsim
