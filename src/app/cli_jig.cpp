@@ -62,7 +62,9 @@ int RunJigRequest(const JigRequest& request, const JigSettings& settings, const 
     if (sent) {
       out << "sent     " << DescribeFrame(bytes, count) << '\n';
     } else {
-      out << "received " << PrintableBytes(bytes, count) << Format(" (%d bytes)", length) << '\n';
+      out << "received "
+          << (count ? PrintableBytes(bytes, count) + Format(" (%d bytes)", length) : "nothing")
+          << '\n';
     }
   });
   out << "jig " << settings.device << '\n';
