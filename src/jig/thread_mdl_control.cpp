@@ -67,12 +67,12 @@ bool CThreadMdlControl::CheckJig() {
   if (!SendStatus(frame, length)) return false;
   uint8_t reply[REPLY_BUFFER] = {};
   if (ReadReply(reply, REPLY_BUFFER, JIG_FRAME_LENGTH) == 0) {
-    LogOnce(toldCheck_, "Jig " + jigPort_ + " did not answer the connection check " +
-                            JIG_CHECK_TEXT + "; no jig events are sent");
+    LogOnce(toldCheck_,
+            "Jig " + line_.DevicePath() + " did not answer the connection check " + JIG_CHECK_TEXT);
     return false;
   }
   if (std::memcmp(reply, JIG_READY, 2) != 0) {
-    LogOnce(toldCheck_, "Jig " + jigPort_ + " answered the connection check with " +
+    LogOnce(toldCheck_, "Jig " + line_.DevicePath() + " answered the connection check with " +
                             PrintableBytes(reply, JIG_FRAME_LENGTH) + ", not :V...");
     return false;
   }
@@ -85,7 +85,7 @@ bool CThreadMdlControl::ReportStatus(int event, int position) {
   if (!SendStatus(frame.data(), static_cast<int>(frame.size()))) return false;
   uint8_t reply[REPLY_BUFFER] = {};
   if (ReadReply(reply, REPLY_BUFFER, JIG_FRAME_LENGTH) != 0) return true;
-  LogOnce(toldReply_, "Jig " + jigPort_ + " did not answer " +
+  LogOnce(toldReply_, "Jig " + line_.DevicePath() + " did not answer " +
                           DescribeFrame(frame.data(), frame.size()) + " (position " +
                           std::to_string(position) + ")");
   return false;
@@ -94,6 +94,12 @@ bool CThreadMdlControl::ReportStatus(int event, int position) {
 bool CThreadMdlControl::SendStatus(const uint8_t* frame, int length) {
   if (watch_) watch_(true, frame, length);
   const int written = line_.Transmit(frame, length);
+  if (written != length && line_.LastError() == LineError::Removed) {
+    // An unplugged adapter leaves a dead line behind: the next event opens the device afresh.
+    LogOnce(toldGone_, "Jig " + line_.DevicePath() + " went away");
+    line_.ReleaseHandles();
+    return false;
+  }
   std::this_thread::sleep_for(timing_.jigReplyWait);
   return written == length;
 }

@@ -69,7 +69,8 @@ class CThreadMdlControl {
   // Serialises the status events; guards the receive buffer too.
   std::mutex lock_;
   std::array<uint8_t, 256> received_{};
-  bool toldOpen_ = false, toldCheck_ = false, toldReply_ = false, toldSetup_ = false;
+  bool toldOpen_ = false, toldCheck_ = false, toldReply_ = false, toldGone_ = false;
+  bool toldSetup_ = false;
 };
 
 }  // namespace mirk3

@@ -1,7 +1,10 @@
 // What the two jig line classes share: opening a serial device for their exclusive use with a
-// given line setting, giving it up again, and writing with a time limit. The jig is named by
-// its device path (a USB serial adapter, /dev/ttyUSB<n>, or any serial device); there is no
-// second naming scheme to choose between as a port number would need.
+// given line setting, giving it up again, and writing with a time limit.
+//
+// A jig is named by its device path: a USB serial adapter (<port dir>/ttyUSB<n>) or any serial
+// device, a stable /dev/serial/by-id/ name included. Where a port number has to be turned into
+// one of two device names (a plain one for small numbers, a device-namespace one above), a path
+// is already the one name of the device, and the same for both lines.
 #pragma once
 
 #include <cstdint>
