@@ -177,6 +177,15 @@ TEST_F(JigControllerTest, AJigThatCannotBeOpenedOrIsSilentIsToldOnce) {
   EXPECT_FALSE(control->JigEvent(JigPass, 1));
   EXPECT_EQ(jig_->Received(), (Lines{":S1VER? EA", ":S1ADOK DD"}));
   EXPECT_EQ(log_.size(), 2u) << "the check and the status frame, once each";
+
+  // The jig's adapter unplugged and plugged in again: the dead line is let go, and the next
+  // event opens and checks the jig anew.
+  jig_->Stop();
+  EXPECT_FALSE(control->JigEvent(JigFail, 1));
+  EXPECT_EQ(log_.back(), "Jig " + Device() + " went away");
+  StartJig();
+  EXPECT_TRUE(control->JigEvent(JigStart, 1));
+  EXPECT_EQ(jig_->Received(), (Lines{":S1VER? EA", ":S1ADST EA"}));
 }
 
 }  // namespace
