@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "devsim/jig.h"
+#include "jig/jig_notice.h"
 #include "jig/thread_mdl_control.h"
 #include "support/temp_dir.h"
 
@@ -113,6 +114,19 @@ TEST_F(JigControllerTest, EventsCheckTheJigOnceThenSendOnlyTheirStatusFrame) {
   EXPECT_EQ(replies_[0], (Bytes{':', 'V', 'E', 'M', 'U', '0', '1', 0xD8}));
   EXPECT_EQ(replies_[2], (Bytes{':', 'A', '3', 'A', 'D', 'O', 'K', 0xCD}));
   EXPECT_TRUE(log_.empty());
+}
+
+TEST_F(JigControllerTest, APhoneIsReportedAtItsOwnPositionOrNotAtAll) {
+  StartJig();
+  auto control = Controller();
+  JigSettings settings;
+  settings.device = Device();
+  settings.positions[2].port = 7;
+  settings.positions[5].usbPath = "1-1.3";
+  EXPECT_TRUE(NotifyJigOfPort(*control, settings, JigStart, 7, "2-1"));
+  EXPECT_TRUE(NotifyJigOfPort(*control, settings, JigPass, 9, "1-1.3"));
+  EXPECT_FALSE(NotifyJigOfPort(*control, settings, JigFail, 8, "1-1.4"));
+  EXPECT_EQ(jig_->Received(), (Lines{":S1VER? EA", ":S3ADST EC", ":S6ADOK E2"}));
 }
 
 TEST_F(JigControllerTest, RepliesInPiecesAreCollectedLongOnesCutShortOnesRefused) {
