@@ -96,7 +96,7 @@ int RunJigCommand(const std::vector<std::string>& args, std::ostream& out, std::
       "check, then a start, pass or fail frame for position 1..8. Every frame sent and every "
       "reply is printed.\nExit status: 0 the jig answered as expected, 1 it did not, 2 usage "
       "error.");
-  app->add_option("ACTION", a.words, "check | setup | event TYPE POSITION")->expected(1, 3);
+  app->add_option("ACTION", a.words, "check | setup | event TYPE POSITION");
   app->add_option("--jig-device", a.device, "the jig's serial device")->type_name("PATH");
   app->add_option("--cable", a.cable, "set-up for a micro-USB cable when not 0")
       ->transform(DecimalRange(INT32_MIN, INT32_MAX))
