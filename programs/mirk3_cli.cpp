@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/cli_flash.h"
+#include "app/cli_jig.h"
 #include "app/cli_package_commands.h"
 #include "app/cli_package_report.h"
 #include "app/cli_pit.h"
@@ -43,6 +44,8 @@ int main(int argc, char** argv) {
        [](const Args& args) { return mirk3::RunPitCommand(args, std::cout, std::cerr); }},
       {"ports", "show which slot each phone takes, and watch phones come and go",
        [](const Args& args) { return mirk3::RunPortsCommand(args, std::cout, std::cerr); }},
+      {"jig", "check a test jig, set it up or send it an event",
+       [](const Args& args) { return mirk3::RunJigCommand(args, std::cout, std::cerr); }},
   };
   const auto app = mirk3::NewCommandLine(
       "mirk3-cli",

@@ -11,6 +11,7 @@
 
 #include "base/file.h"
 #include "devsim/farm_control.h"
+#include "devsim/jig.h"
 #include "devsim/options.h"
 #include "devsim/phone_farm.h"
 
@@ -52,8 +53,19 @@ int main(int argc, char** argv) {
   for (const int port : config.ports) {
     std::printf("ttyACM%d -> %s\n", port, farm.SlavePath(port).c_str());
   }
+
+  EmulatedJig jig(config.jig, config.portDir, config.traceDir);
+  if (config.jig.port >= 0) {
+    if (!jig.Start(&error)) {
+      std::fprintf(stderr, "mirk3-devsim: %s\n", error.c_str());
+      farm.Stop();
+      return 1;
+    }
+    std::printf("%s -> %s\n", JigPortName(config.jig.port).c_str(), jig.SlavePath().c_str());
+  }
   std::fflush(stdout);
   RunFarmControl(farm, STDIN_FILENO, stopFd.Get(), stdout);
+  jig.Stop();
   farm.Stop();
   return 0;
 }

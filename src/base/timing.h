@@ -23,6 +23,14 @@ struct Timing {
   Millis autoStartDelay{500};       // after a port was added, before the auto-start check
   Millis md5CheckedPause{1000};     // after an MD5 trailer verified
   Millis blPickPause{1000};         // after the BL package's MD5 check, events still handled
+
+  // The test jig.
+  Millis jigConnectSettle{200};    // after the jig line opened, before the connection check
+  Millis jigReplyWait{15};         // after a frame to the jig, before its reply is looked for
+  Millis jigReplyPollPause{0};     // between two of the ten looks for a jig's reply
+  Millis jigSetupPause{200};       // before each set-up frame
+  Millis jigSetupClosePause{300};  // after a set-up phase's last frame, before closing
+  Millis jigDisconnectPause{100};  // before the jig line is closed
 };
 
 }  // namespace mirk3

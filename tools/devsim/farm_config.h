@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "devsim/jig_config.h"
 #include "wire/request_table.h"
 
 namespace mirk3::devsim {
@@ -80,6 +81,8 @@ struct FarmConfig {
   std::map<int, UsbId> usbIds;          // default: DEFAULT_USB_ID
   // Ports in `ports` are plugged at start, the others first when the schedule plugs them.
   std::vector<PlugEvent> schedule;
+
+  JigConfig jig;  // the emulated test jig, when it has a port
 };
 
 // A port's USB device name: the configured one, else "1-1.<port + 1>" (port n on hub port n+1

@@ -249,6 +249,44 @@ void AddFaultOptions(CLI::App& app, Collected& collected) {
   }
 }
 
+// The emulated test jig: its port and what it does wrong.
+constexpr char JIG_GROUP[] = "Test jig";
+
+void AddJigOptions(CLI::App& app, JigConfig& jig) {
+  app.add_option("--jig", jig.port,
+                 "also serve a test jig at <port dir>/ttyUSBN: it records every frame (with "
+                 "--trace in DIR/ttyUSBN.trace) and answers the connection check and every "
+                 "status frame with 8 bytes")
+      ->transform(DecimalRange(0, MAX_PORT))
+      ->type_name("N")
+      ->group(JIG_GROUP);
+  app.add_flag("--jig-silent", jig.silent, "the jig answers nothing")->group(JIG_GROUP);
+  app.add_option("--jig-answer-bytes", jig.answerBytes,
+                 "the jig answers with this many bytes: fewer than 8 is a short answer, more a "
+                 "long one (filled with '#')")
+      ->transform(DecimalRange(0, 4096))
+      ->type_name("N")
+      ->capture_default_str()
+      ->group(JIG_GROUP);
+  app.add_option("--jig-split-ms", jig.splitMs,
+                 "the jig answers in two pieces: 5 bytes, the rest MS milliseconds later")
+      ->transform(DecimalRange(0, 60000))
+      ->type_name("MS")
+      ->group(JIG_GROUP);
+  app.add_option("--jig-delay-ms", jig.delayMs, "the jig waits MS milliseconds before answering")
+      ->transform(DecimalRange(0, 60000))
+      ->type_name("MS")
+      ->group(JIG_GROUP);
+}
+
+// Jig faults without a jig would pass unnoticed.
+std::string JigProblem(const JigConfig& jig) {
+  const JigConfig plain;
+  const bool faulty = jig.silent || jig.answerBytes != plain.answerBytes ||
+                      jig.splitMs != plain.splitMs || jig.delayMs != plain.delayMs;
+  return faulty && jig.port < 0 ? "a jig fault is given, but no --jig" : "";
+}
+
 // Only a regular file is read: a FIFO would hold the farm up for ever.
 std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path) {
   const OpenedFile file = OpenRegularFile(path);
@@ -377,9 +415,13 @@ ParseOutcome ParseOptions(const std::vector<std::string>& args, FarmConfig* conf
   AddPhoneOptions(*app, *config, collected);
   AddFaultOptions(*app, collected);
   AddUsbOptions(*app, *config, collected);
+  AddJigOptions(*app, config->jig);
   ParseOutcome outcome = ParseCommandLine(*app, args);
   if (outcome.result != ParseResult::Run) return outcome;
   if (std::string problem = Complete(collected, *config); !problem.empty()) {
+    return {ParseResult::Mistake, std::move(problem)};
+  }
+  if (std::string problem = JigProblem(config->jig); !problem.empty()) {
     return {ParseResult::Mistake, std::move(problem)};
   }
   return outcome;
