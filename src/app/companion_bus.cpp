@@ -58,8 +58,7 @@ bool CompanionBus::Connect(bool systemBus, std::string* error) {
   }
   // An empty service leaves the sender out of the match rule. The (int, int) slot makes Qt
   // deliver only messages of signature "ii".
-  if (!bus_.connect(QString(), kPath, kInterface, kMember, this,
-                    SLOT(OnMergeRadMdl(int, int)))) {
+  if (!bus_.connect(QString(), kPath, kInterface, kMember, this, SLOT(OnMergeRadMdl(int, int)))) {
     if (error) *error = Failure(bus_.lastError().message());
     QDBusConnection::disconnectFromBus(name_);
     return false;

@@ -64,9 +64,9 @@ class CompanionBusTest : public WithQt {
 
   static void Send(int wParam, int lParam) {
     const int status = QProcess::execute(
-        "dbus-send", {"--session", "--type=signal", "/org/mirk3/Station",
-                      "org.mirk3.Station.MergeRadMDL", QStringLiteral("int32:%1").arg(wParam),
-                      QStringLiteral("int32:%1").arg(lParam)});
+        "dbus-send",
+        {"--session", "--type=signal", "/org/mirk3/Station", "org.mirk3.Station.MergeRadMDL",
+         QStringLiteral("int32:%1").arg(wParam), QStringLiteral("int32:%1").arg(lParam)});
     ASSERT_EQ(status, 0) << "dbus-send " << wParam << " " << lParam;
   }
 
@@ -112,20 +112,22 @@ TEST_F(CompanionBusTest, CompanionsHearEachResultAndTheStationDoesNotTakeItForAR
   QProcess monitor;
   monitor.start("dbus-monitor", {"--session", "type='signal',interface='org.mirk3.Station'"});
   QString output;
-  auto read = [&] {
-    output += QString::fromUtf8(monitor.readAllStandardOutput());
-    return false;
+  auto waitFor = [&](const std::function<bool()>& done) {
+    return RunUntil([&] {
+      output += QString::fromUtf8(monitor.readAllStandardOutput());
+      return done();
+    });
   };
   // The bus tells a new monitor it lost its name once it is watching; a signal sent before
   // that could pass it by.
-  ASSERT_TRUE(RunUntil([&] { return read() || output.contains("member=NameLost"); })) << "monitor";
+  ASSERT_TRUE(waitFor([&] { return output.contains("member=NameLost"); })) << "no monitor";
 
   bus_.Broadcast(3, CompanionBus::kPassed);
   bus_.Broadcast(4, CompanionBus::kFailed);
   bus_.Broadcast(5, 2);  // not a result: never sent
-  ASSERT_TRUE(RunUntil([&] { return read() || Heard(output).size() >= 2; })) << output.toStdString();
+  ASSERT_TRUE(waitFor([&] { return Heard(output).size() >= 2; })) << output.toStdString();
   SendRunRequestAndSettle();
-  read();
+  waitFor([&] { return Heard(output).size() >= 3; });
   monitor.kill();
   monitor.waitForFinished(kGuardMs);
 
