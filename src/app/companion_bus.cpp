@@ -50,20 +50,17 @@ CompanionBus::~CompanionBus() {
 }
 
 bool CompanionBus::Connect(bool systemBus, std::string* error) {
+  if (bus_.isConnected()) return true;  // a second match rule would double every request
   bus_ = OpenBus(systemBus, name_);
-  if (!bus_.isConnected()) {
-    if (error) *error = Failure(bus_.lastError().message());
-    QDBusConnection::disconnectFromBus(name_);
-    return false;
-  }
   // An empty service leaves the sender out of the match rule. The (int, int) slot makes Qt
   // deliver only messages of signature "ii".
-  if (!bus_.connect(QString(), kPath, kInterface, kMember, this, SLOT(OnMergeRadMdl(int, int)))) {
-    if (error) *error = Failure(bus_.lastError().message());
-    QDBusConnection::disconnectFromBus(name_);
-    return false;
+  if (bus_.isConnected() &&
+      bus_.connect(QString(), kPath, kInterface, kMember, this, SLOT(OnMergeRadMdl(int, int)))) {
+    return true;
   }
-  return true;
+  if (error) *error = Failure(bus_.lastError().message());
+  QDBusConnection::disconnectFromBus(name_);
+  return false;
 }
 
 void CompanionBus::Broadcast(int port, int result) {

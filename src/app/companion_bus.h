@@ -28,7 +28,8 @@ class CompanionBus : public QObject {
   CompanionBus& operator=(const CompanionBus&) = delete;
 
   // Joins the session bus (the system bus when `systemBus`) and listens for requests. False, with
-  // `error` set, when the bus cannot be reached or refuses the match rule.
+  // `error` set, when the bus cannot be reached or refuses the match rule. Once connected, a
+  // second call changes nothing.
   bool Connect(bool systemBus, std::string* error);
   // Tells every companion that `port` passed (kPassed) or failed (kFailed). Nothing else is sent:
   // a 2 would ask this station, and every other on the bus, for a run.

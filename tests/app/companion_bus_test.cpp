@@ -84,7 +84,9 @@ class CompanionBusTest : public WithQt {
   int starts_ = 0;
 };
 
-TEST_F(CompanionBusTest, OnlyZeroToEightWithTwoAskForARun) {
+TEST_F(CompanionBusTest, OnlyZeroToEightWithTwoAskForARunAndEachAsksOnce) {
+  std::string error;
+  ASSERT_TRUE(bus_.Connect(false, &error)) << error;  // again: must not listen twice
   for (const auto& [wParam, lParam] :
        std::vector<std::pair<int, int>>{{9, 2}, {0, 1}, {-1, 2}, {0, 99}, {8, -1}}) {
     Send(wParam, lParam);
