@@ -14,6 +14,7 @@
 #include "app/cli_package_report.h"
 #include "app/cli_pit.h"
 #include "app/cli_ports.h"
+#include "app/cli_station.h"
 #include "cmdline/command_line.h"
 
 namespace {
@@ -26,13 +27,20 @@ struct Command {
   std::function<int(const Args&)> run;
 };
 
+// Standard error, when it is a terminal that can show the live display.
+int LiveTerminal() { return isatty(STDERR_FILENO) ? STDERR_FILENO : -1; }
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const Command commands[] = {
       {"flash", "flash the phones on the given ports",
        [](const Args& args) {
-         return mirk3::RunFlashCommand(args, std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
+         return mirk3::RunFlashCommand(args, std::cout, std::cerr, LiveTerminal());
+       }},
+      {"station", "run the headless factory loop: phones flashed as they are plugged in",
+       [](const Args& args) {
+         return mirk3::RunStationCommand(args, std::cout, std::cerr, LiveTerminal());
        }},
       {"md5", "check the MD5 trailers of .tar.md5 packages",
        [](const Args& args) { return mirk3::RunMd5Command(args, std::cout, std::cerr); }},

@@ -128,13 +128,13 @@ std::optional<int> ParseFlashArguments(const std::vector<std::string>& args, Fla
 }
 
 int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                    bool liveProgress) {
+                    int terminalFd) {
   FlashRequest request;
   if (const auto status = ParseFlashArguments(args, &request, out, err)) return *status;
   if (!LoadMetaKey(request.metaKeyFile, request.context, err, "mirk3-cli flash")) return 2;
   NameIgnoredOptions(request, err);
   const auto application = EnsureCoreApplication();
-  CliView view(out, err, liveProgress);
+  CliView view(out, err, terminalFd);
   Station* stationPtr = nullptr;
   QtReportSink sink([&stationPtr](int message, const EngineReport& report) {
     stationPtr->HandleReport(message, report);
@@ -150,7 +150,7 @@ int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std
   }
   if (!station.Start()) return 2;
   WaitForRunEnd(station);
-  view.FinishProgress();
+  view.FinishRun();
   const bool everyPortPassed =
       station.Failed() == 0 && station.Succeeded() == static_cast<int>(request.ports.size());
   return everyPortPassed ? 0 : 1;

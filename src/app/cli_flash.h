@@ -35,7 +35,8 @@ std::optional<int> ParseFlashArguments(const std::vector<std::string>& args, Fla
 
 // Exit status: 0 every port passed, 1 any failed, 2 usage error, nothing chosen or an MD5
 // package refused.
+// `terminalFd` is the terminal behind `err` for the live display, -1 for none.
 int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                    bool liveProgress);
+                    int terminalFd);
 
 }  // namespace mirk3

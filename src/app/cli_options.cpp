@@ -99,6 +99,10 @@ void AddMetaKeyOption(CLI::App& app, std::string& keyFile) {
 void AddLineOptions(CLI::App& app, std::vector<int>& ports, EngineContext& context) {
   AddPortListOption(app, "--port", ports, MAX_STATION_PORT,
                     "the phone's port ttyACM<n>, or a list such as 0-3,7; may be repeated");
+  AddPortDirOptions(app, context);
+}
+
+void AddPortDirOptions(CLI::App& app, EngineContext& context) {
   app.add_option("--port-dir", context.portDir, "where the ports' device nodes are")
       ->type_name("DIR")
       ->default_str(context.portDir.empty() ? "$MIRK3_PORT_DIR, else /dev" : context.portDir);

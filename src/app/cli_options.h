@@ -32,8 +32,11 @@ void AddRunOptions(CLI::App& app, DownloadOptions& options);
 // one.
 void AddMetaKeyOption(CLI::App& app, std::string& keyFile);
 
-// --port LIST (may be repeated; ports are appended to `ports` in the order written),
-// --port-dir DIR, --open-attempts N and --first-byte-timeout-ms MS, set in `context`.
+// --port LIST (may be repeated; ports are appended to `ports` in the order written), and the
+// options of AddPortDirOptions.
 void AddLineOptions(CLI::App& app, std::vector<int>& ports, EngineContext& context);
+
+// --port-dir DIR, --open-attempts N and --first-byte-timeout-ms MS, set in `context`.
+void AddPortDirOptions(CLI::App& app, EngineContext& context);
 
 }  // namespace mirk3

@@ -1,77 +1,41 @@
 #include "app/cli_view.h"
 
-#include "base/text.h"
-#include "serial/serial_line.h"
-
 namespace mirk3 {
-namespace {
 
-// The start of the engine's progress text while the line waits for its port.
-constexpr char WAITING_PREFIX[] = "waiting for ";
+CliView::CliView(std::ostream& out, std::ostream& err, int terminalFd)
+    : out_(out),
+      err_(err),
+      live_(terminalFd >= 0 ? std::make_unique<LiveDisplay>(err, terminalFd) : nullptr) {}
 
-std::string StateText(const PortRun& run) {
-  switch (run.verdict) {
-    case Verdict::Passed:
-      return "PASS";
-    case Verdict::Failed:
-      return "FAIL";
-    case Verdict::Waiting:
-    case Verdict::Running:
-      break;
-  }
-  // A phone still on its way: which attempt of how many, not a percentage.
-  if (run.step.rfind(WAITING_PREFIX, 0) == 0 && run.step.find('(') != std::string::npos) {
-    return "waiting " + run.step.substr(run.step.find('('));
-  }
-  if (run.total == 0) return run.verdict == Verdict::Waiting ? "ready" : "...";
-  const double share = static_cast<double>(run.sent) * 100.0 / static_cast<double>(run.total);
-  return Format("%3d%%", static_cast<int>(share > 100.0 ? 100.0 : share));
+std::vector<PortRun> CliView::Ports() const {
+  std::vector<PortRun> ports;
+  for (const auto& [slot, run] : ports_) ports.push_back(run);
+  return ports;
 }
-
-}  // namespace
-
-std::string ProgressLine(const std::map<int, PortRun>& ports) {
-  std::string text;
-  for (const auto& [slot, run] : ports) {
-    text += Format("[%s %s] ", PortName(run.port).c_str(), StateText(run).c_str());
-  }
-  return text;
-}
-
-CliView::CliView(std::ostream& out, std::ostream& err, bool liveProgress)
-    : out_(out), err_(err), live_(liveProgress) {}
 
 void CliView::AppendLog(const std::string& line) {
-  ClearProgress();
+  if (live_) live_->Clear();
   out_ << line << '\n' << std::flush;
-  DrawProgress(true);
+  if (live_ && !ports_.empty()) live_->Update(Ports(), std::chrono::steady_clock::now(), true);
 }
 
 void CliView::PortRunChanged(const PortRun& run) {
+  // A new run's first report starts a new picture.
+  if (!ports_.empty() && ports_.begin()->second.run != run.run) ports_.clear();
   ports_[run.slot] = run;
-  DrawProgress(run.verdict != Verdict::Running);
+  if (live_) {
+    live_->Update(Ports(), std::chrono::steady_clock::now(), run.verdict != Verdict::Running);
+  }
 }
 
 void CliView::ShowMessage(const std::string& text, const std::string&) {
-  ClearProgress();
+  if (live_) live_->Clear();
   err_ << "mirk3-cli: " << text << '\n' << std::flush;
 }
 
-void CliView::FinishProgress() { ClearProgress(); }
-
-void CliView::ClearProgress() {
-  if (!live_ || !drawn_) return;
-  err_ << "\r\033[K" << std::flush;
-  drawn_ = false;
-}
-
-void CliView::DrawProgress(bool force) {
-  if (!live_ || ports_.empty()) return;
-  const auto now = std::chrono::steady_clock::now();
-  if (!force && now - lastDraw_ < std::chrono::milliseconds(100)) return;
-  lastDraw_ = now;
-  err_ << "\r\033[K" << ProgressLine(ports_) << std::flush;
-  drawn_ = true;
+void CliView::FinishRun() {
+  if (live_ && !ports_.empty()) live_->Finish(Ports());
+  ports_.clear();
 }
 
 }  // namespace mirk3

@@ -1,39 +1,36 @@
 // The headless station's face: log lines on standard output, exactly as the window writes
-// them, operator messages on standard error, and on a terminal a live display of the ports of
-// the run on standard error.
+// them, operator messages on standard error, and on a terminal the live display of the run's
+// ports on standard error, left as a summary table when the run ends.
 #pragma once
 
-#include <chrono>
 #include <map>
+#include <memory>
 #include <ostream>
 
+#include "app/live_display.h"
 #include "app/station_view.h"
 
 namespace mirk3 {
 
 class CliView : public StationView {
  public:
-  CliView(std::ostream& out, std::ostream& err, bool liveProgress);
+  // `terminalFd` is the terminal behind `err` for the live display; -1: no live display.
+  CliView(std::ostream& out, std::ostream& err, int terminalFd);
 
   void AppendLog(const std::string& line) override;
   void PortRunChanged(const PortRun& run) override;
   void ShowMessage(const std::string& text, const std::string& title) override;
-  // Ends the live display so that later output starts on a fresh line.
-  void FinishProgress();
+  // The run ended: its summary table replaces the live display, and the next run starts a
+  // display of its own.
+  void FinishRun();
 
  private:
-  void DrawProgress(bool force);
-  void ClearProgress();
+  std::vector<PortRun> Ports() const;
 
   std::ostream& out_;
   std::ostream& err_;
-  bool live_;
-  bool drawn_ = false;
-  std::map<int, PortRun> ports_;  // by slot
-  std::chrono::steady_clock::time_point lastDraw_{};
+  std::unique_ptr<LiveDisplay> live_;
+  std::map<int, PortRun> ports_;  // of the current run, by slot
 };
-
-// The live line: one bracket per port ("[ttyACM3  42%] ").
-std::string ProgressLine(const std::map<int, PortRun>& ports);
 
 }  // namespace mirk3

@@ -75,8 +75,7 @@ bool Station::Start() {
     LogLine("Start refused: a run is in progress");
     return false;
   }
-  // A One Click program's own packages count as chosen.
-  if (!carriesPackages_ && !AnythingChosen(RunOptions())) {
+  if (!HasSomethingToRun()) {
     view_->ShowMessage("No binary file is selected.", "Mirk 3");
     return false;
   }
@@ -96,6 +95,11 @@ bool Station::Start() {
   }
   Q_EMIT runStarted(run, started);
   return true;
+}
+
+bool Station::HasSomethingToRun() const {
+  // A One Click program's own packages count as chosen.
+  return carriesPackages_ || AnythingChosen(RunOptions());
 }
 
 bool Station::Reset() {

@@ -67,6 +67,7 @@ class Station : public QObject {
   // The factory reset time and packet size every worker gets, instead of the settings'.
   void SetRunNumbers(int32_t factoryResetTime, int32_t packetSize);
   CPortSlotManager& Ports() { return ports_; }
+  const EngineContext& Context() const { return context_; }
 
   // Follows the port dir: a first scan, then every arrival and removal. False (and why) when
   // the dir cannot be watched.
@@ -101,6 +102,11 @@ class Station : public QObject {
   const PackageFields& Packages() const { return packages_; }
   const std::string& BinarySizeText() const { return binarySizeText_; }
 
+  // A log line of no port ("<OSM> ...").
+  void LogLine(const std::string& text);
+  // Whether Start would find something to do (packages, options, or this program's own).
+  bool HasSomethingToRun() const;
+
   // --- state
   bool Busy() const { return busy_; }
   const ControlEnables& Enables() const { return enables_; }
@@ -133,7 +139,6 @@ class Station : public QObject {
   void OnRunEnd(EngineReport report);
   void OnAutoStartCheck();
   void Log(const EngineReport& report);
-  void LogLine(const std::string& text);  // a line of no port
   void SetBusy(bool on);
   void ResetSlotDisplays();
   void ClearTimes();

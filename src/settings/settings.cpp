@@ -99,6 +99,7 @@ Settings LoadSettings(const IniFile& f) {
   s.resetDefaults = {o.rePartition, o.autoReboot, o.fResetTime, o.efsClear,
                      o.bootUpdate,  o.flashLock,  o.nandErase,  o.tFlash};
   ReadOurKeys(f, s);
+  s.file = f;
   return s;
 }
 

@@ -71,6 +71,7 @@ struct Settings {
   std::string logDir;                    // [Option] LogDir
   std::optional<uint16_t> usbVendorId;   // [Ports] UsbVendorId
   std::map<int, SlotReservation> slots;  // [Slots] N=, by slot number
+  IniFile file;                          // the whole file, for the sections read elsewhere
   std::vector<SettingsProblem> problems;
 };
 
