@@ -372,7 +372,9 @@ void Station::Log(const EngineReport& report) {
   // Reports reach the log one at a time, whichever path they come by.
   static std::mutex logLock;
   std::lock_guard lock(logLock);
-  view_->AppendLog(FormatLogLine(slot, report.port, report.text));
+  const std::string line = FormatLogLine(slot, report.port, report.text);
+  view_->AppendLog(line);
+  Q_EMIT logAppended(line);
 }
 
 void Station::LogLine(const std::string& text) { Log(EngineReport{NO_PORT, text, 0}); }

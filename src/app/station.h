@@ -129,6 +129,8 @@ class Station : public QObject {
   void runEnded(int run, int succeeded, int failed);
   // Start, pass and fail of a port, for the jig (1, 2, 3).
   void jigEvent(int event, int port);
+  // A line was appended to the log (as the face shows it, without line end).
+  void logAppended(const std::string& line);
 
  private:
   void OnStart(const EngineReport& report);
