@@ -56,13 +56,7 @@ void PrintTable(const CPortSlotManager& slots, std::ostream& out) {
 }
 
 // Hands every arrival and removal to the table until SIGINT or SIGTERM.
-int Watch(CPortSlotManager& slots, std::ostream& err) {
-  PortWatcher watcher;
-  std::string error;
-  if (!watcher.Start(slots.PortDir(), &error)) {
-    err << "mirk3-cli ports: " << error << "\n";
-    return 2;
-  }
+int Watch(CPortSlotManager& slots, PortWatcher& watcher, std::ostream& err) {
   sigset_t stop;
   sigemptyset(&stop);
   sigaddset(&stop, SIGINT);
@@ -110,6 +104,13 @@ int RunPortsCommand(const std::vector<std::string>& args, std::ostream& out, std
   CPortSlotManager slots(&printer, [&err](const std::string& m) { err << m << "\n"; });
   table = &slots;
   slots.SetRules(PortRulesFrom(*settings, portDir));
+  // Watching starts before the scan, so that no phone slips between the two.
+  PortWatcher watcher;
+  std::string error;
+  if (watch && !watcher.Start(slots.PortDir(), &error)) {
+    err << "mirk3-cli ports: " << error << "\n";
+    return 2;
+  }
   if (slots.ScanPorts(1) == -1 && !std::filesystem::is_directory(slots.PortDir())) {
     err << "mirk3-cli ports: cannot read the port dir " << slots.PortDir() << "\n";
     return 2;
@@ -117,7 +118,7 @@ int RunPortsCommand(const std::vector<std::string>& args, std::ostream& out, std
   PrintTable(slots, out);
   out << std::flush;
   printer.printing = true;
-  return watch ? Watch(slots, err) : 0;
+  return watch ? Watch(slots, watcher, err) : 0;
 }
 
 }  // namespace mirk3

@@ -8,12 +8,20 @@
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "app/qt_report_sink.h"
+#include "app/station.h"
+#include "app/station_wiring.h"
+#include "devsim/phone_farm.h"
+#include "support/station_harness.h"
 #include "support/temp_dir.h"
+#include "support/test_packages.h"
 
 namespace mirk3 {
 namespace {
@@ -150,6 +158,73 @@ TEST_F(CompanionBusWithoutBus, ABusThatCannotBeReachedGivesTheSystemsText) {
   EXPECT_EQ(error.rfind(text + " ", 0), 0u) << error;
   EXPECT_GT(error.size(), text.size() + 1) << "what D-Bus said is missing";
   bus.Broadcast(1, CompanionBus::kPassed);  // without a bus it is a no-op, not a crash
+}
+
+}  // namespace
+}  // namespace mirk3
+
+namespace mirk3 {
+namespace {
+
+class SilentView : public StationView {
+ public:
+  void AppendLog(const std::string&) override {}
+  void ShowMessage(const std::string&, const std::string&) override {}
+};
+
+// The station joined to its companion: (9, 2) and (0, 1) start nothing, (0, 2) starts a run
+// exactly as Start does, and the companion hears (port, 1) for the phone that passed and
+// (port, -1) for the one that failed.
+TEST_F(CompanionBusTest, ARequestStartsTheStationsRunAndEveryResultIsHeard) {
+  test::TempDir dir;
+  devsim::FarmConfig config;
+  config.portDir = dir / "ports";
+  config.protocol = 3;
+  config.ports = {3, 4};
+  config.faults[4].handshakeAnswer = "TASX";
+  std::filesystem::create_directories(config.portDir);
+  devsim::PhoneFarm farm(config);
+  ASSERT_TRUE(farm.Start());
+  EngineContext context;
+  context.timing = test::QuickTiming();
+  context.portDir = config.portDir;
+  SilentView view;
+  Station* station = nullptr;
+  QtReportSink sink([&](int m, const EngineReport& r) { station->HandleReport(m, r); });
+  Station owned(&view, &sink, context);
+  station = &owned;
+  AttachCompanion(owned, bus_);
+  test::WriteTar(dir / "AP_x.tar", {{"boot.img", "boot"}});
+  owned.PickPackage(AP, dir / "AP_x.tar");
+  for (int port : config.ports) owned.Ports().PlacePort(port);
+
+  QProcess monitor;
+  monitor.start("dbus-monitor", {"--session", "type='signal',interface='org.mirk3.Station'"});
+  QString output;
+  auto waitFor = [&](const std::function<bool()>& done) {
+    return RunUntil([&] {
+      output += QString::fromUtf8(monitor.readAllStandardOutput());
+      return done();
+    });
+  };
+  ASSERT_TRUE(waitFor([&] { return output.contains("member=NameLost"); })) << "no monitor";
+  Send(9, 2);
+  Send(0, 1);
+  SendRunRequestAndSettle();
+  EXPECT_EQ(owned.Runs(), 1) << "only (0, 2) started a run";
+  ASSERT_TRUE(RunUntil([&] { return !owned.Busy(); }));
+  ASSERT_TRUE(waitFor([&] { return Heard(output).size() >= 5; })) << output.toStdString();
+  monitor.kill();
+  monitor.waitForFinished(kGuardMs);
+
+  auto heard = Heard(output);
+  const std::vector<std::pair<int, int>> requests = {{9, 2}, {0, 1}, {0, 2}};
+  ASSERT_EQ(std::vector(heard.begin(), heard.begin() + 3), requests);
+  std::sort(heard.begin() + 3, heard.end());
+  const std::vector<std::pair<int, int>> results = {{3, 1}, {4, -1}};
+  EXPECT_EQ(std::vector(heard.begin() + 3, heard.end()), results);
+  EXPECT_EQ(owned.Succeeded(), 1);
+  EXPECT_EQ(owned.Failed(), 1);
 }
 
 }  // namespace

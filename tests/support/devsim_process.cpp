@@ -18,6 +18,10 @@ DevsimProcess::~DevsimProcess() {
 }
 
 bool DevsimProcess::Start(std::vector<std::string> args) {
+  return StartProgram("mirk3-devsim", std::move(args));
+}
+
+bool DevsimProcess::StartProgram(const std::string& program, std::vector<std::string> args) {
   int toChild[2];
   int fromChild[2];
   if (::pipe2(toChild, O_CLOEXEC) != 0) return false;
@@ -26,7 +30,7 @@ bool DevsimProcess::Start(std::vector<std::string> args) {
     ::close(toChild[1]);
     return false;
   }
-  args.insert(args.begin(), MIRK3_BIN_DIR "/mirk3-devsim");
+  args.insert(args.begin(), MIRK3_BIN_DIR "/" + program);
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
