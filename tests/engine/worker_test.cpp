@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "base/le.h"
-#include "engine/report_pump.h"
+#include "support/report_pump.h"
 #include "support/pty_peer.h"
 #include "support/recording_sink.h"
 #include "support/temp_dir.h"

@@ -9,7 +9,7 @@
 #include <set>
 
 #include "devsim/phone_farm.h"
-#include "engine/report_pump.h"
+#include "support/report_pump.h"
 #include "support/recording_sink.h"
 #include "support/station_harness.h"
 #include "support/temp_dir.h"

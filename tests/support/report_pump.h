@@ -1,7 +1,7 @@
-// A report sink for a station built on the standard library: workers' reports are queued and
-// handled one at a time, in order, by whichever thread runs the pump (the station's main
-// thread); each sending worker waits until its report has been handled. A report sent from
-// the pumping thread itself is handled at once.
+// A report sink on the standard library alone, for tests of the engine and the port table below
+// the station's Qt core: workers' reports are queued and handled one at a time, in order, by
+// whichever thread runs the pump; each sending worker waits until its report has been handled.
+// A report sent from the pumping thread itself is handled at once.
 #pragma once
 
 #include <chrono>

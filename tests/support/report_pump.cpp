@@ -1,4 +1,4 @@
-#include "engine/report_pump.h"
+#include "support/report_pump.h"
 
 namespace mirk3 {
 
