@@ -16,7 +16,7 @@ CDownloadEngine::CDownloadEngine(ReportSink* sink, int port, EngineContext conte
     : port_(port),
       reports_(sink, port),
       context_(std::move(context)),
-      line_(context_.timing, context_.portDir.empty() ? DefaultPortDir() : context_.portDir) {
+      line_(context_) {
   Report(WM_DL_LOG, 0, "Mirk engine v(ID:%.4f)..", ENGINE_VERSION);
   DetectOneClick();
 }

@@ -1,0 +1,118 @@
+// Fuzzes the command lines of the three programs: any argument vector read by mirk3-devsim's
+// options, `mirk3-cli flash` and mirk3-pack must give the help, a clear mistake or a run,
+// never a crash. The first input byte picks the program; the rest are the arguments, split at
+// NUL bytes. Only the parsers run: no phone is served, no port opened, no package written.
+// A slash in an argument becomes '_' and the process works in its scratch folder, so that a
+// file an option names (devsim's --pit is read while parsing) is always one of its own.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/cli_flash.h"
+#include "devsim/options.h"
+#include "pack/pack_commands.h"
+#include "support/fuzz_target.h"
+#include "support/scratch_dir.h"
+
+namespace {
+
+using mirk3::fuzz::Require;
+using Args = std::vector<std::string>;
+
+Args SplitArgs(const uint8_t* data, size_t size) {
+  Args args;
+  std::string word;
+  for (size_t i = 0; i < size; ++i) {
+    if (data[i] == '\0') {
+      args.push_back(word);
+      word.clear();
+    } else {
+      word.push_back(data[i] == '/' ? '_' : static_cast<char>(data[i]));
+    }
+  }
+  if (!word.empty() || args.empty()) args.push_back(word);
+  return args;
+}
+
+// A mistake is one line; help and version are shown, and a run says nothing.
+void CheckOutcome(const mirk3::ParseOutcome& outcome) {
+  switch (outcome.result) {
+    case mirk3::ParseResult::Mistake:
+      Require(!outcome.text.empty() && outcome.text.find('\n') == std::string::npos,
+              "a mistake that is not one line");
+      break;
+    case mirk3::ParseResult::Shown:
+      Require(!outcome.text.empty(), "help shown as nothing");
+      break;
+    case mirk3::ParseResult::Run:
+      break;
+  }
+}
+
+// Printed outcomes: status 0 shows something on `out`, status 2 says what is wrong on `err`
+// after the program's name; a line that goes on prints nothing.
+void CheckPrinted(const std::optional<int>& status, const std::string& out,
+                  const std::string& err, const std::string& program) {
+  if (!status) {
+    Require(out.empty() && err.empty(), "a line that runs but printed");
+    return;
+  }
+  Require(*status == 0 || *status == mirk3::USAGE_ERROR_STATUS, "an unknown exit status");
+  if (*status == 0) {
+    Require(!out.empty(), "help shown as nothing");
+  } else {
+    Require(err.rfind(program + ":", 0) == 0, "a mistake that does not name the program");
+  }
+}
+
+void Devsim(const Args& args) {
+  mirk3::devsim::FarmConfig config;
+  config.portDir = mirk3::fuzz::ScratchDir();
+  const mirk3::ParseOutcome outcome = mirk3::devsim::ParseOptions(args, &config);
+  CheckOutcome(outcome);
+  if (outcome.result != mirk3::ParseResult::Run) return;
+  Require(!config.ports.empty(), "a farm without a port");
+  for (const int port : config.ports) {
+    Require(port >= 0 && port <= mirk3::devsim::MAX_PORT, "a port out of range");
+  }
+}
+
+void Flash(const Args& args) {
+  mirk3::FlashRequest request;
+  std::ostringstream out, err;
+  const auto status = mirk3::ParseFlashArguments(args, &request, out, err);
+  CheckPrinted(status, out.str(), err.str(), "mirk3-cli flash");
+  if (status) return;
+  Require(!request.ports.empty(), "a run without a port");
+  for (const int port : request.ports) Require(port >= 0, "a negative port");
+}
+
+void Pack(const Args& args) {
+  std::ostringstream out, err;
+  const auto status = mirk3::pack::ParsePackCommand(args, out, err);
+  CheckPrinted(status, out.str(), err.str(), "mirk3-pack");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const bool inScratch = ::chdir(mirk3::fuzz::ScratchDir().c_str()) == 0;
+  Require(inScratch, "cannot work in the scratch folder");
+  if (size == 0) return 0;
+  const Args args = SplitArgs(data + 1, size - 1);
+  switch (data[0] % 3) {
+    case 0:
+      Devsim(args);
+      break;
+    case 1:
+      Flash(args);
+      break;
+    default:
+      Pack(args);
+      break;
+  }
+  return 0;
+}
