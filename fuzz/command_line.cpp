@@ -54,8 +54,8 @@ void CheckOutcome(const mirk3::ParseOutcome& outcome) {
 
 // Printed outcomes: status 0 shows something on `out`, status 2 says what is wrong on `err`
 // after the program's name; a line that goes on prints nothing.
-void CheckPrinted(const std::optional<int>& status, const std::string& out,
-                  const std::string& err, const std::string& program) {
+void CheckPrinted(const std::optional<int>& status, const std::string& out, const std::string& err,
+                  const std::string& program) {
   if (!status) {
     Require(out.empty() && err.empty(), "a line that runs but printed");
     return;

@@ -26,8 +26,7 @@ void CheckView(const std::vector<uint8_t>& record) {
               record.size(),
           "a descriptor past the record's end");
   for (size_t i = 0; i < descriptors.size(); ++i) {
-    const uint8_t* at =
-        &record[mirk3::DEVINFO_ITEMS_BASE + mirk3::DEVINFO_DESCRIPTOR_SIZE * i];
+    const uint8_t* at = &record[mirk3::DEVINFO_ITEMS_BASE + mirk3::DEVINFO_DESCRIPTOR_SIZE * i];
     Require(descriptors[i].type == mirk3::GetLe32(at) &&
                 descriptors[i].offset == mirk3::GetLe32(at + 4),
             "a descriptor that is not its bytes");

@@ -2,6 +2,8 @@
 // package's file name (the trailer is located from the name's length), the rest is the file.
 // A pass means the digest of the tar part, computed here apart, is the trailer's digest text;
 // a refusal always says why.
+#include "packages/md5_trailer.h"
+
 #include <cstring>
 #include <iterator>
 #include <string>
@@ -9,7 +11,6 @@
 
 #include "base/text.h"
 #include "packages/md5.h"
-#include "packages/md5_trailer.h"
 #include "support/fuzz_target.h"
 #include "support/scratch_dir.h"
 
@@ -40,8 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   int logLines = 0;
   mirk3::Md5Failure failure;
-  const bool passed =
-      mirk3::VerifyMd5Trailer(path, [&logLines](std::string_view) { ++logLines; }, &failure);
+  const bool passed = mirk3::VerifyMd5Trailer(
+      path, [&logLines](std::string_view) { ++logLines; }, &failure);
   const auto tarLength = mirk3::Md5TarLength(file.size(), name.size());
   Require(tarLength.has_value() == (file.size() >= mirk3::Md5TrailerLength(name.size())),
           "a tar part for a file shorter than its trailer, or none for one long enough");
@@ -58,8 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(failure.problem == mirk3::Md5Problem::None && failure.text.empty() && logLines == 0,
           "a pass with a failure");
   Require(tarLength.has_value(), "a pass without a trailer");
-  Require(mirk3::EqualsIgnoreCase(DigestText(file.substr(0, *tarLength)),
-                                  file.substr(*tarLength, 32)),
-          "a pass whose trailer is not the tar part's digest");
+  Require(
+      mirk3::EqualsIgnoreCase(DigestText(file.substr(0, *tarLength)), file.substr(*tarLength, 32)),
+      "a pass whose trailer is not the tar part's digest");
   return 0;
 }

@@ -2,6 +2,8 @@
 // last 1468 bytes parse to fields that encode back to the same fields; the mode is on exactly
 // when the title is the One Click title; and an engine started from such a program lists only
 // members that lie inside the program and inside the slot the trailer gives them.
+#include "wire/one_click_trailer.h"
+
 #include <algorithm>
 #include <string>
 
@@ -9,7 +11,6 @@
 #include "packages/one_click_program.h"
 #include "support/fuzz_target.h"
 #include "support/scratch_dir.h"
-#include "wire/one_click_trailer.h"
 
 namespace {
 

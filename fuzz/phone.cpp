@@ -64,8 +64,7 @@ class AnsweringLine : public mirk3::ByteLine {
     return true;
   }
 
-  bool WriteWhileWaiting(const void* buffer, int length,
-                         const std::function<bool()>&) override {
+  bool WriteWhileWaiting(const void* buffer, int length, const std::function<bool()>&) override {
     return WriteData(buffer, length);
   }
 
@@ -119,8 +118,7 @@ class CountingSink : public mirk3::ReportSink {
 
 bool AnsweredAsRequest(const Exchange& exchange) {
   return exchange.answer.size() == mirk3::RESPONSE_PACKET_SIZE &&
-         mirk3::GetLe32s(reinterpret_cast<const uint8_t*>(exchange.answer.data())) ==
-             exchange.type;
+         mirk3::GetLe32s(reinterpret_cast<const uint8_t*>(exchange.answer.data())) == exchange.type;
 }
 
 // Requests whose failed answer the run goes on from: the protocol version, the packet size,
@@ -160,8 +158,8 @@ void CheckPassed(const std::vector<Exchange>& transcript) {
       continue;
     }
     if (e.kind != Exchange::Kind::Request) continue;
-    const bool tablePiece = readingTable && e.type == mirk3::RQT_PIT &&
-                            e.subType == mirk3::RQT_PIT_XMIT;
+    const bool tablePiece =
+        readingTable && e.type == mirk3::RQT_PIT && e.subType == mirk3::RQT_PIT_XMIT;
     const bool infoPiece = e.type == mirk3::RQT_DEVINFO && e.subType == mirk3::RQT_DEVINFO_PIECE;
     if (tablePiece || infoPiece) {
       Require(e.reads == 1 && !e.answer.empty() &&

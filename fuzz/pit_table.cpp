@@ -23,9 +23,8 @@ void CheckParse(const uint8_t* data, size_t size) {
   const mirk3::PitTable table = mirk3::ParsePitTable(data, size);
   const int32_t claimed = table.header.EntryCount();
   Require(size >= mirk3::PIT_HEADER_SIZE || table.entries.empty(), "a headless table has entries");
-  const size_t room = size < mirk3::PIT_HEADER_SIZE
-                          ? 0
-                          : (size - mirk3::PIT_HEADER_SIZE) / mirk3::PIT_ENTRY_SIZE;
+  const size_t room =
+      size < mirk3::PIT_HEADER_SIZE ? 0 : (size - mirk3::PIT_HEADER_SIZE) / mirk3::PIT_ENTRY_SIZE;
   Require(table.entries.size() <= room, "more entries than the bytes hold");
   Require(claimed > 0 || table.entries.empty(), "entries from a count of none");
   Require(claimed <= 0 || table.entries.size() == std::min<size_t>(room, claimed),

@@ -185,14 +185,18 @@ struct Target {
 int main(int argc, char** argv) {
   if (argc != 2) Die("usage: mirk3-fuzz-seeds CORPUS_DIR");
   const Target targets[] = {
-      {"file_analysis", FileAnalysisSeeds}, {"meta_data_parse", MetaDataSeeds},
-      {"pit_table", PitSeeds},              {"device_info", DeviceInfoSeeds},
-      {"md5_trailer", Md5Seeds},            {"one_click_trailer", OneClickSeeds},
-      {"phone", PhoneSeeds},                {"command_line", CommandLineSeeds},
+      {"file_analysis", FileAnalysisSeeds},
+      {"meta_data_parse", MetaDataSeeds},
+      {"pit_table", PitSeeds},
+      {"device_info", DeviceInfoSeeds},
+      {"md5_trailer", Md5Seeds},
+      {"one_click_trailer", OneClickSeeds},
+      {"phone", PhoneSeeds},
+      {"command_line", CommandLineSeeds},
   };
   for (const Target& target : targets) {
-    const std::filesystem::path dir = std::filesystem::path(argv[1]) / ("fuzz_" +
-                                                                        std::string(target.name));
+    const std::filesystem::path dir =
+        std::filesystem::path(argv[1]) / ("fuzz_" + std::string(target.name));
     std::filesystem::create_directories(dir);
     int n = 0;
     for (const Seed& seed : target.seeds()) {

@@ -18,10 +18,9 @@ struct Packages {
 const Packages& MadePackages() {
   static const Packages* made = [] {
     auto* p = new Packages{ScratchDir() + "/AP_phone.tar", ScratchDir() + "/CP_phone.tar", ""};
-    test::WriteSignedPackage(p->ap,
-                             {{"boot.img", test::TestBytes(3000, 1)},
-                              {"system.img", test::TestBytes(70000, 2)}},
-                             PhoneRunModel());
+    test::WriteSignedPackage(
+        p->ap, {{"boot.img", test::TestBytes(3000, 1)}, {"system.img", test::TestBytes(70000, 2)}},
+        PhoneRunModel());
     test::WriteSignedPackage(p->cp, {{"modem.bin", test::TestBytes(5000, 3)}}, PhoneRunModel());
     const std::vector<uint8_t> table = devsim::BuiltinPit();
     p->pit = WriteScratchFile("phone.pit", table.data(), table.size());
