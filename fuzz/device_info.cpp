@@ -22,8 +22,9 @@ void CheckView(const std::vector<uint8_t>& record) {
   const uint32_t count =
       record.size() >= mirk3::DEVINFO_ITEMS_BASE ? mirk3::GetLe32(&record[4]) : 0;
   Require(descriptors.size() <= count, "more descriptors than counted");
-  Require(mirk3::DEVINFO_ITEMS_BASE + mirk3::DEVINFO_DESCRIPTOR_SIZE * descriptors.size() <=
-              record.size(),
+  Require(descriptors.empty() ||
+              mirk3::DEVINFO_ITEMS_BASE + mirk3::DEVINFO_DESCRIPTOR_SIZE * descriptors.size() <=
+                  record.size(),
           "a descriptor past the record's end");
   for (size_t i = 0; i < descriptors.size(); ++i) {
     const uint8_t* at = &record[mirk3::DEVINFO_ITEMS_BASE + mirk3::DEVINFO_DESCRIPTOR_SIZE * i];
