@@ -1,16 +1,22 @@
 // Fuzzes the command lines of the three programs: any argument vector read by mirk3-devsim's
-// options, `mirk3-cli flash` and mirk3-pack must give the help, a clear mistake or a run,
-// never a crash. The first input byte picks the program; the rest are the arguments, split at
-// NUL bytes. Only the parsers run: no phone is served, no port opened, no package written.
+// options, by each command of mirk3-cli (flash, md5, verify, inspect, pit) or by mirk3-pack
+// must give the help, a clear mistake or a run, never a crash. The first input byte picks the
+// program or command; the rest are the arguments, split at NUL bytes. Only the parsers run: no
+// phone is served, no port opened, no package read or written.
 // A slash in an argument becomes '_', so that a file an option names never lies outside the
 // working folder: the only one a parser opens is devsim's --pit, read-only and only when it
 // is a regular file.
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/cli_flash.h"
+#include "app/cli_package_commands.h"
+#include "app/cli_package_report.h"
+#include "app/cli_pit.h"
 #include "devsim/options.h"
 #include "pack/pack_commands.h"
 #include "support/fuzz_target.h"
@@ -95,21 +101,54 @@ void Pack(const Args& args) {
   CheckPrinted(status, out.str(), err.str(), "mirk3-pack");
 }
 
+void Md5(const Args& args) {
+  std::vector<std::string> files;
+  std::ostringstream out, err;
+  const auto status = mirk3::ParseMd5Arguments(args, &files, out, err);
+  CheckPrinted(status, out.str(), err.str(), "mirk3-cli md5");
+  Require(status || !files.empty(), "a check of no file");
+}
+
+void Verify(const Args& args) {
+  mirk3::VerifyRequest request;
+  std::ostringstream out, err;
+  const auto status = mirk3::ParseVerifyArguments(args, &request, out, err);
+  CheckPrinted(status, out.str(), err.str(), "mirk3-cli verify");
+  Require(status || !request.files.empty(), "a check of no file");
+}
+
+void Inspect(const Args& args) {
+  mirk3::InspectRequest request;
+  std::ostringstream out, err;
+  const auto status = mirk3::ParseInspectArguments(args, &request, out, err);
+  CheckPrinted(status, out.str(), err.str(), "mirk3-cli inspect");
+  if (status) return;
+  for (int slot = 0; slot < mirk3::SLOT_COUNT; ++slot) {
+    Require(!request.options.slotEnabled[slot] || !request.options.slotPath[slot].empty() ||
+                std::find(args.begin(), args.end(), "") != args.end(),
+            "a slot chosen without its package");
+  }
+}
+
+void Pit(const Args& args) {
+  mirk3::PitRequest request;
+  std::ostringstream out, err;
+  const auto status = mirk3::ParsePitArguments(args, &request, out, err);
+  CheckPrinted(status, out.str(), err.str(), "mirk3-cli pit");
+  if (status) return;
+  // Either a file to show, or exactly one port and a file to save to.
+  Require(request.file.empty() ? request.ports.size() == 1 && !request.out.empty()
+                               : request.ports.empty() && request.out.empty(),
+          "a table command that is neither a show nor a read");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const Args args = SplitArgs(data + 1, size - 1);
-  switch (data[0] % 3) {
-    case 0:
-      Devsim(args);
-      break;
-    case 1:
-      Flash(args);
-      break;
-    default:
-      Pack(args);
-      break;
-  }
+  using Parser = void (*)(const Args&);
+  static constexpr Parser PARSERS[] = {Devsim, Flash, Pack, Md5, Verify, Inspect, Pit};
+  PARSERS[data[0] % std::size(PARSERS)](args);
   return 0;
 }

@@ -164,7 +164,8 @@ Seed Words(std::initializer_list<std::string> words, char program) {
   return seed;
 }
 
-// Program 0 is mirk3-devsim, 1 `mirk3-cli flash`, 2 mirk3-pack.
+// Program 0 is mirk3-devsim, 1 `mirk3-cli flash`, 2 mirk3-pack, 3 to 6 the mirk3-cli commands
+// md5, verify, inspect and pit.
 Seeds CommandLineSeeds() {
   return {Words({"--ports", "0-3", "--protocol", "3", "--fail", "1:102/3:-4"}, 0),
           Words({"--help"}, 0),
@@ -172,7 +173,11 @@ Seeds CommandLineSeeds() {
                  "--open-attempts", "3", "--repartition", "--pit", "a.pit"},
                 1),
           Words({"sign", "--key", "k.private", "--model", "MIRK3-DEMO", "in.tar", "out.tar"}, 2),
-          Words({"oneclick", "--exe", "p", "--ap", "a.tar", "--ap-type", "4", "--out", "o"}, 2)};
+          Words({"oneclick", "--exe", "p", "--ap", "a.tar", "--ap-type", "4", "--out", "o"}, 2),
+          Words({"AP.tar.md5", "CP.tar.md5"}, 3),
+          Words({"--meta-key", "k.public", "AP.tar"}, 4),
+          Words({"--csc", "CSC.tar", "AP.tar", "BL.tar"}, 5),
+          Words({"--port", "3", "--out", "t.pit", "--first-byte-timeout-ms", "500"}, 6)};
 }
 
 struct Target {
