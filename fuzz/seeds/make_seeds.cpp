@@ -102,10 +102,20 @@ Seeds OneClickSeeds() {
   return {program + package + pit + std::string(encoded.begin(), encoded.end())};
 }
 
+// The emulated phone answers at once; a loaded machine gets a generous limit, a hung phone
+// does not hold the build up for the default five minutes.
+mirk3::Timing RecordingTiming() {
+  mirk3::Timing timing;
+  timing.openAttempts = 1;
+  timing.openSettle = mirk3::Millis{0};
+  timing.firstByteTimeout = mirk3::Millis{20000};
+  return timing;
+}
+
 // The serial line to an emulated phone, keeping every byte the phone said.
 class RecordingLine : public mirk3::ByteLine {
  public:
-  RecordingLine(const std::string& portDir, int port) : serial_(mirk3::Timing{}, portDir) {
+  RecordingLine(const std::string& portDir, int port) : serial_(RecordingTiming(), portDir) {
     if (!serial_.OpenPort(port)) Die("cannot open the emulated phone: " + serial_.OpenProblem());
   }
   bool WriteData(const void* buffer, int length) override {
