@@ -1,6 +1,6 @@
 // Runs a fuzz target over saved inputs without the fuzzer: every file named, and every file of
 // every folder named (a folder that does not exist holds no inputs). A broken rule aborts, so
-// the run fails; otherwise it says how many inputs passed.
+// the run fails, as does a run that finds no input at all; otherwise it says how many passed.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -46,6 +46,11 @@ int main(int argc, char** argv) {
       LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
       ++ran;
     }
+  }
+  // A replay of nothing would pass whatever the target does: the seeds were not made.
+  if (ran == 0) {
+    std::fprintf(stderr, "replay: no inputs found\n");
+    return 1;
   }
   std::printf("replay: %d inputs passed\n", ran);
   return 0;
