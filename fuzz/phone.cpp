@@ -109,7 +109,8 @@ class AnsweringLine : public mirk3::ByteLine {
 class CountingSink : public mirk3::ReportSink {
  public:
   void Send(int message, const mirk3::EngineReport& report) override {
-    Require(report.text.size() <= 127, "a report text longer than a report holds");
+    // 127 characters, none longer than 4 bytes, whatever bytes the phone sent.
+    Require(report.text.size() <= 4 * 127, "a report text longer than a report holds");
     failures += message == mirk3::WM_DL_FAIL;
     completions += message == mirk3::WM_DL_COMPLETE;
   }
