@@ -1,9 +1,15 @@
 # Mirk3 build entry points. `make` builds into build/, programs land in build/bin/.
 JOBS ?= $(shell nproc)
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+# fuzz-long runs every target FUZZ_SECONDS when given, else 10 minutes; fuzz (in check) 20 s.
+ifeq ($(filter command line environment,$(origin FUZZ_SECONDS)),)
+FUZZ_LONG_SECONDS := 600
+else
+FUZZ_LONG_SECONDS := $(FUZZ_SECONDS)
+endif
 FUZZ_SECONDS ?= 20
 
-.PHONY: all configure deps test check check-asan check-tsan fuzz bench demo clean
+.PHONY: all configure deps test check check-asan check-tsan fuzz fuzz-build fuzz-long bench demo clean
 
 all: configure
 	cmake --build build -j $(JOBS)
@@ -30,11 +36,17 @@ check-tsan:
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L threads
 
-fuzz:
+fuzz: fuzz-build
+	scripts/run-fuzzers build-fuzz $(FUZZ_SECONDS)
+
+# Every target for FUZZ_SECONDS each (default 10 minutes): the nightly or pre-release run.
+fuzz-long: fuzz-build
+	scripts/run-fuzzers build-fuzz $(FUZZ_LONG_SECONDS)
+
+fuzz-build:
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
 	  -DMIRK3_FUZZ=ON -DMIRK3_BENCH=OFF
 	cmake --build build-fuzz -j $(JOBS)
-	scripts/run-fuzzers build-fuzz $(FUZZ_SECONDS)
 
 bench: deps
 	cmake -S . -B build-bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release

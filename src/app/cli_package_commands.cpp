@@ -36,15 +36,22 @@ class Md5CommandFace {
 
 }  // namespace
 
-int RunMd5Command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  std::vector<std::string> files;
+std::optional<int> ParseMd5Arguments(const std::vector<std::string>& args,
+                                     std::vector<std::string>* files, std::ostream& out,
+                                     std::ostream& err) {
   const auto app = NewCommandLine(
       "mirk3-cli md5",
       "Checks the MD5 trailers of .tar.md5 packages as the window does when a package is picked, "
       "with the same log lines.\nExit status: 0 every file passes, 1 any fails, 2 usage error.");
-  app->add_option("FILE", files, "the packages to check");
-  if (const auto status = ParseCommandLine(*app, args, out, err)) return *status;
-  if (files.empty()) return ReportUsageMistake(*app, err, "md5 needs at least one file");
+  app->add_option("FILE", *files, "the packages to check");
+  if (const auto status = ParseCommandLine(*app, args, out, err)) return status;
+  if (files->empty()) return ReportUsageMistake(*app, err, "md5 needs at least one file");
+  return std::nullopt;
+}
+
+int RunMd5Command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  std::vector<std::string> files;
+  if (const auto status = ParseMd5Arguments(args, &files, out, err)) return *status;
   Md5CommandFace face(out, err);
   bool allPassed = true;
   for (const std::string& path : files) {
@@ -57,18 +64,28 @@ int RunMd5Command(const std::vector<std::string>& args, std::ostream& out, std::
   return allPassed ? EXIT_PASSED : EXIT_FAILED;
 }
 
-int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  std::string keyFile;
-  std::vector<std::string> files;
+std::optional<int> ParseVerifyArguments(const std::vector<std::string>& args,
+                                        VerifyRequest* request, std::ostream& out,
+                                        std::ostream& err) {
   const auto app = NewCommandLine(
       "mirk3-cli verify",
       "Checks the packages' signed meta-data as one download would: all of them share one "
       "model, and once a package fails the later ones are not checked.\nExit status: 0 every "
       "file passes, 1 any fails, 2 usage error.");
-  app->add_option("FILE", files, "the packages to check");
-  AddMetaKeyOption(*app, keyFile);
-  if (const auto status = ParseCommandLine(*app, args, out, err)) return *status;
-  if (files.empty()) return ReportUsageMistake(*app, err, "verify needs at least one file");
+  app->add_option("FILE", request->files, "the packages to check");
+  AddMetaKeyOption(*app, request->keyFile);
+  if (const auto status = ParseCommandLine(*app, args, out, err)) return status;
+  if (request->files.empty()) {
+    return ReportUsageMistake(*app, err, "verify needs at least one file");
+  }
+  return std::nullopt;
+}
+
+int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  VerifyRequest request;
+  if (const auto status = ParseVerifyArguments(args, &request, out, err)) return *status;
+  const std::string& keyFile = request.keyFile;
+  const std::vector<std::string>& files = request.files;
 
   std::string keyText = BuiltInMetaDataKey();
   std::string error;

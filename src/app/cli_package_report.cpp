@@ -29,12 +29,6 @@ constexpr char INSPECT_HELP[] =
 constexpr int EXIT_READY = 0;
 constexpr int EXIT_NOT_READY = 1;
 
-struct InspectRequest {
-  DownloadOptions options;
-  std::string metaKeyFile;
-  std::string oneClickProgram;
-};
-
 // Keeps the engine's log lines, shown as they came; the analysis runs on this thread, so no
 // lock is needed. What the analysis found is read from its result, never from these lines.
 class LogLines : public ReportSink {
@@ -256,25 +250,33 @@ bool PrintMd5Trailers(const FileAnalysis& found, std::ostream& out) {
 
 }  // namespace
 
-int RunInspectCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  InspectRequest request;
+std::optional<int> ParseInspectArguments(const std::vector<std::string>& args,
+                                         InspectRequest* request, std::ostream& out,
+                                         std::ostream& err) {
   std::vector<std::string> files;
   const auto app = NewCommandLine("mirk3-cli inspect", INSPECT_HELP);
   app->add_option("FILE", files, "packages for the free slots, in slot order");
-  AddSlotOptions(*app, request.options);
-  app->add_option("--one-click", request.oneClickProgram,
+  AddSlotOptions(*app, request->options);
+  app->add_option("--one-click", request->oneClickProgram,
                   "show the packages this One Click program carries")
       ->type_name("PROGRAM");
-  AddMetaKeyOption(*app, request.metaKeyFile);
-  if (const auto status = ParseCommandLine(*app, args, out, err)) return *status;
-  if (const std::string problem = RequestProblem(files, &request); !problem.empty()) {
+  AddMetaKeyOption(*app, request->metaKeyFile);
+  if (const auto status = ParseCommandLine(*app, args, out, err)) return status;
+  if (const std::string problem = RequestProblem(files, request); !problem.empty()) {
     return ReportUsageMistake(*app, err, problem);
   }
   // As in a worker, a program that carries packages analyses those and no others.
-  const bool filesGiven = AnyPackage(request.options);
-  if (request.oneClickProgram.empty() && !filesGiven && !CarriesPackages("/proc/self/exe")) {
+  if (request->oneClickProgram.empty() && !AnyPackage(request->options) &&
+      !CarriesPackages("/proc/self/exe")) {
     return ReportUsageMistake(*app, err, "no package given");
   }
+  return std::nullopt;
+}
+
+int RunInspectCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  InspectRequest request;
+  if (const auto status = ParseInspectArguments(args, &request, out, err)) return *status;
+  const bool filesGiven = AnyPackage(request.options);
   std::string error;
 
   // Only a regular file is read as a program: a pipe would hold the command up for ever.

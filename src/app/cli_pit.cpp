@@ -35,14 +35,8 @@ class PrintingSink : public ReportSink {
   std::ostream& out_;
 };
 
-struct PitArgs {
-  std::string file, out;
-  std::vector<int> ports;
-  EngineContext context;
-};
-
 // Either a FILE to show, or one port to read and an --out to save its table to.
-std::string ChoiceProblem(const PitArgs& p) {
+std::string ChoiceProblem(const PitRequest& p) {
   const bool readPhone = !p.ports.empty() || !p.out.empty();
   if (readPhone && (p.ports.size() != 1 || p.out.empty() || !p.file.empty())) {
     return "reading a phone's table needs one --port N and --out FILE, and no FILE";
@@ -84,7 +78,7 @@ std::string SaveTable(const std::string& path, const std::vector<uint8_t>& table
   return FileErrorText(error);
 }
 
-int ReadPhone(PitArgs& p, std::ostream& out, std::ostream& err) {
+int ReadPhone(PitRequest& p, std::ostream& out, std::ostream& err) {
   // Refused before the phone is greeted: a FIFO would block, a device would swallow the table.
   const std::string outProblem = OutputPathProblem(p.out);
   if (!outProblem.empty()) return Refuse(err, DescribeFileProblem(p.out, outProblem));
@@ -127,8 +121,9 @@ std::string DescribePitTable(const std::vector<uint8_t>& bytes) {
   return text;
 }
 
-int RunPitCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  PitArgs p;
+std::optional<int> ParsePitArguments(const std::vector<std::string>& args, PitRequest* request,
+                                     std::ostream& out, std::ostream& err) {
+  PitRequest& p = *request;
   const auto app = NewCommandLine(
       "mirk3-cli pit",
       "Shows a partition table FILE, or reads the table of the phone on --port (connect, "
@@ -137,10 +132,16 @@ int RunPitCommand(const std::vector<std::string>& args, std::ostream& out, std::
   app->add_option("FILE", p.file, "the partition table file to show");
   app->add_option("--out", p.out, "where the phone's table is saved")->type_name("FILE");
   AddLineOptions(*app, p.ports, p.context);
-  if (const auto status = ParseCommandLine(*app, args, out, err)) return *status;
+  if (const auto status = ParseCommandLine(*app, args, out, err)) return status;
   if (const std::string problem = ChoiceProblem(p); !problem.empty()) {
     return ReportUsageMistake(*app, err, problem);
   }
+  return std::nullopt;
+}
+
+int RunPitCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  PitRequest p;
+  if (const auto status = ParsePitArguments(args, &p, out, err)) return *status;
   return p.file.empty() ? ReadPhone(p, out, err) : ShowFile(p.file, out, err);
 }
 

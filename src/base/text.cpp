@@ -8,12 +8,18 @@ namespace mirk3 {
 
 std::string TruncateChars(std::string_view text, size_t maxChars) {
   size_t chars = 0;
+  size_t following = 0;  // continuation bytes the current character's lead byte announced
   for (size_t i = 0; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
-    if ((byte & 0xC0) != 0x80) {  // a lead byte starts a new character
-      if (chars == maxChars) return std::string(text.substr(0, i));
-      ++chars;
+    if ((byte & 0xC0) == 0x80 && following > 0) {
+      --following;
+      continue;
     }
+    // A lead byte starts a character; so does a stray continuation byte, or a phone's text
+    // of nothing but continuation bytes would pass whole as one character.
+    if (chars == maxChars) return std::string(text.substr(0, i));
+    ++chars;
+    following = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
   }
   return std::string(text);
 }

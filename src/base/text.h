@@ -8,7 +8,9 @@
 
 namespace mirk3 {
 
-// Cuts `text` after `maxChars` characters, never inside a multi-byte sequence.
+// Cuts `text` after `maxChars` characters, never inside a multi-byte sequence. Bytes that are
+// not UTF-8 count one character each beyond what a lead byte announces, so no character is
+// longer than 4 bytes.
 std::string TruncateChars(std::string_view text, size_t maxChars);
 
 // printf-style formatting into a std::string.

@@ -13,10 +13,7 @@
 namespace mirk3 {
 
 CDownloadEngine::CDownloadEngine(ReportSink* sink, int port, EngineContext context)
-    : port_(port),
-      reports_(sink, port),
-      context_(std::move(context)),
-      line_(context_.timing, context_.portDir.empty() ? DefaultPortDir() : context_.portDir) {
+    : port_(port), reports_(sink, port), context_(std::move(context)), line_(context_) {
   Report(WM_DL_LOG, 0, "Mirk engine v(ID:%.4f)..", ENGINE_VERSION);
   DetectOneClick();
 }

@@ -14,13 +14,13 @@
 #include "engine/chosen_packages.h"
 #include "engine/download_options.h"
 #include "engine/engine_context.h"
+#include "engine/engine_line.h"
 #include "engine/engine_report.h"
 #include "engine/packet_layer.h"
 #include "engine/report_channel.h"
 #include "packages/content_list.h"
 #include "packages/download_entry.h"
 #include "packages/member_stream.h"
-#include "serial/serial_line.h"
 #include "wire/end_of_sequence.h"
 #include "wire/one_click_trailer.h"
 #include "wire/package_slot.h"
@@ -127,7 +127,7 @@ class CDownloadEngine {
   DownloadOptions options_;
   int32_t resetDelay_ = 1;
   EngineContext context_;
-  CWinRs232cSync line_;
+  EngineLine line_;
   PacketLayer packets_{line_, reports_};
   std::array<EntryList, SLOT_COUNT> fileLists_;
   char packageModel_[PACKAGE_MODEL_SIZE] = {};

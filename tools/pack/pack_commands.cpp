@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 #include <array>
+#include <memory>
+#include <optional>
 
 #include "cmdline/command_line.h"
 #include "pack/key_pair.h"
@@ -272,12 +274,34 @@ PackCommands DeclareCommands(CLI::App& app, PackArgs& args) {
 
 }  // namespace
 
-int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  const auto app = NewCommandLine("mirk3-pack", DESCRIPTION);
+namespace {
+
+// The parser of the whole line and where it stores what it read.
+struct PackLine {
+  std::unique_ptr<CLI::App> app = NewCommandLine("mirk3-pack", DESCRIPTION);
   PackArgs given;
-  const PackCommands commands = DeclareCommands(*app, given);
-  app->footer(IN_SHORT);  // set last: a command added later would show it too
-  if (const auto status = ParseCommandLine(*app, args, out, err)) return *status;
+  PackCommands commands = DeclareCommands(*app, given);
+  PackLine() { app->footer(IN_SHORT); }  // set last: a command added later would show it too
+};
+
+}  // namespace
+
+std::optional<int> ParsePackCommand(const std::vector<std::string>& args, std::ostream& out,
+                                    std::ostream& err) {
+  PackLine line;
+  if (const auto status = ParseCommandLine(*line.app, args, out, err)) return status;
+  for (CLI::App* command : {line.commands.md5, line.commands.keygen, line.commands.sign,
+                            line.commands.tar, line.commands.oneClick}) {
+    if (command->parsed()) return std::nullopt;
+  }
+  return ReportUsageMistake(*line.app, err, "no command given");
+}
+
+int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  PackLine line;
+  PackArgs& given = line.given;
+  const PackCommands& commands = line.commands;
+  if (const auto status = ParseCommandLine(*line.app, args, out, err)) return *status;
   if (commands.md5->parsed()) return RunMd5(*commands.md5, given.md5Files, out, err);
   if (commands.keygen->parsed()) return RunKeygen(*commands.keygen, given.keyFiles, out, err);
   if (commands.sign->parsed()) return RunSign(*commands.sign, given.sign, out, err);
@@ -285,7 +309,7 @@ int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std:
   if (commands.oneClick->parsed()) {
     return RunOneClick(*commands.oneClick, given.oneClick, out, err);
   }
-  return ReportUsageMistake(*app, err, "no command given");
+  return ReportUsageMistake(*line.app, err, "no command given");
 }
 
 }  // namespace mirk3::pack

@@ -4,6 +4,7 @@
 // `err` for a mistake of the parser, else the problem and the command's usage line).
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -12,5 +13,11 @@ namespace mirk3::pack {
 
 // `args` are the command line after the program name, the command word first.
 int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// Reads the line as RunPackCommand does without running its command: the exit status when the
+// parser alone decides (help or version shown, a mistake, no command), nothing when a command
+// would run. Nothing is read or written but `out` and `err`.
+std::optional<int> ParsePackCommand(const std::vector<std::string>& args, std::ostream& out,
+                                    std::ostream& err);
 
 }  // namespace mirk3::pack
