@@ -190,6 +190,22 @@ Seeds CommandLineSeeds() {
           Words({"--port", "3", "--out", "t.pit", "--first-byte-timeout-ms", "500"}, 6)};
 }
 
+// Settings files as stations carry them: the keys of the window, ours, repeats, quotes.
+Seeds SettingsSeeds() {
+  return {"[Option]\r\nTitle=Line 3\r\nFactoryResetTime=1\r\nPacketSize=1048576\r\n"
+          "OptionEnable=0\r\n[APOption]\r\nRePartition=1\r\nAutoReboot=0\r\n",
+          "; comment\n[option]\n  title = \"Quoted ; title\" \n[ButtonOption]\nUMS/PATCH=0\n"
+          "[Ports]\nUsbVendorId=04e8\n[Slots]\n0=1-1.3\n7=12\n0=2\n[D300Jig]\nD300COM=3\n"
+          "Position1=1-1.3\n",
+          "[Option]\nPacketSize=-99999999999\nFactoryResetTime=+7x\n[Option]\nTitle=late\n"};
+}
+
+// Jig answers: a check answer's length, the check answer, the start frame's answer.
+Seeds JigSeeds() {
+  return {std::string("\x08:VEMU01\xaa:S1ADST\x30", 18), std::string("\x05:VEMU", 6),
+          std::string("\x28", 1) + std::string(40, 'V')};
+}
+
 struct Target {
   const char* name;
   std::function<Seeds()> seeds;
@@ -208,6 +224,8 @@ int main(int argc, char** argv) {
       {"one_click_trailer", OneClickSeeds},
       {"phone", PhoneSeeds},
       {"command_line", CommandLineSeeds},
+      {"settings_file", SettingsSeeds},
+      {"jig_reply", JigSeeds},
   };
   for (const Target& target : targets) {
     const std::filesystem::path dir =
