@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli_doctor.h"
 #include "app/cli_flash.h"
 #include "app/cli_jig.h"
 #include "app/cli_package_commands.h"
@@ -15,6 +16,7 @@
 #include "app/cli_pit.h"
 #include "app/cli_ports.h"
 #include "app/cli_station.h"
+#include "app/cli_udev_rule.h"
 #include "cmdline/command_line.h"
 
 namespace {
@@ -54,6 +56,10 @@ int main(int argc, char** argv) {
        [](const Args& args) { return mirk3::RunPortsCommand(args, std::cout, std::cerr); }},
       {"jig", "check a test jig, set it up or send it an event",
        [](const Args& args) { return mirk3::RunJigCommand(args, std::cout, std::cerr); }},
+      {"doctor", "say why phones cannot be reached here, and how to fix it",
+       [](const Args& args) { return mirk3::RunDoctorCommand(args, std::cout, std::cerr); }},
+      {"udev-rule", "print the udev rule that readies this machine's USB ports for phones",
+       [](const Args& args) { return mirk3::RunUdevRuleCommand(args, std::cout, std::cerr); }},
   };
   const auto app = mirk3::NewCommandLine(
       "mirk3-cli",

@@ -69,8 +69,7 @@ std::string UdevRule(const UdevRuleChoice& c) {
   return text;
 }
 
-int RunUdevRuleCommand(const std::vector<std::string>& args, std::ostream& out,
-                       std::ostream& err) {
+int RunUdevRuleCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   const auto app = NewCommandLine(
       WHO,
       "Prints the udev rule that gives the phones' ports to a group the operator is in, keeps "
@@ -102,7 +101,8 @@ int RunUdevRuleCommand(const std::vector<std::string>& args, std::ostream& out,
     choice.vendor = settings->usbVendorId;
   }
   if (choice.product && !choice.vendor) {
-    return ReportUsageMistake(*app, err, "--product needs a vendor (--vendor or [Ports] UsbVendorId)");
+    return ReportUsageMistake(*app, err,
+                              "--product needs a vendor (--vendor or [Ports] UsbVendorId)");
   }
   out << UdevRule(choice);
   return 0;

@@ -23,8 +23,7 @@ tm LocalTime(std::chrono::system_clock::time_point when) {
 std::string TimeStamp(std::chrono::system_clock::time_point when) {
   const tm t = LocalTime(when);
   const auto ms =
-      std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() %
-      1000;
+      std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() % 1000;
   return Format("%04d-%02d-%02d %02d:%02d:%02d.%03d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
                 t.tm_hour, t.tm_min, t.tm_sec, static_cast<int>(ms));
 }
@@ -49,9 +48,9 @@ bool WriteWhole(int fd, const std::string& text) {
 std::string DatedFileName(const std::string& dir, const std::string& prefix,
                           const std::string& suffix, std::chrono::system_clock::time_point when) {
   const tm t = LocalTime(when);
-  return (std::filesystem::path(dir) /
-          Format("%s%04d-%02d-%02d%s", prefix.c_str(), t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
-                 suffix.c_str()))
+  return (std::filesystem::path(dir) / Format("%s%04d-%02d-%02d%s", prefix.c_str(),
+                                              t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
+                                              suffix.c_str()))
       .string();
 }
 
