@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 FUZZ_SECONDS ?= 20
 
-.PHONY: all configure deps test check check-asan check-tsan fuzz bench demo clean
+.PHONY: all configure deps test check check-asan check-tsan fuzz bench demo install package clean
 
 all: configure
 	cmake --build build -j $(JOBS)
@@ -45,6 +45,16 @@ bench: deps
 demo: deps configure
 	cmake --build build -j $(JOBS) --target mirk3-cli mirk3-devsim mirk3-pack
 	scripts/demo build/bin
+
+# Installs under PREFIX (default /usr/local; DESTDIR is honoured): programs, man pages, the
+# udev rule, the sample Mirk3.ini.
+PREFIX ?= /usr/local
+install: all
+	cmake --install build --prefix $(PREFIX)
+
+# build/mirk3_<version>_amd64.deb
+package: deps all
+	cd build && cpack -G DEB
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz build-bench
