@@ -65,6 +65,9 @@ int main(int argc, char** argv) {
       "mirk3-cli",
       "The station without a window: the same log lines as the window, exit status for "
       "scripts.\nRun 'mirk3-cli COMMAND --help' for the options of a command.");
+  // One command a line: the words after it are its own, even one that names another command
+  // ("--port-dir ports").
+  app->require_subcommand(0, 1);
   for (const Command& command : commands) {
     // The command reads every word after its name itself, --help included.
     CLI::App* sub = app->add_subcommand(command.name, command.what)->group("Commands");
