@@ -152,7 +152,7 @@ TEST(CommandLine, MirkCli) {
        .shown = {"<ID:0/000> Added!!", "<ID:1/001> Added!!", "<ID:2/002> Added!!",
                  "<ID:3/010> Added!!", "<ID:4/007> Added!!", "(succeed 0 / failed 5)"}},
       // A value that names another command is still the value.
-      {.args = "flash --port 0 --device-info --open-attempts=1 --port-dir ports",
+      {.args = "flash --port-dir ports --port 0 --device-info --open-attempts=1",
        .status = 1,
        .shown = {"<ID:0/000> Added!!", "(succeed 0 / failed 1)"}},
       {.args = "flash --port 1 --frobnicate", .status = 2, .mistake = "--frobnicate"},
