@@ -293,12 +293,14 @@ std::vector<Finding> CheckSessionBus(const DoctorScene&) {
   auto answer = std::make_shared<std::promise<std::string>>();
   std::future<std::string> reply = answer->get_future();
   std::thread([answer] {
-    QDBusConnection bus =
-        QDBusConnection::connectToBus(QDBusConnection::SessionBus, "mirk3-doctor");
     std::string said;
-    if (!bus.isConnected()) {
-      said = bus.lastError().message().toStdString();
-      if (said.empty()) said = "no connection";
+    {
+      const QDBusConnection bus =
+          QDBusConnection::connectToBus(QDBusConnection::SessionBus, "mirk3-doctor");
+      if (!bus.isConnected()) {
+        said = bus.lastError().message().toStdString();
+        if (said.empty()) said = "no connection";
+      }
     }
     QDBusConnection::disconnectFromBus("mirk3-doctor");
     answer->set_value(said);
