@@ -113,16 +113,17 @@ TEST(DoctorPorts, EveryPortOfTheDirIsCheckedAndAnEmptyOrMissingDirIsSaid) {
 // The program itself, run as a user who cannot open the port: the kernel's view and the
 // doctor's agree.
 TEST(DoctorPorts, NobodyIsToldWhyThePortIsClosedToThem) {
-  if (geteuid() != 0 || test::RunProgram("command -v setpriv >/dev/null").status != 0) {
-    GTEST_SKIP() << "needs root and setpriv to run as nobody";
+  const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+  if (geteuid() != 0 || test::RunProgram(asNobody + CLI + " --version >/dev/null").status != 0) {
+    GTEST_SKIP() << "needs root, setpriv and a build nobody may run";
   }
   test::TempDir dir;
   fs::permissions(dir.Path(), fs::perms(0755));
   test::PtyPeer peer(dir.Path().string(), 3);
   ASSERT_TRUE(SetNode(peer, 0, 0, 0600));
-  const test::ProgramRun run = test::RunProgram(
-      "setpriv --reuid=65534 --regid=65534 --clear-groups " + CLI + " doctor --port-dir " +
-      dir.Path().string() + " --ini " + (dir / "Mirk3.ini"));
+  const test::ProgramRun run =
+      test::RunProgram(asNobody + CLI + " doctor --port-dir " + dir.Path().string() + " --ini " +
+                       (dir / "Mirk3.ini"));
   EXPECT_EQ(run.status, 1) << run.out;
   EXPECT_TRUE(Contains(run.out,
                        "FAIL ttyACM3 is root:root mode 0600: not readable and writable "
