@@ -9,7 +9,7 @@ FUZZ_LONG_SECONDS := $(FUZZ_SECONDS)
 endif
 FUZZ_SECONDS ?= 20
 
-.PHONY: all configure deps test check check-asan check-tsan fuzz fuzz-build fuzz-long bench demo clean
+.PHONY: all configure deps test check check-asan check-tsan fuzz fuzz-build fuzz-long bench demo install package clean
 
 all: configure
 	cmake --build build -j $(JOBS)
@@ -57,6 +57,16 @@ bench: deps
 demo: deps configure
 	cmake --build build -j $(JOBS) --target mirk3-cli mirk3-devsim mirk3-pack
 	scripts/demo build/bin
+
+# Installs under PREFIX (default /usr/local; DESTDIR is honoured): programs, man pages, the
+# udev rule, the sample Mirk3.ini.
+PREFIX ?= /usr/local
+install: all
+	cmake --install build --prefix $(PREFIX)
+
+# build/mirk3_<version>_amd64.deb
+package: deps all
+	cd build && cpack -G DEB
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz build-bench

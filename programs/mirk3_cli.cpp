@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli_doctor.h"
 #include "app/cli_flash.h"
 #include "app/cli_jig.h"
 #include "app/cli_package_commands.h"
@@ -15,6 +16,7 @@
 #include "app/cli_pit.h"
 #include "app/cli_ports.h"
 #include "app/cli_station.h"
+#include "app/cli_udev_rule.h"
 #include "cmdline/command_line.h"
 
 namespace {
@@ -54,11 +56,18 @@ int main(int argc, char** argv) {
        [](const Args& args) { return mirk3::RunPortsCommand(args, std::cout, std::cerr); }},
       {"jig", "check a test jig, set it up or send it an event",
        [](const Args& args) { return mirk3::RunJigCommand(args, std::cout, std::cerr); }},
+      {"doctor", "say why phones cannot be reached here, and how to fix it",
+       [](const Args& args) { return mirk3::RunDoctorCommand(args, std::cout, std::cerr); }},
+      {"udev-rule", "print the udev rule that readies this machine's USB ports for phones",
+       [](const Args& args) { return mirk3::RunUdevRuleCommand(args, std::cout, std::cerr); }},
   };
   const auto app = mirk3::NewCommandLine(
       "mirk3-cli",
       "The station without a window: the same log lines as the window, exit status for "
       "scripts.\nRun 'mirk3-cli COMMAND --help' for the options of a command.");
+  // One command a line: the words after it are its own, even one that names another command
+  // ("--port-dir ports").
+  app->require_subcommand(0, 1);
   for (const Command& command : commands) {
     // The command reads every word after its name itself, --help included.
     CLI::App* sub = app->add_subcommand(command.name, command.what)->group("Commands");

@@ -29,6 +29,7 @@ struct StationArgs {
   int autoCount = 0;  // 0: one run at once with the ports present
   int runs = 0;       // 0: until stopped (with --auto), else this many
   std::string resultsPath;
+  std::string logDir;
   DownloadOptions picked;  // the package options: picks
   std::vector<std::string> dropped;
   std::string metaKeyFile;
@@ -56,6 +57,9 @@ std::optional<int> ParseStationArguments(const std::vector<std::string>& args, S
       ->type_name("K");
   app->add_option("--results", a->resultsPath, "append one JSON line per port and run")
       ->type_name("FILE");
+  app->add_option("--log-dir", a->logDir, "also append the log and the records to dated files")
+      ->type_name("DIR")
+      ->default_str("[Option] LogDir");
   AddSlotOptions(*app, a->picked);
   app->add_option("--pit", a->picked.pitPath,
                   "the partition table, picked as on the Pit page (sets Re-Partition)")
@@ -239,6 +243,12 @@ int RunStationCommand(const std::vector<std::string>& args, std::ostream& out, s
       return 2;
     }
     AttachCompanion(station, bus);
+  }
+  const std::string logDir = a.logDir.empty() ? settings->logDir : a.logDir;
+  const auto logFiles = logDir.empty() ? nullptr : AttachLogDir(station, logDir, &error);
+  if (!logDir.empty() && !logFiles) {
+    err << WHO << ": " << error << "\n";
+    return 2;
   }
   ResultsFile results;
   if (!a.resultsPath.empty()) {

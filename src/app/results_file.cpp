@@ -81,8 +81,18 @@ bool ResultsFile::Open(const std::string& path, std::string* error) {
   return true;
 }
 
+bool ResultsFile::OpenDated(const std::string& dir, std::string* error, WallClock clock) {
+  dir_ = dir;
+  clock_ = std::move(clock);
+  return Open(DatedFileName(dir_, "results-", ".jsonl", clock_()), error);
+}
+
 bool ResultsFile::Append(const PortRun& port, const std::vector<RunPackage>& packages,
                          std::string* error) {
+  if (!dir_.empty()) {
+    const std::string today = DatedFileName(dir_, "results-", ".jsonl", clock_());
+    if (today != path_ && !Open(today, error)) return false;
+  }
   if (fd_ < 0) {
     if (error) *error = "the results file is not open";
     return false;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dated_log.h"
 #include "app/port_run.h"
 
 namespace mirk3 {
@@ -27,6 +28,10 @@ class ResultsFile {
 
   // Opens `path` for appending, creating it (mode 0644) when missing.
   bool Open(const std::string& path, std::string* error);
+  // Follows the date instead: each record goes to <dir>/results-YYYY-MM-DD.jsonl of the local
+  // day it is written on, beside the dated log.
+  bool OpenDated(const std::string& dir, std::string* error,
+                 WallClock clock = std::chrono::system_clock::now);
   bool IsOpen() const { return fd_ >= 0; }
   // Appends the port's record. Refuses a port whose result is not known yet; a failed write
   // (disk full, a file gone read-only) says why in `error`.
@@ -35,6 +40,8 @@ class ResultsFile {
  private:
   int fd_ = -1;
   std::string path_;
+  std::string dir_;  // set when the file follows the date
+  WallClock clock_;
 };
 
 }  // namespace mirk3

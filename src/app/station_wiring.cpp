@@ -47,6 +47,24 @@ void AttachResults(Station& station, ResultsFile& results) {
                    });
 }
 
+std::unique_ptr<LogDirFiles> AttachLogDir(Station& station, const std::string& dir,
+                                          std::string* error, WallClock clock) {
+  if (!PrepareLogDir(dir, error)) return nullptr;
+  auto files = std::make_unique<LogDirFiles>(dir, clock);
+  if (!files->results.OpenDated(dir, error, clock)) return nullptr;
+  AttachResults(station, files->results);
+  auto told = std::make_shared<bool>(false);
+  DatedLog* log = &files->log;
+  QObject::connect(&station, &Station::logAppended, &station,
+                   [&station, log, told](const std::string& line) {
+                     std::string problem;
+                     if (log->Append(line, &problem) || *told) return;
+                     *told = true;  // before the line, which comes back here
+                     station.LogLine(problem);
+                   });
+  return files;
+}
+
 std::vector<RunPackage> RunPackages(const Station& station) {
   std::vector<RunPackage> packages;
   const DownloadOptions options = station.RunOptions();

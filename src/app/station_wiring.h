@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/companion_bus.h"
+#include "app/dated_log.h"
 #include "app/port_run.h"
 #include "app/results_file.h"
 #include "app/station.h"
@@ -29,6 +30,22 @@ std::unique_ptr<CThreadMdlControl> AttachJig(Station& station, const Settings& s
 // Appends a record to `results` for every port whose result is known. A record that cannot be
 // written is said once in the log, and the run goes on.
 void AttachResults(Station& station, ResultsFile& results);
+
+// What the log dir holds for a station: the dated log and the dated results records beside it.
+struct LogDirFiles {
+  explicit LogDirFiles(const std::string& dir, WallClock clock = std::chrono::system_clock::now)
+      : log(dir, clock) {}
+  DatedLog log;
+  ResultsFile results;
+};
+
+// Appends every log line of the station to <dir>/mirk3-YYYY-MM-DD.log and every port's record
+// to <dir>/results-YYYY-MM-DD.jsonl, making the dir when missing. Null, with `error`, when the
+// dir or today's results file cannot be made. A line that cannot be written is said once in
+// the log, and the run goes on. Keep the files as long as the station.
+std::unique_ptr<LogDirFiles> AttachLogDir(Station& station, const std::string& dir,
+                                          std::string* error,
+                                          WallClock clock = std::chrono::system_clock::now);
 
 // The packages of the run Start would make now, with their sizes.
 std::vector<RunPackage> RunPackages(const Station& station);

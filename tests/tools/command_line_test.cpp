@@ -151,6 +151,10 @@ TEST(CommandLine, MirkCli) {
        .status = 1,
        .shown = {"<ID:0/000> Added!!", "<ID:1/001> Added!!", "<ID:2/002> Added!!",
                  "<ID:3/010> Added!!", "<ID:4/007> Added!!", "(succeed 0 / failed 5)"}},
+      // A value that names another command is still the value.
+      {.args = "flash --port-dir ports --port 0 --device-info --open-attempts=1",
+       .status = 1,
+       .shown = {"<ID:0/000> Added!!", "(succeed 0 / failed 1)"}},
       {.args = "flash --port 1 --frobnicate", .status = 2, .mistake = "--frobnicate"},
       {.args = "flash --port 1 --packet-size 12x", .status = 2, .mistake = "--packet-size"},
       {.args = "flash --port 1 --reset-time=-1", .status = 2, .mistake = "--reset-time"},

@@ -1,0 +1,42 @@
+// A log that outlives the window: every line the station logs, appended with a time stamp to
+// <dir>/mirk3-YYYY-MM-DD.log (the local date; a new file from midnight on). Each line goes to
+// the file in one write with O_APPEND, so a power cut loses at most the line being written and
+// two stations may share the dir.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace mirk3 {
+
+using WallClock = std::function<std::chrono::system_clock::time_point()>;
+
+// "<dir>/<prefix>YYYY-MM-DD<suffix>" for the local date of `when`.
+std::string DatedFileName(const std::string& dir, const std::string& prefix,
+                          const std::string& suffix, std::chrono::system_clock::time_point when);
+
+// Creates `dir` (and its parents) when missing; false with `error` when it is not a usable dir.
+bool PrepareLogDir(const std::string& dir, std::string* error);
+
+class DatedLog {
+ public:
+  explicit DatedLog(std::string dir, WallClock clock = std::chrono::system_clock::now);
+  ~DatedLog();
+  DatedLog(const DatedLog&) = delete;
+  DatedLog& operator=(const DatedLog&) = delete;
+
+  // Appends "YYYY-MM-DD HH:MM:SS.mmm <line>\n" to the file of today's date. False with
+  // `error` when the file cannot be opened or written.
+  bool Append(const std::string& line, std::string* error);
+  // The file the last line went to.
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string dir_;
+  WallClock clock_;
+  std::string path_;
+  int fd_ = -1;
+};
+
+}  // namespace mirk3
