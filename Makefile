@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 FUZZ_SECONDS ?= 20
 
-.PHONY: all configure deps test check check-asan check-tsan fuzz bench demo clean
+.PHONY: all configure deps test check check-asan check-tsan fuzz bench demo screenshot clean
 
 all: configure
 	cmake --build build -j $(JOBS)
@@ -41,10 +41,15 @@ bench: deps
 	cmake --build build-bench -j $(JOBS)
 	scripts/run-benchmarks build-bench
 
-# The demo builds only the three programs it runs.
+# The demo builds only the programs it runs: the window when there is a display to show it on.
 demo: deps configure
-	cmake --build build -j $(JOBS) --target mirk3-cli mirk3-devsim mirk3-pack
+	cmake --build build -j $(JOBS) --target mirk3 mirk3-cli mirk3-devsim mirk3-pack
 	scripts/demo build/bin
+
+# Pictures of the real window, offscreen, on emulated phones: build/screenshots/*.png.
+screenshot: deps configure
+	cmake --build build -j $(JOBS) --target mirk3-window-screenshots
+	QT_QPA_PLATFORM=offscreen build/bin/mirk3-window-screenshots build/screenshots
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz build-bench

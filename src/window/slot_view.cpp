@@ -20,6 +20,8 @@ QFont SlotFont(const QString& family, int pixels, bool bold) {
   font.setFamilies({family, QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Sans Serif")});
   font.setPixelSize(pixels);
   font.setBold(bold);
+  // "55:[ttyACM55]" has to fit the 103 pixels of a slot.
+  font.setStretch(QFont::SemiCondensed);
   return font;
 }
 

@@ -110,6 +110,10 @@ void StationWindow::BuildPackageRows() {
   auto* help = Place(new QLabel(QString::fromUtf8(HELP_TEXT), tips), ID_HELP,
                      QRect(10, 24, 412, 62));
   help->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  QFont helpFont = help->font();
+  helpFont.setPixelSize(11);
+  helpFont.setStretch(QFont::SemiCondensed);
+  help->setFont(helpFont);
 }
 
 void StationWindow::BuildRunButtons() {

@@ -52,12 +52,12 @@ void PhoneOutline(QPainter& p, const QRectF& r, QColor colour) {
 Draw LargeSlot(QColor top, QColor bottom, const std::function<void(QPainter&, QRectF)>& symbol) {
   return [=](QPainter& p, const QRectF& r) {
     Panel(p, r, top, bottom, 6);
-    symbol(p, QRectF(r.right() - 30, r.top() + 8, 24, r.height() - 16));
+    symbol(p, QRectF(r.right() - 26, r.bottom() - 26, 20, 20));
   };
 }
 
 void Tick(QPainter& p, QRectF r) {
-  p.setPen(QPen(QColor(255, 255, 255, 150), 4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  p.setPen(QPen(QColor(255, 255, 255, 95), 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
   QPainterPath path;
   path.moveTo(r.left(), r.center().y());
   path.lineTo(r.left() + r.width() * 0.4, r.bottom() - r.height() * 0.25);
@@ -67,29 +67,29 @@ void Tick(QPainter& p, QRectF r) {
 }
 
 void Cross(QPainter& p, QRectF r) {
-  p.setPen(QPen(QColor(255, 255, 255, 150), 4, Qt::SolidLine, Qt::RoundCap));
-  const QRectF s(r.center().x() - 10, r.center().y() - 10, 20, 20);
+  p.setPen(QPen(QColor(255, 255, 255, 95), 3, Qt::SolidLine, Qt::RoundCap));
+  const QRectF s(r.center().x() - 7, r.center().y() - 7, 14, 14);
   p.drawLine(s.topLeft(), s.bottomRight());
   p.drawLine(s.topRight(), s.bottomLeft());
 }
 
 void Arrow(QPainter& p, QRectF r) {
-  p.setPen(QPen(QColor(255, 255, 255, 150), 4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  p.setPen(QPen(QColor(255, 255, 255, 95), 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
   const qreal x = r.center().x();
-  p.drawLine(QPointF(x, r.top() + 6), QPointF(x, r.bottom() - 6));
-  p.drawLine(QPointF(x - 8, r.bottom() - 14), QPointF(x, r.bottom() - 6));
-  p.drawLine(QPointF(x + 8, r.bottom() - 14), QPointF(x, r.bottom() - 6));
+  p.drawLine(QPointF(x, r.top() + 2), QPointF(x, r.bottom() - 2));
+  p.drawLine(QPointF(x - 6, r.bottom() - 8), QPointF(x, r.bottom() - 2));
+  p.drawLine(QPointF(x + 6, r.bottom() - 8), QPointF(x, r.bottom() - 2));
 }
 
 void Circle(QPainter& p, QRectF r) {
-  p.setPen(QPen(QColor(255, 255, 255, 150), 4, Qt::SolidLine, Qt::RoundCap));
-  const QRectF s(r.center().x() - 10, r.center().y() - 10, 20, 20);
+  p.setPen(QPen(QColor(255, 255, 255, 95), 3, Qt::SolidLine, Qt::RoundCap));
+  const QRectF s(r.center().x() - 7, r.center().y() - 7, 14, 14);
   p.drawArc(s, 60 * 16, 300 * 16);
   p.drawLine(QPointF(s.center().x(), s.top() - 2), QPointF(s.center().x(), s.center().y()));
 }
 
 void Idle(QPainter& p, QRectF r) {
-  PhoneOutline(p, QRectF(r.center().x() - 8, r.top() + 4, 16, r.height() - 8),
+  PhoneOutline(p, QRectF(r.center().x() - 6, r.top() - 8, 12, r.height() + 6),
                QColor(90, 100, 115, 120));
 }
 
@@ -103,7 +103,7 @@ void Banner(QPainter& p, const QRectF& r) {
   p.drawRoundedRect(r, 8, 8);
   // A row of phones on the right, some lit: the station at work.
   for (int i = 0; i < 8; ++i) {
-    const QRectF phone(r.right() - 330 + i * 26, r.top() + 18, 16, 36);
+    const QRectF phone(r.right() - 420 + i * 26, r.top() + 18, 16, 36);
     p.setBrush(i % 3 == 1 ? QColor(76, 196, 106, 200) : QColor(255, 255, 255, 40));
     p.setPen(QPen(QColor(255, 255, 255, 120), 1.5));
     p.drawRoundedRect(phone, 3, 3);
@@ -168,10 +168,7 @@ int main(int argc, char** argv) {
     Panel(p, r, QColor(255, 250, 214), QColor(240, 226, 150), 4);
   });
   ok &= Save(dir, "port_present", strip, [](QPainter& p, const QRectF& r) {
-    Panel(p, r, QColor(214, 244, 220), QColor(160, 218, 172), 4);
-    p.setBrush(QColor(46, 160, 84));
-    p.setPen(Qt::NoPen);
-    p.drawEllipse(QRectF(r.left() + 4, r.center().y() - 2.5, 5, 5));
+    Panel(p, r, QColor(200, 240, 208), QColor(132, 206, 150), 4);
   });
   ok &= Save(dir, "port_empty", strip, [](QPainter& p, const QRectF& r) {
     p.setBrush(QColor(240, 241, 243));
