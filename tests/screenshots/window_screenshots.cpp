@@ -108,6 +108,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: mirk3-window-screenshots DIR\n");
     return 2;
   }
-  std::filesystem::create_directories(argv[1]);
-  return mirk3::Run(argv[1]);
+  const std::string out = argv[1];
+  std::filesystem::create_directories(out);
+  const auto application = mirk3::test::MakeWidgetApplication(argc, argv);
+  return mirk3::Run(out);
 }

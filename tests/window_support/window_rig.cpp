@@ -4,7 +4,6 @@
 #include <QThread>
 #include <filesystem>
 
-#include "support/station_harness.h"
 
 namespace mirk3::test {
 
@@ -26,13 +25,9 @@ QString RecordingDialogs::OpenFile(QWidget*, const QString&, const QString& filt
   return file;
 }
 
-void EnsureWidgetApplication() {
-  if (QApplication::instance()) return;
+std::unique_ptr<QApplication> MakeWidgetApplication(int& argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static int argc = 1;
-  static char name[] = "mirk3";
-  static char* argv[] = {name, nullptr};
-  static QApplication application(argc, argv);
+  return std::make_unique<QApplication>(argc, argv);
 }
 
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
@@ -46,13 +41,12 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
   return true;
 }
 
-WindowRig::WindowRig(const std::string& iniExtra) {
-  EnsureWidgetApplication();
+WindowRig::WindowRig(const std::string& iniExtra, Timing timing) {
   const std::string ini = dir / "Mirk3.ini";
   WriteFile(ini, "[Option]\nTitle=Mirk3 Station - Bench 4\nPacketSize=131072\n" + iniExtra);
   std::filesystem::create_directories(dir / "ports");
   EngineContext context;
-  context.timing = QuickTiming();
+  context.timing = timing;
   context.portDir = dir / "ports";
   window_ = std::make_unique<StationWindow>(dialogs, context);
   window_->ApplySettings(LoadSettingsFile(ini), context.portDir);

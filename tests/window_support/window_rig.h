@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "devsim/phone_farm.h"
+#include "support/station_harness.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
 #include "window/station_window.h"
@@ -40,8 +41,9 @@ class RecordingDialogs : public OperatorDialogs {
   std::function<void(QWidget* parent, const Box& box)> onWarn;
 };
 
-// The process's QApplication on the offscreen platform (unless another one is asked for).
-void EnsureWidgetApplication();
+// The process's QApplication, on the offscreen platform unless QT_QPA_PLATFORM names another.
+// Made in main() and destroyed before the process exits, as Qt wants it.
+std::unique_ptr<QApplication> MakeWidgetApplication(int& argc, char** argv);
 
 // Handles events until `done` or `limit` has passed; whether `done` came true.
 bool WaitFor(const std::function<bool()>& done,
@@ -52,7 +54,7 @@ inline constexpr char WINDOW_TEST_MODEL[] = "MIRK3-DEMO_EUR";
 class WindowRig {
  public:
   // `iniExtra` adds lines to the [Option] section of the rig's Mirk3.ini.
-  explicit WindowRig(const std::string& iniExtra = "");
+  explicit WindowRig(const std::string& iniExtra = "", Timing timing = QuickTiming());
   ~WindowRig();
 
   // Emulated phones on the watched port dir; waits until the window has given each a slot.
