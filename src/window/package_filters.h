@@ -7,11 +7,11 @@
 namespace mirk3 {
 
 inline constexpr const char* PACKAGE_FILTERS[SLOT_COUNT] = {
-    "BL File (*.tar *.md5 *.gz *.tgz)",                // BL
-    "AP File (*.tar *.md5 *.smd *.gz *.tgz)",          // AP
-    "CP File (*.bin *.tar *.md5 *.smd *.gz *.tgz)",    // CP
-    "CSC File (*.tar *.md5 *.gz *.tgz)",               // CSC
-    "UMS File (*.tar *.md5 *.gz *.tgz)",               // UMS
+    "BL File (*.tar *.md5 *.gz *.tgz)",              // BL
+    "AP File (*.tar *.md5 *.smd *.gz *.tgz)",        // AP
+    "CP File (*.bin *.tar *.md5 *.smd *.gz *.tgz)",  // CP
+    "CSC File (*.tar *.md5 *.gz *.tgz)",             // CSC
+    "UMS File (*.tar *.md5 *.gz *.tgz)",             // UMS
 };
 inline constexpr const char PIT_FILTER[] = "PIT File (*.pit *.xml)";
 

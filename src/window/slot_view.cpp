@@ -63,7 +63,8 @@ void SlotView::Show(const SlotDisplay& d) {
   timeText_->setText(QString::fromStdString(d.timeText));
   progress_->setValue(d.progress);
   progress_->setVisible(d.progressShown);
-  portPicture_->setPixmap(Picture(d.portPresent ? PictureRole::PortPresent : PictureRole::PortEmpty));
+  portPicture_->setPixmap(
+      Picture(d.portPresent ? PictureRole::PortPresent : PictureRole::PortEmpty));
   portLabel_->setText(QString::fromStdString(d.portLabel));
 }
 

@@ -30,8 +30,7 @@ constexpr char PIT_WARNING[] =
 
 // Package rows from the top, in the order the operator reads them.
 constexpr int ROW_ORDER[SLOT_COUNT] = {BL, AP, CP, CSC, UMS};
-constexpr int PATH_IDS[SLOT_COUNT] = {ID_PATH_BL, ID_PATH_AP, ID_PATH_CP, ID_PATH_CSC,
-                                      ID_PATH_UMS};
+constexpr int PATH_IDS[SLOT_COUNT] = {ID_PATH_BL, ID_PATH_AP, ID_PATH_CP, ID_PATH_CSC, ID_PATH_UMS};
 
 template <typename Widget>
 Widget* Place(Widget* widget, int id, const QRect& rect) {
@@ -46,8 +45,7 @@ bool IsEnter(const QKeyEvent* event) {
 
 }  // namespace
 
-StationWindow::StationWindow(OperatorDialogs& dialogs, EngineContext context)
-    : dialogs_(dialogs) {
+StationWindow::StationWindow(OperatorDialogs& dialogs, EngineContext context) : dialogs_(dialogs) {
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setWindowTitle(QString::asprintf("Mirk3 v%.2f", STATION_VERSION));
@@ -107,8 +105,8 @@ void StationWindow::BuildPackageRows() {
   binarySize_->setReadOnly(true);
   auto* tips = new QGroupBox(QStringLiteral("Tips - How to download HOME binary"), this);
   tips->setGeometry(12, 428, 428, 92);
-  auto* help = Place(new QLabel(QString::fromUtf8(HELP_TEXT), tips), ID_HELP,
-                     QRect(10, 24, 412, 62));
+  auto* help =
+      Place(new QLabel(QString::fromUtf8(HELP_TEXT), tips), ID_HELP, QRect(10, 24, 412, 62));
   help->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   QFont helpFont = help->font();
   helpFont.setPixelSize(11);
@@ -117,12 +115,12 @@ void StationWindow::BuildPackageRows() {
 }
 
 void StationWindow::BuildRunButtons() {
-  start_ = Place(new QPushButton(QStringLiteral("Start"), this), CONTROL_START,
-                 QRect(12, 534, 100, 40));
+  start_ =
+      Place(new QPushButton(QStringLiteral("Start"), this), CONTROL_START, QRect(12, 534, 100, 40));
   reset_ = Place(new QPushButton(QStringLiteral("Reset"), this), CONTROL_RESET,
                  QRect(120, 534, 100, 40));
-  exit_ = Place(new QPushButton(QStringLiteral("Exit"), this), CONTROL_EXIT,
-                QRect(228, 534, 100, 40));
+  exit_ =
+      Place(new QPushButton(QStringLiteral("Exit"), this), CONTROL_EXIT, QRect(228, 534, 100, 40));
   massDownload_ = Place(new QPushButton(QString::fromUtf8("Mass D/L ▶"), this), CONTROL_MASS_DL,
                         QRect(336, 534, 104, 40));
   QFont bold = start_->font();
@@ -264,9 +262,8 @@ void StationWindow::ShowMessage(const std::string& text, const std::string& titl
 void StationWindow::PickPackage(int slot) {
   // An accelerator reaches a picker whose button cannot be used: no dialog then.
   if (station_->Busy() || !station_->Enables().Enabled(PACKAGE_BUTTONS[slot])) return;
-  const QString path =
-      dialogs_.OpenFile(this, QString::fromLatin1(SLOT_NAMES[slot]),
-                        QString::fromLatin1(PACKAGE_FILTERS[slot]));
+  const QString path = dialogs_.OpenFile(this, QString::fromLatin1(SLOT_NAMES[slot]),
+                                         QString::fromLatin1(PACKAGE_FILTERS[slot]));
   if (path.isEmpty()) return;
   station_->PickPackage(slot, path.toStdString());
 }
@@ -318,9 +315,9 @@ QString StationWindow::PortsBeingWritten() const {
 }
 
 void StationWindow::ShowAbout() {
-  QMessageBox::about(this, QStringLiteral("About Mirk3"),
-                     QString::asprintf("Mirk3 v%.2f\n\nThe firmware flashing station.",
-                                       STATION_VERSION));
+  QMessageBox::about(
+      this, QStringLiteral("About Mirk3"),
+      QString::asprintf("Mirk3 v%.2f\n\nThe firmware flashing station.", STATION_VERSION));
 }
 
 void StationWindow::keyPressEvent(QKeyEvent* event) {
@@ -363,8 +360,9 @@ void StationWindow::done(int result) {
     const QString question =
         ports.isEmpty()
             ? QStringLiteral("A run is in progress.\nClose the window all the same?")
-            : QStringLiteral("A run is in progress: %1 %2 still being written.\n"
-                             "Close the window and leave %3 unfinished?")
+            : QStringLiteral(
+                  "A run is in progress: %1 %2 still being written.\n"
+                  "Close the window and leave %3 unfinished?")
                   .arg(ports, ports.contains(',') ? QStringLiteral("are") : QStringLiteral("is"),
                        ports.contains(',') ? QStringLiteral("them") : QStringLiteral("it"));
     if (!dialogs_.Ask(this, QString::fromLatin1(APPLICATION_NAME), question)) return;

@@ -50,7 +50,8 @@ TEST(Window, SlotsFillAsPhonesArriveAndEmptyAsTheyGo) {
   EXPECT_EQ(Text(rig, ID_PORT_LABEL + 1), "1:[ttyACM11]");
   EXPECT_EQ(Text(rig, ID_PORT_LABEL + 2), "2:[ttyACM12]");
   EXPECT_EQ(Text(rig, ID_PORT_LABEL + 3), "");
-  EXPECT_TRUE(rig.Window().findChild<QPlainTextEdit*>(ControlName(ID_LOG))
+  EXPECT_TRUE(rig.Window()
+                  .findChild<QPlainTextEdit*>(ControlName(ID_LOG))
                   ->toPlainText()
                   .contains("<ID:1/011> Added!!"));
 
@@ -70,10 +71,9 @@ TEST(Window, ARunShowsProgressPassFailAndTimesInTheRightSlots) {
 
   std::map<int, int> highest;  // slot -> highest bar value seen
   for (int slot = 0; slot < 3; ++slot) {
-    QObject::connect(rig.Find<QProgressBar>(ID_PROGRESS + slot), &QProgressBar::valueChanged,
-                     [&highest, slot](int value) {
-                       highest[slot] = std::max(highest[slot], value);
-                     });
+    QObject::connect(
+        rig.Find<QProgressBar>(ID_PROGRESS + slot), &QProgressBar::valueChanged,
+        [&highest, slot](int value) { highest[slot] = std::max(highest[slot], value); });
   }
   std::map<int, QString> statusAtEnd, timeAtEnd;
   std::map<int, bool> barShownAtEnd;
@@ -105,10 +105,8 @@ TEST(Window, ARunShowsProgressPassFailAndTimesInTheRightSlots) {
   EXPECT_TRUE(rig.Find<QPushButton>(CONTROL_EXIT)->isEnabled());
 
   // The pane shows exactly the core's lines, the summary last.
-  const QStringList shown = rig.Window()
-                                .findChild<QPlainTextEdit*>(ControlName(ID_LOG))
-                                ->toPlainText()
-                                .split('\n');
+  const QStringList shown =
+      rig.Window().findChild<QPlainTextEdit*>(ControlName(ID_LOG))->toPlainText().split('\n');
   ASSERT_FALSE(coreLines.empty());
   ASSERT_GE(shown.size(), static_cast<qsizetype>(coreLines.size()));
   const QStringList tail = shown.mid(shown.size() - static_cast<qsizetype>(coreLines.size()));

@@ -4,7 +4,6 @@
 #include <QThread>
 #include <filesystem>
 
-
 namespace mirk3::test {
 
 void RecordingDialogs::Warn(QWidget* parent, const QString& title, const QString& text) {

@@ -156,8 +156,8 @@ int main(int argc, char** argv) {
   const QSize large(103, 65), strip(103, 23);
   bool ok = true;
   ok &= Save(dir, "banner", QSize(856, 72), Banner);
-  ok &= Save(dir, "slot_idle", large,
-             LargeSlot(QColor(226, 230, 236), QColor(196, 202, 212), Idle));
+  ok &=
+      Save(dir, "slot_idle", large, LargeSlot(QColor(226, 230, 236), QColor(196, 202, 212), Idle));
   ok &= Save(dir, "slot_progress", large,
              LargeSlot(QColor(124, 190, 242), QColor(64, 140, 214), Arrow));
   ok &= Save(dir, "slot_pass", large, LargeSlot(QColor(112, 214, 132), QColor(46, 160, 84), Tick));
