@@ -217,9 +217,7 @@ TEST(Window, DroppedFilesFillTheFieldsTheirNamesChoose) {
 // Two phones fall silent in the middle of the run while a third passes: closing asks, naming
 // the two, and a No keeps the window.
 TEST(Window, ClosingDuringARunAsksNamingThePortsStillBeingWritten) {
-  Timing timing = test::QuickTiming();
-  timing.firstByteTimeout = std::chrono::milliseconds(3000);
-  WindowRig rig("", timing);
+  WindowRig rig;
   devsim::FarmConfig farm = rig.Farm({0, 2, 4});
   farm.faults[0].silentAfter = 13;
   farm.faults[4].silentAfter = 13;
@@ -242,6 +240,10 @@ TEST(Window, ClosingDuringARunAsksNamingThePortsStillBeingWritten) {
   rig.dialogs.answer = true;
   rig.Window().close();
   EXPECT_FALSE(rig.Window().isVisible());
+  // Their cables pulled, the two workers fail at once and the run ends.
+  rig.farm->Unplug(0);
+  rig.farm->Unplug(4);
+  EXPECT_TRUE(WaitFor([&] { return !rig.Core().Busy(); }));
 }
 
 }  // namespace
