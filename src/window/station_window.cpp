@@ -109,7 +109,7 @@ void StationWindow::BuildPackageRows() {
       Place(new QLabel(QString::fromUtf8(HELP_TEXT), tips), ID_HELP, QRect(10, 24, 412, 62));
   help->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   QFont helpFont = help->font();
-  helpFont.setPixelSize(11);
+  helpFont.setPixelSize(12);
   helpFont.setStretch(QFont::SemiCondensed);
   help->setFont(helpFont);
 }
