@@ -158,11 +158,22 @@ TEST(Window, PagesShowTheirControlsByTheirRules) {
   }
 }
 
-TEST(Window, EscapeKeepsTheWindowEnterAndCtrlEClose) {
+TEST(Window, KeysPickAndStartEscapeKeepsTheWindowEnterAndCtrlEClose) {
   WindowRig rig;
   StationWindow& window = rig.Window();
   window.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  // Ctrl+S with nothing chosen is Start refused with its box; Alt+P is the AP picker.
+  QTest::keyClick(&window, Qt::Key_S, Qt::ControlModifier);
+  ASSERT_EQ(rig.dialogs.warnings.size(), 1u);
+  EXPECT_EQ(rig.dialogs.warnings[0].title, "Mirk 3");
+  const std::string ap = rig.Package("AP_X.tar", Members());
+  rig.dialogs.files.push_back(QString::fromStdString(ap));
+  QTest::keyClick(&window, Qt::Key_P, Qt::AltModifier);
+  ASSERT_EQ(rig.dialogs.filters.size(), 1u);
+  EXPECT_EQ(rig.dialogs.filters[0], "AP File (*.tar *.md5 *.smd *.gz *.tgz)");
+  EXPECT_EQ(Text(rig, ID_PATH_AP).toStdString(), ap);
+
   QTest::keyClick(&window, Qt::Key_Escape);
   EXPECT_TRUE(window.isVisible());
 
@@ -190,12 +201,16 @@ TEST(Window, DroppedFilesFillTheFieldsTheirNamesChoose) {
   const std::string cp = rig.Package("CP_X.tar", Members());
   const std::string lower = rig.Package("bl_y.tar", Members());
   const std::string csc = rig.Package("HOME_CSC_X.tar", Members());
+  const std::string spoiled = rig.Package("AP_X.tar", Members());
   std::string error;
   ASSERT_TRUE(pack::WriteMd5Package(csc, error)) << error;
+  ASSERT_TRUE(pack::WriteMd5Package(spoiled, error)) << error;
+  test::SpoilInPlace(spoiled + ".md5", 2000);
   QMimeData data;
   data.setUrls({QUrl::fromLocalFile(QString::fromStdString(bl)),
                 QUrl::fromLocalFile(QString::fromStdString(cp)),
                 QUrl::fromLocalFile(QString::fromStdString(lower)),
+                QUrl::fromLocalFile(QString::fromStdString(spoiled + ".md5")),
                 QUrl::fromLocalFile(QString::fromStdString(csc + ".md5"))});
   const QPoint at(200, 300);
   QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -211,7 +226,9 @@ TEST(Window, DroppedFilesFillTheFieldsTheirNamesChoose) {
   EXPECT_TRUE(rig.Find<QCheckBox>(CONTROL_USE_BL)->isChecked());
   EXPECT_TRUE(rig.Find<QCheckBox>(CONTROL_USE_CSC)->isChecked());
   EXPECT_FALSE(rig.Find<QCheckBox>(CONTROL_USE_AP)->isChecked());
-  EXPECT_TRUE(rig.dialogs.warnings.empty());
+  // The spoiled package is refused with the operator's box, and the drop goes on past it.
+  ASSERT_EQ(rig.dialogs.warnings.size(), 1u);
+  EXPECT_EQ(rig.dialogs.warnings[0].text, "md5 error! Binary is invalid");
 }
 
 // Two phones fall silent in the middle of the run while a third passes: closing asks, naming
