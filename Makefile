@@ -9,7 +9,7 @@ FUZZ_LONG_SECONDS := $(FUZZ_SECONDS)
 endif
 FUZZ_SECONDS ?= 20
 
-.PHONY: all configure deps test check check-asan check-tsan fuzz fuzz-build fuzz-long bench demo install package clean
+.PHONY: all configure deps test check check-asan check-tsan fuzz fuzz-build fuzz-long bench demo install package screenshot clean
 
 all: configure
 	cmake --build build -j $(JOBS)
@@ -53,9 +53,9 @@ bench: deps
 	cmake --build build-bench -j $(JOBS)
 	scripts/run-benchmarks build-bench
 
-# The demo builds only the three programs it runs.
+# The demo builds only the programs it runs: the window when there is a display to show it on.
 demo: deps configure
-	cmake --build build -j $(JOBS) --target mirk3-cli mirk3-devsim mirk3-pack
+	cmake --build build -j $(JOBS) --target mirk3 mirk3-cli mirk3-devsim mirk3-pack
 	scripts/demo build/bin
 
 # Installs under PREFIX (default /usr/local; DESTDIR is honoured): programs, man pages, the
@@ -67,6 +67,11 @@ install: all
 # build/mirk3_<version>_amd64.deb
 package: deps all
 	cd build && cpack -G DEB
+
+# Pictures of the real window, offscreen, on emulated phones: build/screenshots/*.png.
+screenshot: deps configure
+	cmake --build build -j $(JOBS) --target mirk3-window-screenshots
+	QT_QPA_PLATFORM=offscreen build/bin/mirk3-window-screenshots build/screenshots
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz build-bench

@@ -23,7 +23,7 @@ if(TARGET mirk3)
     install(FILES data/mirk3.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
   endif()
   if(EXISTS ${CMAKE_SOURCE_DIR}/data/mirk3.png)
-    install(FILES data/mirk3.png DESTINATION ${CMAKE_INSTALL_DATADIR}/pixmaps)
+    install(FILES data/mirk3.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps)
   endif()
 endif()
 
