@@ -97,6 +97,14 @@ int RunWindowProgram(int argc, char** argv, OperatorDialogs& dialogs) {
     }
     AttachCompanion(station, bus);
   }
+  // [Option] LogDir: the log and the records outlive the window.
+  const auto logFiles =
+      settings->logDir.empty() ? nullptr : AttachLogDir(station, settings->logDir, &error);
+  if (!settings->logDir.empty() && !logFiles) {
+    std::cerr << WHO << ": " << error << "\n";
+    dialogs.Warn(nullptr, name, QString::fromStdString(error));
+    return USAGE_ERROR_STATUS;
+  }
   ResultsFile results;
   if (!a.resultsPath.empty()) {
     if (!results.Open(a.resultsPath, &error)) {
