@@ -10,7 +10,6 @@
 #include "base/text.h"
 #include "cmdline/command_line.h"
 #include "app/headless.h"
-#include "app/qt_report_sink.h"
 #include "packages/one_click_program.h"
 #include "serial/serial_line.h"
 
@@ -135,12 +134,8 @@ int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std
   NameIgnoredOptions(request, err);
   const auto application = EnsureCoreApplication();
   CliView view(out, err, terminalFd);
-  Station* stationPtr = nullptr;
-  QtReportSink sink([&stationPtr](int message, const EngineReport& report) {
-    stationPtr->HandleReport(message, report);
-  });
-  Station station(&view, &sink, request.context);
-  stationPtr = &station;
+  StationCore core(&view, request.context);
+  Station& station = core.Core();
   if (!ChooseInStation(station, request.options)) return 2;
   for (int port : request.ports) {
     if (station.Ports().PlacePort(port) < 0) {

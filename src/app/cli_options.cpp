@@ -59,6 +59,17 @@ void AddSlotOptions(CLI::App& app, DownloadOptions& options) {
   }
 }
 
+void AddPackageChoiceOptions(CLI::App& app, DownloadOptions& picked,
+                             std::vector<std::string>& dropped) {
+  AddSlotOptions(app, picked);
+  app.add_option("--pit", picked.pitPath,
+                 "the partition table, picked as on the Pit page (sets Re-Partition)")
+      ->type_name("FILE");
+  app.add_option("FILE", dropped,
+                 "packages dropped as on the window: BL*, AP* or ALL*, CP*, CSC* or HOME_CSC* "
+                 "(.tar or .md5)");
+}
+
 void AddRunOptions(CLI::App& app, DownloadOptions& options) {
   app.add_option("--pit", options.pitPath, "the partition table that --repartition writes")
       ->type_name("FILE")

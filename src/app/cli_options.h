@@ -23,6 +23,12 @@ inline constexpr int MAX_STATION_PORT = 255;
 // --bl --ap --cp --csc --ums FILE: each chooses its slot's package in `options`.
 void AddSlotOptions(CLI::App& app, DownloadOptions& options);
 
+// The packages of a station's command line, chosen as the window's operator chooses them:
+// --bl ... --ums FILE are picks, --pit FILE the Pit page's pick (which sets Re-Partition) and the
+// FILEs a drop (named by the drop's rules).
+void AddPackageChoiceOptions(CLI::App& app, DownloadOptions& picked,
+                             std::vector<std::string>& dropped);
+
 // --pit FILE, --packet-size BYTES, --reset-time SECONDS and one flag per check box of the
 // window (--repartition, --no-auto-reboot, --no-reset-time, --device-info, --flash-lock,
 // --nand-erase, --t-flash, --efs-clear, --boot-update, --rtn), set in `options`.

@@ -12,7 +12,6 @@
 #include "app/cli_options.h"
 #include "app/cli_view.h"
 #include "app/headless.h"
-#include "app/qt_report_sink.h"
 #include "app/station_settings.h"
 #include "app/station_wiring.h"
 #include "base/text.h"
@@ -60,13 +59,7 @@ std::optional<int> ParseStationArguments(const std::vector<std::string>& args, S
   app->add_option("--log-dir", a->logDir, "also append the log and the records to dated files")
       ->type_name("DIR")
       ->default_str("[Option] LogDir");
-  AddSlotOptions(*app, a->picked);
-  app->add_option("--pit", a->picked.pitPath,
-                  "the partition table, picked as on the Pit page (sets Re-Partition)")
-      ->type_name("FILE");
-  app->add_option("FILE", a->dropped,
-                  "packages dropped as on the window: BL*, AP* or ALL*, CP*, CSC* or HOME_CSC* "
-                  "(.tar or .md5)");
+  AddPackageChoiceOptions(*app, a->picked, a->dropped);
   AddMetaKeyOption(*app, a->metaKeyFile);
   AddPortDirOptions(*app, a->context);
   app->add_flag("--no-bus", a->noBus, "run without a companion on D-Bus");
@@ -222,12 +215,8 @@ int RunStationCommand(const std::vector<std::string>& args, std::ostream& out, s
 
   const auto application = EnsureCoreApplication();
   CliView view(out, err, terminalFd);
-  Station* stationPtr = nullptr;
-  QtReportSink sink([&stationPtr](int message, const EngineReport& report) {
-    stationPtr->HandleReport(message, report);
-  });
-  Station station(&view, &sink, a.context);
-  stationPtr = &station;
+  StationCore core(&view, a.context);
+  Station& station = core.Core();
   station.ApplySettings(*settings, a.context.portDir);
 
   FactoryLoop loop(station, view, a, err);

@@ -8,10 +8,27 @@
 #include <ostream>
 #include <string>
 
+#include "app/qt_report_sink.h"
 #include "app/station.h"
 #include "engine/download_options.h"
 
 namespace mirk3 {
+
+// A station core with the report sink that carries the workers' reports to it, on the thread
+// that makes it.
+class StationCore {
+ public:
+  StationCore(StationView* view, EngineContext context)
+      : sink_([this](int message, const EngineReport& report) {
+          station_.HandleReport(message, report);
+        }),
+        station_(view, &sink_, std::move(context)) {}
+  Station& Core() { return station_; }
+
+ private:
+  QtReportSink sink_;  // made first: the station hands it to its port table
+  Station station_;
+};
 
 // The process's QCoreApplication; made here (and owned by the returned pointer) when there is
 // none yet, else the returned pointer is empty.

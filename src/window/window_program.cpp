@@ -41,13 +41,7 @@ std::optional<int> ParseWindowArguments(int argc, char** argv, WindowArgs* a) {
       "0 closed, 2 the settings file is missing or a choice here is wrong, 255 the companion "
       "bus cannot be reached (--no-bus runs without it).");
   AddSettingsOption(*app, a->iniPath);
-  AddSlotOptions(*app, a->picked);
-  app->add_option("--pit", a->picked.pitPath,
-                  "the partition table, picked as on the Pit page (sets Re-Partition)")
-      ->type_name("FILE");
-  app->add_option("FILE", a->dropped,
-                  "packages dropped on the window: BL*, AP* or ALL*, CP*, CSC* or HOME_CSC* "
-                  "(.tar or .md5)");
+  AddPackageChoiceOptions(*app, a->picked, a->dropped);
   AddMetaKeyOption(*app, a->metaKeyFile);
   app->add_option("--results", a->resultsPath, "append one JSON line per port and run")
       ->type_name("FILE");
