@@ -1,5 +1,6 @@
 // Fuzzes the command lines of the three programs: any argument vector read by mirk3-devsim's
-// options, by each command of mirk3-cli (flash, md5, verify, inspect, pit) or by mirk3-pack
+// options, by each command of mirk3-cli (flash, md5, verify, inspect, pit, station) or by
+// mirk3-pack
 // must give the help, a clear mistake or a run, never a crash. The first input byte picks the
 // program or command; the rest are the arguments, split at NUL bytes. Only the parsers run: no
 // phone is served, no port opened, no package read or written.
@@ -17,6 +18,7 @@
 #include "app/cli_package_commands.h"
 #include "app/cli_package_report.h"
 #include "app/cli_pit.h"
+#include "app/cli_station.h"
 #include "devsim/options.h"
 #include "pack/pack_commands.h"
 #include "support/fuzz_target.h"
@@ -142,13 +144,24 @@ void Pit(const Args& args) {
           "a table command that is neither a show nor a read");
 }
 
+void Station(const Args& args) {
+  mirk3::StationArgs a;
+  std::ostringstream out, err;
+  const auto status = mirk3::ParseStationArguments(args, &a, out, err);
+  CheckPrinted(status, out.str(), err.str(), "mirk3-cli station");
+  if (status) return;
+  Require(a.autoCount >= 0 && a.autoCount <= 56, "an auto start the window has no slots for");
+  Require(a.runs >= 0, "a negative number of runs");
+  Require(!(a.noBus && a.systemBus), "no bus and the system bus at once");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const Args args = SplitArgs(data + 1, size - 1);
   using Parser = void (*)(const Args&);
-  static constexpr Parser PARSERS[] = {Devsim, Flash, Pack, Md5, Verify, Inspect, Pit};
+  static constexpr Parser PARSERS[] = {Devsim, Flash, Pack, Md5, Verify, Inspect, Pit, Station};
   PARSERS[data[0] % std::size(PARSERS)](args);
   return 0;
 }

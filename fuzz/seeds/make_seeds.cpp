@@ -174,8 +174,8 @@ Seed Words(std::initializer_list<std::string> words, char program) {
   return seed;
 }
 
-// Program 0 is mirk3-devsim, 1 `mirk3-cli flash`, 2 mirk3-pack, 3 to 6 the mirk3-cli commands
-// md5, verify, inspect and pit.
+// Program 0 is mirk3-devsim, 1 `mirk3-cli flash`, 2 mirk3-pack, 3 to 7 the mirk3-cli commands
+// md5, verify, inspect, pit and station.
 Seeds CommandLineSeeds() {
   return {Words({"--ports", "0-3", "--protocol", "3", "--fail", "1:102/3:-4"}, 0),
           Words({"--help"}, 0),
@@ -187,7 +187,10 @@ Seeds CommandLineSeeds() {
           Words({"AP.tar.md5", "CP.tar.md5"}, 3),
           Words({"--meta-key", "k.public", "AP.tar"}, 4),
           Words({"--csc", "CSC.tar", "AP.tar", "BL.tar"}, 5),
-          Words({"--port", "3", "--out", "t.pit", "--first-byte-timeout-ms", "500"}, 6)};
+          Words({"--port", "3", "--out", "t.pit", "--first-byte-timeout-ms", "500"}, 6),
+          Words({"--auto", "2", "--runs", "3", "--no-bus", "--ap", "AP.tar", "CSC_x.tar.md5",
+                 "--results", "r.jsonl"},
+                7)};
 }
 
 // Settings files as stations carry them: the keys of the window, ours, repeats, quotes.

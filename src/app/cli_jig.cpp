@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "app/station.h"
+#include "app/station_settings.h"
 #include "base/text.h"
 #include "cmdline/command_line.h"
 #include "jig/frames.h"
@@ -97,11 +98,18 @@ int RunJigCommand(const std::vector<std::string>& args, std::ostream& out, std::
       "reply is printed.\nExit status: 0 the jig answered as expected, 1 it did not, 2 usage "
       "error.");
   app->add_option("ACTION", a.words, "check | setup | event TYPE POSITION");
-  app->add_option("--jig-device", a.device, "the jig's serial device")->type_name("PATH");
-  app->add_option("--cable", a.cable, "set-up for a micro-USB cable when not 0")
+  std::string iniPath, portDir;
+  AddSettingsOption(*app, iniPath);
+  app->add_option("--port-dir", portDir, "where D300COM's ttyUSB<n> is")
+      ->type_name("DIR")
+      ->default_str("$MIRK3_PORT_DIR, else /dev");
+  app->add_option("--jig-device", a.device, "the jig's serial device, instead of [D300Jig]'s")
+      ->type_name("PATH");
+  CLI::Option* cable =
+      app->add_option("--cable", a.cable,
+                      "set-up for a micro-USB cable when not 0 (default: [D300Jig] MicroCable)")
       ->transform(DecimalRange(INT32_MIN, INT32_MAX))
-      ->type_name("N")
-      ->capture_default_str();
+      ->type_name("N");
   app->add_option("--reply-wait-ms", a.replyWaitMs,
                   "pause after a frame before the jig's reply is looked for")
       ->transform(DecimalRange(0, 60000))
@@ -110,10 +118,17 @@ int RunJigCommand(const std::vector<std::string>& args, std::ostream& out, std::
   if (const auto status = ParseCommandLine(*app, args, out, err)) return *status;
   std::string problem;
   const JigRequest request = RequestOf(a.words, &problem);
-  JigSettings settings;
-  settings.device = a.device;
-  settings.microCable = a.cable;
-  if (problem.empty() && settings.device.empty()) problem = "no jig: give --jig-device PATH";
+  // The jig of the settings file's [D300Jig], as the station finds it; the options win.
+  const std::optional<Settings> file = LoadStationSettings(iniPath, err, "mirk3-cli jig");
+  if (!file) return USAGE_ERROR_STATUS;
+  JigSettings settings = ResolveJigSettings(
+      [&file](const std::string& key) { return file->file.String("D300Jig", key, ""); },
+      portDir.empty() ? DefaultPortDir() : portDir);
+  if (!a.device.empty()) settings.device = a.device;
+  if (cable->count() > 0) settings.microCable = a.cable;
+  if (problem.empty() && settings.device.empty()) {
+    problem = "no jig: give --jig-device PATH, or D300COM or Device in [D300Jig] of the settings";
+  }
   if (!problem.empty()) return ReportUsageMistake(*app, err, problem);
   Timing timing;
   timing.jigReplyWait = Millis(a.replyWaitMs);

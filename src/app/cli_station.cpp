@@ -23,19 +23,8 @@ namespace {
 
 constexpr char WHO[] = "mirk3-cli station";
 
-struct StationArgs {
-  std::string iniPath;
-  int autoCount = 0;  // 0: one run at once with the ports present
-  int runs = 0;       // 0: until stopped (with --auto), else this many
-  std::string resultsPath;
-  std::string logDir;
-  DownloadOptions picked;  // the package options: picks
-  std::vector<std::string> dropped;
-  std::string metaKeyFile;
-  EngineContext context;
-  bool noBus = false;
-  bool systemBus = false;
-};
+
+}  // namespace
 
 std::optional<int> ParseStationArguments(const std::vector<std::string>& args, StationArgs* a,
                                          std::ostream& out, std::ostream& err) {
@@ -67,6 +56,8 @@ std::optional<int> ParseStationArguments(const std::vector<std::string>& args, S
       ->excludes("--no-bus");
   return ParseCommandLine(*app, args, out, err);
 }
+
+namespace {
 
 // Ends the loop at the right moment and keeps the score: runs done, ports flashed, failures,
 // and the signals that stop it.

@@ -5,11 +5,35 @@
 // results records, frees the slots and waits for the next phones.
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "engine/download_options.h"
+#include "engine/engine_context.h"
+
 namespace mirk3 {
+
+// What the command line of `station` asks for.
+struct StationArgs {
+  std::string iniPath;
+  int autoCount = 0;  // 0: one run at once with the ports present
+  int runs = 0;       // 0: until stopped (with --auto), else this many
+  std::string resultsPath;
+  std::string logDir;
+  DownloadOptions picked;  // the package options: picks
+  std::vector<std::string> dropped;
+  std::string metaKeyFile;
+  EngineContext context;
+  bool noBus = false;
+  bool systemBus = false;
+};
+
+// Reads the command line into `a`. The help, the version or a usage error is printed and its
+// exit status returned; nothing when the station goes on.
+std::optional<int> ParseStationArguments(const std::vector<std::string>& args, StationArgs* a,
+                                         std::ostream& out, std::ostream& err);
 
 // Exit status: 0 every port of every run passed, 1 any failed (or a second signal stopped the
 // station mid-flash), 2 nothing could run (usage, settings file missing, no bus, nothing

@@ -14,14 +14,16 @@ namespace {
 // lines one after another and prints their exit statuses as digits ("status 01": the first
 // command's 0, the second's 1).
 test::ProgramRun WithJig(const test::TempDir& dir, const std::string& jigOptions,
-                         const std::vector<std::string>& commands) {
+                         const std::vector<std::string>& commands,
+                         std::string jigChoice = "") {
+  if (jigChoice.empty()) jigChoice = "--jig-device " + (dir / "ttyUSB5");
   const std::string bin = MIRK3_BIN_DIR;
   std::string script = bin + "/mirk3-devsim --port-dir " + dir.Path().string() +
                        " --jig 5 --trace " + (dir / "trace") + " " + jigOptions + " >" +
                        (dir / "devsim.out") + " 2>&1 & sim=$!; for i in $(seq 400); do [ -e " +
                        (dir / "ttyUSB5") + " ] && break; sleep 0.05; done; codes=";
   for (const std::string& command : commands) {
-    script += "; " + bin + "/mirk3-cli jig " + command + " --jig-device " + (dir / "ttyUSB5") +
+    script += "; " + bin + "/mirk3-cli jig " + command + " " + jigChoice +
               " --reply-wait-ms 300; codes=$codes$?";
   }
   script += "; kill $sim; wait $sim; echo \"status $codes\"";
@@ -49,6 +51,17 @@ TEST(CliJig, ChecksAJigAndSendsAnEventShowingEveryFrameAndReply) {
   EXPECT_NE(silent.out.find("did not answer the connection check :S1VER?"), std::string::npos)
       << silent.out;
   EXPECT_NE(silent.out.find("received nothing"), std::string::npos) << silent.out;
+}
+
+// The jig of the settings file, as the station finds it: D300COM=5 is <port dir>/ttyUSB5.
+TEST(CliJig, FindsTheJigOfTheSettingsFile) {
+  test::TempDir dir;
+  test::WriteFile(dir / "Mirk3.ini", "[Option]\nTitle=T\n[D300Jig]\nD300COM=5\n");
+  const test::ProgramRun run =
+      WithJig(dir, "", {"check"},
+              "--ini " + (dir / "Mirk3.ini") + " --port-dir " + dir.Path().string());
+  EXPECT_NE(run.out.find("status 0"), std::string::npos) << run.out;
+  EXPECT_EQ(test::ReadFile(dir / "trace/ttyUSB5.trace"), ":S1VER? EA\n");
 }
 
 }  // namespace
