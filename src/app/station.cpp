@@ -89,10 +89,11 @@ bool Station::Start() {
   ++runs_;
   BeginPortRuns();
   const int run = runs_;
+  startedPorts_ = remainingPorts_ = 0;
+  // Reports wait for the main thread, so none is handled before StartWorkers returns; only a
+  // run without a worker ends inside it.
   const int started = ports_.StartWorkers(options, context_);
-  if (run == runs_ && busy_) {
-    startedPorts_ = remainingPorts_ = started;
-  }
+  if (busy_) startedPorts_ = remainingPorts_ = started;
   Q_EMIT runStarted(run, started);
   return true;
 }
