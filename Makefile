@@ -34,7 +34,8 @@ check-asan:
 check-tsan:
 	cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DMIRK3_SANITIZE=thread
 	cmake --build build-tsan -j $(JOBS)
-	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L threads
+	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/scripts/tsan.supp" \
+	  ctest --output-on-failure -L threads
 
 fuzz: fuzz-build
 	scripts/run-fuzzers build-fuzz $(FUZZ_SECONDS)

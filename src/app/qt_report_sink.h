@@ -1,11 +1,19 @@
-// The report sink of the station on Qt: a worker's report is handed to the station's main
-// thread as a blocking queued call, so it is handled there, in order, and the worker waits until
-// it has been handled. A report sent on the main thread itself (the port table's status reports)
-// is handled at once.
+// The report sink of the station on Qt: a worker's report is queued and handed to the station's
+// main thread, where it is handled in order, and the worker waits until it has been handled. A
+// report sent on the main thread itself (the port table's status reports) is handled at once.
+// The hand-over uses the standard library's mutex and condition variable, and an eventfd only
+// to wake the main thread's event loop: nothing the workers send passes through Qt's own
+// queues, whose locking the thread sanitizer cannot see in a Qt not built for it.
 #pragma once
 
 #include <QObject>
+#include <QSocketNotifier>
+#include <condition_variable>
+#include <deque>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "engine/engine_report.h"
 
@@ -15,12 +23,27 @@ class QtReportSink : public QObject, public ReportSink {
  public:
   using Handler = std::function<void(int message, const EngineReport& report)>;
 
-  // The thread that makes the sink is the main thread its reports are handled on.
+  // The thread that makes the sink is the main thread its reports are handled on; its event
+  // loop must run for a worker's report to be handled.
   explicit QtReportSink(Handler handler);
+  ~QtReportSink() override;
   void Send(int message, const EngineReport& report) override;
 
  private:
+  struct Pending {
+    int message;
+    const EngineReport* report;
+    bool handled = false;
+  };
+  void HandleQueued();
+
   Handler handler_;
+  std::thread::id mainThread_;
+  int wake_ = -1;  // eventfd
+  std::unique_ptr<QSocketNotifier> notifier_;
+  std::mutex mutex_;
+  std::condition_variable handled_;
+  std::deque<Pending*> queue_;
 };
 
 }  // namespace mirk3

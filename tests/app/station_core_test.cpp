@@ -54,7 +54,9 @@ class StationCore : public ::testing::Test {
   }
 
   void MakeStation() {
-    station = std::make_unique<Station>(&view, &sink, context);
+    sink = std::make_unique<QtReportSink>(
+        [this](int message, const EngineReport& r) { station->HandleReport(message, r); });
+    station = std::make_unique<Station>(&view, sink.get(), context);
     station->ApplySettings(settings);
   }
 
@@ -77,8 +79,8 @@ class StationCore : public ::testing::Test {
   EngineContext context;
   Settings settings;
   RecordingView view;
+  std::unique_ptr<QtReportSink> sink;  // made after the application
   std::unique_ptr<Station> station;
-  QtReportSink sink{[this](int message, const EngineReport& r) { station->HandleReport(message, r); }};
   std::unique_ptr<devsim::PhoneFarm> farm;
 };
 
