@@ -34,7 +34,7 @@ check-asan:
 check-tsan:
 	cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DMIRK3_SANITIZE=thread
 	cmake --build build-tsan -j $(JOBS)
-	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/scripts/tsan.supp" \
+	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 die_after_fork=0 suppressions=$(CURDIR)/scripts/tsan.supp" \
 	  ctest --output-on-failure -L threads
 
 fuzz: fuzz-build
