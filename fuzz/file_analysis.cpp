@@ -21,45 +21,11 @@
 #include "engine/download_engine.h"
 #include "packages/md5_trailer.h"
 #include "packages/tar_walk.h"
+#include "support/fuzz_target.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
-struct Paths {
-  std::string dir, tar, tarMd5, program;
-};
-
-// One folder per fuzzing process, made once and reused for every input; kept until the exit
-// handler removes it, so never destroyed before that.
-const Paths& FuzzPaths() {
-  static const Paths* paths = [] {
-    char pattern[] = "/tmp/mirk3-fuzz-analysis-XXXXXX";
-    if (!mkdtemp(pattern)) std::abort();
-    const std::string dir = pattern;
-    return new Paths{dir, dir + "/AP_fuzz.tar", dir + "/AP_fuzz.tar.md5", dir + "/oneclick"};
-  }();
-  return *paths;
-}
-
-void CleanUp() {
-  const Paths& p = FuzzPaths();
-  for (const std::string& file : {p.tar, p.tarMd5, p.program}) ::unlink(file.c_str());
-  ::rmdir(p.dir.c_str());
-}
-
-// Overwrites the file in place and cuts it to size: a file emptied by O_TRUNC would be flushed
-// to disk at every close, which would make each run wait for the disk.
-void WriteWhole(const std::string& path, const void* data, size_t size) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) std::abort();
-  const auto* bytes = static_cast<const uint8_t*>(data);
-  for (size_t done = 0; done < size;) {
-    const ssize_t n = ::pwrite(fd, bytes + done, size - done, static_cast<off_t>(done));
-    if (n <= 0) std::abort();
-    done += static_cast<size_t>(n);
-  }
-  if (::ftruncate(fd, static_cast<off_t>(size)) != 0) std::abort();
-  ::close(fd);
-}
 
 // Every listed member lies inside [start, bound), in whole blocks after its header, with a
 // name that fits its record and, when a download list was read, that the list names.
@@ -96,7 +62,6 @@ void AnalyseFile(const std::string& path, uint64_t bound) {
 // The package as the AP slot of a One Click program, walked as `type`; the slot record claims
 // `claimed` bytes, which may be more or fewer than the package holds.
 void AnalyseOneClick(const std::string& package, int16_t type, uint32_t claimed) {
-  const Paths& p = FuzzPaths();
   constexpr uint32_t OFFSET = 512;
   mirk3::OneClickTrailer trailer;
   trailer.slots[mirk3::AP] = {OFFSET, claimed, type};
@@ -107,10 +72,11 @@ void AnalyseOneClick(const std::string& package, int16_t type, uint32_t claimed)
   std::string program(OFFSET, 'p');
   program += package;
   program.append(reinterpret_cast<const char*>(encoded.data()), encoded.size());
-  WriteWhole(p.program, program.data(), program.size());
+  const std::string programPath =
+      mirk3::fuzz::WriteScratchFile("oneclick", program.data(), program.size());
 
   mirk3::EngineContext context;
-  context.ownExecutablePath = p.program;
+  context.ownExecutablePath = programPath;
   mirk3::CDownloadEngine engine(nullptr, 0, context);
   if (!engine.OneClickMode()) std::abort();
   engine.CopyOptions({});
@@ -160,19 +126,18 @@ std::string SpreadIntoBlocks(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool registered = [] { return std::atexit(CleanUp) == 0; }();
-  (void)registered;
   if (size == 0) return 0;
   const uint8_t choice = data[0];
   const std::string package = (choice & 1) != 0
                                   ? SpreadIntoBlocks(data + 1, size - 1)
                                   : std::string(reinterpret_cast<const char*>(data) + 1, size - 1);
-  const Paths& p = FuzzPaths();
-  WriteWhole(p.tar, package.data(), package.size());
-  AnalyseFile(p.tar, package.size());
-  WriteWhole(p.tarMd5, package.data(), package.size());
-  const auto tarPart = mirk3::Md5TarLength(package.size(), mirk3::PathFileName(p.tarMd5).size());
-  AnalyseFile(p.tarMd5, tarPart.value_or(0));
+  const std::string tar =
+      mirk3::fuzz::WriteScratchFile("AP_fuzz.tar", package.data(), package.size());
+  AnalyseFile(tar, package.size());
+  const std::string tarMd5 =
+      mirk3::fuzz::WriteScratchFile("AP_fuzz.tar.md5", package.data(), package.size());
+  const auto tarPart = mirk3::Md5TarLength(package.size(), mirk3::PathFileName(tarMd5).size());
+  AnalyseFile(tarMd5, tarPart.value_or(0));
   // Unknown slot types are tried as well.
   const int16_t types[] = {mirk3::ONECLICK_TAR, mirk3::ONECLICK_TAR_MD5,
                            mirk3::ONECLICK_TAR_DEFLATED, 2};

@@ -118,19 +118,38 @@ std::vector<std::pair<int, int>> Heard(const QString& monitorOutput) {
   return heard;
 }
 
-TEST_F(CompanionBusTest, CompanionsHearEachResultAndTheStationDoesNotTakeItForARequest) {
-  QProcess monitor;
-  monitor.start("dbus-monitor", {"--session", "type='signal',interface='org.mirk3.Station'"});
-  QString output;
-  auto waitFor = [&](const std::function<bool()>& done) {
+// dbus-monitor watching the station's interface, as a companion would, and what it printed.
+class Monitor {
+ public:
+  Monitor() {
+    process_.start("dbus-monitor", {"--session", "type='signal',interface='org.mirk3.Station'"});
+  }
+  ~Monitor() { Stop(); }
+  // Reads what it prints until `done` holds or the guard runs out.
+  bool WaitFor(const std::function<bool()>& done) {
     return RunUntil([&] {
-      output += QString::fromUtf8(monitor.readAllStandardOutput());
+      output += QString::fromUtf8(process_.readAllStandardOutput());
       return done();
     });
-  };
+  }
   // The bus tells a new monitor it lost its name once it is watching; a signal sent before
   // that could pass it by.
-  ASSERT_TRUE(waitFor([&] { return output.contains("member=NameLost"); })) << "no monitor";
+  bool Watching() { return WaitFor([&] { return output.contains("member=NameLost"); }); }
+  void Stop() {
+    process_.kill();
+    process_.waitForFinished(kGuardMs);
+  }
+  QString output;
+
+ private:
+  QProcess process_;
+};
+
+TEST_F(CompanionBusTest, CompanionsHearEachResultAndTheStationDoesNotTakeItForARequest) {
+  Monitor monitor;
+  ASSERT_TRUE(monitor.Watching()) << "no monitor";
+  const QString& output = monitor.output;
+  auto waitFor = [&](const std::function<bool()>& done) { return monitor.WaitFor(done); };
 
   bus_.Broadcast(3, CompanionBus::kPassed);
   bus_.Broadcast(4, CompanionBus::kFailed);
@@ -138,8 +157,7 @@ TEST_F(CompanionBusTest, CompanionsHearEachResultAndTheStationDoesNotTakeItForAR
   ASSERT_TRUE(waitFor([&] { return Heard(output).size() >= 2; })) << output.toStdString();
   SendRunRequestAndSettle();
   waitFor([&] { return Heard(output).size() >= 3; });
-  monitor.kill();
-  monitor.waitForFinished(kGuardMs);
+  monitor.Stop();
 
   const std::vector<std::pair<int, int>> expected = {{3, 1}, {4, -1}, {0, 2}};
   EXPECT_EQ(Heard(output), expected) << output.toStdString();
@@ -198,24 +216,17 @@ TEST_F(CompanionBusTest, ARequestStartsTheStationsRunAndEveryResultIsHeard) {
   owned.PickPackage(AP, dir / "AP_x.tar");
   for (int port : config.ports) owned.Ports().PlacePort(port);
 
-  QProcess monitor;
-  monitor.start("dbus-monitor", {"--session", "type='signal',interface='org.mirk3.Station'"});
-  QString output;
-  auto waitFor = [&](const std::function<bool()>& done) {
-    return RunUntil([&] {
-      output += QString::fromUtf8(monitor.readAllStandardOutput());
-      return done();
-    });
-  };
-  ASSERT_TRUE(waitFor([&] { return output.contains("member=NameLost"); })) << "no monitor";
+  Monitor monitor;
+  ASSERT_TRUE(monitor.Watching()) << "no monitor";
+  const QString& output = monitor.output;
+  auto waitFor = [&](const std::function<bool()>& done) { return monitor.WaitFor(done); };
   Send(9, 2);
   Send(0, 1);
   SendRunRequestAndSettle();
   EXPECT_EQ(owned.Runs(), 1) << "only (0, 2) started a run";
   ASSERT_TRUE(RunUntil([&] { return !owned.Busy(); }));
   ASSERT_TRUE(waitFor([&] { return Heard(output).size() >= 5; })) << output.toStdString();
-  monitor.kill();
-  monitor.waitForFinished(kGuardMs);
+  monitor.Stop();
 
   auto heard = Heard(output);
   const std::vector<std::pair<int, int>> requests = {{9, 2}, {0, 1}, {0, 2}};
