@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/station_view.h"
+#include "station/station_view.h"
 #include "base/timing.h"
 
 class QuietView : public mirk3::StationView {

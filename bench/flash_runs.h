@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "ack_device.h"
-#include "app/headless.h"
-#include "app/qt_report_sink.h"
-#include "app/station.h"
+#include "station/headless.h"
+#include "station/qt_report_sink.h"
+#include "station/station.h"
 #include "bench_station.h"
 #include "devsim/phone_farm.h"
 #include "pack/tar_writer.h"

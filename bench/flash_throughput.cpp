@@ -11,12 +11,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/station.h"
+#include "station/station.h"
 #include "bench_station.h"
 #include "flash_runs.h"
 #include "devsim/phone_farm.h"
-#include "app/headless.h"
-#include "app/qt_report_sink.h"
+#include "station/headless.h"
+#include "station/qt_report_sink.h"
 #include "pack/tar_writer.h"
 
 

@@ -14,12 +14,12 @@
 #include <iterator>
 #include <string>
 
-#include "app/station.h"
+#include "station/station.h"
 #include "bench_station.h"
 #include "cpu_clock.h"
 #include "devsim/phone_farm.h"
-#include "app/headless.h"
-#include "app/qt_report_sink.h"
+#include "station/headless.h"
+#include "station/qt_report_sink.h"
 #include "pack/package_signer.h"
 #include "pack/tar_writer.h"
 

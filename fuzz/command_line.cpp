@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "app/cli_flash.h"
-#include "app/cli_package_commands.h"
-#include "app/cli_package_report.h"
-#include "app/cli_pit.h"
-#include "app/cli_station.h"
+#include "cli/cli_flash.h"
+#include "cli/cli_package_commands.h"
+#include "cli/cli_package_report.h"
+#include "cli/cli_pit.h"
+#include "cli/cli_station.h"
 #include "devsim/options.h"
 #include "pack/pack_commands.h"
 #include "support/fuzz_target.h"

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/cli_pit.h"
+#include "cli/cli_pit.h"
 #include "engine/pit_file.h"
 #include "support/fuzz_target.h"
 #include "support/scratch_dir.h"

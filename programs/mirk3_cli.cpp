@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "app/cli_doctor.h"
-#include "app/cli_flash.h"
-#include "app/cli_jig.h"
-#include "app/cli_package_commands.h"
-#include "app/cli_package_report.h"
-#include "app/cli_pit.h"
-#include "app/cli_ports.h"
-#include "app/cli_station.h"
-#include "app/cli_udev_rule.h"
+#include "cli/cli_doctor.h"
+#include "cli/cli_flash.h"
+#include "cli/cli_jig.h"
+#include "cli/cli_package_commands.h"
+#include "cli/cli_package_report.h"
+#include "cli/cli_pit.h"
+#include "cli/cli_ports.h"
+#include "cli/cli_station.h"
+#include "cli/cli_udev_rule.h"
 #include "cmdline/command_line.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <QIcon>
 #include <QPixmap>
 
-#include "app/station.h"
+#include "station/station.h"
 
 namespace mirk3 {
 

@@ -6,7 +6,7 @@
 #include <QLabel>
 #include <QProgressBar>
 
-#include "app/station.h"
+#include "station/station.h"
 
 namespace mirk3 {
 

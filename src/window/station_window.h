@@ -17,9 +17,9 @@
 #include <memory>
 #include <vector>
 
-#include "app/qt_report_sink.h"
-#include "app/station.h"
-#include "app/station_view.h"
+#include "station/qt_report_sink.h"
+#include "station/station.h"
+#include "station/station_view.h"
 #include "window/operator_dialogs.h"
 #include "window/slot_view.h"
 

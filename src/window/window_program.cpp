@@ -8,12 +8,12 @@
 #include <cstdio>
 #include <iostream>
 
-#include "app/cli_options.h"
-#include "app/companion_bus.h"
-#include "app/headless.h"
-#include "app/results_file.h"
-#include "app/station_settings.h"
-#include "app/station_wiring.h"
+#include "station/command_options.h"
+#include "station/companion_bus.h"
+#include "station/headless.h"
+#include "station/results_file.h"
+#include "station/station_settings.h"
+#include "station/station_wiring.h"
 #include "cmdline/command_line.h"
 #include "window/station_window.h"
 

@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "app/cli_flash.h"
+#include "cli/cli_flash.h"
 #include "devsim/phone_farm.h"
 #include "packages/meta_data_results.h"
 #include "support/station_harness.h"

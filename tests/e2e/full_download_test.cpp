@@ -9,7 +9,7 @@
 #include <sstream>
 #include <thread>
 
-#include "app/cli_flash.h"
+#include "cli/cli_flash.h"
 #include "devsim/builtin_pit.h"
 #include "devsim/phone_farm.h"
 #include "pack/md5_package.h"

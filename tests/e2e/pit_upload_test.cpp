@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "app/cli_flash.h"
+#include "cli/cli_flash.h"
 #include "devsim/builtin_pit.h"
 #include "devsim/phone_farm.h"
 #include "support/station_harness.h"

@@ -48,7 +48,7 @@ TEST(LayerCheck, RefusesEveryIncludeOfALayerTheFolderDoesNotLink) {
       {"src/serial/serial_line.cpp", "#include \"engine/protocol.h\"", true},
       {"src/engine/protocol.h", "#include \"../ports/port_slot_manager.h\"", true},
       {"tools/pack/tar_writer.h", "#  include <engine/protocol.h>", true},
-      {"src/app/station.h", "#include <QtDBus/QDBusConnection>", false},
+      {"src/station/station.h", "#include <QtDBus/QDBusConnection>", false},
       {"src/engine/worker.h", "#include <QObject>", true},
       {"src/ports/port_slot_manager.cpp", "#include <QtCore/QString>", true},
   };

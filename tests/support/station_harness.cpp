@@ -1,7 +1,7 @@
 #include "support/station_harness.h"
 
-#include "app/headless.h"
-#include "app/qt_report_sink.h"
+#include "station/headless.h"
+#include "station/qt_report_sink.h"
 #include "base/text.h"
 
 namespace mirk3::test {

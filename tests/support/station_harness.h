@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/station.h"
+#include "station/station.h"
 
 namespace mirk3::test {
 

@@ -2,14 +2,14 @@
 // log of a run, its exit status, packages checked before any phone is touched, and ports
 // refused before anything starts. Also the station's package pick that flash shares with the
 // window.
-#include "app/cli_flash.h"
+#include "cli/cli_flash.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <sstream>
 
-#include "app/station.h"
+#include "station/station.h"
 #include "devsim/phone_farm.h"
 #include "pack/md5_package.h"
 #include "support/oneclick_program.h"

@@ -1,5 +1,5 @@
 // The package commands of mirk3-cli over real packages: md5 trailers and meta-data verdicts.
-#include "app/cli_package_commands.h"
+#include "cli/cli_package_commands.h"
 
 #include <gtest/gtest.h>
 

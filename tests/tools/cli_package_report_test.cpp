@@ -1,7 +1,7 @@
 // mirk3-cli inspect over real packages: slot assignment, what it prints for a home-binary set,
 // its verdicts (meta-data and MD5 trailers) and exit status, One Click programs, inputs that
 // are not regular files, and the real program.
-#include "app/cli_package_report.h"
+#include "cli/cli_package_report.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
 // mirk3-cli pit: a table file shown, and a phone's own table read and saved.
-#include "app/cli_pit.h"
+#include "cli/cli_pit.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

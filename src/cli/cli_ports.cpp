@@ -1,0 +1,124 @@
+#include "cli/cli_ports.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+
+#include "station/station_settings.h"
+#include "station/station.h"
+#include "base/text.h"
+#include "cmdline/command_line.h"
+#include "ports/port_dir.h"
+#include "ports/port_slot_manager.h"
+#include "serial/serial_line.h"
+
+namespace mirk3 {
+namespace {
+
+// Prints each status report as the station logs it; the table is only touched here, on the
+// one thread of the command.
+class LogPrinter : public ReportSink {
+ public:
+  LogPrinter(std::ostream& out, const CPortSlotManager* const* slots) : out_(out), slots_(slots) {}
+  void Send(int, const EngineReport& report) override {
+    if (!printing) return;
+    out_ << FormatLogLine((*slots_)->SlotOfPort(report.port), report.port, report.text) << '\n'
+         << std::flush;
+  }
+  bool printing = false;  // the placements of the first scan are the table, not news
+
+ private:
+  std::ostream& out_;
+  const CPortSlotManager* const* slots_;
+};
+
+std::string Reservation(const PortRules& rules, int slot) {
+  const auto it = rules.slots.find(slot);
+  if (it == rules.slots.end()) return "";
+  return it->second.usbPath.empty() ? PortName(it->second.port) : it->second.usbPath;
+}
+
+void PrintTable(const CPortSlotManager& slots, std::ostream& out) {
+  out << Format("%-5s %-10s %-14s %-10s %s\n", "slot", "port", "USB path", "id", "kept for");
+  for (int slot = 0; slot < DISPLAYED_SLOTS; ++slot) {
+    const int port = slots.PortOfSlot(slot);
+    const std::string kept = Reservation(slots.Rules(), slot);
+    if (port < 0 && kept.empty()) continue;
+    const UsbIdentity id = port < 0 ? UsbIdentity{} : slots.IdentityOfPort(port);
+    out << Format("%-5d %-10s %-14s %-10s %s\n", slot, port < 0 ? "-" : PortName(port).c_str(),
+                  id.path.empty() ? "-" : id.path.c_str(),
+                  UsbIdText(id).empty() ? "-" : UsbIdText(id).c_str(), kept.c_str());
+  }
+}
+
+// Hands every arrival and removal to the table until SIGINT or SIGTERM.
+int Watch(CPortSlotManager& slots, PortWatcher& watcher, std::ostream& err) {
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGINT);
+  sigaddset(&stop, SIGTERM);
+  sigprocmask(SIG_BLOCK, &stop, nullptr);
+  const int signals = signalfd(-1, &stop, SFD_CLOEXEC);
+  err << "mirk3-cli ports: watching " << slots.PortDir() << " (Ctrl+C ends)\n";
+  pollfd fds[2] = {{watcher.Fd(), POLLIN, 0}, {signals, POLLIN, 0}};
+  while (::poll(fds, 2, -1) >= 0 && !(fds[1].revents & POLLIN)) {
+    for (const PortWatcher::Event& event : watcher.ReadEvents()) {
+      if (event.change == PortWatcher::Change::Overflow) {
+        slots.ScanPorts(1);
+      } else {
+        slots.OnPortEvent(event.change == PortWatcher::Change::Arrival ? DEVICE_ARRIVAL
+                                                                       : DEVICE_REMOVE_COMPLETE,
+                          event.name);
+      }
+    }
+  }
+  ::close(signals);
+  return 0;
+}
+
+}  // namespace
+
+int RunPortsCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  const auto app = NewCommandLine(
+      "mirk3-cli ports",
+      "Shows which slot each phone's port takes now, with its physical USB port, and with "
+      "--watch every phone plugged in or pulled out after that.");
+  std::string iniPath;
+  std::string portDir;
+  bool watch = false;
+  AddSettingsOption(*app, iniPath);
+  app->add_option("--port-dir", portDir, "where the ports' device nodes are")
+      ->type_name("DIR")
+      ->default_str("$MIRK3_PORT_DIR, else /dev");
+  app->add_flag("--watch", watch, "then print a log line for every phone that comes or goes");
+  if (const auto status = ParseCommandLine(*app, args, out, err)) return *status;
+
+  const std::optional<Settings> settings = LoadStationSettings(iniPath, err, "mirk3-cli ports");
+  if (!settings) return 2;
+  const CPortSlotManager* table = nullptr;
+  LogPrinter printer(out, &table);
+  CPortSlotManager slots(&printer, [&err](const std::string& m) { err << m << "\n"; });
+  table = &slots;
+  slots.SetRules(PortRulesFrom(*settings, portDir));
+  // Watching starts before the scan, so that no phone slips between the two.
+  PortWatcher watcher;
+  std::string error;
+  if (watch && !watcher.Start(slots.PortDir(), &error)) {
+    err << "mirk3-cli ports: " << error << "\n";
+    return 2;
+  }
+  if (slots.ScanPorts(1) == -1 && !std::filesystem::is_directory(slots.PortDir())) {
+    err << "mirk3-cli ports: cannot read the port dir " << slots.PortDir() << "\n";
+    return 2;
+  }
+  PrintTable(slots, out);
+  out << std::flush;
+  printer.printing = true;
+  return watch ? Watch(slots, watcher, err) : 0;
+}
+
+}  // namespace mirk3

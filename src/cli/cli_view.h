@@ -1,0 +1,36 @@
+// The headless station's face: log lines on standard output, exactly as the window writes
+// them, operator messages on standard error, and on a terminal the live display of the run's
+// ports on standard error, left as a summary table when the run ends.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <ostream>
+
+#include "cli/live_display.h"
+#include "station/station_view.h"
+
+namespace mirk3 {
+
+class CliView : public StationView {
+ public:
+  // `terminalFd` is the terminal behind `err` for the live display; -1: no live display.
+  CliView(std::ostream& out, std::ostream& err, int terminalFd);
+
+  void AppendLog(const std::string& line) override;
+  void PortRunChanged(const PortRun& run) override;
+  void ShowMessage(const std::string& text, const std::string& title) override;
+  // The run ended: its summary table replaces the live display, and the next run starts a
+  // display of its own.
+  void FinishRun();
+
+ private:
+  std::vector<PortRun> Ports() const;
+
+  std::ostream& out_;
+  std::ostream& err_;
+  std::unique_ptr<LiveDisplay> live_;
+  std::map<int, PortRun> ports_;  // of the current run, by slot
+};
+
+}  // namespace mirk3

@@ -1,0 +1,79 @@
+// The companion interface on D-Bus: one connection of our own, a match rule without a sender
+// so that any program (dbus-send included) can ask for a run, and the result broadcasts.
+#include "station/companion_bus.h"
+
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QtGlobal>
+#include <atomic>
+
+namespace mirk3 {
+namespace {
+
+constexpr const char* kPath = "/org/mirk3/Station";
+constexpr const char* kInterface = "org.mirk3.Station";
+constexpr const char* kMember = "MergeRadMDL";
+constexpr int kRunRequest = 2;
+constexpr int kHighestRequestPort = 8;
+
+// Each bus object gets a connection name of its own; Qt shares connections by name.
+QString UniqueConnectionName() {
+  static std::atomic<int> next{0};
+  return QStringLiteral("mirk3-companion-%1").arg(next++);
+}
+
+// The session bus named by DBUS_SESSION_BUS_ADDRESS is opened by that address, read now: the
+// bus library reads the variable only once per process, and a station (or a test) may point it
+// elsewhere before connecting.
+QDBusConnection OpenBus(bool systemBus, const QString& name) {
+  if (!systemBus) {
+    const QString address = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+    if (!address.isEmpty()) return QDBusConnection::connectToBus(address, name);
+  }
+  return QDBusConnection::connectToBus(
+      systemBus ? QDBusConnection::SystemBus : QDBusConnection::SessionBus, name);
+}
+
+std::string Failure(const QString& said) {
+  std::string text = CompanionBus::kRegistrationFailed;
+  if (!said.isEmpty()) text += " " + said.toStdString();
+  return text;
+}
+
+}  // namespace
+
+CompanionBus::CompanionBus(QObject* parent)
+    : QObject(parent), name_(UniqueConnectionName()), bus_(name_) {}
+
+CompanionBus::~CompanionBus() {
+  if (bus_.isConnected()) QDBusConnection::disconnectFromBus(name_);
+}
+
+bool CompanionBus::Connect(bool systemBus, std::string* error) {
+  if (bus_.isConnected()) return true;  // a second match rule would double every request
+  bus_ = OpenBus(systemBus, name_);
+  // An empty service leaves the sender out of the match rule. The (int, int) slot makes Qt
+  // deliver only messages of signature "ii".
+  if (bus_.isConnected() &&
+      bus_.connect(QString(), kPath, kInterface, kMember, this, SLOT(OnMergeRadMdl(int, int)))) {
+    return true;
+  }
+  if (error) *error = Failure(bus_.lastError().message());
+  QDBusConnection::disconnectFromBus(name_);
+  return false;
+}
+
+void CompanionBus::Broadcast(int port, int result) {
+  if (!bus_.isConnected() || (result != kPassed && result != kFailed)) return;
+  QDBusMessage signal = QDBusMessage::createSignal(kPath, kInterface, kMember);
+  signal << port << result;
+  bus_.send(signal);
+}
+
+void CompanionBus::OnMergeRadMdl(int wParam, int lParam) {
+  if (wParam >= 0 && wParam <= kHighestRequestPort && lParam == kRunRequest) {
+    Q_EMIT startRequested();
+  }
+}
+
+}  // namespace mirk3

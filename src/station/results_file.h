@@ -1,0 +1,47 @@
+// The results records: one JSON object per port and run, appended as one line (JSON Lines) the
+// moment the port's result is known. Each record goes to the file in one write, so a station
+// killed in the middle of a run leaves whole lines only, and two stations may append to the
+// same file.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "station/dated_log.h"
+#include "station/port_run.h"
+
+namespace mirk3 {
+
+// The record of a passed or failed port, without its line end. Keys: run, slot, port (the port
+// number), usb_path (null when the port has none), verdict ("PASS"/"FAIL"), code, message,
+// elapsed_ms, bytes, total, packages [{slot, path, size}], started and ended (UTC, ISO 8601
+// with milliseconds; null when never set). Texts that are not UTF-8 are written with U+FFFD in
+// place of their bad bytes.
+std::string ResultRecord(const PortRun& port, const std::vector<RunPackage>& packages);
+
+class ResultsFile {
+ public:
+  ResultsFile() = default;
+  ~ResultsFile();
+  ResultsFile(const ResultsFile&) = delete;
+  ResultsFile& operator=(const ResultsFile&) = delete;
+
+  // Opens `path` for appending, creating it (mode 0644) when missing.
+  bool Open(const std::string& path, std::string* error);
+  // Follows the date instead: each record goes to <dir>/results-YYYY-MM-DD.jsonl of the local
+  // day it is written on, beside the dated log.
+  bool OpenDated(const std::string& dir, std::string* error,
+                 WallClock clock = std::chrono::system_clock::now);
+  bool IsOpen() const { return fd_ >= 0; }
+  // Appends the port's record. Refuses a port whose result is not known yet; a failed write
+  // (disk full, a file gone read-only) says why in `error`.
+  bool Append(const PortRun& port, const std::vector<RunPackage>& packages, std::string* error);
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+  std::string dir_;  // set when the file follows the date
+  WallClock clock_;
+};
+
+}  // namespace mirk3

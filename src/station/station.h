@@ -1,0 +1,188 @@
+// The station's core: the window's logic and state, shared by every face. It holds what the
+// window shows (options, package fields, enable states, the 56 slot displays, the size text,
+// busy, the run counters), runs Start and Reset, handles every report of the workers and the
+// port table, follows the port dir, starts a run by itself when enough phones are in, and
+// tells its face (StationView) what changed. One object on the main thread, on Qt's event loop;
+// the engine knows nothing of it but its report sink.
+#pragma once
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <array>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "station/port_run.h"
+#include "station/station_view.h"
+#include "engine/download_options.h"
+#include "engine/engine_context.h"
+#include "engine/engine_report.h"
+#include "ports/port_dir.h"
+#include "ports/port_slot_manager.h"
+#include "settings/control_enables.h"
+#include "settings/settings.h"
+
+namespace mirk3 {
+
+// "<ID:%d/%03d> %s", or "<OSM> %s" for a report of no port.
+std::string FormatLogLine(int slot, int port, const std::string& text);
+
+// The picture of a large slot.
+enum class SlotPicture { Idle, InProgress, Pass, Fail, Reset };
+
+// What one slot of the window shows.
+struct SlotDisplay {
+  SlotPicture picture = SlotPicture::Idle;  // large slots only
+  std::string status;                       // large slots: step, "PASS!", "FAIL!", "RESET!"
+  std::string timeText;                     // " %02d:%02d " after a pass
+  bool timeShown = false;                   // the time picture and text
+  int progress = 0;                         // 0-100
+  bool progressShown = true;
+  std::string portLabel;  // "%d:[ttyACM%d]", empty when no port
+  bool portPresent = false;
+};
+
+// The package check boxes and path fields, in slot order BL, AP, CP, CSC, UMS, and the PIT.
+struct PackageFields {
+  std::array<int32_t, SLOT_COUNT> use{};
+  std::array<std::string, SLOT_COUNT> path;
+  std::string pitPath;
+};
+
+class Station : public QObject {
+  Q_OBJECT
+
+ public:
+  // `sink` carries the workers' reports to HandleReport on this thread (a QtReportSink).
+  Station(StationView* view, ReportSink* sink, EngineContext context);
+  ~Station() override;
+
+  // The settings as LoadSettings read them: options, enables, reset defaults, port rules.
+  void ApplySettings(const Settings& settings, const std::string& portDir = "");
+  const Settings& CurrentSettings() const { return settings_; }
+  // The factory reset time and packet size every worker gets, instead of the settings'.
+  void SetRunNumbers(int32_t factoryResetTime, int32_t packetSize);
+  CPortSlotManager& Ports() { return ports_; }
+  const EngineContext& Context() const { return context_; }
+
+  // Follows the port dir: a first scan, then every arrival and removal. False (and why) when
+  // the dir cannot be watched.
+  bool WatchPorts(std::string* error);
+  // A device change of the port dir: arrivals are ignored while busy, removals never.
+  void OnDeviceChange(int event, const std::string& name);
+
+  // --- run control
+  // Starts a run from the options and package fields. Refused (false), with a log line or a
+  // message and nothing changed, while a run is in progress or when nothing is chosen.
+  bool Start();
+  // Back to the idle state: options to their reset defaults, fields and the log emptied, slot
+  // displays reset. Refused while a run is in progress.
+  bool Reset();
+  // The auto-start choice: "-" (never) or "1" ... "8" (when that many slots are occupied).
+  void SetAutoStart(const std::string& text);
+  const std::string& AutoStart() const { return autoStartText_; }
+  // Handles one report from a worker, the watcher or the port table.
+  void HandleReport(int message, const EngineReport& report);
+
+  // --- package selection
+  // A package picked for `slot` (BL..UMS) with its button: an .md5 package is checked first.
+  bool PickPackage(int slot, const std::string& path);
+  // A partition table picked on the Pit page: sets Re-Partition.
+  void PickPit(const std::string& path);
+  // Files dropped on the window, in drop order; returns how many filled a field.
+  int DropFiles(const std::vector<std::string>& paths);
+  // The operator's check boxes.
+  void SetPackageUsed(int slot, bool used);
+  OptionStates& Options() { return options_; }
+  void OptionsChanged();
+  const PackageFields& Packages() const { return packages_; }
+  const std::string& BinarySizeText() const { return binarySizeText_; }
+
+  // A log line of no port ("<OSM> ...").
+  void LogLine(const std::string& text);
+  // Whether Start would find something to do (packages, options, or this program's own).
+  bool HasSomethingToRun() const;
+
+  // --- state
+  bool Busy() const { return busy_; }
+  const ControlEnables& Enables() const { return enables_; }
+  const SlotDisplay& Slot(int slot) const { return slots_.at(slot); }
+  int StartedPorts() const { return startedPorts_; }
+  int RemainingPorts() const { return remainingPorts_; }
+  int Succeeded() const { return succeeded_; }  // of the last run
+  int Failed() const { return failed_; }
+  int Runs() const { return runs_; }
+  const std::map<int, PortRun>& PortRuns() const { return portRuns_; }  // of the current run
+  // The record Start would hand the workers now.
+  DownloadOptions RunOptions() const;
+
+ Q_SIGNALS:
+  void runStarted(int run, int workers);
+  void portPassed(int port);
+  void portFailed(int port);
+  // A port's result is known: its record is final.
+  void portFinished(const mirk3::PortRun& run);
+  void runEnded(int run, int succeeded, int failed);
+  // Start, pass and fail of a port, for the jig (1, 2, 3).
+  void jigEvent(int event, int port);
+  // A line was appended to the log (as the face shows it, without line end).
+  void logAppended(const std::string& line);
+
+ private:
+  void OnStart(const EngineReport& report);
+  void OnPass(EngineReport report);
+  void OnFail(const EngineReport& report);
+  void OnProgress(const EngineReport& report);
+  void OnStatus(const EngineReport& report);
+  void OnRunEnd(EngineReport report);
+  void OnAutoStartCheck();
+  void Log(const EngineReport& report);
+  void SetBusy(bool on);
+  void ResetSlotDisplays();
+  void ClearTimes();
+  void ShowSlot(int slot);
+  bool CheckPackageMd5(const std::string& path);
+  void UpdateBinarySize();
+  void NormalizePackageNames();
+  void BeginPortRuns();
+  PortRun* RunOf(int port);
+  void FinishPort(PortRun& run, Verdict verdict, int64_t code, const std::string& message);
+  void ReadPortEvents();
+  void PlaceDeferredArrivals();
+
+  StationView* view_;
+  ReportSink* sink_;
+  EngineContext context_;
+  CPortSlotManager ports_;
+  Settings settings_;
+  ControlEnables enables_;
+  OptionStates options_;
+  PackageFields packages_;
+  std::string autoStartText_ = "-";
+  std::string binarySizeText_;
+  std::vector<SlotDisplay> slots_;
+  bool busy_ = false;
+  std::chrono::steady_clock::time_point startTick_;
+  int startedPorts_ = 0;
+  int remainingPorts_ = 0;
+  int succeeded_ = 0;
+  int failed_ = 0;
+  int runs_ = 0;
+  std::map<int, PortRun> portRuns_;
+  bool carriesPackages_;  // this program is a One Click program
+  // Ports that arrived during a run: placed when it ends, if they are still there, so that a
+  // phone plugged in while others were being flashed is not lost.
+  std::vector<std::string> deferredArrivals_;
+  PortWatcher watcher_;
+  std::unique_ptr<QSocketNotifier> watcherNotifier_;
+};
+
+// True when the options choose something to do (a package, a partition table, device info or
+// RTN); Start refuses a run without.
+bool AnythingChosen(const DownloadOptions& options);
+
+}  // namespace mirk3
