@@ -1,7 +1,6 @@
 #include "station/station.h"
 
 #include <QTimer>
-#include <mutex>
 
 #include "station/station_settings.h"
 #include "base/text.h"
@@ -369,13 +368,20 @@ void Station::FinishPort(PortRun& run, Verdict verdict, int64_t code, const std:
 }
 
 void Station::Log(const EngineReport& report) {
+  // Every report reaches the log on the main thread, one at a time: no lock is taken here, so
+  // an output that reports its own failure from inside a log line cannot deadlock on it.
   const int slot = report.port == NO_PORT ? -1 : ports_.SlotOfPort(report.port);
-  // Reports reach the log one at a time, whichever path they come by.
-  static std::mutex logLock;
-  std::lock_guard lock(logLock);
   const std::string line = FormatLogLine(slot, report.port, report.text);
   view_->AppendLog(line);
   Q_EMIT logAppended(line);
+}
+
+void Station::AbandonRun(const std::string& reason) {
+  for (auto& [port, run] : portRuns_) {
+    if (run.verdict == Verdict::Passed || run.verdict == Verdict::Failed) continue;
+    FinishPort(run, Verdict::Failed, FAIL_REQUEST, reason);
+    Log(EngineReport{port, reason, 0});
+  }
 }
 
 void Station::LogLine(const std::string& text) { Log(EngineReport{NO_PORT, text, 0}); }

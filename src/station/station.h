@@ -82,6 +82,10 @@ class Station : public QObject {
   // Back to the idle state: options to their reset defaults, fields and the log emptied, slot
   // displays reset. Refused while a run is in progress.
   bool Reset();
+  // Ends the run as far as its records go: every port of it without a result is finished as
+  // FAIL with `reason` (its record written, a log line), for a station that stops with phones
+  // in flight. The workers are not stopped.
+  void AbandonRun(const std::string& reason);
   // The auto-start choice: "-" (never) or "1" ... "8" (when that many slots are occupied).
   void SetAutoStart(const std::string& text);
   const std::string& AutoStart() const { return autoStartText_; }
