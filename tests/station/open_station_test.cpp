@@ -108,7 +108,9 @@ TEST_F(OpenStationTest, EachRefusalHasStatus2AndNamesWhatIsWrong) {
     EXPECT_EQ(outcome.error.status, 2);
     EXPECT_NE(outcome.error.text.find(c.text), std::string::npos) << outcome.error.text;
     EXPECT_NE(outcome.error.message.find(c.message), std::string::npos) << outcome.error.message;
-    if (c.text.empty()) EXPECT_NE(said.str(), "") << "said on the way instead";
+    if (c.text.empty()) {
+      EXPECT_NE(said.str(), "") << "said on the way instead";
+    }
     core.reset();
   }
 }
