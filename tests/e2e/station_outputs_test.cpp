@@ -80,9 +80,10 @@ class StationOutputs : public ::testing::Test {
     return line + " " + more;
   }
 
-  // Reads the station's log until `text` appears; false at its end.
-  static bool ReadUntil(test::DevsimProcess& station, const std::string& text) {
+  // Reads the station's log into `log` until `text` appears; false at its end.
+  static bool ReadUntil(test::DevsimProcess& station, const std::string& text, std::string& log) {
     for (std::string line = station.ReadLine(); !line.empty(); line = station.ReadLine()) {
+      log += line + "\n";
       if (line.find(text) != std::string::npos) return true;
     }
     return false;
@@ -102,6 +103,7 @@ class StationOutputs : public ::testing::Test {
 TEST_F(StationOutputs, AFailingOutputIsSaidOnceAndTheRunGoesOnWithStatus3) {
   struct Case {
     const char* name;
+    std::string prefill;      // the results file's content before the station starts
     std::string shell;        // run before the station, in the same shell
     std::string args;         // more of the station's command line
     std::string tail;         // after it: a pipe
@@ -111,23 +113,23 @@ TEST_F(StationOutputs, AFailingOutputIsSaidOnceAndTheRunGoesOnWithStatus3) {
   const std::string logs = dir / "logs";
   const std::string padding = std::string(8000, 'x');
   const std::vector<Case> cases = {
-      {"the dated log is a link to a full disk",
+      {"the dated log is a link to a full disk", "",
        "mkdir -p " + logs + " && ln -sf /dev/full " + logs + "/mirk3-$(date +%F).log && ",
        "--log-dir " + logs + " --results " + results, "", "cannot write to the log file", 2},
-      {"the results file is a full disk", "", "--results /dev/full", "",
+      {"the results file is a full disk", "", "", "--results /dev/full", "",
        "cannot write to the results file", 0},
       // A file size limit cuts a record short as a full disk does; the part written must go.
-      {"the results file reaches the size limit",
-       "printf '{\"padding\":\"" + padding + "\"}\\n' > " + results +
-           " && trap '' XFSZ && ulimit -f 8 && ",
+      {"the results file reaches the size limit", "{\"padding\":\"" + padding + "\"}\n",
+       "trap '' XFSZ && ulimit -f 8 && ",
        "--results " + results, "", "cannot write to the results file", 1},
-      {"standard output's reader leaves", "", "--results " + results, " | head -n 1 >/dev/null",
+      {"standard output's reader leaves", "", "", "--results " + results, " | head -n 1 >/dev/null",
        "cannot write the log to standard output", 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove_all(logs);
     std::filesystem::remove(results);
+    if (!c.prefill.empty()) test::WriteFile(results, c.prefill);
     StartFarm({"--ports", "0-1"}, 2);
     const std::string err = dir / "err";
     const test::ProgramRun run = test::RunProgram(
@@ -150,23 +152,27 @@ TEST_F(StationOutputs, AFailingOutputIsSaidOnceAndTheRunGoesOnWithStatus3) {
 
 // A second SIGTERM while both phones are mid-flash: each gets its FAIL record and log line.
 TEST_F(StationOutputs, TheSecondStopRecordsEveryPhoneInFlight) {
-  // Both phones stop answering after a few requests: they stay in flight until the stop.
-  StartFarm({"--ports", "0-1", "--silent", "0:6", "--silent", "1:6"}, 2);
+  // Both phones stop answering once the data is sent: they stay in flight until the stop.
+  StartFarm({"--ports", "0-1", "--silent", "0:12", "--silent", "1:12"}, 2);
   test::DevsimProcess station;
   ASSERT_TRUE(station.StartProgram(
       "mirk3-cli",
       StationArgs({"--no-bus", "--auto", "2", "--results", results, "--first-byte-timeout-ms",
                    "600000"}),
       dir / "err"));
+  // Each phone's close is answered, and then nothing more: its data is all sent.
   std::set<std::string> talking;
   for (std::string line = station.ReadLine(); !line.empty() && talking.size() < 2;
        line = station.ReadLine()) {
-    if (line.rfind("<ID:", 0) == 0 && line.find("Added") == std::string::npos) {
-      talking.insert(line.substr(0, 10));
-    }
+    if (line.find("RES OK") != std::string::npos) talking.insert(line.substr(0, 10));
   }
   ASSERT_EQ(talking.size(), 2u) << test::ReadFile(dir / "err");
   ASSERT_TRUE(station.Signal(SIGTERM));
+  // Two signals sent at once would be one: the second waits until the first was heard.
+  for (int i = 0; i < 3000 && test::ReadFile(dir / "err").find("a second signal") ==
+                                  std::string::npos; ++i) {
+    ::usleep(10000);
+  }
   ASSERT_TRUE(station.Signal(SIGTERM));
   const std::string log = station.ReadToEnd();
   EXPECT_EQ(station.Wait(), 1) << test::ReadFile(dir / "err");
@@ -178,6 +184,7 @@ TEST_F(StationOutputs, TheSecondStopRecordsEveryPhoneInFlight) {
   for (const json& r : records) {
     EXPECT_EQ(r["verdict"], "FAIL");
     EXPECT_EQ(r["message"], "stopped by the operator mid-flash");
+    EXPECT_GT(r["bytes"].get<int64_t>(), 0) << "the bytes sent so far";
     usbPaths.insert(r["usb_path"].get<std::string>() + " port " + std::to_string(r["port"].get<int>()));
   }
   EXPECT_EQ(usbPaths, (std::set<std::string>{"1-1.1 port 0", "1-1.2 port 1"}));
@@ -301,16 +308,18 @@ TEST_F(StationOutputs, ABusThatDiesMidRunIsSaidOnceAndCountsAsALostOutput) {
   ASSERT_TRUE(station.StartProgram(
       "mirk3-cli", StationArgs({"--auto", "1", "--runs", "3", "--results", results}),
       dir / "err"));
-  ASSERT_TRUE(ReadUntil(station, "All threads completed")) << test::ReadFile(dir / "err");
+  std::string log;
+  ASSERT_TRUE(ReadUntil(station, "All threads completed", log)) << test::ReadFile(dir / "err");
   bus.Kill();
   for (const char* command : {"plug 1", "plug 2"}) {
     ASSERT_TRUE(farm.Send(command));
-    ASSERT_TRUE(ReadUntil(station, "All threads completed")) << test::ReadFile(dir / "err");
+    ASSERT_TRUE(ReadUntil(station, "All threads completed", log)) << test::ReadFile(dir / "err");
   }
-  const std::string log = station.ReadToEnd();
+  log += station.ReadToEnd();
   EXPECT_EQ(station.Wait(), 3);
   const std::string said = test::ReadFile(dir / "err");
-  EXPECT_EQ(Count(said, "companion bus"), 1u) << said;
+  EXPECT_EQ(Count(said, "the station goes on without the companion bus"), 1u) << said;
+  EXPECT_NE(log.find("<OSM> Output failed: "), std::string::npos) << log;
   EXPECT_EQ(Records(results).size(), 3u);
   ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
