@@ -4,15 +4,15 @@
 #include <algorithm>
 #include <set>
 
-#include "station/command_options.h"
-#include "cli/cli_view.h"
-#include "station/station.h"
 #include "base/text.h"
+#include "cli/cli_view.h"
 #include "cmdline/command_line.h"
-#include "station/headless.h"
-#include "station/open_station.h"
 #include "packages/one_click_program.h"
 #include "serial/serial_line.h"
+#include "station/command_options.h"
+#include "station/headless.h"
+#include "station/open_station.h"
+#include "station/station.h"
 
 namespace mirk3 {
 

@@ -9,16 +9,17 @@
 #include <QEventLoop>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <optional>
 
 #include "base/file.h"
 #include "base/text.h"
 #include "cli/cli_view.h"
+#include "cmdline/command_line.h"
+#include "serial/serial_line.h"
 #include "station/command_options.h"
 #include "station/headless.h"
 #include "station/open_station.h"
 #include "station/station_settings.h"
-#include "cmdline/command_line.h"
-#include "serial/serial_line.h"
 
 namespace mirk3 {
 namespace {

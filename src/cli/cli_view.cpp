@@ -26,9 +26,9 @@ void CliView::AppendLog(const std::string& line) {
     const int error = errno;
     out_.clear();
     if (health_) {
-      health_->Lost("standard output", "cannot write the log to standard output" +
-                                           (error ? ": " + std::generic_category().message(error)
-                                                  : std::string()));
+      health_->Lost("standard output",
+                    "cannot write the log to standard output" +
+                        (error ? ": " + std::generic_category().message(error) : std::string()));
     }
   }
   if (live_ && !ports_.empty()) live_->Update(Ports(), std::chrono::steady_clock::now(), true);

@@ -56,7 +56,8 @@ std::optional<SocketAddress> UnixSocketOf(const std::string& addresses) {
 }
 
 std::string AddressOf(bool systemBus) {
-  const char* named = std::getenv(systemBus ? "DBUS_SYSTEM_BUS_ADDRESS" : "DBUS_SESSION_BUS_ADDRESS");
+  const char* named =
+      std::getenv(systemBus ? "DBUS_SYSTEM_BUS_ADDRESS" : "DBUS_SESSION_BUS_ADDRESS");
   if (named && *named) return named;
   if (systemBus) return "unix:path=/var/run/dbus/system_bus_socket";
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -70,9 +71,8 @@ UniqueFd ConnectTo(const SocketAddress& address) {
   const size_t offset = address.abstract ? 1 : 0;
   if (address.name.size() + offset >= sizeof sa.sun_path) return UniqueFd();
   std::memcpy(sa.sun_path + offset, address.name.data(), address.name.size());
-  const auto length =
-      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + address.name.size() +
-                             (address.abstract ? 0 : 1));
+  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset +
+                                             address.name.size() + (address.abstract ? 0 : 1));
   UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!fd) return fd;
   if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&sa), length) != 0 &&
@@ -85,7 +85,8 @@ UniqueFd ConnectTo(const SocketAddress& address) {
 // The greeting's first line: a NUL, then an authentication by the process's user id.
 std::string AuthLine() {
   std::string hex;
-  for (const char c : std::to_string(::getuid())) hex += Format("%02x", static_cast<unsigned char>(c));
+  for (const char c : std::to_string(::getuid()))
+    hex += Format("%02x", static_cast<unsigned char>(c));
   return std::string(1, '\0') + "AUTH EXTERNAL " + hex + "\r\n";
 }
 

@@ -2,12 +2,12 @@
 // so that any program (dbus-send included) can ask for a run, and the result broadcasts.
 #include "station/companion_bus.h"
 
-#include "station/bus_probe.h"
-
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QtGlobal>
 #include <atomic>
+
+#include "station/bus_probe.h"
 
 namespace mirk3 {
 namespace {
@@ -62,14 +62,14 @@ bool CompanionBus::Connect(bool systemBus, std::string* error, int stopFd, bool*
   return Join(systemBus, kAnswerLimit, stopFd, stopped, error);
 }
 
-bool CompanionBus::Join(bool systemBus, std::chrono::milliseconds limit, int stopFd,
-                        bool* stopped, std::string* error) {
+bool CompanionBus::Join(bool systemBus, std::chrono::milliseconds limit, int stopFd, bool* stopped,
+                        std::string* error) {
   const BusProbeResult probe = ProbeBus(systemBus, limit, stopFd);
   if (probe.outcome != BusProbe::Answered) {
     if (stopped) *stopped = probe.outcome == BusProbe::Stopped;
     if (error) {
-      *error = Failure(QString::fromStdString(
-          "The bus at " + probe.address + " does not answer within " + LimitText(limit) + "."));
+      *error = Failure(QString::fromStdString("The bus at " + probe.address +
+                                              " does not answer within " + LimitText(limit) + "."));
     }
     return false;
   }

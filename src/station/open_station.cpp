@@ -20,7 +20,8 @@ std::string PortDirOf(const EngineContext& context) {
 // named as the key would hold the read: it is refused first.
 std::optional<StartupError> LoadKey(const StationConfig& config, const Settings& settings,
                                     EngineContext& context) {
-  const std::string keyFile = config.metaKeyFile.empty() ? settings.metaDataKey : config.metaKeyFile;
+  const std::string keyFile =
+      config.metaKeyFile.empty() ? settings.metaDataKey : config.metaKeyFile;
   if (keyFile.empty()) return std::nullopt;
   const OpenedFile file = OpenRegularFile(keyFile);
   if (!file) return Refused("the meta-data key " + DescribeFileProblem(keyFile, file.error));
@@ -34,8 +35,9 @@ std::optional<StartupError> JoinBus(const StationConfig& config, OpenedStation& 
   std::string error;
   bool stopped = false;
   if (!s.bus->Connect(config.systemBus, &error, config.stopFd, &stopped)) {
-    StartupError refused = Refused(error + "\n" + config.who + ": --no-bus runs without a companion",
-                                   CompanionBus::kRegistrationFailed);
+    StartupError refused =
+        Refused(error + "\n" + config.who + ": --no-bus runs without a companion",
+                CompanionBus::kRegistrationFailed);
     refused.stopped = stopped;
     if (stopped) refused.text = "stopped during the start-up";
     return refused;
@@ -92,8 +94,8 @@ OpenOutcome OpenStation(const StationConfig& config) {
   const std::optional<Settings> settings =
       LoadStationSettings(config.iniPath, *config.err, config.who);
   if (!settings || !settings->present) {
-    outcome.error = settings ? Refused(SETTINGS_MISSING_MESSAGE, SETTINGS_MISSING_MESSAGE)
-                             : Refused("");
+    outcome.error =
+        settings ? Refused(SETTINGS_MISSING_MESSAGE, SETTINGS_MISSING_MESSAGE) : Refused("");
     return outcome;
   }
   s->settings = *settings;

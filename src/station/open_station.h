@@ -24,15 +24,15 @@
 namespace mirk3 {
 
 struct StationConfig {
-  std::string who;  // "mirk3-cli station", "mirk3": the start of every line on standard error
-  std::string iniPath;      // empty: ./Mirk3.ini
+  std::string who;      // "mirk3-cli station", "mirk3": the start of every line on standard error
+  std::string iniPath;  // empty: ./Mirk3.ini
   std::string metaKeyFile;  // empty: the settings' MetaDataKey, else the built-in key
   std::string resultsPath;  // empty: none
   std::string logDir;       // empty: the settings' LogDir
   EngineContext context;
   bool noBus = false;
   bool systemBus = false;
-  int stopFd = -1;  // readable when a stop signal is waiting (a signalfd); -1: none
+  int stopFd = -1;                 // readable when a stop signal is waiting (a signalfd); -1: none
   std::ostream* err = &std::cerr;  // the settings' problems and the key's refusal, as read
   // The face makes the core on its view, with the context the key was loaded into, and applies
   // the settings (the window shows their title too).
@@ -47,8 +47,8 @@ struct StationConfig {
 // Why the station did not open.
 struct StartupError {
   int status = kExitNothingRan;
-  std::string text;     // the line for standard error, after "<who>: "; empty: already said
-  std::string message;  // the box the window shows; empty: none
+  std::string text;      // the line for standard error, after "<who>: "; empty: already said
+  std::string message;   // the box the window shows; empty: none
   bool stopped = false;  // a stop signal ended the start-up
 };
 

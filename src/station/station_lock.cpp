@@ -45,7 +45,8 @@ std::string HolderOf(int fd) {
 // The file at `path` is still the one `fd` locked: a holder that left may have removed it
 // between our open and our lock.
 bool StillThere(int fd, const std::string& path) {
-  struct stat mine {}, named {};
+  struct stat mine {
+  }, named{};
   return ::fstat(fd, &mine) == 0 && ::stat(path.c_str(), &named) == 0 &&
          mine.st_dev == named.st_dev && mine.st_ino == named.st_ino;
 }
@@ -65,8 +66,8 @@ std::string LockFileFor(const std::string& target) {
   if (ec || path.empty()) path = target;
   std::string name = Escape(path);
   if (name.size() > 180) {
-    name = name.substr(name.size() - 150) + Format("-%016llx",
-                                                   static_cast<unsigned long long>(PathHash(path)));
+    name = name.substr(name.size() - 150) +
+           Format("-%016llx", static_cast<unsigned long long>(PathHash(path)));
   }
   return LockDir() + "/mirk3-" + name + ".lock";
 }
@@ -85,9 +86,10 @@ std::unique_ptr<StationLock> StationLock::Take(const std::string& target, const 
       return nullptr;
     }
     if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-      *error = Format("%s is in use by another station (pid %s); one station at a time (lock "
-                      "file \"%s\")",
-                      what.c_str(), HolderOf(fd.Get()).c_str(), path.c_str());
+      *error = Format(
+          "%s is in use by another station (pid %s); one station at a time (lock "
+          "file \"%s\")",
+          what.c_str(), HolderOf(fd.Get()).c_str(), path.c_str());
       return nullptr;
     }
     if (!StillThere(fd.Get(), path)) continue;

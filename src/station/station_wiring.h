@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "jig/jig_settings.h"
+#include "jig/thread_mdl_control.h"
 #include "station/companion_bus.h"
 #include "station/dated_log.h"
 #include "station/output_health.h"
 #include "station/port_run.h"
 #include "station/results_file.h"
 #include "station/station.h"
-#include "jig/jig_settings.h"
-#include "jig/thread_mdl_control.h"
 
 namespace mirk3 {
 

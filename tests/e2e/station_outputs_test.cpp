@@ -68,8 +68,8 @@ class StationOutputs : public ::testing::Test {
   }
 
   std::vector<std::string> StationArgs(std::vector<std::string> more) const {
-    std::vector<std::string> args = {"station", "--ini", ini, "--port-dir", ports,
-                                     "--open-attempts", "3", "--ap", package};
+    std::vector<std::string> args = {"station",         "--ini", ini,    "--port-dir", ports,
+                                     "--open-attempts", "3",     "--ap", package};
     args.insert(args.end(), more.begin(), more.end());
     return args;
   }
@@ -103,12 +103,12 @@ class StationOutputs : public ::testing::Test {
 TEST_F(StationOutputs, AFailingOutputIsSaidOnceAndTheRunGoesOnWithStatus3) {
   struct Case {
     const char* name;
-    std::string prefill;      // the results file's content before the station starts
-    std::string shell;        // run before the station, in the same shell
-    std::string args;         // more of the station's command line
-    std::string tail;         // after it: a pipe
-    const char* said;         // on standard error, exactly once
-    size_t wholeRecords;      // in the results file afterwards
+    std::string prefill;  // the results file's content before the station starts
+    std::string shell;    // run before the station, in the same shell
+    std::string args;     // more of the station's command line
+    std::string tail;     // after it: a pipe
+    const char* said;     // on standard error, exactly once
+    size_t wholeRecords;  // in the results file afterwards
   };
   const std::string logs = dir / "logs";
   const std::string padding = std::string(8000, 'x');
@@ -120,8 +120,8 @@ TEST_F(StationOutputs, AFailingOutputIsSaidOnceAndTheRunGoesOnWithStatus3) {
        "cannot write to the results file", 0},
       // A file size limit cuts a record short as a full disk does; the part written must go.
       {"the results file reaches the size limit", "{\"padding\":\"" + padding + "\"}\n",
-       "trap '' XFSZ && ulimit -f 8 && ",
-       "--results " + results, "", "cannot write to the results file", 1},
+       "trap '' XFSZ && ulimit -f 8 && ", "--results " + results, "",
+       "cannot write to the results file", 1},
       {"standard output's reader leaves", "", "", "--results " + results, " | head -n 1 >/dev/null",
        "cannot write the log to standard output", 2},
   };
@@ -134,7 +134,7 @@ TEST_F(StationOutputs, AFailingOutputIsSaidOnceAndTheRunGoesOnWithStatus3) {
     const std::string err = dir / "err";
     const test::ProgramRun run = test::RunProgram(
         "bash -c \"" + c.shell + kGuard + StationLine("--no-bus --auto 2 --runs 1 " + c.args) +
-            " 2>" + err + c.tail + "; exit \\${PIPESTATUS[0]}\"");
+        " 2>" + err + c.tail + "; exit \\${PIPESTATUS[0]}\"");
     const std::string said = test::ReadFile(err);
     EXPECT_EQ(run.status, 3) << said << run.out;
     EXPECT_EQ(Count(said, c.said), 1u) << said;
@@ -155,11 +155,10 @@ TEST_F(StationOutputs, TheSecondStopRecordsEveryPhoneInFlight) {
   // Both phones stop answering once the data is sent: they stay in flight until the stop.
   StartFarm({"--ports", "0-1", "--silent", "0:12", "--silent", "1:12"}, 2);
   test::DevsimProcess station;
-  ASSERT_TRUE(station.StartProgram(
-      "mirk3-cli",
-      StationArgs({"--no-bus", "--auto", "2", "--results", results, "--first-byte-timeout-ms",
-                   "600000"}),
-      dir / "err"));
+  ASSERT_TRUE(station.StartProgram("mirk3-cli",
+                                   StationArgs({"--no-bus", "--auto", "2", "--results", results,
+                                                "--first-byte-timeout-ms", "600000"}),
+                                   dir / "err"));
   // Each phone's close is answered, and then nothing more: its data is all sent.
   std::set<std::string> talking;
   for (std::string line = station.ReadLine(); !line.empty() && talking.size() < 2;
@@ -169,8 +168,8 @@ TEST_F(StationOutputs, TheSecondStopRecordsEveryPhoneInFlight) {
   ASSERT_EQ(talking.size(), 2u) << test::ReadFile(dir / "err");
   ASSERT_TRUE(station.Signal(SIGTERM));
   // Two signals sent at once would be one: the second waits until the first was heard.
-  for (int i = 0; i < 3000 && test::ReadFile(dir / "err").find("a second signal") ==
-                                  std::string::npos; ++i) {
+  for (int i = 0;
+       i < 3000 && test::ReadFile(dir / "err").find("a second signal") == std::string::npos; ++i) {
     ::usleep(10000);
   }
   ASSERT_TRUE(station.Signal(SIGTERM));
@@ -185,7 +184,8 @@ TEST_F(StationOutputs, TheSecondStopRecordsEveryPhoneInFlight) {
     EXPECT_EQ(r["verdict"], "FAIL");
     EXPECT_EQ(r["message"], "stopped by the operator mid-flash");
     EXPECT_GT(r["bytes"].get<int64_t>(), 0) << "the bytes sent so far";
-    usbPaths.insert(r["usb_path"].get<std::string>() + " port " + std::to_string(r["port"].get<int>()));
+    usbPaths.insert(r["usb_path"].get<std::string>() + " port " +
+                    std::to_string(r["port"].get<int>()));
   }
   EXPECT_EQ(usbPaths, (std::set<std::string>{"1-1.1 port 0", "1-1.2 port 1"}));
 }
@@ -306,8 +306,7 @@ TEST_F(StationOutputs, ABusThatDiesMidRunIsSaidOnceAndCountsAsALostOutput) {
   StartFarm({"--ports", "0"}, 1);
   test::DevsimProcess station;
   ASSERT_TRUE(station.StartProgram(
-      "mirk3-cli", StationArgs({"--auto", "1", "--runs", "3", "--results", results}),
-      dir / "err"));
+      "mirk3-cli", StationArgs({"--auto", "1", "--runs", "3", "--results", results}), dir / "err"));
   std::string log;
   ASSERT_TRUE(ReadUntil(station, "All threads completed", log)) << test::ReadFile(dir / "err");
   bus.Kill();

@@ -78,8 +78,8 @@ TEST_F(OpenStationTest, EachRefusalHasStatus2AndNamesWhatIsWrong) {
     std::string message;  // the window's box, when it shows one
   };
   const std::vector<Case> cases = {
-      {"no settings file", [&](StationConfig& c) { c.iniPath = dir / "none.ini"; },
-       "", ""},  // said while it is read
+      {"no settings file", [&](StationConfig& c) { c.iniPath = dir / "none.ini"; }, "",
+       ""},  // said while it is read
       {"a FIFO as the results file", [&](StationConfig& c) { c.resultsPath = dir / "fifo"; },
        "cannot open the results file \"" + dir / "fifo" + "\": it is a FIFO, not a regular file",
        "it is a FIFO"},
@@ -95,8 +95,8 @@ TEST_F(OpenStationTest, EachRefusalHasStatus2AndNamesWhatIsWrong) {
        "the port dir " + dir / "held" + " is in use by another station (pid " +
            std::to_string(::getpid()) + ")",
        "is in use by another station"},
-      {"nothing chosen", [](StationConfig& c) { c.choosePackages = nullptr; },
-       "nothing is chosen", ""},
+      {"nothing chosen", [](StationConfig& c) { c.choosePackages = nullptr; }, "nothing is chosen",
+       ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
