@@ -53,8 +53,16 @@ std::string LimitText(std::chrono::milliseconds limit) {
 CompanionBus::CompanionBus(QObject* parent)
     : QObject(parent), name_(UniqueConnectionName()), bus_(name_) {}
 
-CompanionBus::~CompanionBus() {
-  if (bus_.isConnected()) QDBusConnection::disconnectFromBus(name_);
+CompanionBus::~CompanionBus() { Leave(); }
+
+void CompanionBus::Leave() {
+  // The hook goes first, on this thread: a connection torn down later by the bus library's own
+  // thread must find nothing of this object to unhook while it is being destroyed.
+  if (joined_) {
+    bus_.disconnect(QString(), kPath, kInterface, kMember, this, SLOT(OnMergeRadMdl(int, int)));
+  }
+  QDBusConnection::disconnectFromBus(name_);
+  bus_ = QDBusConnection(name_);
 }
 
 bool CompanionBus::Connect(bool systemBus, std::string* error, int stopFd, bool* stopped) {
@@ -91,8 +99,7 @@ bool CompanionBus::Broadcast(int port, int result, std::string* error) {
   if (!joined_ || (result != kPassed && result != kFailed)) return true;
   if (!bus_.isConnected()) {
     // The old connection is dead for good: Qt keeps it under our name until it is let go.
-    QDBusConnection::disconnectFromBus(name_);
-    bus_ = QDBusConnection(name_);
+    Leave();
     std::string why;
     // A short wait: the station's main thread is waiting here, in the middle of a run.
     if (!Join(systemBus_, kRejoinLimit, -1, nullptr, &why)) {

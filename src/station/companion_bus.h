@@ -51,6 +51,8 @@ class CompanionBus : public QObject {
   void OnMergeRadMdl(int wParam, int lParam);
 
  private:
+  // Lets the connection go, the request hook first.
+  void Leave();
   bool Join(bool systemBus, std::chrono::milliseconds limit, int stopFd, bool* stopped,
             std::string* error);
 
