@@ -19,15 +19,21 @@
 namespace mirk3 {
 namespace {
 
-// Prints each status report as the station logs it; the table is only touched here, on the
-// one thread of the command.
-class LogPrinter : public ReportSink {
+// Prints each change of the table as the station logs it; the table is only touched here, on
+// the one thread of the command.
+class LogPrinter {
  public:
   LogPrinter(std::ostream& out, const CPortSlotManager* const* slots) : out_(out), slots_(slots) {}
-  void Send(int, const EngineReport& report) override {
+  void Changed(PortChange change, int port) {
     if (!printing) return;
-    out_ << FormatLogLine((*slots_)->SlotOfPort(report.port), report.port, report.text) << '\n'
-         << std::flush;
+    if (change == PortChange::Waiting) {
+      out_ << FormatLogLine(-1, NO_PORT, PortName(port) + " waits for a free slot") << '\n';
+    } else {
+      out_ << FormatLogLine((*slots_)->SlotOfPort(port), port,
+                            change == PortChange::Added ? "Added!!" : "Removed!!")
+           << '\n';
+    }
+    out_ << std::flush;
   }
   bool printing = false;  // the placements of the first scan are the table, not news
 
@@ -101,7 +107,8 @@ int RunPortsCommand(const std::vector<std::string>& args, std::ostream& out, std
   if (!settings) return 2;
   const CPortSlotManager* table = nullptr;
   LogPrinter printer(out, &table);
-  CPortSlotManager slots(&printer, [&err](const std::string& m) { err << m << "\n"; });
+  CPortSlotManager slots([&printer](PortChange change, int port) { printer.Changed(change, port); },
+                         [&err](const std::string& m) { err << m << "\n"; });
   table = &slots;
   slots.SetRules(PortRulesFrom(*settings, portDir));
   // Watching starts before the scan, so that no phone slips between the two.

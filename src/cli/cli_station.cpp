@@ -125,7 +125,7 @@ class FactoryLoop {
       if (!stopping_) {
         stopping_ = true;
         station_.SetAutoStart("-");
-        if (!station_.Busy()) {
+        if (station_.State() != StationState::Running) {
           Quit(Score());
           return;
         }

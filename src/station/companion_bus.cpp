@@ -52,10 +52,10 @@ CompanionBus::~CompanionBus() {
 bool CompanionBus::Connect(bool systemBus, std::string* error) {
   if (bus_.isConnected()) return true;  // a second match rule would double every request
   bus_ = OpenBus(systemBus, name_);
-  // An empty service leaves the sender out of the match rule. The (int, int) slot makes Qt
-  // deliver only messages of signature "ii".
-  if (bus_.isConnected() &&
-      bus_.connect(QString(), kPath, kInterface, kMember, this, SLOT(OnMergeRadMdl(int, int)))) {
+  // An empty service leaves the sender out of the match rule. The slot takes the whole message:
+  // a slot of (int, int) would also be handed "iii" and "iis", whose first two match.
+  if (bus_.isConnected() && bus_.connect(QString(), kPath, kInterface, kMember, this,
+                                         SLOT(OnMergeRadMdl(QDBusMessage)))) {
     return true;
   }
   if (error) *error = Failure(bus_.lastError().message());
@@ -70,7 +70,12 @@ void CompanionBus::Broadcast(int port, int result) {
   bus_.send(signal);
 }
 
-void CompanionBus::OnMergeRadMdl(int wParam, int lParam) {
+void CompanionBus::OnMergeRadMdl(const QDBusMessage& message) {
+  // Only exactly two int32 arguments are a request.
+  if (message.signature() != QLatin1String("ii")) return;
+  const QList<QVariant> args = message.arguments();
+  const int wParam = args.at(0).toInt();
+  const int lParam = args.at(1).toInt();
   if (wParam >= 0 && wParam <= kHighestRequestPort && lParam == kRunRequest) {
     Q_EMIT startRequested();
   }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QObject>
 #include <QString>
 #include <string>
@@ -40,7 +41,7 @@ class CompanionBus : public QObject {
   void startRequested();
 
  private Q_SLOTS:
-  void OnMergeRadMdl(int wParam, int lParam);
+  void OnMergeRadMdl(const QDBusMessage& message);
 
  private:
   QString name_;  // our own connection, so that closing it touches no one else's

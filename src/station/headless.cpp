@@ -41,7 +41,7 @@ bool ChooseInStation(Station& station, const DownloadOptions& chosen) {
 void WaitForRunEnd(Station& station) {
   if (!station.Busy()) return;
   QEventLoop loop;
-  QObject::connect(&station, &Station::runEnded, &loop, &QEventLoop::quit);
+  QObject::connect(&station, &Station::becameIdle, &loop, &QEventLoop::quit);
   loop.exec();
 }
 

@@ -1,9 +1,10 @@
 // The station's side of the port dir: the first scan, every arrival and removal while it runs,
-// and the arrivals a run made it wait with.
+// a resync when events were lost, and the ports a busy spell or a full table made wait.
 #include <QSocketNotifier>
 #include <algorithm>
 #include <filesystem>
 
+#include "serial/serial_line.h"
 #include "station/station.h"
 
 namespace mirk3 {
@@ -14,7 +15,7 @@ bool Station::WatchPorts(std::string* error) {
       std::make_unique<QSocketNotifier>(watcher_.Fd(), QSocketNotifier::Read, this);
   connect(watcherNotifier_.get(), &QSocketNotifier::activated, this,
           [this] { ReadPortEvents(); });
-  if (!busy_) ports_.ScanPorts(1);
+  if (!Busy()) ports_.ScanPorts(1);
   return true;
 }
 
@@ -22,7 +23,7 @@ void Station::ReadPortEvents() {
   for (const PortWatcher::Event& event : watcher_.ReadEvents()) {
     if (event.change == PortWatcher::Change::Overflow) {
       // Events were lost: what is there now is the truth.
-      if (!busy_) ports_.ScanPorts(1);
+      ResyncPorts();
       continue;
     }
     OnDeviceChange(event.change == PortWatcher::Change::Arrival ? DEVICE_ARRIVAL
@@ -31,13 +32,46 @@ void Station::ReadPortEvents() {
   }
 }
 
+void Station::ResyncPorts() {
+  std::vector<int> present;
+  if (!ListPortDir(ports_.PortDir(), &present)) return;
+  const auto there = [&present](int port) {
+    return std::binary_search(present.begin(), present.end(), port);
+  };
+  for (int slot = 0; slot < SLOT_TABLE_SIZE; ++slot) {
+    const int port = ports_.PortOfSlot(slot);
+    if (port >= 0 && !there(port)) OnDeviceChange(DEVICE_REMOVE_COMPLETE, PortName(port));
+  }
+  std::erase_if(deferredArrivals_,
+                [&there](const std::string& name) { return !there(PortNumberOfName(name)); });
+  for (int port : present) {
+    if (ports_.PortOfSlot(ports_.SlotOfPort(port)) != port) {
+      OnDeviceChange(DEVICE_ARRIVAL, PortName(port));
+    }
+  }
+}
+
 void Station::OnDeviceChange(int event, const std::string& name) {
-  if (event == DEVICE_ARRIVAL && busy_) {
-    deferredArrivals_.push_back(name);
+  if (event == DEVICE_ARRIVAL && Busy()) {
+    if (std::find(deferredArrivals_.begin(), deferredArrivals_.end(), name) ==
+        deferredArrivals_.end()) {
+      deferredArrivals_.push_back(name);
+    }
     return;
   }
-  if (event == DEVICE_REMOVE_COMPLETE) {
-    std::erase(deferredArrivals_, name);
+  if (event != DEVICE_REMOVE_COMPLETE) {
+    ports_.OnPortEvent(event, name);
+    return;
+  }
+  std::erase(deferredArrivals_, name);
+  const int port = PortNumberOfName(name);
+  const bool placed = port >= 0 && ports_.PortOfSlot(ports_.SlotOfPort(port)) == port;
+  // A phone that leaves after its run (its slot already freed), or one that waited, is still
+  // said to be gone; only a placed port frees a slot.
+  if (!placed && port >= 0 && ports_.SlotOfPort(port) >= 0) {
+    Log(EngineReport{port, "Removed!!", 0});
+  } else if (!placed && port >= 0 && ports_.Waiting(port)) {
+    LogLine(PortName(port) + " Removed!!");
   }
   ports_.OnPortEvent(event, name);
 }
@@ -51,5 +85,7 @@ void Station::PlaceDeferredArrivals() {
     ports_.OnPortEvent(DEVICE_ARRIVAL, name);
   }
 }
+
+void Station::PlaceWaitingPorts() { ports_.PlaceWaitingPorts(); }
 
 }  // namespace mirk3

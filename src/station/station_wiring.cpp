@@ -8,7 +8,8 @@
 namespace mirk3 {
 
 void AttachCompanion(Station& station, CompanionBus& bus) {
-  QObject::connect(&bus, &CompanionBus::startRequested, &station, [&station] { station.Start(); });
+  QObject::connect(&bus, &CompanionBus::startRequested, &station,
+                   [&station] { station.StartForCompanion(); });
   QObject::connect(&station, &Station::portPassed, &bus,
                    [&bus](int port) { bus.Broadcast(port, CompanionBus::kPassed); });
   QObject::connect(&station, &Station::portFailed, &bus,

@@ -115,8 +115,8 @@ TEST(Settings, EveryKeyReachesItsOptionAndTheResetDefaults) {
             (std::vector<int32_t>{0, 1, 0, 1, 0}));
 }
 
-// OptionEnable and PhoneEnable hold until the first busy spell ends; the package-button flags
-// come back after every one; the Device Info box is not switched by a busy spell at all.
+// OptionEnable, PhoneEnable and the package-button flags come back after every busy spell; the
+// Device Info box is not switched by a busy spell at all.
 TEST(Settings, EnableRulesLastAsLongAsTheWindowKeepsThem) {
   const Settings s = FromFile(
       "[Option]\nTitle=T\nOptionEnable=0\nPhoneEnable=0\nDeviceInfo=0\n"
@@ -130,8 +130,9 @@ TEST(Settings, EnableRulesLastAsLongAsTheWindowKeepsThem) {
   EXPECT_FALSE(enables.Enabled(CONTROL_PICK_BL));
   enables.SetBusy(false, s);
   EXPECT_TRUE(enables.Enabled(CONTROL_START));
-  EXPECT_TRUE(enables.Enabled(CONTROL_FLASH_LOCK));
-  EXPECT_TRUE(enables.Enabled(CONTROL_EFS_CLEAR));
+  EXPECT_FALSE(enables.Enabled(CONTROL_FLASH_LOCK));
+  EXPECT_FALSE(enables.Enabled(CONTROL_NAND_ERASE)) << "erases phones: kept off for good";
+  EXPECT_FALSE(enables.Enabled(CONTROL_EFS_CLEAR));
   EXPECT_FALSE(enables.Enabled(CONTROL_PICK_UMS));
   EXPECT_FALSE(enables.Enabled(CONTROL_USE_UMS));
   EXPECT_FALSE(enables.Enabled(CONTROL_DEVICE_INFO));

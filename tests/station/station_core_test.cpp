@@ -196,7 +196,7 @@ TEST_F(StationCore, ProgressBeforeTheTotalIsKnownLeavesTheBarAlone) {
 }
 
 // Reset puts the loaded option states back, empties the fields and the log, keeps the port
-// labels; OptionEnable=0 lasts until the first busy spell ends, UMS/PATCH=0 for good.
+// labels; OptionEnable=0 and UMS/PATCH=0 hold for good.
 TEST_F(StationCore, ResetAndTheEnableRulesLifetime) {
   settings = LoadSettings(IniFile::Parse(
       "[Option]\nTitle=T\nOptionEnable=0\n[APOption]\nRePartition=1\nAutoReboot=0\n"
@@ -221,7 +221,7 @@ TEST_F(StationCore, ResetAndTheEnableRulesLifetime) {
   EXPECT_EQ(station->Slot(0).portLabel, "0:[ttyACM3]");
 
   station->DropFiles({package});  // a busy spell, on and off
-  EXPECT_TRUE(station->Enables().Enabled(CONTROL_FLASH_LOCK));
+  EXPECT_FALSE(station->Enables().Enabled(CONTROL_FLASH_LOCK));
   EXPECT_FALSE(station->Enables().Enabled(CONTROL_PICK_UMS));
 }
 
