@@ -36,7 +36,8 @@ Station::~Station() {
   // A station that goes while its run is still going leaves the process with it: the workers
   // are never cancelled, and joining them here would wait for reports no one handles. Once the
   // end-of-run report has been handled, the watcher only returns: it is joined.
-  if (run_ && state_ == StationState::Running && !run_->Releasable()) (void)run_.release();
+  const bool someoneWaits = state_ == StationState::Running || handlingRunEnd_;
+  if (run_ && someoneWaits && !run_->Releasable()) (void)run_.release();
 }
 
 void Station::ApplySettings(const Settings& settings, const std::string& portDir) {
@@ -390,7 +391,9 @@ void Station::OnRunEnd(EngineReport report) {
   report.text = Format("All threads completed. (succeed %d / failed %d)", succeeded_, failed_);
   SetState(StationState::Ending);
   Log(report);
+  handlingRunEnd_ = true;  // the watcher waits until this returns
   Q_EMIT runEnded(run_->Number(), succeeded_, failed_);
+  handlingRunEnd_ = false;
   // The watcher that sent this report waits until it has been handled: the run's threads are
   // released, and the waiting ports placed, once it has returned.
   QTimer::singleShot(0, this, [this] { FinishEnding(); });

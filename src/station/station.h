@@ -197,7 +197,8 @@ class Station : public QObject {
   std::string binarySizeText_;
   std::vector<SlotDisplay> slots_;
   StationState state_ = StationState::Idle;
-  bool autoStartDue_ = false;  // an auto start was refused while busy: check again when idle
+  bool autoStartDue_ = false;
+  bool handlingRunEnd_ = false;  // an auto start was refused while busy: check again when idle
   int succeeded_ = 0;
   int failed_ = 0;
   int runs_ = 0;
