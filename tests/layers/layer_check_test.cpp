@@ -45,7 +45,7 @@ TEST(LayerCheck, RefusesEveryIncludeOfALayerTheFolderDoesNotLink) {
       {"src/ports/port_slot_manager.h", "#include \"engine/worker.h\"", true},
       {"src/ports/port_slot_manager.cpp", "#include \"packages/md5.h\"", true},
       {"tools/devsim/phone.h", "#include \"serial/serial_line.h\"", false},
-      {"src/engine/worker.h", "#include \"app/station.h\"", true},
+      {"src/engine/worker.h", "#include \"station/station.h\"", true},
       {"src/packages/md5.h", "#include \"devsim/phone.h\"", true},
       {"src/serial/serial_line.cpp", "#include \"engine/protocol.h\"", true},
       {"src/engine/protocol.h", "#include \"../ports/port_slot_manager.h\"", true},
