@@ -207,8 +207,8 @@ UserIdentity CurrentUser() {
 }
 
 std::vector<Finding> CheckPortDir(const DoctorScene& scene) {
-  std::error_code error;
-  if (fs::exists(scene.portDir, error) && !fs::is_directory(scene.portDir, error)) {
+  std::error_code ec;
+  if (fs::exists(scene.portDir, ec) && !fs::is_directory(scene.portDir, ec)) {
     return {Fail("the port dir " + scene.portDir + " is a file, not a directory",
                  "give the dir the ports are in with --port-dir or MIRK3_PORT_DIR")};
   }

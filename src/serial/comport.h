@@ -29,6 +29,8 @@ class CComport {
 
   bool IsOpen() const { return line_.IsOpen(); }
   LineError LastError() const { return lastError_; }
+  // The errno behind a failed open, 0 when none.
+  int LastErrorNumber() const { return line_.ErrorNumber(); }
   const std::string& DevicePath() const { return devicePath_; }
 
   // Milliseconds a byte may take to be written at this baud rate.

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <utility>
 
 namespace mirk3 {
@@ -120,12 +119,6 @@ LineError SerialTerminal::Open(const std::string& path, const LineSetup& setup) 
   found_ = found;
   errorNumber_ = 0;
   return LineError::None;
-}
-
-std::string SerialTerminal::ErrorText(LineError why) const {
-  std::string text = LineErrorText(why);
-  if (errorNumber_ != 0) text += std::string(" (") + std::strerror(errorNumber_) + ")";
-  return text;
 }
 
 void SerialTerminal::Purge() {

@@ -58,9 +58,8 @@ class SerialTerminal {
   LineError Open(const std::string& path, const LineSetup& setup);
   bool IsOpen() const { return fd_.Valid(); }
   BorrowedFd Fd() const { return BorrowedFd(fd_); }
+  // The errno behind the last failed open, 0 when none.
   int ErrorNumber() const { return errorNumber_; }
-  // "<kind>: <errno text>" of the last failed open, for the operator.
-  std::string ErrorText(LineError why) const;
 
   // Discards what waits in both directions.
   void Purge();

@@ -40,6 +40,8 @@ class CSerialChannel {
 
   const std::string& DevicePath() const { return devicePath_; }
   LineError LastError() const { return lastError_; }
+  // The errno behind a failed open, 0 when none.
+  int LastErrorNumber() const { return line_.ErrorNumber(); }
 
  private:
   Millis disconnectPause_;
