@@ -1,5 +1,8 @@
 #include "settings/ini_file.h"
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include "base/file.h"
 #include "base/text.h"
 
@@ -48,6 +51,13 @@ std::optional<IniFile> IniFile::Load(const std::string& path) { return Read(path
 
 IniFileRead IniFile::Read(const std::string& path) {
   IniFileRead read;
+  // --ini /dev/null is the usual way to say "no settings of mine": it reads as an empty file
+  // and never waits, unlike every other device.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == makedev(1, 3)) {
+    read.file = Parse("");
+    return read;
+  }
   OpenedFile opened = OpenRegularFile(path);
   if (!opened) {
     read.absent = opened.errorNumber == ENOENT;

@@ -28,8 +28,8 @@ inline constexpr uint64_t INI_FILE_LIMIT = 1 << 20;
 class IniFile;
 
 // A settings file as read from its path: the file, or why there is none. `absent` only when
-// nothing is at the path: a directory, a FIFO, a device, an unreadable or an oversized file
-// is a problem of its own, said in `problem`.
+// nothing is at the path: a directory, a FIFO, a device (but /dev/null, an empty file), an
+// unreadable or an oversized file is a problem of its own, said in `problem`.
 struct IniFileRead;
 
 class IniFile {
