@@ -11,7 +11,7 @@ namespace mirk3 {
 
 ChosenPackages CDownloadEngine::Packages() const {
   return ChosenPackages{options_, oneClickMode_ ? &trailer_ : nullptr, context_.ownExecutablePath,
-                        ownExecutableFd_.Get()};
+                        BorrowedFd(ownExecutableFd_)};
 }
 
 FileAnalysis CDownloadEngine::AnalyseFiles() {

@@ -1,6 +1,10 @@
 #include "ports/port_slot_manager.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <iterator>
 
 #include "base/text.h"
 #include "ports/port_dir.h"
@@ -160,6 +164,26 @@ uint64_t CPortSlotManager::SlotTotal(int slot, uint64_t value) {
 int CPortSlotManager::CountOccupiedSlots() const {
   return static_cast<int>(
       std::count_if(slotPorts_.begin(), slotPorts_.end(), [](int port) { return port != -1; }));
+}
+
+std::vector<int> CPortSlotManager::PlacedPorts() const {
+  std::vector<int> ports;
+  std::copy_if(slotPorts_.begin(), slotPorts_.end(), std::back_inserter(ports),
+               [](int port) { return port != -1; });
+  return ports;
+}
+
+std::vector<int> CPortSlotManager::MissingPorts() const {
+  std::vector<int> missing;
+  for (int port : PlacedPorts()) {
+    // The entry itself, not what it leads to: a link left by a phone that went is still there.
+    struct stat st {};
+    const std::string path = PortDir() + "/" + PortName(port);
+    if (::lstat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+      missing.push_back(port);
+    }
+  }
+  return missing;
 }
 
 void CPortSlotManager::ReserveSlot(int slot, int port) {

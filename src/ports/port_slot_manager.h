@@ -80,6 +80,11 @@ class CPortSlotManager {
   // The total of a slot, only read.
   uint64_t SlotTotal(int slot) const;
   int CountOccupiedSlots() const;
+  // The ports in slots, in slot order.
+  std::vector<int> PlacedPorts() const;
+  // The placed ports whose ttyACM<n> entry is no longer in the port dir (all of them when the
+  // dir itself is gone): what a resync after lost events removes.
+  std::vector<int> MissingPorts() const;
   // Keeps `slot` for `port` (a port number reservation, as [Slots] N=port gives).
   void ReserveSlot(int slot, int port);
 

@@ -79,7 +79,9 @@ void ReadOurKeys(const IniFile& f, Settings& s) {
     if (!usable) {
       s.problems.push_back({entry.line, "[Slots] " + entry.key + "=" + entry.value +
                                             " is not a slot 0-55 and a port number or USB path"});
-    } else if (!s.slots.emplace(slot, reservation).second) {
+    } else if (s.slots.emplace(slot, reservation).second) {
+      s.slotLines[slot] = entry.line;
+    } else {
       s.problems.push_back({entry.line, "[Slots] " + entry.key + " is given twice; the first holds"});
     }
   }

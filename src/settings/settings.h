@@ -71,6 +71,7 @@ struct Settings {
   std::string logDir;                    // [Option] LogDir
   std::optional<uint16_t> usbVendorId;   // [Ports] UsbVendorId
   std::map<int, SlotReservation> slots;  // [Slots] N=, by slot number
+  std::map<int, int> slotLines;          // the line of the file each of them is on
   IniFile file;                          // the whole file, for the sections read elsewhere
   std::vector<SettingsProblem> problems;
 };
