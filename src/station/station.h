@@ -151,6 +151,8 @@ class Station : public QObject {
   // The station is idle again: a run's threads are released and its waiting ports placed, or a
   // pick's check is over. Start is taken from here on.
   void becameIdle();
+  // The port dir cannot be followed any more: no phone will be seen to come or go.
+  void portWatchFailed(const std::string& why);
   // Start, pass and fail of a port, for the jig (1, 2, 3).
   void jigEvent(int event, int port);
   // A line was appended to the log (as the face shows it, without line end).

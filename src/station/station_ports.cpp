@@ -20,28 +20,45 @@ bool Station::WatchPorts(std::string* error) {
 }
 
 void Station::ReadPortEvents() {
+  using Change = PortWatcher::Change;
   for (const PortWatcher::Event& event : watcher_.ReadEvents()) {
-    if (event.change == PortWatcher::Change::Overflow) {
-      // Events were lost: what is there now is the truth.
-      ResyncPorts();
-      continue;
+    switch (event.change) {
+      case Change::Arrival:
+        OnDeviceChange(DEVICE_ARRIVAL, event.name);
+        break;
+      case Change::Removal:
+        OnDeviceChange(DEVICE_REMOVE_COMPLETE, event.name);
+        break;
+      case Change::Overflow:
+        // Events were lost: what is there now is the truth.
+        ResyncPorts();
+        break;
+      case Change::WatchLost:
+        LogLine("The port dir " + event.name + " is gone (" + event.detail +
+                "): watching for it to come back");
+        ResyncPorts();
+        break;
+      case Change::WatchBack:
+        LogLine("The port dir " + event.name + " is back: watching it again");
+        ResyncPorts();
+        break;
+      case Change::WatchFailed:
+        LogLine("The port dir " + event.name + " cannot be watched any more: " + event.detail);
+        Q_EMIT portWatchFailed("the port dir " + event.name + " cannot be watched any more: " +
+                               event.detail);
+        break;
     }
-    OnDeviceChange(event.change == PortWatcher::Change::Arrival ? DEVICE_ARRIVAL
-                                                                : DEVICE_REMOVE_COMPLETE,
-                   event.name);
   }
 }
 
 void Station::ResyncPorts() {
+  // Placed ports whose entry is gone (all of them when the dir is) are removed at once.
+  for (int port : ports_.MissingPorts()) OnDeviceChange(DEVICE_REMOVE_COMPLETE, PortName(port));
   std::vector<int> present;
-  if (!ListPortDir(ports_.PortDir(), &present)) return;
+  if (!ListPortDir(ports_.PortDir(), &present)) present.clear();
   const auto there = [&present](int port) {
     return std::binary_search(present.begin(), present.end(), port);
   };
-  for (int slot = 0; slot < SLOT_TABLE_SIZE; ++slot) {
-    const int port = ports_.PortOfSlot(slot);
-    if (port >= 0 && !there(port)) OnDeviceChange(DEVICE_REMOVE_COMPLETE, PortName(port));
-  }
   std::erase_if(deferredArrivals_,
                 [&there](const std::string& name) { return !there(PortNumberOfName(name)); });
   for (int port : present) {

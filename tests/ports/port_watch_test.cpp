@@ -11,7 +11,6 @@
 #include "ports/port_dir.h"
 #include "ports/port_slot_manager.h"
 #include "support/pty_peer.h"
-#include "support/recording_sink.h"
 #include "support/temp_dir.h"
 
 namespace mirk3 {
@@ -57,8 +56,7 @@ TEST(PortWatch, ADirThatGoesAndComesBackIsWatchedAgain) {
     test::TempDir root;
     const fs::path dir = root.Path() / "run" / "dev";
     fs::create_directories(dir);
-    test::RecordingSink sink;
-    CPortSlotManager slots(&sink);
+    CPortSlotManager slots;
     PortRules rules;
     rules.portDir = dir.string();
     slots.SetRules(rules);

@@ -374,6 +374,25 @@ TEST_F(StationCore, APortWithoutAFreeSlotWaitsForTheNextRun) {
   ASSERT_TRUE(RunEventsUntil([&] { return !LinesWith("<ID:1/001> Removed!!").empty(); }));
 }
 
+// A port dir deleted and made again: the station says so both times, frees the slots of the
+// phones that went with it, and places a phone plugged into the new dir.
+TEST_F(StationCore, APortDirThatGoesAndComesBackIsFollowed) {
+  config.ports = {0};
+  ASSERT_TRUE(StartFarm());
+  MakeStation();
+  std::string error;
+  ASSERT_TRUE(station->WatchPorts(&error)) << error;
+  ASSERT_EQ(station->Ports().PortOfSlot(0), 0);
+  std::filesystem::remove_all(config.portDir);
+  ASSERT_TRUE(RunEventsUntil([&] { return !LinesWith("is gone").empty(); }));
+  ASSERT_TRUE(RunEventsUntil([&] { return station->Ports().CountOccupiedSlots() == 0; }));
+  std::filesystem::create_directories(config.portDir);
+  ASSERT_TRUE(RunEventsUntil([&] { return !LinesWith("is back").empty(); }));
+  farm->Unplug(0);
+  ASSERT_TRUE(farm->Plug(1));
+  ASSERT_TRUE(RunEventsUntil([&] { return station->Ports().SlotOfPort(1) == 0; }));
+}
+
 TEST(PackageNames, TheRulesOfDropsAndOfStart) {
   const struct {
     const char* path;
