@@ -120,7 +120,7 @@ bool TimeBatch(double* best, Run run) {
 
 bool AnalyseOnce(const std::string& path, double* seconds) {
   const auto engine = EngineFor(path);
-  mirk3::FileAnalysis found;
+  mirk3::DownloadPlan found;
   *seconds = TimeOne([&] {
     found = engine->AnalyseFiles();
     return found.Passed();

@@ -27,6 +27,30 @@ int32_t Announced(uint32_t length) { return static_cast<int32_t>(AnnouncedSequen
 
 }  // namespace
 
+// The phone layout carries the partition's kinds and names the partition in progress; a
+// modem package's sequences are 100 MiB whatever its partition, and its boot loader writes
+// each for minutes, which the operator is told.
+struct CDownloadEngine::SequenceStyle {
+  int32_t layout;                                  // of the end-of-sequence request
+  uint32_t (*sequenceSize)(const DownloadEntry&);  // 0: no usable size
+  bool progressByFileName;                         // else by partition name
+  std::vector<const char*> afterData;              // log lines once a sequence's data is sent
+  const char* afterEnd;                            // log line once the end request is done
+  // A refused end request is reported by the packet layer; whether the write failure is
+  // reported after it, or only when nothing was (a line that timed out or went away).
+  bool reportAfterRefusal;
+};
+
+const CDownloadEngine::SequenceStyle CDownloadEngine::PHONE_SEQUENCES = {
+    EOS_LAYOUT_PHONE, SequenceSizeOf, false, {}, nullptr, true};
+const CDownloadEngine::SequenceStyle CDownloadEngine::MODEM_SEQUENCES = {
+    EOS_LAYOUT_MODEM,
+    [](const DownloadEntry&) { return MODEM_SEQUENCE_SIZE; },
+    true,
+    {"Transmission Complete.. ", "Now Writing.. Please wait about 2 minutes"},
+    "Receive Response from boot-loader",
+    false};
+
 // Why a member cannot go to this phone. A member of 0 bytes sends nothing and needs nothing.
 std::string CDownloadEngine::EntryProblem(const DownloadEntry& entry, int slot) const {
   if (MemberLength(entry, slot) == 0) return "";
@@ -45,8 +69,8 @@ std::string CDownloadEngine::EntryProblem(const DownloadEntry& entry, int slot) 
 bool CDownloadEngine::CheckEntriesSendable() {
   int refused = 0;
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {
-    for (const auto& entry : fileLists_[slot]) {
-      const std::string problem = EntryProblem(*entry, slot);
+    for (const DownloadEntry& entry : placed_[slot]) {
+      const std::string problem = EntryProblem(entry, slot);
       if (problem.empty()) continue;
       ReportText(WM_DL_LOG, 0, problem);
       ++refused;
@@ -64,8 +88,8 @@ uint64_t CDownloadEngine::MemberLength(const DownloadEntry& entry, int slot) con
   return compressed ? entry.inflatedSize : entry.size;
 }
 
-bool CDownloadEngine::FirmwareUpdateStep() {
-  ReportText(WM_DL_START, static_cast<int64_t>(packageTotal_), "Firmware update start..");
+bool CDownloadEngine::FirmwareUpdateStep(const DownloadPlan& plan) {
+  ReportText(WM_DL_START, static_cast<int64_t>(plan.packageTotal), "Firmware update start..");
   Report(WM_DL_LOG, 0, "SingleDownload.");
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {
     if (!SlotChosen(slot)) continue;
@@ -76,16 +100,14 @@ bool CDownloadEngine::FirmwareUpdateStep() {
 
 bool CDownloadEngine::SendSlot(int fd, int slot) {
   if (oneClickMode_) {
-    for (const auto& entry : fileLists_[slot]) {
-      auto stream = OpenMemberStream(fd, slot, *entry);
-      if (!stream || !SendPhoneEntry(fd, *entry, stream.get(), slot)) {
-        return false;
-      }
+    for (const DownloadEntry& entry : placed_[slot]) {
+      auto stream = OpenMemberStream(fd, slot, entry);
+      if (!stream || !SendEntry(fd, entry, stream.get(), slot, PHONE_SEQUENCES)) return false;
       if (!stream->Finish()) {
         // The member's data did not end where its header says: its partition may hold
         // a wrong image, so the phone does not pass.
         ReportText(WM_DL_FAIL, FAIL_DATA_TRANSFER,
-                   std::string(FieldText(entry->fileName, sizeof entry->fileName)) + ": " +
+                   std::string(FieldText(entry.fileName, sizeof entry.fileName)) + ": " +
                        stream->FailureText());
         return false;
       }
@@ -99,22 +121,20 @@ bool CDownloadEngine::SendSlot(int fd, int slot) {
     ReportText(WM_DL_LOG, 0, DescribeFileProblem(options_.slotPath[slot], file.error));
     return false;
   }
-  for (const auto& entry : fileLists_[slot]) {
-    const bool ok = slot == CP ? SendModemEntry(file.fd.Get(), *entry)
-                               : SendPhoneEntry(file.fd.Get(), *entry, nullptr, slot);
-    if (!ok) return false;
+  const SequenceStyle& style = slot == CP ? MODEM_SEQUENCES : PHONE_SEQUENCES;
+  for (const DownloadEntry& entry : placed_[slot]) {
+    if (!SendEntry(file.fd.Get(), entry, nullptr, slot, style)) return false;
   }
   return true;
 }
 
-// One member in sequences, phone layout. Without a stream the member is read from `fd`.
-bool CDownloadEngine::SendPhoneEntry(int fd, const DownloadEntry& entry, ByteStream* stream,
-                                     int slot) {
+// One member in sequences: each begun, announced, sent and ended. Without a stream the member
+// is read from `fd`.
+bool CDownloadEngine::SendEntry(int fd, const DownloadEntry& entry, ByteStream* stream, int slot,
+                                const SequenceStyle& style) {
   const uint64_t length = MemberLength(entry, slot);
-  const uint32_t sequence = SequenceSizeOf(entry);
-  const std::string fileName(FieldText(entry.fileName, sizeof entry.fileName));
-  const std::string progress(FieldText(entry.partitionName, sizeof entry.partitionName));
-  ReportText(WM_DL_LOG, 0, fileName);
+  const uint32_t sequence = style.sequenceSize(entry);
+  ReportText(WM_DL_LOG, 0, std::string(FieldText(entry.fileName, sizeof entry.fileName)));
   std::this_thread::yield();
   // Checked for every member before the first was sent; kept here so that no member is ever
   // sent without a partition or in sequences of 0 bytes.
@@ -129,88 +149,52 @@ bool CDownloadEngine::SendPhoneEntry(int fd, const DownloadEntry& entry, ByteStr
   }
   for (uint64_t done = 0; done < length;) {
     const auto n = static_cast<uint32_t>(std::min<uint64_t>(length - done, sequence));
-    if (packets_.SendRequest(RQT_XMIT, RQT_XMIT_BEGIN) == REQUEST_FAILED ||
-        packets_.SendRequest(RQT_XMIT, RQT_XMIT_ANNOUNCE, {Announced(n)}) == REQUEST_FAILED) {
-      ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
-      return false;
-    }
-    const bool sent = stream ? packets_.SendFileData(*stream, n, progress)
-                             : packets_.SendFileData(fd, n, progress);
-    if (!sent) {
-      // A stream that failed says why; the line's own failures are logged by the packet layer.
-      ReportText(WM_DL_FAIL, FAIL_DATA_TRANSFER, LoadString(IDS_WRITE_COMPLETION_FAILED));
-      return false;
-    }
     done += n;
-    const EndOfSequence end{.layout = EOS_LAYOUT_PHONE,
-                            .length = n,
-                            .entryKind = entry.entryKind,
-                            .storageKind = entry.storageKind,
-                            .partitionId = entry.partitionId,
-                            .last = done == length,
-                            .efsClear = options_.PhoneEFSClear,
-                            .bootUpdate = options_.PhoneBootUpdate};
-    if (SendEndOfSequence(end) == REQUEST_FAILED) {
-      ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
-      return false;
-    }
+    if (!SendSequence(fd, entry, stream, style, n, done == length)) return false;
   }
   return true;
+}
+
+bool CDownloadEngine::SendSequence(int fd, const DownloadEntry& entry, ByteStream* stream,
+                                   const SequenceStyle& style, uint32_t length, bool last) {
+  if (packets_.SendRequest(RQT_XMIT, RQT_XMIT_BEGIN) == REQUEST_FAILED ||
+      packets_.SendRequest(RQT_XMIT, RQT_XMIT_ANNOUNCE, {Announced(length)}) == REQUEST_FAILED) {
+    ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
+    return false;
+  }
+  const std::string progress(style.progressByFileName
+                                 ? FieldText(entry.fileName, sizeof entry.fileName)
+                                 : FieldText(entry.partitionName, sizeof entry.partitionName));
+  const bool sent = stream ? packets_.SendFileData(*stream, length, progress)
+                           : packets_.SendFileData(fd, length, progress);
+  if (!sent) {
+    // A stream that failed says why; the line's own failures are logged by the packet layer.
+    ReportText(WM_DL_FAIL, FAIL_DATA_TRANSFER, LoadString(IDS_WRITE_COMPLETION_FAILED));
+    return false;
+  }
+  for (const char* line : style.afterData) ReportText(WM_DL_LOG, 0, line);
+  const EndOfSequence end{.layout = style.layout,
+                          .length = length,
+                          .entryKind = entry.entryKind,
+                          .storageKind = entry.storageKind,
+                          .partitionId = entry.partitionId,
+                          .last = last,
+                          .efsClear = options_.PhoneEFSClear,
+                          .bootUpdate = options_.PhoneBootUpdate};
+  const int reportsBefore = reports_.FailReports();
+  const int32_t result = SendEndOfSequence(end);
+  if (style.afterEnd) ReportText(WM_DL_LOG, 0, style.afterEnd);
+  if (result != REQUEST_FAILED) return true;
+  if (style.reportAfterRefusal || reports_.FailReports() == reportsBefore) {
+    ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
+  }
+  return false;
 }
 
 int32_t CDownloadEngine::SendEndOfSequence(const EndOfSequence& end) {
   const RequestWords words = end.Words();
   return packets_.SendRequest(RQT_XMIT, RQT_XMIT_END, words.data(), REQUEST_MAX_WORDS, nullptr,
                               nullptr, true);
-}
-
-// One member of the modem package in sequences of 100 MiB, modem layout.
-bool CDownloadEngine::SendModemEntry(int fd, const DownloadEntry& entry) {
-  const std::string fileName(FieldText(entry.fileName, sizeof entry.fileName));
-  if (::lseek(fd, static_cast<off_t>(entry.dataOffset), SEEK_SET) < 0) {
-    Report(WM_DL_FAIL, FAIL_FILE_OPEN, "%s (Line: %d)", LoadString(IDS_FILE_OPEN_FAILED),
-           LINE_FIRMWARE_OPEN);
-    return false;
-  }
-  ReportText(WM_DL_LOG, 0, fileName);
-  if (const std::string problem = EntryProblem(entry, CP); !problem.empty()) {
-    ReportText(WM_DL_FAIL, FAIL_DATA_TRANSFER, problem);
-    return false;
-  }
-  for (uint64_t done = 0; done < entry.size;) {
-    const auto n =
-        static_cast<uint32_t>(std::min<uint64_t>(entry.size - done, MODEM_SEQUENCE_SIZE));
-    if (packets_.SendRequest(RQT_XMIT, RQT_XMIT_BEGIN) == REQUEST_FAILED ||
-        packets_.SendRequest(RQT_XMIT, RQT_XMIT_ANNOUNCE, {Announced(n)}) == REQUEST_FAILED) {
-      ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
-      return false;
-    }
-    if (!packets_.SendFileData(fd, n, fileName)) {
-      ReportText(WM_DL_FAIL, FAIL_DATA_TRANSFER, LoadString(IDS_WRITE_COMPLETION_FAILED));
-      return false;
-    }
-    done += n;
-    Report(WM_DL_LOG, 0, "Transmission Complete.. ");
-    Report(WM_DL_LOG, 0, "Now Writing.. Please wait about 2 minutes");
-    const EndOfSequence end{.layout = EOS_LAYOUT_MODEM,
-                            .length = n,
-                            .partitionId = entry.partitionId,
-                            .last = done == entry.size,
-                            .efsClear = options_.PhoneEFSClear,
-                            .bootUpdate = options_.PhoneBootUpdate};
-    const int reportsBefore = reports_.FailReports();
-    const int32_t result = SendEndOfSequence(end);
-    Report(WM_DL_LOG, 0, "Receive Response from boot-loader");
-    if (result == REQUEST_FAILED) {
-      // A refusal has been reported by the packet layer; a line that timed out or went away
-      // has not, and the modem would be left unwritten without a word.
-      if (reports_.FailReports() == reportsBefore) {
-        ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
-      }
-      return false;
-    }
-  }
-  return true;
 }
 
 }  // namespace mirk3

@@ -64,7 +64,7 @@ void Station::PickPit(const std::string& path) {
     return;
   }
   packages_.pitPath = path;
-  options_.rePartition = 1;
+  options_.RePartition = 1;
   view_->ControlsChanged();
 }
 

@@ -9,7 +9,7 @@
 #include <set>
 
 #include "devsim/phone_farm.h"
-#include "support/report_pump.h"
+#include "station/qt_report_sink.h"
 #include "support/recording_sink.h"
 #include "support/station_harness.h"
 #include "support/temp_dir.h"
@@ -125,7 +125,8 @@ TEST(PortSlotRun, OneWorkerPerOccupiedSlotAndEverySlotFreedWhenCollected) {
 
   std::set<int> reporting;
   bool ended = false;
-  ReportPump pump([&](int message, const EngineReport& report) {
+  test::EnsureQtApplication();
+  QtReportSink pump([&](int message, const EngineReport& report) {
     if (message == WM_DL_COMPLETE && report.port == NO_PORT) ended = true;
     if (message != WM_DL_STATUS && report.port != NO_PORT) reporting.insert(report.port);
   });
@@ -141,7 +142,7 @@ TEST(PortSlotRun, OneWorkerPerOccupiedSlotAndEverySlotFreedWhenCollected) {
   context.timing = test::QuickTiming();
   context.portDir = config.portDir;
   EXPECT_EQ(slots.StartWorkers(options, context), 3);
-  ASSERT_TRUE(pump.PumpUntil([&] { return ended; }, 120s)) << "the run never ended";
+  ASSERT_TRUE(test::RunEventsUntil([&] { return ended; }, 120s)) << "the run never ended";
   int succeeded = -1, failed = -1;
   slots.CollectResults(&succeeded, &failed);
   slots.ReleaseRun();
