@@ -35,18 +35,7 @@ bool CDownloadEngine::ReadDeviceInfo(std::vector<uint8_t>* record) {
     return false;
   }
   record->assign(static_cast<size_t>(size), 0);
-  for (int32_t piece = 0; piece < size / PIECE_SIZE; ++piece) {
-    if (packets_.SendRequest(RQT_DEVINFO, RQT_DEVINFO_PIECE, {piece}, false) == REQUEST_FAILED ||
-        !line_.ReadData(&(*record)[static_cast<size_t>(piece) * PIECE_SIZE], PIECE_SIZE)) {
-      ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
-      return false;
-    }
-  }
-  if (packets_.SendRequest(RQT_DEVINFO, RQT_DEVINFO_END) == REQUEST_FAILED) {
-    ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
-    return false;
-  }
-  return true;
+  return packets_.ReadPieces(RQT_DEVINFO, RQT_DEVINFO_PIECE, RQT_DEVINFO_END, record);
 }
 
 bool CDownloadEngine::CheckDeviceInfo(const std::vector<uint8_t>& record,

@@ -18,12 +18,11 @@
 #include "engine/engine_context.h"
 #include "engine/engine_line.h"
 #include "engine/engine_report.h"
+#include "engine/member_sender.h"
 #include "engine/packet_layer.h"
 #include "engine/report_channel.h"
 #include "packages/content_list.h"
 #include "packages/download_entry.h"
-#include "packages/member_stream.h"
-#include "wire/end_of_sequence.h"
 #include "wire/one_click_trailer.h"
 #include "wire/package_slot.h"
 #include "wire/request_table.h"
@@ -73,12 +72,6 @@ class CDownloadEngine {
     bool inDeviceInfoSession;
   };
   static const std::vector<Step>& Steps();
-  // What tells a member's sequences to the phone from a modem package's: the length of a
-  // sequence, what progress names, the end request's layout and what is said around it.
-  struct SequenceStyle;
-  static const SequenceStyle PHONE_SEQUENCES;
-  static const SequenceStyle MODEM_SEQUENCES;
-
   // Reports. Every event of the engine goes through its report channel.
   void Report(int message, int64_t value, const char* format, ...)
       __attribute__((format(printf, 4, 5)));
@@ -94,10 +87,6 @@ class CDownloadEngine {
   bool OptionRequestsStep();
   bool SetPartitionStep(const DownloadPlan& plan);
   bool GetPitStep(const DownloadPlan& plan);
-  // Every member of every slot can be sent to this phone (it has a partition, and the
-  // partition a transfer size); run right after the device's table is mapped, so a phone is
-  // refused before its first byte is written, never in the middle.
-  bool CheckEntriesSendable();
   bool FirmwareUpdateStep(const DownloadPlan& plan);
   bool CloseStep();
 
@@ -106,30 +95,14 @@ class CDownloadEngine {
   // The record against the packages' meta-data verdict and model, which `facts` holds.
   bool CheckDeviceInfo(const std::vector<uint8_t>& record, const DownloadPlan& facts);
 
-  // The packages of this download, and whether a slot takes part in it.
+  // The packages of this download.
   ChosenPackages Packages() const;
-  bool SlotChosen(int slot) const { return Packages().Chosen(slot); }
   // The chosen packages' meta-data verdict alone, for the session that analyses no files.
   DownloadPlan CheckPackagesMetaData() const;
 
   // Partition tables.
   bool LoadPitToUpload(const PackagePit& packagePit, std::vector<uint8_t>* table);
   bool MapPitToEntries(const DownloadPlan& plan, const std::vector<uint8_t>& table);
-
-  // File transmission.
-  bool SendSlot(int fd, int slot);
-  // One member in sequences of `style`; read from `fd` when there is no `stream`.
-  bool SendEntry(int fd, const DownloadEntry& entry, ByteStream* stream, int slot,
-                 const SequenceStyle& style);
-  bool SendSequence(int fd, const DownloadEntry& entry, ByteStream* stream,
-                    const SequenceStyle& style, uint32_t length, bool last);
-  // The end-of-sequence request, after which the boot loader writes the sequence.
-  int32_t SendEndOfSequence(const EndOfSequence& end);
-  // A One Click member's bytes: inflated for compressed slots, as stored for the others.
-  std::unique_ptr<ByteStream> OpenMemberStream(int fd, int slot, const DownloadEntry& entry);
-  uint64_t MemberLength(const DownloadEntry& entry, int slot) const;
-  // Why `entry` of `slot` cannot be sent to this phone; empty when it can.
-  std::string EntryProblem(const DownloadEntry& entry, int slot) const;
 
   void DetectOneClick();
   void NegotiatePacketSize();
@@ -146,7 +119,7 @@ class CDownloadEngine {
   PacketLayer packets_{line_, reports_};
   // The plan's members as the device's partition table places them: filled by the partition
   // table read, sent by the firmware update.
-  std::array<std::vector<DownloadEntry>, SLOT_COUNT> placed_;
+  PlacedMembers placed_;
   OneClickTrailer trailer_;
   UniqueFd ownExecutableFd_;  // open in One Click mode: the packages are read through it
   bool oneClickMode_ = false;

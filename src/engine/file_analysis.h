@@ -13,8 +13,8 @@
 
 #include <string>
 
-#include "engine/download_plan.h"
 #include "engine/chosen_packages.h"
+#include "engine/download_plan.h"
 #include "engine/engine_context.h"
 #include "engine/meta_data_check.h"
 #include "engine/report_channel.h"

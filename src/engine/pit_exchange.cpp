@@ -113,7 +113,11 @@ bool CDownloadEngine::SetPartitionStep(const DownloadPlan& plan) {
 bool CDownloadEngine::GetPitStep(const DownloadPlan& plan) {
   Report(WM_DL_LOG, 0, "Get PIT for mapping..");
   std::vector<uint8_t> table;
-  return ReadDevicePit(&table) && MapPitToEntries(plan, table) && CheckEntriesSendable();
+  // Every member is checked right after the device's table is mapped, so a phone is refused
+  // before its first byte is written, never in the middle.
+  const ChosenPackages packages = Packages();
+  return ReadDevicePit(&table) && MapPitToEntries(plan, table) &&
+         MemberSender(packets_, reports_, packages).CheckSendable(placed_);
 }
 
 bool CDownloadEngine::ReadDevicePit(std::vector<uint8_t>* table) {
@@ -129,19 +133,7 @@ bool CDownloadEngine::ReadDevicePit(std::vector<uint8_t>* table) {
     return false;
   }
   table->assign(static_cast<size_t>(size), 0);
-  for (int32_t piece = 0; piece <= (size - 1) / PIECE_SIZE; ++piece) {
-    const int32_t at = piece * PIECE_SIZE;
-    if (packets_.SendRequest(RQT_PIT, RQT_PIT_XMIT, {piece}, false) == REQUEST_FAILED ||
-        !line_.ReadData(&(*table)[static_cast<size_t>(at)], std::min(PIECE_SIZE, size - at))) {
-      ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
-      return false;
-    }
-  }
-  if (packets_.SendRequest(RQT_PIT, RQT_PIT_END) == REQUEST_FAILED) {
-    ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
-    return false;
-  }
-  return true;
+  return packets_.ReadPieces(RQT_PIT, RQT_PIT_XMIT, RQT_PIT_END, table);
 }
 
 // The plan's members, each with the fields of the partition whose file name it bears.
