@@ -78,7 +78,7 @@ FileAnalyser::FileAnalyser(const ChosenPackages& packages, const EngineContext& 
                            ReportChannel& reports)
     : packages_(packages), reports_(reports), metaData_(packages, context) {}
 
-FileAnalysis FileAnalyser::Run() {
+DownloadPlan FileAnalyser::Run() {
   reports_.Report(WM_DL_LOG, 0, "File analysis..");
   DescribeSlots();
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {
@@ -92,6 +92,7 @@ FileAnalysis FileAnalyser::Run() {
 }
 
 void FileAnalyser::DescribeSlots() {
+  found_.analysed = true;
   found_.oneClick = packages_.OneClick();
   if (found_.oneClick) found_.program = packages_.program;
   found_.rePartition = packages_.options.RePartition != 0;

@@ -56,16 +56,7 @@ void Station::SetRunNumbers(int32_t factoryResetTime, int32_t packetSize) {
 
 DownloadOptions Station::RunOptions() const {
   DownloadOptions o;
-  o.FlashLock = options_.flashLock;
-  o.rtnForSprint = options_.rtnForSprint;
-  o.RePartition = options_.rePartition;
-  o.AutoReboot = options_.autoReboot;
-  o.FResetTime = options_.fResetTime;
-  o.deviceInfo = options_.deviceInfo;
-  o.PhoneEFSClear = options_.efsClear;
-  o.PhoneBootUpdate = options_.bootUpdate;
-  o.NandErase = options_.nandErase;
-  o.TFlash = options_.tFlash;
+  o.Flags() = options_;
   o.slotEnabled = packages_.use;
   o.slotPath = packages_.path;
   o.pitPath = packages_.pitPath;
@@ -148,17 +139,8 @@ bool Station::HasSomethingToRun() const {
 
 bool Station::Reset() {
   if (Refused("Reset")) return false;
-  const ResetDefaults& d = settings_.resetDefaults;
   packages_.use = {};
-  options_.rePartition = d.rePartition;
-  options_.autoReboot = d.autoReboot;
-  options_.fResetTime = d.fResetTime;
-  options_.efsClear = d.efsClear;
-  options_.bootUpdate = d.bootUpdate;
-  options_.flashLock = d.flashLock;
-  options_.nandErase = d.nandErase;
-  options_.tFlash = d.tFlash;
-  options_.rtnForSprint = 0;
+  options_ = ResetOptionStates(settings_.resetDefaults, options_);
   packages_.path = {};
   packages_.pitPath.clear();
   view_->ClearLog();

@@ -116,7 +116,7 @@ class Station : public QObject {
   int DropFiles(const std::vector<std::string>& paths);
   // The operator's check boxes.
   void SetPackageUsed(int slot, bool used);
-  OptionStates& Options() { return options_; }
+  RunFlags& Options() { return options_; }
   void OptionsChanged();
   const PackageFields& Packages() const { return packages_; }
   const std::string& BinarySizeText() const { return binarySizeText_; }
@@ -193,7 +193,7 @@ class Station : public QObject {
   CPortSlotManager ports_;
   Settings settings_;
   ControlEnables enables_;
-  OptionStates options_;
+  RunFlags options_;
   PackageFields packages_;
   std::string autoStartText_ = "-";
   std::string binarySizeText_;

@@ -79,7 +79,7 @@ bool Station::PickPackage(int slot, const std::string& path) {
 void Station::PickPit(const std::string& path) {
   if (Refused("PIT pick")) return;
   packages_.pitPath = path;
-  options_.rePartition = 1;
+  options_.RePartition = 1;
   view_->ControlsChanged();
 }
 

@@ -1,4 +1,4 @@
-// A run on its own, below the station's Qt core: one worker per place in slot order, exit codes
+// A run on its own, without the station's core: one worker per place in slot order, exit codes
 // counted once the watcher has reported, and its threads released only when nobody waits.
 #include "station/run.h"
 
@@ -6,10 +6,9 @@
 
 #include <filesystem>
 #include <set>
-#include <thread>
 
 #include "devsim/phone_farm.h"
-#include "support/report_pump.h"
+#include "station/qt_report_sink.h"
 #include "support/station_harness.h"
 #include "support/temp_dir.h"
 
@@ -32,7 +31,8 @@ TEST(RunOwner, OneWorkerPerPlaceCountedOnceTheWatcherHasReported) {
 
   std::set<int> reporting;
   bool ended = false;
-  ReportPump pump([&](int message, const EngineReport& report) {
+  test::EnsureQtApplication();
+  QtReportSink pump([&](int message, const EngineReport& report) {
     if (message == WM_DL_COMPLETE && report.port == NO_PORT) ended = true;
     if (report.port != NO_PORT) reporting.insert(report.port);
   });
@@ -46,7 +46,7 @@ TEST(RunOwner, OneWorkerPerPlaceCountedOnceTheWatcherHasReported) {
   context.portDir = config.portDir;
   EXPECT_EQ(run.Start(options, context, &pump), 3);
   EXPECT_EQ(run.RemainingPorts(), 3);
-  ASSERT_TRUE(pump.PumpUntil([&] { return ended; }, 120s)) << "the run never ended";
+  ASSERT_TRUE(test::RunEventsUntil([&] { return ended; }, 120s)) << "the run never ended";
 
   int succeeded = -1, failed = -1;
   run.CountResults(&succeeded, &failed);
@@ -54,8 +54,7 @@ TEST(RunOwner, OneWorkerPerPlaceCountedOnceTheWatcherHasReported) {
   EXPECT_EQ(failed, 1);
   EXPECT_EQ(reporting, (std::set<int>{1, 2, 8}));
   // The end-of-run report has been handled: the watcher is let go and nobody waits for it.
-  for (int i = 0; i < 6000 && !run.Releasable(); ++i) std::this_thread::sleep_for(10ms);
-  ASSERT_TRUE(run.Releasable());
+  ASSERT_TRUE(test::RunEventsUntil([&] { return run.Releasable(); }, 60s));
   run.Release();
   EXPECT_EQ(run.Records().size(), 3u) << "the records outlive the threads";
 }

@@ -209,12 +209,14 @@ TEST_F(StationCore, ResetAndTheEnableRulesLifetime) {
   EXPECT_FALSE(station->PickPackage(UMS, package)) << "the UMS button is disabled";
   station->PickPackage(AP, package);
   station->PickPit(dir / "table.pit");
-  station->Options().rePartition = 0;
-  station->Options().autoReboot = 1;
+  station->Options().RePartition = 0;
+  station->Options().AutoReboot = 1;
   station->Options().rtnForSprint = 1;
+  station->Options().deviceInfo = 1;
   ASSERT_TRUE(station->Reset());
-  EXPECT_EQ(station->Options().rePartition, 1);
-  EXPECT_EQ(station->Options().autoReboot, 0);
+  EXPECT_EQ(station->Options().deviceInfo, 1) << "Reset leaves Device Info as it is";
+  EXPECT_EQ(station->Options().RePartition, 1);
+  EXPECT_EQ(station->Options().AutoReboot, 0);
   EXPECT_EQ(station->Options().rtnForSprint, 0);
   EXPECT_EQ(station->Packages().use[AP], 0);
   EXPECT_EQ(station->Packages().path[AP], "");
@@ -265,7 +267,7 @@ TEST_F(StationCore, PicksAndDropsFillTheirFieldsAsTheWindowDoes) {
   EXPECT_EQ(station->DropFiles({dir / "ALL_d.tar"}), 1);
   EXPECT_EQ(station->Packages().path[AP], dir / "ALL_d.tar");
   station->PickPit(dir / "x.pit");
-  EXPECT_EQ(station->Options().rePartition, 1) << "the PIT pick sets Re-Partition";
+  EXPECT_EQ(station->Options().RePartition, 1) << "the PIT pick sets Re-Partition";
 }
 
 // Nothing that an event loop hands over during a pick can start a run: the BL pick's check and
