@@ -22,12 +22,13 @@ using Clock = std::chrono::steady_clock;
 std::string PlugAnswer(PhoneFarm& farm, int port) {
   std::string error;
   if (!farm.Plug(port, &error)) return "error: " + error;
-  return PortName(port) + " -> " + farm.SlavePath(port);
+  return PhoneName(farm.Config(), port) + " -> " + farm.SlavePath(port);
 }
 
 std::string UnplugAnswer(PhoneFarm& farm, int port) {
-  if (!farm.Unplug(port)) return "error: " + PortName(port) + " is not plugged";
-  return PortName(port) + " unplugged";
+  const std::string name = PhoneName(farm.Config(), port);
+  if (!farm.Unplug(port)) return "error: " + name + " is not plugged";
+  return name + " unplugged";
 }
 
 std::string_view Trimmed(std::string_view text) {
@@ -78,7 +79,7 @@ std::string AnswerCommand(PhoneFarm& farm, std::string_view line) {
   const std::string_view rest = space == std::string_view::npos ? "" : Trimmed(line.substr(space));
   if (verb == "list" && rest.empty()) {
     std::string answer = "plugged:";
-    for (const int port : farm.PluggedPorts()) answer += " " + PortName(port);
+    for (const int port : farm.PluggedPorts()) answer += " " + PhoneName(farm.Config(), port);
     return answer;
   }
   if (verb == "plug" || verb == "unplug") {
