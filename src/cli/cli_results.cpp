@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <QDateTime>
 #include <QRegularExpression>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "base/text.h"
@@ -115,11 +116,12 @@ void PrintText(const HistoryReport& report, int recent, std::ostream& out) {
   const auto yields = [&out](const char* title, const char* column,
                              const std::vector<YieldRow>& rows, bool perStation) {
     out << title << "\n";
-    out << Format("  %-20s %-40s %8s %8s %7s\n", perStation ? "station" : "", column, "phones",
-                  "passed", "yield");
+    const std::string station = perStation ? Format("%-20s ", "station") : "";
+    out << "  " << station << Format("%-40s %8s %8s %7s\n", column, "phones", "passed", "yield");
     for (const YieldRow& r : rows) {
-      out << Format("  %-20s %-40s %8lld %8lld %7s\n", r.station.c_str(), r.key.c_str(),
-                    (long long)r.phones, (long long)r.passed, Percent(r.passed, r.phones).c_str());
+      out << "  " << (perStation ? Format("%-20s ", r.station.c_str()) : "")
+          << Format("%-40s %8lld %8lld %7s\n", r.key.c_str(), (long long)r.phones,
+                    (long long)r.passed, Percent(r.passed, r.phones).c_str());
     }
     out << "\n";
   };
@@ -202,6 +204,9 @@ int RunResultsCommand(const std::vector<std::string>& args, std::ostream& out, s
     const auto since = SinceText(a.since);
     if (!since) return ReportUsageMistake(*app, err, "--since " + a.since + " is not a time");
     filter.since = *since;
+  }
+  if (!target->IsPostgres() && a.clearSlot < 0 && !std::filesystem::exists(target->path)) {
+    return Fail(err, "no results database at " + target->path);
   }
   const auto application = EnsureCoreApplication();
   SqlConnection connection;

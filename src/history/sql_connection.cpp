@@ -19,7 +19,7 @@ const char* DriverPackage(const QString& driver) {
 }  // namespace
 
 std::string SqlError(const std::string& what, const QSqlError& error) {
-  std::string text = error.text().trimmed().toStdString();
+  std::string text = error.text().simplified().toStdString();  // libpq writes several lines
   return what + ": " + (text.empty() ? "unknown database error" : text);
 }
 
@@ -49,6 +49,11 @@ bool SqlConnection::Open(const DatabaseTarget& target, std::string* error) {
   }
   if (!db_.open()) {
     if (error) *error = SqlError("cannot open " + target.Describe(), db_.lastError());
+    Close();
+    return false;
+  }
+  // libpq prints the server's notices on standard error, into the station's live display.
+  if (postgres_ && !Exec("SET client_min_messages TO ERROR", error)) {
     Close();
     return false;
   }

@@ -85,7 +85,9 @@ TEST(FactoryHistory, TheSlotOfABadCableIsFlaggedAndNoOther) {
 
   for (int run = 0; run < RUNS; ++run) {
     for (int p = 0; p < PHONES; ++p) {
-      if (!farm.Plugged(p)) ASSERT_TRUE(farm.Plug(p)) << "run " << run << " port " << p;
+      if (!farm.Plugged(p)) {
+        ASSERT_TRUE(farm.Plug(p)) << "run " << run << " port " << p;
+      }
       station.Ports().PlacePort(p);
     }
     ASSERT_TRUE(station.Start()) << "run " << run;

@@ -39,7 +39,9 @@ TEST(DatabaseTarget, FilesAndUrls) {
     const auto target = ParseDatabaseTarget(c.text, &error);
     EXPECT_EQ(target ? target->Describe() : "", c.described) << c.text;
     EXPECT_EQ(target.has_value(), error.empty()) << c.text << ": " << error;
-    if (target && target->IsPostgres()) EXPECT_EQ(target->host, c.host) << c.text;
+    if (target && target->IsPostgres()) {
+      EXPECT_EQ(target->host, c.host) << c.text;
+    }
   }
   const auto withPassword = ParseDatabaseTarget("postgresql://line:s%40cret@db/h", nullptr);
   ASSERT_TRUE(withPassword);

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QThread>
 #include <atomic>
 #include <mutex>
 
@@ -42,7 +43,7 @@ TEST(Postgres, AServerLostMidDayLosesNothingAndGetsNothingTwice) {
 
   WriterOptions options;
   options.target = *ParseDatabaseTarget(server.Url(), &error);
-  options.bufferPath = dir / "buffer" / "results-buffer.sqlite";
+  options.bufferPath = dir / "buffer/results-buffer.sqlite";
   options.station = "Line 3";
   options.retryEvery = std::chrono::milliseconds(200);
   std::mutex mutex;
