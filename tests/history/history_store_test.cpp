@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <QSqlQuery>
+#include <mutex>
+#include <thread>
 #include <nlohmann/json.hpp>
 
 #include "history/database_target.h"
 #include "history/history_entry.h"
 #include "history/history_report.h"
 #include "history/history_schema.h"
+#include "history/history_writer.h"
 #include "support/station_harness.h"
 #include "support/temp_dir.h"
 
@@ -161,6 +164,56 @@ TEST_F(HistoryFile, TheReportCountsYieldsMediansAndFlagsTheBadSlot) {
   const auto cleared = ReadHistoryReport(connection, ReportFilter{}, &error);
   ASSERT_TRUE(cleared) << error;
   EXPECT_TRUE(cleared->flagged.empty()) << "its results before the clear no longer count";
+}
+
+// The file refuses writes while its results table is away (as another program holding or
+// changing it would make it): the writer says so once, holds the records, stores them when
+// the table is back, and counts what it still holds at its end as lost.
+TEST_F(HistoryFile, AFileThatRefusesWritesIsToldOnceAndCaughtUpWith) {
+  std::mutex mutex;
+  std::vector<std::string> told;
+  WriterEvents events;
+  events.failed = [&](const std::string& why) {
+    std::lock_guard<std::mutex> lock(mutex);
+    told.push_back("failed: " + why);
+  };
+  events.recovered = [&](const std::string& how) {
+    std::lock_guard<std::mutex> lock(mutex);
+    told.push_back("recovered: " + how);
+  };
+  WriterOptions options;
+  options.target = target;
+  options.station = "Line 3";
+  options.retryEvery = std::chrono::milliseconds(50);
+  HistoryWriter writer;
+  ASSERT_TRUE(writer.Start(options, events, &error)) << error;
+  const std::string run = NewRecordId();
+  auto submit = [&](int n) {
+    for (int i = 0; i < n; ++i) {
+      writer.Submit({NewRecordId(), run, "Line 3", Record(i % 4, true, 10, "2026-12-09T10:00")});
+    }
+  };
+  ASSERT_TRUE(connection.Exec("ALTER TABLE results RENAME TO results_away", &error)) << error;
+  submit(5);
+  submit(5);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (writer.Waiting() != 10 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(writer.Waiting(), 10) << "held, not dropped";
+  ASSERT_TRUE(connection.Exec("ALTER TABLE results_away RENAME TO results", &error)) << error;
+  ASSERT_TRUE(writer.Flush(std::chrono::seconds(60)));
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM results"), "10");
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_NE(told[0].find("failed: cannot store"), std::string::npos) << told[0];
+    EXPECT_EQ(told[1].find("recovered: "), 0u) << told[1];
+  }
+  ASSERT_TRUE(connection.Exec("ALTER TABLE results RENAME TO results_away", &error)) << error;
+  submit(3);
+  writer.Stop();
+  EXPECT_EQ(writer.Lost(), 3) << "what never reached the file is counted, not hidden";
 }
 
 }  // namespace
