@@ -37,7 +37,8 @@ bool HistoryWriter::Start(WriterOptions options, WriterEvents events, std::strin
   events_ = std::move(events);
   std::promise<std::string> opened;
   std::future<std::string> result = opened.get_future();
-  thread_ = std::thread([this, &opened] { Run(&opened); });
+  // The thread owns the promise: nothing of it is left to this frame once the answer is in.
+  thread_ = std::thread([this, promise = std::move(opened)]() mutable { Run(&promise); });
   const std::string why = result.get();
   if (why.empty()) return true;
   thread_.join();
