@@ -1,7 +1,6 @@
 #include "station/history_wiring.h"
 
 #include <CLI/CLI.hpp>
-#include <QMetaObject>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
@@ -132,9 +131,7 @@ std::unique_ptr<StationHistory> AttachHistory(Station& station, const HistoryOpt
     const auto target = ParseDatabaseTarget(options.resultsDb, error);
     if (!target) return nullptr;
     // The writer's events come on its thread; the station is told on its own.
-    auto onMain = [h](std::function<void()> call) {
-      QMetaObject::invokeMethod(&h->guard_, std::move(call), Qt::QueuedConnection);
-    };
+    auto onMain = [h](std::function<void()> call) { h->calls_.Post(std::move(call)); };
     WriterEvents events;
     events.failed = [h, onMain, postgres = target->IsPostgres()](const std::string& why) {
       onMain([h, why, postgres] {

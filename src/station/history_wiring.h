@@ -17,6 +17,7 @@
 #include "history/history_writer.h"
 #include "history/metrics_file.h"
 #include "history/slot_health.h"
+#include "station/main_thread_calls.h"
 #include "station/port_run.h"
 #include "station/station.h"
 
@@ -77,7 +78,8 @@ class StationHistory {
   void WriteMetrics();
   void Say(const std::string& line);
 
-  QObject guard_;  // queued calls from the writer's thread die with it
+  QObject guard_;          // the station's signals reach this object while it lives
+  MainThreadCalls calls_;  // the writer's events, run on the main thread
   Station& station_;
   HistoryOptions options_;
   std::string name_;
