@@ -71,6 +71,7 @@ bool IsUsbPath(std::string_view text) {
 void ReadOurKeys(const IniFile& f, Settings& s) {
   s.metaDataKey = f.String("Option", "MetaDataKey", "");
   s.logDir = f.String("Option", "LogDir", "");
+  s.resultsDb = f.String("Option", "ResultsDb", "");
   const std::string vendor = f.String("Ports", "UsbVendorId", "");
   if (!vendor.empty()) {
     s.usbVendorId = HexId(vendor);

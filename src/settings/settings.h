@@ -1,7 +1,7 @@
 // The station's options as Mirk3.ini gives them: the title line, the option check boxes' first
 // states, which package buttons and option boxes can be used, the two numbers every worker
-// gets, and this project's own keys (meta-data key, log dir, the scan's USB vendor, slot
-// reservations). Read once at start-up; the station never writes the file.
+// gets, and this project's own keys (meta-data key, log dir, results database, the scan's USB
+// vendor, slot reservations). Read once at start-up; the station never writes the file.
 #pragma once
 
 #include <cstdint>
@@ -57,6 +57,7 @@ struct Settings {
 
   std::string metaDataKey;               // [Option] MetaDataKey: a public key file
   std::string logDir;                    // [Option] LogDir
+  std::string resultsDb;                 // [Option] ResultsDb: a file or postgresql:// URL
   std::optional<uint16_t> usbVendorId;   // [Ports] UsbVendorId
   std::map<int, SlotReservation> slots;  // [Slots] N=, by slot number
   std::map<int, int> slotLines;          // the line of the file each of them is on
