@@ -1,5 +1,6 @@
 // mirk3-cli: the station without a window. Each command reads its own arguments (see
 // `mirk3-cli COMMAND --help`); this file only picks the command.
+#include <signal.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -36,6 +37,9 @@ int LiveTerminal() { return isatty(STDERR_FILENO) ? STDERR_FILENO : -1; }
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A closed standard output (`| head`) is an output that failed, told and gone on from; the
+  // signal would end a run mid-flash without a record.
+  ::signal(SIGPIPE, SIG_IGN);
   const Command commands[] = {
       {"flash", "flash the phones on the given ports",
        [](const Args& args) {

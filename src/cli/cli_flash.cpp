@@ -4,15 +4,16 @@
 #include <algorithm>
 #include <set>
 
-#include "station/command_options.h"
-#include "cli/cli_view.h"
-#include "station/station.h"
 #include "base/text.h"
+#include "cli/cli_view.h"
 #include "cmdline/command_line.h"
-#include "station/headless.h"
 #include "packages/one_click_program.h"
 #include "serial/serial_line.h"
 #include "settings/settings.h"
+#include "station/command_options.h"
+#include "station/headless.h"
+#include "station/open_station.h"
+#include "station/station.h"
 
 namespace mirk3 {
 
@@ -113,7 +114,9 @@ std::optional<int> ParseFlashArguments(const std::vector<std::string>& args, Fla
       "Flashes the phones on the given ports as the window's Start does: every .md5 package is "
       "checked first, the ports take the first free slots in the order given, one worker runs "
       "each port, and the log ends with the run's summary.\nExit status: 0 every port passed, "
-      "1 any failed, 2 usage error, nothing chosen or an .md5 package refused.");
+      "1 any failed, 2 usage error, nothing chosen, an .md5 package refused or a port in use by "
+      "another station (each port given is locked), 3 the log could not be written to standard "
+      "output (closed or full).");
   AddSlotOptions(*app, request->options);
   AddRunOptions(*app, request->options);
   AddMetaKeyOption(*app, request->metaKeyFile);
@@ -133,10 +136,26 @@ int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std
   if (const auto status = ParseFlashArguments(args, &request, out, err)) return *status;
   if (!LoadMetaKey(request.metaKeyFile, request.context, err, "mirk3-cli flash")) return 2;
   NameIgnoredOptions(request, err);
+  // Only the ports given are this run's: another station may serve the rest of the dir.
+  std::vector<std::unique_ptr<StationLock>> locks;
+  const std::string portDir =
+      request.context.portDir.empty() ? DefaultPortDir() : request.context.portDir;
+  for (int port : request.ports) {
+    std::string error;
+    locks.push_back(LockPort(portDir, port, &error));
+    if (!locks.back()) {
+      err << "mirk3-cli flash: " << error << "\n";
+      return kExitNothingRan;
+    }
+  }
   const auto application = EnsureCoreApplication();
   CliView view(out, err, terminalFd);
+  OutputHealth health("mirk3-cli flash");
+  health.SetErrorOutput([&view](const std::string& line) { view.ShowError(line); });
+  view.SetOutputHealth(&health);
   StationCore core(&view, request.context);
   Station& station = core.Core();
+  health.SetLog([&station](const std::string& line) { station.LogLine(line); });
   if (!ChooseInStation(station, request.options)) return 2;
   for (int port : request.ports) {
     if (station.Ports().PlacePort(port) < 0) {
@@ -149,7 +168,7 @@ int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std
   view.FinishRun();
   const bool everyPortPassed =
       station.Failed() == 0 && station.Succeeded() == static_cast<int>(request.ports.size());
-  return everyPortPassed ? 0 : 1;
+  return ExitStatusWith(everyPortPassed ? kExitAllPassed : kExitPhoneFailed, health);
 }
 
 }  // namespace mirk3

@@ -33,8 +33,9 @@ DownloadOptions DefaultRunOptions();
 std::optional<int> ParseFlashArguments(const std::vector<std::string>& args, FlashRequest* request,
                                        std::ostream& out, std::ostream& err);
 
-// Exit status: 0 every port passed, 1 any failed, 2 usage error, nothing chosen or an MD5
-// package refused.
+// Exit status: 0 every port passed, 1 any failed, 2 usage error, nothing chosen, an MD5
+// package refused or a port locked by another station, 3 the log lost lines (standard output
+// closed or full).
 // `terminalFd` is the terminal behind `err` for the live display, -1 for none.
 int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                     int terminalFd);

@@ -1,5 +1,6 @@
 #include "cli/cli_station.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -8,21 +9,24 @@
 #include <QEventLoop>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <optional>
 
-#include "station/command_options.h"
-#include "cli/cli_view.h"
-#include "station/headless.h"
-#include "station/station_settings.h"
-#include "station/station_wiring.h"
+#include "base/file.h"
 #include "base/text.h"
+#include "cli/cli_view.h"
 #include "cmdline/command_line.h"
 #include "serial/serial_line.h"
+#include "station/command_options.h"
+#include "station/headless.h"
+#include "station/open_station.h"
+#include "station/station_settings.h"
 
 namespace mirk3 {
 namespace {
 
 constexpr char WHO[] = "mirk3-cli station";
-
+// The failure of every phone still being written when a second signal ends the station.
+constexpr char kStoppedMidFlash[] = "stopped by the operator mid-flash";
 
 }  // namespace
 
@@ -33,9 +37,13 @@ std::optional<int> ParseStationArguments(const std::vector<std::string>& args, S
       "The headless factory loop: options from Mirk3.ini, phones found as they are plugged in, "
       "a run started when --auto N slots are occupied (without --auto: at once with the phones "
       "present, once), results logged, broadcast on D-Bus, told to the jig and written as "
-      "records; then the next phones.\nA first SIGINT/SIGTERM lets a run in progress finish "
-      "and starts no other; a second stops at once.\nExit status: 0 every port of every run "
-      "passed, 1 any failed, 2 nothing could run.");
+      "records; then the next phones.\nA first SIGINT/SIGTERM/SIGHUP lets a run in progress "
+      "finish and starts no other (before the first run: ends at once); a second stops at once, "
+      "each phone in flight recorded as FAIL. One station per port dir (a lock file under "
+      "/run/lock or $XDG_RUNTIME_DIR). An output that fails (log, records, bus, standard "
+      "output) is said once and the run goes on.\nExit status: 0 every port of every run "
+      "passed, 1 any failed, 2 nothing could run (refused at start), 3 an output lost lines or "
+      "records (whatever the phones did).");
   AddSettingsOption(*app, a->iniPath);
   app->add_option("--auto", a->autoCount, "start a run when N slots are occupied (1 to 56)")
       ->transform(DecimalRange(1, DISPLAYED_SLOTS))
@@ -59,44 +67,54 @@ std::optional<int> ParseStationArguments(const std::vector<std::string>& args, S
 
 namespace {
 
+// SIGINT, SIGTERM and SIGHUP (a dropped ssh session) as one descriptor the event loop reads.
+// Blocked before anything else starts a thread, so that every thread leaves them to this one.
+class StopSignals {
+ public:
+  StopSignals() {
+    sigset_t stop;
+    sigemptyset(&stop);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stop, signal);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    fd_.Reset(::signalfd(-1, &stop, SFD_CLOEXEC | SFD_NONBLOCK));
+  }
+  int Fd() const { return fd_.Get(); }
+  // A stop signal is waiting (it is left for the loop to read).
+  bool Pending() const {
+    pollfd p{fd_.Get(), POLLIN, 0};
+    return fd_ && ::poll(&p, 1, 0) == 1;
+  }
+
+ private:
+  UniqueFd fd_;
+};
+
 // Ends the loop at the right moment and keeps the score: runs done, ports flashed, failures,
 // and the signals that stop it.
 class FactoryLoop {
  public:
-  FactoryLoop(Station& station, CliView& view, const StationArgs& args, std::ostream& err)
-      : station_(station), view_(view), args_(args), err_(err) {
-    QObject::connect(&station, &Station::runEnded, &station,
+  FactoryLoop(OpenedStation& opened, CliView& view, const StationArgs& args,
+              const StopSignals& signals, std::ostream& err)
+      : station_(*opened.station),
+        health_(opened.health),
+        view_(view),
+        args_(args),
+        signals_(signals),
+        err_(err) {
+    QObject::connect(&station_, &Station::runEnded, &station_,
                      [this](int, int succeeded, int failed) { OnRunEnd(succeeded, failed); });
-  }
-
-  bool WatchSignals(std::string* error) {
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
-    // Blocked before any worker exists, so that every thread leaves the signals to this one.
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-    signals_ = ::signalfd(-1, &stop, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (signals_ < 0) {
-      *error = "cannot watch for SIGINT and SIGTERM";
-      return false;
-    }
-    notifier_ = std::make_unique<QSocketNotifier>(signals_, QSocketNotifier::Read);
+    notifier_ = std::make_unique<QSocketNotifier>(signals_.Fd(), QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { OnSignal(); });
-    return true;
-  }
-
-  ~FactoryLoop() {
-    notifier_.reset();
-    if (signals_ >= 0) ::close(signals_);
   }
 
   int Run() {
+    // A signal that came during the start-up ends the station before any run.
+    if (signals_.Pending()) return kExitAllPassed;
     if (args_.autoCount > 0) {
       station_.SetAutoStart(std::to_string(args_.autoCount));
     } else {
       QTimer::singleShot(0, &station_, [this] {
-        if (!station_.Start()) Quit(2);
+        if (!station_.Start()) Quit(kExitNothingRan);
       });
     }
     loop_.exec();
@@ -114,14 +132,14 @@ class FactoryLoop {
   }
 
   int Score() const {
-    if (anyFailed_) return 1;
+    if (anyFailed_) return kExitPhoneFailed;
     // A single run without a phone, or a loop stopped before any: nothing was flashed.
-    return flashed_ == 0 && !stopping_ ? 2 : 0;
+    return flashed_ == 0 && !stopping_ ? kExitNothingRan : kExitAllPassed;
   }
 
   void OnSignal() {
     signalfd_siginfo info;
-    while (::read(signals_, &info, sizeof info) == sizeof info) {
+    while (::read(signals_.Fd(), &info, sizeof info) == sizeof info) {
       if (!stopping_) {
         stopping_ = true;
         station_.SetAutoStart("-");
@@ -136,8 +154,9 @@ class FactoryLoop {
     }
   }
 
-  // The workers are never cancelled: the process ends under them, and the ports still being
-  // written are named, so that the operator knows which phones to flash again.
+  // The workers are never cancelled: the process ends under them. Every port still being
+  // written gets its FAIL record and log line first, so that the operator and the records know
+  // which phones to flash again.
   void StopAtOnce() {
     std::string left;
     for (const auto& [port, run] : station_.PortRuns()) {
@@ -145,11 +164,12 @@ class FactoryLoop {
       left += (left.empty() ? "" : ", ") + PortName(port) +
               (run.usbPath.empty() ? "" : " (USB " + run.usbPath + ")");
     }
+    station_.AbandonRun(kStoppedMidFlash);
     err_ << WHO << ": stopped at once; "
          << (left.empty() ? "no port was being written" : "left mid-flash: " + left) << "\n"
          << std::flush;
     std::fflush(nullptr);
-    ::_exit(left.empty() ? Score() : 1);
+    ::_exit(ExitStatusWith(left.empty() ? Score() : kExitPhoneFailed, health_));
   }
 
   void Quit(int status) {
@@ -158,11 +178,12 @@ class FactoryLoop {
   }
 
   Station& station_;
+  OutputHealth& health_;
   CliView& view_;
   const StationArgs& args_;
+  const StopSignals& signals_;
   std::ostream& err_;
   QEventLoop loop_;
-  int signals_ = -1;
   std::unique_ptr<QSocketNotifier> notifier_;
   bool stopping_ = false;
   bool anyFailed_ = false;
@@ -189,66 +210,56 @@ bool ChoosePackages(Station& station, const StationArgs& a, std::ostream& err) {
   return allTaken;
 }
 
+StationConfig ConfigOf(const StationArgs& a, int stopFd, std::ostream& err) {
+  StationConfig config;
+  config.who = WHO;
+  config.iniPath = a.iniPath;
+  config.metaKeyFile = a.metaKeyFile;
+  config.resultsPath = a.resultsPath;
+  config.logDir = a.logDir;
+  config.context = a.context;
+  config.noBus = a.noBus;
+  config.systemBus = a.systemBus;
+  config.stopFd = stopFd;
+  config.err = &err;
+  return config;
+}
+
 }  // namespace
 
 int RunStationCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                       int terminalFd) {
   StationArgs a;
   if (const auto status = ParseStationArguments(args, &a, out, err)) return *status;
-  const std::optional<Settings> settings = LoadStationSettings(a.iniPath, err, WHO);
-  if (!settings) return 2;
-  if (!settings->present) {
-    err << WHO << ": " << SETTINGS_MISSING_MESSAGE << "\n";
-    return 2;
+  const StopSignals signals;  // before any step that could wait
+  if (signals.Fd() < 0) {
+    err << WHO << ": cannot watch for SIGINT, SIGTERM and SIGHUP\n";
+    return kExitNothingRan;
   }
-  const std::string keyFile = a.metaKeyFile.empty() ? settings->metaDataKey : a.metaKeyFile;
-  if (!LoadMetaKey(keyFile, a.context, err, WHO)) return 2;
-
   const auto application = EnsureCoreApplication();
   CliView view(out, err, terminalFd);
-  StationCore core(&view, a.context);
-  Station& station = core.Core();
-  station.ApplySettings(*settings, a.context.portDir);
-
-  FactoryLoop loop(station, view, a, err);
-  std::string error;
-  if (!loop.WatchSignals(&error)) {
-    err << WHO << ": " << error << "\n";
-    return 2;
+  std::optional<StationCore> core;
+  StationConfig config = ConfigOf(a, signals.Fd(), err);
+  config.makeCore = [&](const EngineContext& context, const Settings& settings) -> Station& {
+    core.emplace(&view, context);
+    core->Core().ApplySettings(settings, context.portDir);
+    return core->Core();
+  };
+  config.choosePackages = [&](Station& station) { return ChoosePackages(station, a, err); };
+  const OpenOutcome outcome = OpenStation(config);
+  if (!outcome) {
+    if (!outcome.error.text.empty()) err << WHO << ": " << outcome.error.text << "\n";
+    return outcome.error.stopped ? kExitAllPassed : outcome.error.status;
   }
-  CompanionBus bus;
-  if (!a.noBus) {
-    if (!bus.Connect(a.systemBus, &error)) {
-      err << WHO << ": " << error << "\n" << WHO << ": --no-bus runs without a companion\n";
-      return 2;
-    }
-    AttachCompanion(station, bus);
+  OpenedStation& opened = *outcome.opened;
+  opened.health.SetErrorOutput([&view](const std::string& line) { view.ShowError(line); });
+  view.SetOutputHealth(&opened.health);
+  FactoryLoop loop(opened, view, a, signals, err);
+  const int status = ExitStatusWith(loop.Run(), opened.health);
+  if (opened.health.AnyLost()) {
+    err << WHO << ": outputs lost lines or records: " << opened.health.Summary() << "\n";
   }
-  const std::string logDir = a.logDir.empty() ? settings->logDir : a.logDir;
-  const auto logFiles = logDir.empty() ? nullptr : AttachLogDir(station, logDir, &error);
-  if (!logDir.empty() && !logFiles) {
-    err << WHO << ": " << error << "\n";
-    return 2;
-  }
-  ResultsFile results;
-  if (!a.resultsPath.empty()) {
-    if (!results.Open(a.resultsPath, &error)) {
-      err << WHO << ": " << error << "\n";
-      return 2;
-    }
-    AttachResults(station, results);
-  }
-  const auto jig = AttachJig(station, *settings, a.context.portDir);
-  if (!ChoosePackages(station, a, err)) return 2;
-  if (!station.HasSomethingToRun()) {
-    err << WHO << ": nothing is chosen: give packages (--ap FILE ...) or set options\n";
-    return 2;
-  }
-  if (!station.WatchPorts(&error)) {
-    err << WHO << ": " << error << "\n";
-    return 2;
-  }
-  return loop.Run();
+  return status;
 }
 
 }  // namespace mirk3

@@ -35,9 +35,11 @@ struct StationArgs {
 std::optional<int> ParseStationArguments(const std::vector<std::string>& args, StationArgs* a,
                                          std::ostream& out, std::ostream& err);
 
-// Exit status: 0 every port of every run passed, 1 any failed (or a second signal stopped the
-// station mid-flash), 2 nothing could run (usage, settings file missing, no bus, nothing
-// chosen, a package refused, the port dir not watchable, no phone in a single run).
+// Exit status: 0 every port of every run passed (or stopped before any run), 1 any failed (or a
+// second signal stopped the station mid-flash), 2 nothing could run (usage, settings file
+// missing, no bus, nothing chosen, a package refused, an output refused, the port dir not
+// watchable or taken by another station, no phone in a single run), 3 an output lost lines or
+// records.
 // `terminalFd` is the terminal behind `err` for the live display, -1 for none.
 int RunStationCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                       int terminalFd);

@@ -1,5 +1,8 @@
 #include "cli/cli_view.h"
 
+#include <cerrno>
+#include <system_error>
+
 namespace mirk3 {
 
 CliView::CliView(std::ostream& out, std::ostream& err, int terminalFd)
@@ -15,7 +18,19 @@ std::vector<PortRun> CliView::Ports() const {
 
 void CliView::AppendLog(const std::string& line) {
   if (live_) live_->Clear();
+  errno = 0;
   out_ << line << '\n' << std::flush;
+  if (!out_) {
+    // A reader that went away (`| grep -m1`) or a full disk: the run goes on, and the next
+    // line is tried again.
+    const int error = errno;
+    out_.clear();
+    if (health_) {
+      health_->Lost("standard output",
+                    "cannot write the log to standard output" +
+                        (error ? ": " + std::generic_category().message(error) : std::string()));
+    }
+  }
   if (live_ && !ports_.empty()) live_->Update(Ports(), std::chrono::steady_clock::now(), true);
 }
 
@@ -31,6 +46,11 @@ void CliView::PortRunChanged(const PortRun& run) {
 void CliView::ShowMessage(const std::string& text, const std::string&) {
   if (live_) live_->Clear();
   err_ << "mirk3-cli: " << text << '\n' << std::flush;
+}
+
+void CliView::ShowError(const std::string& line) {
+  if (live_) live_->Clear();
+  err_ << line << '\n' << std::flush;
 }
 
 void CliView::FinishRun() {

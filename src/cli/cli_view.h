@@ -8,6 +8,7 @@
 #include <ostream>
 
 #include "cli/live_display.h"
+#include "station/output_health.h"
 #include "station/station_view.h"
 
 namespace mirk3 {
@@ -23,6 +24,10 @@ class CliView : public StationView {
   // The run ended: its summary table replaces the live display, and the next run starts a
   // display of its own.
   void FinishRun();
+  // A line on standard error as it is, the live display taken off first.
+  void ShowError(const std::string& line);
+  // Where a log line that standard output cannot take (a closed pipe) is told as a loss.
+  void SetOutputHealth(OutputHealth* health) { health_ = health; }
 
  private:
   std::vector<PortRun> Ports() const;
@@ -31,6 +36,7 @@ class CliView : public StationView {
   std::ostream& err_;
   std::unique_ptr<LiveDisplay> live_;
   std::map<int, PortRun> ports_;  // of the current run, by slot
+  OutputHealth* health_ = nullptr;
 };
 
 }  // namespace mirk3

@@ -19,6 +19,7 @@
 #include <future>
 #include <thread>
 
+#include "station/bus_probe.h"
 #include "cli/cli_udev_rule.h"
 #include "base/text.h"
 #include "packages/meta_data_key.h"
@@ -351,8 +352,12 @@ std::vector<Finding> CheckSessionBus(const DoctorScene&) {
   const std::string fix =
       "run the station in the desktop session (or under dbus-run-session); "
       "mirk3-cli station --no-bus runs without the companion";
-  // A bus that accepts the connection and then says nothing must not hold the doctor: the
-  // connection is made on a thread of its own, and left behind when it takes too long.
+  // A bus that accepts the connection and then says nothing must not hold the doctor: it is
+  // probed first, and the bus library (which would wait on it for ever, and hold the exit
+  // too) never gets near it.
+  if (ProbeBus(false, LIMIT).outcome == BusProbe::Silent) {
+    return {Fail("the D-Bus session bus does not answer within 5 s", fix)};
+  }
   auto answer = std::make_shared<std::promise<std::string>>();
   std::future<std::string> reply = answer->get_future();
   std::thread([answer] {

@@ -7,6 +7,8 @@
 #include <QtGlobal>
 #include <atomic>
 
+#include "station/bus_probe.h"
+
 namespace mirk3 {
 namespace {
 
@@ -15,6 +17,7 @@ constexpr const char* kInterface = "org.mirk3.Station";
 constexpr const char* kMember = "MergeRadMDL";
 constexpr int kRunRequest = 2;
 constexpr int kHighestRequestPort = 8;
+constexpr std::chrono::milliseconds kRejoinLimit{500};
 
 // Each bus object gets a connection name of its own; Qt shares connections by name.
 QString UniqueConnectionName() {
@@ -40,6 +43,11 @@ std::string Failure(const QString& said) {
   return text;
 }
 
+std::string LimitText(std::chrono::milliseconds limit) {
+  if (limit.count() % 1000 == 0) return std::to_string(limit.count() / 1000) + " s";
+  return std::to_string(limit.count()) + " ms";
+}
+
 }  // namespace
 
 CompanionBus::CompanionBus(QObject* parent)
@@ -49,13 +57,29 @@ CompanionBus::~CompanionBus() {
   if (bus_.isConnected()) QDBusConnection::disconnectFromBus(name_);
 }
 
-bool CompanionBus::Connect(bool systemBus, std::string* error) {
+bool CompanionBus::Connect(bool systemBus, std::string* error, int stopFd, bool* stopped) {
   if (bus_.isConnected()) return true;  // a second match rule would double every request
+  return Join(systemBus, kAnswerLimit, stopFd, stopped, error);
+}
+
+bool CompanionBus::Join(bool systemBus, std::chrono::milliseconds limit, int stopFd, bool* stopped,
+                        std::string* error) {
+  const BusProbeResult probe = ProbeBus(systemBus, limit, stopFd);
+  if (probe.outcome != BusProbe::Answered) {
+    if (stopped) *stopped = probe.outcome == BusProbe::Stopped;
+    if (error) {
+      *error = Failure(QString::fromStdString("The bus at " + probe.address +
+                                              " does not answer within " + LimitText(limit) + "."));
+    }
+    return false;
+  }
   bus_ = OpenBus(systemBus, name_);
   // An empty service leaves the sender out of the match rule. The slot takes the whole message:
   // a slot of (int, int) would also be handed "iii" and "iis", whose first two match.
   if (bus_.isConnected() && bus_.connect(QString(), kPath, kInterface, kMember, this,
                                          SLOT(OnMergeRadMdl(QDBusMessage)))) {
+    joined_ = true;
+    systemBus_ = systemBus;
     return true;
   }
   if (error) *error = Failure(bus_.lastError().message());
@@ -63,11 +87,27 @@ bool CompanionBus::Connect(bool systemBus, std::string* error) {
   return false;
 }
 
-void CompanionBus::Broadcast(int port, int result) {
-  if (!bus_.isConnected() || (result != kPassed && result != kFailed)) return;
+bool CompanionBus::Broadcast(int port, int result, std::string* error) {
+  if (!joined_ || (result != kPassed && result != kFailed)) return true;
+  if (!bus_.isConnected()) {
+    // The old connection is dead for good: Qt keeps it under our name until it is let go.
+    QDBusConnection::disconnectFromBus(name_);
+    bus_ = QDBusConnection(name_);
+    std::string why;
+    // A short wait: the station's main thread is waiting here, in the middle of a run.
+    if (!Join(systemBus_, kRejoinLimit, -1, nullptr, &why)) {
+      if (error) *error = "the companion bus is gone and cannot be joined again: " + why;
+      return false;
+    }
+  }
   QDBusMessage signal = QDBusMessage::createSignal(kPath, kInterface, kMember);
   signal << port << result;
-  bus_.send(signal);
+  if (bus_.send(signal)) return true;
+  if (error) {
+    *error = "a result could not be sent on the companion bus: " +
+             bus_.lastError().message().toStdString();
+  }
+  return false;
 }
 
 void CompanionBus::OnMergeRadMdl(const QDBusMessage& message) {

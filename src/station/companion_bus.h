@@ -9,6 +9,7 @@
 #include <QDBusMessage>
 #include <QObject>
 #include <QString>
+#include <chrono>
 #include <string>
 
 namespace mirk3 {
@@ -28,13 +29,20 @@ class CompanionBus : public QObject {
   CompanionBus(const CompanionBus&) = delete;
   CompanionBus& operator=(const CompanionBus&) = delete;
 
+  // How long a bus that accepted the connection may stay silent before it is given up.
+  static constexpr std::chrono::milliseconds kAnswerLimit{5000};
+
   // Joins the session bus (the system bus when `systemBus`) and listens for requests. False, with
-  // `error` set, when the bus cannot be reached or refuses the match rule. Once connected, a
-  // second call changes nothing.
-  bool Connect(bool systemBus, std::string* error);
+  // `error` set, when the bus cannot be reached, does not answer within kAnswerLimit, or refuses
+  // the match rule. A readable `stopFd` (the station's stop signals) ends the wait at once,
+  // with `*stopped` set. Once connected, a second call changes nothing.
+  bool Connect(bool systemBus, std::string* error, int stopFd = -1, bool* stopped = nullptr);
+  bool IsConnected() const { return bus_.isConnected(); }
   // Tells every companion that `port` passed (kPassed) or failed (kFailed). Nothing else is sent:
-  // a 2 would ask this station, and every other on the bus, for a run.
-  void Broadcast(int port, int result);
+  // a 2 would ask this station, and every other on the bus, for a run. A bus that was joined and
+  // is gone (its daemon died) is joined again first; false, with `error`, when the broadcast
+  // could not be sent. Without a Connect there is nothing to tell, and nothing is lost.
+  bool Broadcast(int port, int result, std::string* error = nullptr);
 
  Q_SIGNALS:
   // A companion asked for a run, exactly as the Start button does.
@@ -44,8 +52,13 @@ class CompanionBus : public QObject {
   void OnMergeRadMdl(const QDBusMessage& message);
 
  private:
+  bool Join(bool systemBus, std::chrono::milliseconds limit, int stopFd, bool* stopped,
+            std::string* error);
+
   QString name_;  // our own connection, so that closing it touches no one else's
   QDBusConnection bus_;
+  bool joined_ = false;  // a Connect succeeded: a bus gone since then is a loss
+  bool systemBus_ = false;
 };
 
 }  // namespace mirk3

@@ -1,9 +1,5 @@
 #include "station/dated_log.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
@@ -26,21 +22,6 @@ std::string TimeStamp(std::chrono::system_clock::time_point when) {
       std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() % 1000;
   return Format("%04d-%02d-%02d %02d:%02d:%02d.%03d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
                 t.tm_hour, t.tm_min, t.tm_sec, static_cast<int>(ms));
-}
-
-// Writes all of `text`; only a short write (a full disk) takes a second call.
-bool WriteWhole(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -67,27 +48,21 @@ bool PrepareLogDir(const std::string& dir, std::string* error) {
 
 DatedLog::DatedLog(std::string dir, WallClock clock) : dir_(std::move(dir)), clock_(clock) {}
 
-DatedLog::~DatedLog() {
-  if (fd_ >= 0) close(fd_);
+bool DatedLog::Open(std::string* error) { return OpenFor(clock_(), error); }
+
+bool DatedLog::OpenFor(std::chrono::system_clock::time_point when, std::string* error) {
+  const std::string path = DatedFileName(dir_, "mirk3-", ".log", when);
+  if (path == file_.Path() && file_.IsOpen()) return true;
+  AppendFile file;
+  if (!file.Open(path, "the log file", error)) return false;
+  file_ = std::move(file);
+  return true;
 }
 
 bool DatedLog::Append(const std::string& line, std::string* error) {
   const auto now = clock_();
-  const std::string path = DatedFileName(dir_, "mirk3-", ".log", now);
-  if (path != path_ || fd_ < 0) {
-    if (fd_ >= 0) close(fd_);
-    path_ = path;
-    fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd_ < 0) {
-      *error = Format("cannot open the log file \"%s\": %s", path.c_str(),
-                      std::generic_category().message(errno).c_str());
-      return false;
-    }
-  }
-  if (WriteWhole(fd_, TimeStamp(now) + " " + line + "\n")) return true;
-  *error = Format("cannot write to the log file \"%s\": %s", path_.c_str(),
-                  std::generic_category().message(errno).c_str());
-  return false;
+  if (!OpenFor(now, error)) return false;
+  return file_.Append(TimeStamp(now) + " " + line + "\n", error);
 }
 
 }  // namespace mirk3

@@ -1,12 +1,14 @@
 // A log that outlives the window: every line the station logs, appended with a time stamp to
 // <dir>/mirk3-YYYY-MM-DD.log (the local date; a new file from midnight on). Each line goes to
-// the file in one write with O_APPEND, so a power cut loses at most the line being written and
-// two stations may share the dir.
+// the file in one write with O_APPEND, whole or not at all, so a power cut or a full disk
+// loses at most the line being written and two stations may share the dir.
 #pragma once
 
 #include <chrono>
 #include <functional>
 #include <string>
+
+#include "station/append_file.h"
 
 namespace mirk3 {
 
@@ -22,21 +24,22 @@ bool PrepareLogDir(const std::string& dir, std::string* error);
 class DatedLog {
  public:
   explicit DatedLog(std::string dir, WallClock clock = std::chrono::system_clock::now);
-  ~DatedLog();
-  DatedLog(const DatedLog&) = delete;
-  DatedLog& operator=(const DatedLog&) = delete;
 
+  // Opens today's file now, so that a file that cannot take lines (a FIFO, a socket, no
+  // permission) is refused at start instead of at the first line.
+  bool Open(std::string* error);
   // Appends "YYYY-MM-DD HH:MM:SS.mmm <line>\n" to the file of today's date. False with
   // `error` when the file cannot be opened or written.
   bool Append(const std::string& line, std::string* error);
   // The file the last line went to.
-  const std::string& Path() const { return path_; }
+  const std::string& Path() const { return file_.Path(); }
 
  private:
+  bool OpenFor(std::chrono::system_clock::time_point when, std::string* error);
+
   std::string dir_;
   WallClock clock_;
-  std::string path_;
-  int fd_ = -1;
+  AppendFile file_;
 };
 
 }  // namespace mirk3

@@ -1,12 +1,7 @@
 #include "station/results_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <ctime>
 #include <nlohmann/json.hpp>
-#include <system_error>
 
 #include "base/text.h"
 #include "serial/serial_line.h"
@@ -15,8 +10,6 @@ namespace mirk3 {
 namespace {
 
 using nlohmann::json;
-
-std::string ErrnoText(int error) { return std::generic_category().message(error); }
 
 // "2026-12-09T03:21:42.123Z"; null for a time never set.
 json UtcText(std::chrono::system_clock::time_point t) {
@@ -63,21 +56,14 @@ std::string ResultRecord(const PortRun& port, const std::vector<RunPackage>& pac
   return record.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-ResultsFile::~ResultsFile() {
-  if (fd_ >= 0) close(fd_);
-}
-
 bool ResultsFile::Open(const std::string& path, std::string* error) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    if (error)
-      *error =
-          Format("cannot open the results file \"%s\": %s", path.c_str(), ErrnoText(errno).c_str());
+  std::string problem;
+  AppendFile file;
+  if (!file.Open(path, "the results file", &problem)) {
+    if (error) *error = problem;
     return false;
   }
-  if (fd_ >= 0) close(fd_);
-  fd_ = fd;
-  path_ = path;
+  file_ = std::move(file);
   return true;
 }
 
@@ -91,9 +77,9 @@ bool ResultsFile::Append(const PortRun& port, const std::vector<RunPackage>& pac
                          std::string* error) {
   if (!dir_.empty()) {
     const std::string today = DatedFileName(dir_, "results-", ".jsonl", clock_());
-    if (today != path_ && !Open(today, error)) return false;
+    if (today != file_.Path() && !Open(today, error)) return false;
   }
-  if (fd_ < 0) {
+  if (!file_.IsOpen()) {
     if (error) *error = "the results file is not open";
     return false;
   }
@@ -101,21 +87,10 @@ bool ResultsFile::Append(const PortRun& port, const std::vector<RunPackage>& pac
     if (error) *error = Format("the result of %s is not known yet", PortName(port.port).c_str());
     return false;
   }
-  const std::string line = ResultRecord(port, packages) + "\n";
-  // One write holds the whole record; only a short write (a full disk) makes a second one.
-  size_t done = 0;
-  while (done < line.size()) {
-    const ssize_t n = write(fd_, line.data() + done, line.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (error)
-        *error = Format("cannot write to the results file \"%s\": %s", path_.c_str(),
-                        ErrnoText(n < 0 ? errno : EIO).c_str());
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  std::string problem;
+  if (file_.Append(ResultRecord(port, packages) + "\n", &problem)) return true;
+  if (error) *error = problem;
+  return false;
 }
 
 }  // namespace mirk3

@@ -7,13 +7,17 @@
 
 namespace mirk3 {
 
-void AttachCompanion(Station& station, CompanionBus& bus) {
+void AttachCompanion(Station& station, CompanionBus& bus, OutputHealth& health) {
   QObject::connect(&bus, &CompanionBus::startRequested, &station,
                    [&station] { station.StartForCompanion(); });
+  const auto broadcast = [&bus, &health](int port, int result) {
+    std::string error;
+    if (!bus.Broadcast(port, result, &error)) health.Lost("the companion bus", error);
+  };
   QObject::connect(&station, &Station::portPassed, &bus,
-                   [&bus](int port) { bus.Broadcast(port, CompanionBus::kPassed); });
+                   [broadcast](int port) { broadcast(port, CompanionBus::kPassed); });
   QObject::connect(&station, &Station::portFailed, &bus,
-                   [&bus](int port) { bus.Broadcast(port, CompanionBus::kFailed); });
+                   [broadcast](int port) { broadcast(port, CompanionBus::kFailed); });
 }
 
 std::unique_ptr<CThreadMdlControl> AttachJig(Station& station, const Settings& settings,
@@ -34,34 +38,38 @@ std::unique_ptr<CThreadMdlControl> AttachJig(Station& station, const Settings& s
   return jig;
 }
 
-void AttachResults(Station& station, ResultsFile& results) {
+void AttachResults(Station& station, ResultsFile& results, OutputHealth& health) {
   auto packages = std::make_shared<std::vector<RunPackage>>();
-  auto told = std::make_shared<bool>(false);
   QObject::connect(&station, &Station::runStarted, &station,
                    [&station, packages](int, int) { *packages = RunPackages(station); });
   QObject::connect(&station, &Station::portFinished, &station,
-                   [&station, &results, packages, told](const PortRun& run) {
+                   [&results, &health, packages](const PortRun& run) {
                      std::string error;
-                     if (results.Append(run, *packages, &error) || *told) return;
-                     *told = true;
-                     station.LogLine(error);
+                     if (results.Append(run, *packages, &error)) return;
+                     health.Lost("the results file \"" + results.Path() + "\"", error);
                    });
 }
 
 std::unique_ptr<LogDirFiles> AttachLogDir(Station& station, const std::string& dir,
-                                          std::string* error, WallClock clock) {
+                                          OutputHealth& health, std::string* error,
+                                          WallClock clock) {
   if (!PrepareLogDir(dir, error)) return nullptr;
   auto files = std::make_unique<LogDirFiles>(dir, clock);
-  if (!files->results.OpenDated(dir, error, clock)) return nullptr;
-  AttachResults(station, files->results);
-  auto told = std::make_shared<bool>(false);
+  if (!files->log.Open(error) || !files->results.OpenDated(dir, error, clock)) return nullptr;
+  AttachResults(station, files->results, health);
+  auto writing = std::make_shared<bool>(false);
   DatedLog* log = &files->log;
   QObject::connect(&station, &Station::logAppended, &station,
-                   [&station, log, told](const std::string& line) {
+                   [&health, log, dir, writing](const std::string& line) {
+                     // The news of this log's failure is itself a log line: it must not come
+                     // back into the log that is failing.
+                     if (*writing) return;
+                     *writing = true;
                      std::string problem;
-                     if (log->Append(line, &problem) || *told) return;
-                     *told = true;  // before the line, which comes back here
-                     station.LogLine(problem);
+                     if (!log->Append(line, &problem)) {
+                       health.Lost("the log in \"" + dir + "\"", problem);
+                     }
+                     *writing = false;
                    });
   return files;
 }

@@ -7,19 +7,21 @@
 #include <string>
 #include <vector>
 
+#include "jig/jig_settings.h"
+#include "jig/thread_mdl_control.h"
 #include "station/companion_bus.h"
 #include "station/dated_log.h"
+#include "station/output_health.h"
 #include "station/port_run.h"
 #include "station/results_file.h"
 #include "station/station.h"
-#include "jig/jig_settings.h"
-#include "jig/thread_mdl_control.h"
 
 namespace mirk3 {
 
 // A companion's request starts a run as the Start button does (refused while one runs); every
-// pass and failure is broadcast.
-void AttachCompanion(Station& station, CompanionBus& bus);
+// pass and failure is broadcast. A broadcast the bus could not carry (the bus died) is a loss
+// told to `health`; the bus tries to join again at the next one.
+void AttachCompanion(Station& station, CompanionBus& bus, OutputHealth& health);
 
 // The test jig of the settings' [D300Jig]: set up once now, when the settings name one, then
 // told of every start, pass and failure at the phone's jig position. Its log lines are the
@@ -28,8 +30,8 @@ std::unique_ptr<CThreadMdlControl> AttachJig(Station& station, const Settings& s
                                              const std::string& portDir);
 
 // Appends a record to `results` for every port whose result is known. A record that cannot be
-// written is said once in the log, and the run goes on.
-void AttachResults(Station& station, ResultsFile& results);
+// written is a loss told to `health`, and the run goes on.
+void AttachResults(Station& station, ResultsFile& results, OutputHealth& health);
 
 // What the log dir holds for a station: the dated log and the dated results records beside it.
 struct LogDirFiles {
@@ -41,10 +43,11 @@ struct LogDirFiles {
 
 // Appends every log line of the station to <dir>/mirk3-YYYY-MM-DD.log and every port's record
 // to <dir>/results-YYYY-MM-DD.jsonl, making the dir when missing. Null, with `error`, when the
-// dir or today's results file cannot be made. A line that cannot be written is said once in
-// the log, and the run goes on. Keep the files as long as the station.
+// dir or today's files cannot be made or are not files that can take lines (a FIFO). A line
+// that cannot be written is a loss told to `health` (never into the failing log itself), and
+// the run goes on. Keep the files as long as the station.
 std::unique_ptr<LogDirFiles> AttachLogDir(Station& station, const std::string& dir,
-                                          std::string* error,
+                                          OutputHealth& health, std::string* error,
                                           WallClock clock = std::chrono::system_clock::now);
 
 // The packages of the run Start would make now, with their sizes.

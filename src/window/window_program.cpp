@@ -1,5 +1,6 @@
 #include "window/window_program.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -7,14 +8,12 @@
 #include <QTimer>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 
-#include "station/command_options.h"
-#include "station/companion_bus.h"
-#include "station/headless.h"
-#include "station/results_file.h"
-#include "station/station_settings.h"
-#include "station/station_wiring.h"
 #include "cmdline/command_line.h"
+#include "station/command_options.h"
+#include "station/open_station.h"
+#include "station/station_settings.h"
 #include "window/station_window.h"
 
 namespace mirk3 {
@@ -37,9 +36,12 @@ std::optional<int> ParseWindowArguments(int argc, char** argv, WindowArgs* a) {
   const auto app = NewCommandLine(
       WHO,
       "The flashing station's window: 56 slots filled as phones in download mode are plugged "
-      "in, packages picked with the buttons, dropped on the window or named here.\nExit status: "
-      "0 closed, 2 the settings file is missing or a choice here is wrong, 255 the companion "
-      "bus cannot be reached (--no-bus runs without it).");
+      "in, packages picked with the buttons, dropped on the window or named here. One station "
+      "per port dir (a lock file under /run/lock or $XDG_RUNTIME_DIR). An output that fails "
+      "(log, records, bus) is said once and the station goes on.\nExit status: 0 closed, 1 "
+      "closed during a run, 2 refused at start (the settings file is missing, a choice here is "
+      "wrong, an output is refused, the port dir is taken by another station, the companion bus "
+      "cannot be reached: --no-bus runs without it), 3 an output lost lines or records.");
   AddSettingsOption(*app, a->iniPath);
   AddPackageChoiceOptions(*app, a->picked, a->dropped);
   AddMetaKeyOption(*app, a->metaKeyFile);
@@ -53,78 +55,73 @@ std::optional<int> ParseWindowArguments(int argc, char** argv, WindowArgs* a) {
   return ParseCommandLine(*app, args, std::cout, std::cerr);
 }
 
-// The packages of the command line, as the buttons and a drop choose them.
-void ChoosePackages(Station& station, const WindowArgs& a) {
+// The packages of the command line, as the buttons and a drop choose them. A refused package
+// has shown its box; the window opens all the same.
+bool ChoosePackages(Station& station, const WindowArgs& a) {
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {
     if (a.picked.slotEnabled[slot]) station.PickPackage(slot, a.picked.slotPath[slot]);
   }
   if (!a.picked.pitPath.empty()) station.PickPit(a.picked.pitPath);
   if (!a.dropped.empty()) station.DropFiles(a.dropped);
+  return true;
+}
+
+StationConfig ConfigOf(const WindowArgs& a) {
+  StationConfig config;
+  config.who = WHO;
+  config.iniPath = a.iniPath;
+  config.metaKeyFile = a.metaKeyFile;
+  config.resultsPath = a.resultsPath;
+  config.context = a.context;
+  config.noBus = a.noBus;
+  config.systemBus = a.systemBus;
+  config.strict = false;
+  return config;
 }
 
 }  // namespace
 
 int RunWindowProgram(int argc, char** argv, OperatorDialogs& dialogs) {
+  // A closed standard output or error is an output that failed, not the end of a run.
+  ::signal(SIGPIPE, SIG_IGN);
   WindowArgs a;
   if (const auto status = ParseWindowArguments(argc, argv, &a)) return *status;
   QApplication application(argc, argv);
   const QString name = QString::fromLatin1(APPLICATION_NAME);
-  const std::optional<Settings> settings = LoadStationSettings(a.iniPath, std::cerr, WHO);
-  if (!settings) return USAGE_ERROR_STATUS;
-  if (!settings->present) {
-    dialogs.Warn(nullptr, name, QString::fromUtf8(SETTINGS_MISSING_MESSAGE));
-    return USAGE_ERROR_STATUS;
-  }
-  const std::string keyFile = a.metaKeyFile.empty() ? settings->metaDataKey : a.metaKeyFile;
-  if (!LoadMetaKey(keyFile, a.context, std::cerr, WHO)) return USAGE_ERROR_STATUS;
-
-  StationWindow window(dialogs, a.context);
-  Station& station = window.Core();
-  window.ApplySettings(*settings, a.context.portDir);
-  CompanionBus bus;
-  std::string error;
-  if (!a.noBus) {
-    if (!bus.Connect(a.systemBus, &error)) {
-      std::cerr << WHO << ": " << error << "\n";
-      dialogs.Warn(nullptr, name, QString::fromLatin1(CompanionBus::kRegistrationFailed));
-      return -1;
+  std::optional<StationWindow> window;
+  StationConfig config = ConfigOf(a);
+  config.makeCore = [&](const EngineContext& context, const Settings& settings) -> Station& {
+    window.emplace(dialogs, context);
+    window->ApplySettings(settings, context.portDir);
+    window->show();  // up before the picks, so that an .md5 check shows its "Please wait.."
+    return window->Core();
+  };
+  config.choosePackages = [&a](Station& station) { return ChoosePackages(station, a); };
+  const OpenOutcome outcome = OpenStation(config);
+  if (!outcome) {
+    if (!outcome.error.text.empty()) std::cerr << WHO << ": " << outcome.error.text << "\n";
+    if (!outcome.error.message.empty()) {
+      dialogs.Warn(window ? &*window : nullptr, name,
+                   QString::fromStdString(outcome.error.message));
     }
-    AttachCompanion(station, bus);
+    return outcome.error.status;
   }
-  // [Option] LogDir: the log and the records outlive the window.
-  const auto logFiles =
-      settings->logDir.empty() ? nullptr : AttachLogDir(station, settings->logDir, &error);
-  if (!settings->logDir.empty() && !logFiles) {
-    std::cerr << WHO << ": " << error << "\n";
-    dialogs.Warn(nullptr, name, QString::fromStdString(error));
-    return USAGE_ERROR_STATUS;
+  OpenedStation& opened = *outcome.opened;
+  if (!opened.watchProblem.empty()) {
+    dialogs.Warn(&*window, name, QString::fromStdString(opened.watchProblem));
   }
-  ResultsFile results;
-  if (!a.resultsPath.empty()) {
-    if (!results.Open(a.resultsPath, &error)) {
-      std::cerr << WHO << ": " << error << "\n";
-      return USAGE_ERROR_STATUS;
-    }
-    AttachResults(station, results);
-  }
-  const auto jig = AttachJig(station, *settings, a.context.portDir);
-  window.show();
-  QTimer::singleShot(0, &window, [&] {
-    ChoosePackages(station, a);
-    std::string watchError;
-    if (!station.WatchPorts(&watchError)) {
-      dialogs.Warn(&window, name, QString::fromStdString(watchError));
-    }
-  });
-  QObject::connect(&window, &QDialog::finished, &application, &QApplication::quit);
-  const int status = application.exec();
-  if (station.Busy()) {
+  QObject::connect(&*window, &QDialog::finished, &application, &QApplication::quit);
+  application.exec();
+  if (opened.station->Busy()) {
     // The operator chose to leave the ports of the run unfinished: the workers are never
     // cancelled, the process ends under them.
     std::fflush(nullptr);
-    ::_exit(1);
+    ::_exit(ExitStatusWith(kExitPhoneFailed, opened.health));
   }
-  return status;
+  if (opened.health.AnyLost()) {
+    std::cerr << WHO << ": outputs lost lines or records: " << opened.health.Summary() << "\n";
+  }
+  return ExitStatusWith(kExitAllPassed, opened.health);
 }
 
 }  // namespace mirk3

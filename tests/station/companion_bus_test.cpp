@@ -218,7 +218,8 @@ TEST_F(CompanionBusTest, ARequestStartsTheStationsRunAndEveryResultIsHeard) {
   QtReportSink sink([&](int m, const EngineReport& r) { station->HandleReport(m, r); });
   Station owned(&view, &sink, context);
   station = &owned;
-  AttachCompanion(owned, bus_);
+  OutputHealth health("test");
+  AttachCompanion(owned, bus_, health);
   test::WriteTar(dir / "AP_x.tar", {{"boot.img", "boot"}});
   owned.PickPackage(AP, dir / "AP_x.tar");
   // With no phone in a slot a request starts nothing: an empty run would count as one.
@@ -248,6 +249,7 @@ TEST_F(CompanionBusTest, ARequestStartsTheStationsRunAndEveryResultIsHeard) {
   EXPECT_EQ(std::vector(heard.begin() + 3, heard.end()), results);
   EXPECT_EQ(owned.Succeeded(), 1);
   EXPECT_EQ(owned.Failed(), 1);
+  EXPECT_FALSE(health.AnyLost()) << health.Summary();
 }
 
 }  // namespace

@@ -60,7 +60,8 @@ TEST(LogDir, LinesAndRecordsGoToTheFilesOfTheirDayAcrossMidnight) {
   test::RecordingSink sink;
   Station station(&view, &sink, EngineContext{});
   std::string error;
-  const auto files = AttachLogDir(station, dir, &error, [now] { return *now; });
+  OutputHealth health("test");
+  const auto files = AttachLogDir(station, dir, health, &error, [now] { return *now; });
   ASSERT_TRUE(files) << error;
 
   station.LogLine("before midnight");
@@ -89,7 +90,8 @@ TEST(LogDir, ADirThatCannotBeMadeIsRefusedWithItsName) {
   test::RecordingSink sink;
   Station station(&view, &sink, EngineContext{});
   std::string error;
-  EXPECT_FALSE(AttachLogDir(station, temp / "taken/logs", &error));
+  OutputHealth health("test");
+  EXPECT_FALSE(AttachLogDir(station, temp / "taken/logs", health, &error));
   EXPECT_NE(error.find(temp / "taken/logs"), std::string::npos) << error;
 }
 

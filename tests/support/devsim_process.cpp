@@ -21,7 +21,8 @@ bool DevsimProcess::Start(std::vector<std::string> args) {
   return StartProgram("mirk3-devsim", std::move(args));
 }
 
-bool DevsimProcess::StartProgram(const std::string& program, std::vector<std::string> args) {
+bool DevsimProcess::StartProgram(const std::string& program, std::vector<std::string> args,
+                                 const std::string& errFile) {
   int toChild[2];
   int fromChild[2];
   if (::pipe2(toChild, O_CLOEXEC) != 0) return false;
@@ -38,6 +39,10 @@ bool DevsimProcess::StartProgram(const std::string& program, std::vector<std::st
   if (pid_ == 0) {
     ::dup2(toChild[0], 0);
     ::dup2(fromChild[1], 1);
+    if (!errFile.empty()) {
+      const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (err >= 0) ::dup2(err, 2);
+    }
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
@@ -87,6 +92,8 @@ void DevsimProcess::CloseInput() {
   if (in_ >= 0) ::close(in_);
   in_ = -1;
 }
+
+bool DevsimProcess::Signal(int signal) const { return pid_ > 0 && ::kill(pid_, signal) == 0; }
 
 int DevsimProcess::Terminate() {
   if (pid_ > 0) ::kill(pid_, SIGTERM);

@@ -21,8 +21,13 @@ class DevsimProcess {
 
   // Starts build/bin/mirk3-devsim with `args`; false when it cannot be started.
   bool Start(std::vector<std::string> args);
-  // Starts another of the build's programs ("mirk3-cli") the same way.
-  bool StartProgram(const std::string& program, std::vector<std::string> args);
+  // Starts another of the build's programs ("mirk3-cli") the same way; its standard error goes
+  // to `errFile` when one is named.
+  bool StartProgram(const std::string& program, std::vector<std::string> args,
+                    const std::string& errFile = "");
+  // Sends `signal` without waiting (a station stopped twice).
+  bool Signal(int signal) const;
+  pid_t Pid() const { return pid_; }
   // The next line it printed, without its newline; empty at its end or after `timeout`.
   std::string ReadLine(std::chrono::milliseconds timeout = std::chrono::seconds(30));
   // Everything it prints until it closes its output (for a farm that stops by itself).
