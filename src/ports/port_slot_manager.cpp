@@ -57,12 +57,16 @@ int CPortSlotManager::PlacePort(int port) {
       }
       return -1;
     }
+    if (Closed(reserved)) {
+      if (waiting_.insert(port).second) Tell(PortChange::Waiting, port);
+      return -1;
+    }
     TakeSlot(reserved, port);
     return reserved;
   }
   // Only the slots the window can show are given out.
   for (int slot = 0; slot < DISPLAYED_SLOTS; ++slot) {
-    if (slotPorts_[slot] == -1 && !KeptForAnother(slot, port)) {
+    if (slotPorts_[slot] == -1 && !KeptForAnother(slot, port) && !Closed(slot)) {
       TakeSlot(slot, port);
       return slot;
     }
@@ -188,6 +192,14 @@ std::vector<int> CPortSlotManager::MissingPorts() const {
 
 void CPortSlotManager::ReserveSlot(int slot, int port) {
   if (slot >= 0 && slot < DISPLAYED_SLOTS) rules_.slots[slot] = SlotReservation{port, ""};
+}
+
+void CPortSlotManager::CloseSlot(int slot, bool closed) {
+  if (closed) {
+    closed_.insert(slot);
+  } else {
+    closed_.erase(slot);
+  }
 }
 
 void CPortSlotManager::FreeAllSlots() {

@@ -85,6 +85,10 @@ class CPortSlotManager {
   // The placed ports whose ttyACM<n> entry is no longer in the port dir (all of them when the
   // dir itself is gone): what a resync after lost events removes.
   std::vector<int> MissingPorts() const;
+  // A closed slot (quarantined: its cable or hub fails too often) is given to no port until it
+  // is opened again; a port it holds stays until it leaves.
+  void CloseSlot(int slot, bool closed);
+  bool Closed(int slot) const { return closed_.count(slot) != 0; }
   // Keeps `slot` for `port` (a port number reservation, as [Slots] N=port gives).
   void ReserveSlot(int slot, int port);
 
@@ -108,6 +112,7 @@ class CPortSlotManager {
   std::map<int, int> portToSlot_;
   std::vector<uint64_t> slotTotals_;
   std::set<int> waiting_;  // ports told Waiting, not placed since
+  std::set<int> closed_;   // quarantined slots
 };
 
 }  // namespace mirk3

@@ -101,6 +101,9 @@ class Station : public QObject {
   // FAIL with `reason` (its record written, a log line), for a station that stops with phones
   // in flight. The workers are not stopped.
   void AbandonRun(const std::string& reason);
+  // A slot taken out of use (quarantined) or given back: said in the log; a port that waits for
+  // a slot may take it once it is open again.
+  void SetSlotClosed(int slot, bool closed);
   // The auto-start choice: "-" (never) or "1" ... "8" (when that many slots are occupied).
   void SetAutoStart(const std::string& text);
   const std::string& AutoStart() const { return autoStartText_; }

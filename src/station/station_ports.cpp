@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "base/text.h"
 #include "serial/serial_line.h"
 #include "station/station.h"
 
@@ -104,5 +105,14 @@ void Station::PlaceDeferredArrivals() {
 }
 
 void Station::PlaceWaitingPorts() { ports_.PlaceWaitingPorts(); }
+
+void Station::SetSlotClosed(int slot, bool closed) {
+  if (ports_.Closed(slot) == closed) return;
+  ports_.CloseSlot(slot, closed);
+  LogLine(Format(closed ? "Slot %d is kept out of use until it is cleared"
+                        : "Slot %d is in use again",
+                 slot));
+  if (!closed && !Busy()) ports_.PlaceWaitingPorts();
+}
 
 }  // namespace mirk3

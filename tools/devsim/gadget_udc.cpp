@@ -66,7 +66,7 @@ std::optional<std::string> GadgetUdc::Bound(std::string* error) const {
 }
 
 bool GadgetUdc::Write(const std::string& text, std::string* error) const {
-  const UniqueFd fd(::open(udcFile_.c_str(), O_WRONLY | O_CLOEXEC));
+  const UniqueFd fd(::open(udcFile_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
   const std::string line = text + "\n";
   if (!fd || !WriteFully(fd.Get(), line.data(), line.size())) {
     *error = "cannot write '" + text + "' to " + udcFile_ + ": " + std::strerror(errno);
