@@ -9,7 +9,7 @@ FUZZ_LONG_SECONDS := $(FUZZ_SECONDS)
 endif
 FUZZ_SECONDS ?= 20
 
-.PHONY: all configure deps test check check-asan check-tsan fuzz fuzz-build fuzz-long bench demo install package screenshot clean
+.PHONY: all configure deps test test-usb bench-usb check check-asan check-tsan fuzz fuzz-build fuzz-long bench demo install package screenshot clean
 
 all: configure
 	cmake --build build -j $(JOBS)
@@ -22,6 +22,18 @@ deps:
 
 test: deps all
 	cd build && ctest --output-on-failure -j $(JOBS)
+
+# The hardware-facing tests in a QEMU guest on real ttyACM ports (scripts/usb-vm, tests/usb/run);
+# USB_CASES=PATTERN runs only the matching cases.
+USB_PROGRAMS := mirk3-cli mirk3-devsim mirk3-pack
+test-usb: deps configure
+	cmake --build build -j $(JOBS) --target $(USB_PROGRAMS)
+	scripts/usb-vm tests/usb/run build/bin $(USB_CASES)
+
+# BENCH acm_flash_throughput: SendFileData against dd over one real ACM pair, in the guest.
+bench-usb: deps configure
+	cmake --build build -j $(JOBS) --target $(USB_PROGRAMS)
+	scripts/usb-vm tests/usb/run build/bin --bench
 
 check: deps check-asan check-tsan fuzz
 

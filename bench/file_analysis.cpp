@@ -120,7 +120,7 @@ bool TimeBatch(double* best, Run run) {
 
 bool AnalyseOnce(const std::string& path, double* seconds) {
   const auto engine = EngineFor(path);
-  mirk3::FileAnalysis found;
+  mirk3::DownloadPlan found;
   *seconds = TimeOne([&] {
     found = engine->AnalyseFiles();
     return found.Passed();
@@ -133,7 +133,7 @@ bool Measure(const std::string& path, const std::vector<uint64_t>& offsets, Time
   const mirk3::DownloadOptions options = OptionsFor(path);
   const mirk3::EngineContext context;
   mirk3::ReportChannel reports(nullptr, 0);
-  mirk3::FileAnalyser walker(mirk3::ChosenPackages{options, nullptr, path, -1}, context, reports);
+  mirk3::FileAnalyser walker(mirk3::ChosenPackages{options, nullptr, path, mirk3::BorrowedFd{}}, context, reports);
   for (int batch = 0; batch < BATCHES; ++batch) {
     const bool ok =
         TimeBatch(&times->analysis,

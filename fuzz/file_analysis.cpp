@@ -29,7 +29,7 @@ namespace {
 
 // Every listed member lies inside [start, bound), in whole blocks after its header, with a
 // name that fits its record and, when a download list was read, that the list names.
-void CheckLists(const mirk3::FileAnalysis& found, uint64_t start, uint64_t bound) {
+void CheckLists(const mirk3::DownloadPlan& found, uint64_t start, uint64_t bound) {
   for (const mirk3::AnalysedSlot& slot : found.slots) {
     for (const auto& entry : slot.members) {
       if (entry->dataOffset < start + mirk3::TAR_BLOCK_SIZE) std::abort();
@@ -55,7 +55,7 @@ void AnalyseFile(const std::string& path, uint64_t bound) {
   options.slotEnabled[mirk3::AP] = 1;
   options.slotPath[mirk3::AP] = path;
   engine.CopyOptions(options);
-  const mirk3::FileAnalysis found = engine.AnalyseFiles();
+  const mirk3::DownloadPlan found = engine.AnalyseFiles();
   if (found.Passed()) CheckLists(found, 0, bound);
 }
 
@@ -82,7 +82,7 @@ void AnalyseOneClick(const std::string& package, int16_t type, uint32_t claimed)
   engine.CopyOptions({});
   // Nothing is ever listed outside the slot's claim nor outside what the program holds.
   const uint64_t bound = OFFSET + std::min<uint64_t>(claimed, package.size());
-  const mirk3::FileAnalysis found = engine.AnalyseFiles();
+  const mirk3::DownloadPlan found = engine.AnalyseFiles();
   if (found.Passed()) {
     if (claimed > package.size()) std::abort();  // a slot over the trailer is refused
     CheckLists(found, OFFSET, bound);

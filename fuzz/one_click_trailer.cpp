@@ -37,7 +37,7 @@ void CheckAnalysis(const std::string& program, uint64_t size,
   engine.CopyOptions({});
   Require(engine.Options().RePartition == static_cast<int32_t>(trailer.rePartition),
           "the program's re-partition flag not applied");
-  const mirk3::FileAnalysis found = engine.AnalyseFiles();
+  const mirk3::DownloadPlan found = engine.AnalyseFiles();
   if (!found.Passed()) return;
   for (int slot = 0; slot < mirk3::SLOT_COUNT; ++slot) {
     const mirk3::OneClickSlot& carried = trailer.slots[slot];

@@ -53,9 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(s.present == (file.String("Option", "Title", mirk3::ABSENT_TITLE) !=
                         mirk3::ABSENT_TITLE),
           "the presence test disagrees with the Title");
-  const mirk3::OptionStates& o = s.options;
-  for (int32_t flag : {o.rePartition, o.autoReboot, o.fResetTime, o.deviceInfo, o.efsClear,
-                       o.bootUpdate, o.flashLock, o.nandErase, o.tFlash, o.rtnForSprint,
+  const mirk3::RunFlags& o = s.options;
+  for (int32_t flag : {o.RePartition, o.AutoReboot, o.FResetTime, o.deviceInfo, o.PhoneEFSClear,
+                       o.PhoneBootUpdate, o.FlashLock, o.NandErase, o.TFlash, o.rtnForSprint,
                        s.optionEnable, s.phoneEnable, s.deviceInfoEnable, s.rtnForSprintEnable}) {
     Require(IsFlag(flag), "a flag other than 0 or 1");
   }

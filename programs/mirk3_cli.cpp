@@ -16,6 +16,7 @@
 #include "cli/cli_package_report.h"
 #include "cli/cli_pit.h"
 #include "cli/cli_ports.h"
+#include "cli/cli_results.h"
 #include "cli/cli_station.h"
 #include "cli/cli_udev_rule.h"
 #include "cmdline/command_line.h"
@@ -58,6 +59,8 @@ int main(int argc, char** argv) {
        [](const Args& args) { return mirk3::RunPitCommand(args, std::cout, std::cerr); }},
       {"ports", "show which slot each phone takes, and watch phones come and go",
        [](const Args& args) { return mirk3::RunPortsCommand(args, std::cout, std::cerr); }},
+      {"results", "show the yield, each slot's health and the slots to check, from the database",
+       [](const Args& args) { return mirk3::RunResultsCommand(args, std::cout, std::cerr); }},
       {"jig", "check a test jig, set it up or send it an event",
        [](const Args& args) { return mirk3::RunJigCommand(args, std::cout, std::cerr); }},
       {"doctor", "say why phones cannot be reached here, and how to fix it",

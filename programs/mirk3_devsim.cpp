@@ -51,17 +51,17 @@ int main(int argc, char** argv) {
     return 1;
   }
   for (const int port : config.ports) {
-    std::printf("ttyACM%d -> %s\n", port, farm.SlavePath(port).c_str());
+    std::printf("%s -> %s\n", PhoneName(config, port).c_str(), farm.SlavePath(port).c_str());
   }
 
   EmulatedJig jig(config.jig, config.portDir, config.traceDir);
-  if (config.jig.port >= 0) {
+  if (config.jig.port >= 0 || !config.jig.ttyPath.empty()) {
     if (!jig.Start(&error)) {
       std::fprintf(stderr, "mirk3-devsim: %s\n", error.c_str());
       farm.Stop();
       return 1;
     }
-    std::printf("%s -> %s\n", JigPortName(config.jig.port).c_str(), jig.SlavePath().c_str());
+    std::printf("%s -> %s\n", JigName(config.jig).c_str(), jig.SlavePath().c_str());
   }
   std::fflush(stdout);
   RunFarmControl(farm, STDIN_FILENO, stopFd.Get(), stdout);

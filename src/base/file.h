@@ -36,6 +36,20 @@ class UniqueFd {
   int fd_ = -1;
 };
 
+// A descriptor that someone else owns and keeps open while this one is used: taken by whoever
+// reads or writes through a descriptor without closing it.
+class BorrowedFd {
+ public:
+  BorrowedFd() = default;
+  explicit BorrowedFd(int fd) : fd_(fd) {}
+  BorrowedFd(const UniqueFd& owner) : fd_(owner.Get()) {}  // NOLINT: borrowing is implicit
+  int Get() const { return fd_; }
+  bool Valid() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
 // Reads until `count` bytes arrived, the file ends or a read fails, retrying EINTR: a short
 // read in the middle of a file never leaves a gap. Returns the bytes read, or -1 when a read
 // failed before any byte arrived.

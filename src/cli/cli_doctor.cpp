@@ -15,9 +15,9 @@ using Check = std::vector<Finding> (*)(const DoctorScene&);
 
 // In the order an operator mends them: the files first, then the ports, then what else holds
 // or disturbs them, then the bus.
-constexpr Check CHECKS[] = {CheckSettingsFile,  CheckMetaDataKey,  CheckPortDir,
-                            CheckPortAccess,    CheckModemManager, CheckBrltty,
-                            CheckInotifyLimits, CheckSessionBus};
+constexpr Check CHECKS[] = {CheckSettingsFile, CheckStationSettings, CheckMetaDataKey,
+                            CheckPortDir,      CheckPortAccess,      CheckModemManager,
+                            CheckBrltty,       CheckInotifyLimits,   CheckSessionBus};
 
 }  // namespace
 

@@ -9,6 +9,7 @@
 #include "cmdline/command_line.h"
 #include "packages/one_click_program.h"
 #include "serial/serial_line.h"
+#include "settings/settings.h"
 #include "station/command_options.h"
 #include "station/headless.h"
 #include "station/open_station.h"
@@ -17,11 +18,11 @@
 namespace mirk3 {
 
 DownloadOptions DefaultRunOptions() {
+  const Settings defaults;
   DownloadOptions options;
-  options.AutoReboot = 1;
-  options.FResetTime = 1;
-  options.FactoryResetTime = 1;
-  options.PacketSize = 1048576;
+  options.Flags() = defaults.options;
+  options.FactoryResetTime = defaults.factoryResetTime;
+  options.PacketSize = defaults.packetSize;
   return options;
 }
 

@@ -8,6 +8,7 @@
 #include "cmdline/command_line.h"
 #include "jig/frames.h"
 #include "jig/thread_mdl_control.h"
+#include "ports/port_dir.h"
 #include "serial/serial_line.h"
 
 namespace mirk3 {
@@ -119,13 +120,20 @@ int RunJigCommand(const std::vector<std::string>& args, std::ostream& out, std::
   std::string problem;
   const JigRequest request = RequestOf(a.words, &problem);
   // The jig of the settings file's [D300Jig], as the station finds it; the options win.
-  const std::optional<Settings> file = LoadStationSettings(iniPath, err, "mirk3-cli jig");
+  const std::optional<Settings> file =
+      LoadStationSettings(iniPath, err, "mirk3-cli jig", SettingsCheck{portDir, "", true});
   if (!file) return USAGE_ERROR_STATUS;
   JigSettings settings = ResolveJigSettings(
       [&file](const std::string& key) { return file->file.String("D300Jig", key, ""); },
       portDir.empty() ? DefaultPortDir() : portDir);
   if (!a.device.empty()) settings.device = a.device;
   if (cable->count() > 0) settings.microCable = a.cable;
+  const std::string phones = portDir.empty() ? DefaultPortDir() : portDir;
+  if (problem.empty() && PhonePortOfPath(settings.device, phones) >= 0) {
+    problem = settings.device + " is one of the phones' ports (" +
+              PortName(PhonePortOfPath(settings.device, phones)) + " of " + phones +
+              "): the jig line never opens one";
+  }
   if (problem.empty() && settings.device.empty()) {
     problem = "no jig: give --jig-device PATH, or D300COM or Device in [D300Jig] of the settings";
   }

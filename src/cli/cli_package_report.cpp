@@ -108,14 +108,14 @@ const char* SlotTypeName(int16_t type) {
 }
 
 // Where a slot's package comes from, as the operator chose it or the program carries it.
-std::string SlotSource(const FileAnalysis& found, int slot) {
+std::string SlotSource(const DownloadPlan& found, int slot) {
   if (!found.oneClick) return found.slots[slot].package;
   const OneClickSlot& record = found.slots[slot].carried;
   return Format("%u bytes at offset %u of the program, %s (type %d)", record.length, record.offset,
                 SlotTypeName(record.type), record.type);
 }
 
-void PrintPackages(const FileAnalysis& found, bool filesGiven, std::ostream& out) {
+void PrintPackages(const DownloadPlan& found, bool filesGiven, std::ostream& out) {
   if (found.oneClick) {
     std::error_code error;
     const auto shown = std::filesystem::read_symlink(found.program, error);  // /proc/self/exe
@@ -143,7 +143,7 @@ void PrintFailure(const AnalysisFailure& failure, std::ostream& out) {
       << "A run with these packages stops at its first step; no phone is written.\n";
 }
 
-void PrintSlot(const FileAnalysis& found, int slot, std::ostream& out) {
+void PrintSlot(const DownloadPlan& found, int slot, std::ostream& out) {
   const AnalysedSlot& analysed = found.slots[slot];
   const EntryList& list = analysed.members;
   const std::string source =
@@ -163,7 +163,7 @@ void PrintSlot(const FileAnalysis& found, int slot, std::ostream& out) {
   }
 }
 
-void PrintPartitionTable(const FileAnalysis& found, std::ostream& out) {
+void PrintPartitionTable(const DownloadPlan& found, std::ostream& out) {
   const PackagePit& pit = found.packagePit;
   if (!pit.present) {
     out << "Partition table: none in the packages; re-partition "
@@ -174,7 +174,7 @@ void PrintPartitionTable(const FileAnalysis& found, std::ostream& out) {
       << pit.offset << "; re-partition on\n";
 }
 
-bool AnyMemberNamed(const FileAnalysis& found, const std::string& name) {
+bool AnyMemberNamed(const DownloadPlan& found, const std::string& name) {
   for (const AnalysedSlot& slot : found.slots) {
     for (const auto& entry : slot.members) {
       if (name == entry->fileName) return true;
@@ -183,7 +183,7 @@ bool AnyMemberNamed(const FileAnalysis& found, const std::string& name) {
   return false;
 }
 
-void PrintDownloadList(const FileAnalysis& found, std::ostream& out) {
+void PrintDownloadList(const DownloadPlan& found, std::ostream& out) {
   if (!found.downloadList) {
     out << "Download list: none; every member above is sent\n";
     return;
@@ -203,7 +203,7 @@ void PrintDownloadList(const FileAnalysis& found, std::ostream& out) {
   out << "\n";
 }
 
-void PrintMetaData(const FileAnalysis& found, std::ostream& out) {
+void PrintMetaData(const DownloadPlan& found, std::ostream& out) {
   const std::string model = found.packageModel.empty() ? "none" : found.packageModel;
   if (found.metaDataValid) {
     out << "Meta-data: verified, model " << model << "\n";
@@ -214,7 +214,7 @@ void PrintMetaData(const FileAnalysis& found, std::ostream& out) {
          "\"FAIL! SHA256 is invalid\"\n";
 }
 
-void PrintResult(const FileAnalysis& found, std::ostream& out) {
+void PrintResult(const DownloadPlan& found, std::ostream& out) {
   out << "File analysis passed\n\n";
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {
     if (found.slots[slot].chosen) PrintSlot(found, slot, out);
@@ -229,7 +229,7 @@ void PrintResult(const FileAnalysis& found, std::ostream& out) {
 
 // The trailer verdict of every chosen MD5 package, as a pick of it would find it; true when all
 // verify. A One Click program's packages come from the program, not from these paths.
-bool PrintMd5Trailers(const FileAnalysis& found, std::ostream& out) {
+bool PrintMd5Trailers(const DownloadPlan& found, std::ostream& out) {
   bool allVerified = true;
   for (int slot = 0; slot < SLOT_COUNT && !found.oneClick; ++slot) {
     const std::string& path = found.slots[slot].package;
@@ -301,7 +301,7 @@ int RunInspectCommand(const std::vector<std::string>& args, std::ostream& out, s
     return EXIT_NOT_READY;
   }
   engine.CopyOptions(request.options);
-  const FileAnalysis found = engine.AnalyseFiles();
+  const DownloadPlan found = engine.AnalyseFiles();
 
   PrintPackages(found, filesGiven, out);
   PrintLog(log, out);

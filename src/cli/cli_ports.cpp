@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <filesystem>
 
 #include "station/station_settings.h"
 #include "station/station.h"
+#include "base/file.h"
 #include "base/text.h"
 #include "cmdline/command_line.h"
 #include "ports/port_dir.h"
@@ -19,15 +21,21 @@
 namespace mirk3 {
 namespace {
 
-// Prints each status report as the station logs it; the table is only touched here, on the
-// one thread of the command.
-class LogPrinter : public ReportSink {
+// Prints each change of the table as the station logs it; the table is only touched here, on
+// the one thread of the command.
+class LogPrinter {
  public:
   LogPrinter(std::ostream& out, const CPortSlotManager* const* slots) : out_(out), slots_(slots) {}
-  void Send(int, const EngineReport& report) override {
+  void Changed(PortChange change, int port) {
     if (!printing) return;
-    out_ << FormatLogLine((*slots_)->SlotOfPort(report.port), report.port, report.text) << '\n'
-         << std::flush;
+    if (change == PortChange::Waiting) {
+      out_ << FormatLogLine(-1, NO_PORT, PortName(port) + " waits for a free slot") << '\n';
+    } else {
+      out_ << FormatLogLine((*slots_)->SlotOfPort(port), port,
+                            change == PortChange::Added ? "Added!!" : "Removed!!")
+           << '\n';
+    }
+    out_ << std::flush;
   }
   bool printing = false;  // the placements of the first scan are the table, not news
 
@@ -55,28 +63,62 @@ void PrintTable(const CPortSlotManager& slots, std::ostream& out) {
   }
 }
 
-// Hands every arrival and removal to the table until SIGINT or SIGTERM.
+constexpr char WHO[] = "mirk3-cli ports";
+
+// What the dir holds now is the truth: ports gone from it leave their slots, new ones are
+// placed.
+void Resync(CPortSlotManager& slots) {
+  for (int port : slots.MissingPorts()) slots.RemovePort(port);
+  slots.ScanPorts(1);
+}
+
+// Hands one event to the table; false when the dir can no longer be watched (said on `err`).
+bool Handle(CPortSlotManager& slots, const PortWatcher::Event& event, std::ostream& err) {
+  using Change = PortWatcher::Change;
+  switch (event.change) {
+    case Change::Arrival:
+    case Change::Removal:
+      slots.OnPortEvent(
+          event.change == Change::Arrival ? DEVICE_ARRIVAL : DEVICE_REMOVE_COMPLETE, event.name);
+      return true;
+    case Change::Overflow:
+      err << WHO << ": events of " << slots.PortDir() << " were lost; looking at it again\n";
+      break;
+    case Change::WatchLost:
+      err << WHO << ": " << event.name << " was " << event.detail
+          << "; waiting for it to come back\n";
+      break;
+    case Change::WatchBack:
+      err << WHO << ": " << event.name << " is back; watching it again\n";
+      break;
+    case Change::WatchFailed:
+      err << WHO << ": " << event.name << ": " << event.detail << "\n";
+      return false;
+  }
+  err << std::flush;
+  Resync(slots);
+  return true;
+}
+
+// Hands every arrival and removal to the table until SIGINT or SIGTERM; 1 when the port dir
+// can no longer be watched.
 int Watch(CPortSlotManager& slots, PortWatcher& watcher, std::ostream& err) {
   sigset_t stop;
   sigemptyset(&stop);
   sigaddset(&stop, SIGINT);
   sigaddset(&stop, SIGTERM);
   sigprocmask(SIG_BLOCK, &stop, nullptr);
-  const int signals = signalfd(-1, &stop, SFD_CLOEXEC);
-  err << "mirk3-cli ports: watching " << slots.PortDir() << " (Ctrl+C ends)\n";
-  pollfd fds[2] = {{watcher.Fd(), POLLIN, 0}, {signals, POLLIN, 0}};
-  while (::poll(fds, 2, -1) >= 0 && !(fds[1].revents & POLLIN)) {
+  const UniqueFd signals(signalfd(-1, &stop, SFD_CLOEXEC));
+  err << WHO << ": watching " << slots.PortDir() << " (Ctrl+C ends)\n";
+  pollfd fds[2] = {{watcher.Fd(), POLLIN, 0}, {signals.Get(), POLLIN, 0}};
+  for (;;) {
+    const int ready = ::poll(fds, 2, -1);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0 || (fds[1].revents & POLLIN)) break;
     for (const PortWatcher::Event& event : watcher.ReadEvents()) {
-      if (event.change == PortWatcher::Change::Overflow) {
-        slots.ScanPorts(1);
-      } else {
-        slots.OnPortEvent(event.change == PortWatcher::Change::Arrival ? DEVICE_ARRIVAL
-                                                                       : DEVICE_REMOVE_COMPLETE,
-                          event.name);
-      }
+      if (!Handle(slots, event, err)) return 1;
     }
   }
-  ::close(signals);
   return 0;
 }
 
@@ -97,22 +139,23 @@ int RunPortsCommand(const std::vector<std::string>& args, std::ostream& out, std
   app->add_flag("--watch", watch, "then print a log line for every phone that comes or goes");
   if (const auto status = ParseCommandLine(*app, args, out, err)) return *status;
 
-  const std::optional<Settings> settings = LoadStationSettings(iniPath, err, "mirk3-cli ports");
+  const std::optional<Settings> settings = LoadStationSettings(iniPath, err, WHO, SettingsCheck{portDir, "", false});
   if (!settings) return 2;
   const CPortSlotManager* table = nullptr;
   LogPrinter printer(out, &table);
-  CPortSlotManager slots(&printer, [&err](const std::string& m) { err << m << "\n"; });
+  CPortSlotManager slots([&printer](PortChange change, int port) { printer.Changed(change, port); },
+                         [&err](const std::string& m) { err << m << "\n"; });
   table = &slots;
   slots.SetRules(PortRulesFrom(*settings, portDir));
   // Watching starts before the scan, so that no phone slips between the two.
   PortWatcher watcher;
   std::string error;
   if (watch && !watcher.Start(slots.PortDir(), &error)) {
-    err << "mirk3-cli ports: " << error << "\n";
+    err << WHO << ": " << error << "\n";
     return 2;
   }
   if (slots.ScanPorts(1) == -1 && !std::filesystem::is_directory(slots.PortDir())) {
-    err << "mirk3-cli ports: cannot read the port dir " << slots.PortDir() << "\n";
+    err << WHO << ": cannot read the port dir " << slots.PortDir() << "\n";
     return 2;
   }
   PrintTable(slots, out);

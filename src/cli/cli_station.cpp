@@ -59,6 +59,7 @@ std::optional<int> ParseStationArguments(const std::vector<std::string>& args, S
   AddPackageChoiceOptions(*app, a->picked, a->dropped);
   AddMetaKeyOption(*app, a->metaKeyFile);
   AddPortDirOptions(*app, a->context);
+  AddHistoryOptions(*app, a->history);
   app->add_flag("--no-bus", a->noBus, "run without a companion on D-Bus");
   app->add_flag("--system-bus", a->systemBus, "meet the companion on the system bus")
       ->excludes("--no-bus");
@@ -105,6 +106,14 @@ class FactoryLoop {
                      [this](int, int succeeded, int failed) { OnRunEnd(succeeded, failed); });
     notifier_ = std::make_unique<QSocketNotifier>(signals_.Fd(), QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { OnSignal(); });
+    // No phone could be seen to come or go any more: the station ends, after the run it has.
+    QObject::connect(&station_, &Station::portWatchFailed, &station_,
+                     [this](const std::string& why) {
+                       err_ << WHO << ": " << why << "\n";
+                       stopping_ = true;
+                       station_.SetAutoStart("-");
+                       if (station_.State() != StationState::Running) Quit(kExitNothingRan);
+                     });
   }
 
   int Run() {
@@ -143,7 +152,7 @@ class FactoryLoop {
       if (!stopping_) {
         stopping_ = true;
         station_.SetAutoStart("-");
-        if (!station_.Busy()) {
+        if (station_.State() != StationState::Running) {
           Quit(Score());
           return;
         }
@@ -217,6 +226,7 @@ StationConfig ConfigOf(const StationArgs& a, int stopFd, std::ostream& err) {
   config.metaKeyFile = a.metaKeyFile;
   config.resultsPath = a.resultsPath;
   config.logDir = a.logDir;
+  config.history = a.history;
   config.context = a.context;
   config.noBus = a.noBus;
   config.systemBus = a.systemBus;
@@ -255,7 +265,11 @@ int RunStationCommand(const std::vector<std::string>& args, std::ostream& out, s
   opened.health.SetErrorOutput([&view](const std::string& line) { view.ShowError(line); });
   view.SetOutputHealth(&opened.health);
   FactoryLoop loop(opened, view, a, signals, err);
-  const int status = ExitStatusWith(loop.Run(), opened.health);
+  const int runStatus = loop.Run();
+  if (opened.history && !opened.history->Finish()) {
+    opened.health.Lost("the results database", "records were not stored");
+  }
+  const int status = ExitStatusWith(runStatus, opened.health);
   if (opened.health.AnyLost()) {
     err << WHO << ": outputs lost lines or records: " << opened.health.Summary() << "\n";
   }

@@ -12,6 +12,7 @@
 
 #include "engine/download_options.h"
 #include "engine/engine_context.h"
+#include "station/history_wiring.h"
 
 namespace mirk3 {
 
@@ -28,6 +29,7 @@ struct StationArgs {
   EngineContext context;
   bool noBus = false;
   bool systemBus = false;
+  HistoryOptions history;
 };
 
 // Reads the command line into `a`. The help, the version or a usage error is printed and its

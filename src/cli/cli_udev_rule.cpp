@@ -96,7 +96,7 @@ int RunUdevRuleCommand(const std::vector<std::string>& args, std::ostream& out, 
     return ReportUsageMistake(*app, err, "--group " + choice.group + " is not a group name");
   }
   if (!choice.vendor) {
-    const std::optional<Settings> settings = LoadStationSettings(iniPath, err, WHO);
+    const std::optional<Settings> settings = LoadStationSettings(iniPath, err, WHO, SettingsCheck{"", "", false});
     if (!settings) return USAGE_ERROR_STATUS;
     choice.vendor = settings->usbVendorId;
   }

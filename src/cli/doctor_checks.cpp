@@ -11,9 +11,11 @@
 #include <QDBusError>
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <future>
 #include <thread>
 
@@ -139,6 +141,43 @@ bool RuleInstalled(const DoctorScene& scene) {
       [](const std::string& dir) { return fs::exists(fs::path(dir) / UDEV_RULE_FILE); });
 }
 
+std::string KindOfNode(mode_t mode) {
+  if (S_ISREG(mode)) return "a regular file";
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISBLK(mode)) return "a block device";
+  return "not a device";
+}
+
+// A terminal's driver: pseudo-terminals, USB modems and adapters, the platform's serial ports.
+bool IsTerminalDriver(const std::string& name) {
+  return name == "pts" || name.find("tty") != std::string::npos;
+}
+
+// The character device drivers by major number, as /proc/devices lists them ("1 mem",
+// "136 pts", "166 ttyACM").
+std::map<unsigned, std::string> CharDrivers(const DoctorScene& scene) {
+  std::map<unsigned, std::string> drivers;
+  std::ifstream in((fs::path(scene.procRoot) / "devices").string());
+  std::string line;
+  bool inChar = false;
+  while (std::getline(in, line)) {
+    if (line.rfind("Character devices:", 0) == 0 || line.rfind("Block devices:", 0) == 0) {
+      inChar = line[0] == 'C';
+      continue;
+    }
+    unsigned number = 0;
+    char name[64] = {};
+    if (inChar && std::sscanf(line.c_str(), "%u %63s", &number, name) == 2) {
+      // A major shared by several ("4 /dev/vc/0", "4 tty") is a terminal's when one is.
+      std::string& known = drivers[number];
+      if (known.empty() || IsTerminalDriver(name)) known = name;
+    }
+  }
+  return drivers;
+}
+
 }  // namespace
 
 std::string FindingLine(const Finding& f) {
@@ -169,6 +208,11 @@ UserIdentity CurrentUser() {
 }
 
 std::vector<Finding> CheckPortDir(const DoctorScene& scene) {
+  std::error_code ec;
+  if (fs::exists(scene.portDir, ec) && !fs::is_directory(scene.portDir, ec)) {
+    return {Fail("the port dir " + scene.portDir + " is a file, not a directory",
+                 "give the dir the ports are in with --port-dir or MIRK3_PORT_DIR")};
+  }
   if (!fs::is_directory(scene.portDir)) {
     return {Fail("the port dir " + scene.portDir + " does not exist",
                  "give the right one with --port-dir or MIRK3_PORT_DIR")};
@@ -189,6 +233,10 @@ Finding PortAccess(const std::string& name, const std::string& path, const UserI
     return Fail(name + " (" + path + ") cannot be looked at: " + std::strerror(errno),
                 "plug the phone in again; a dangling link is left by a device gone");
   }
+  if (!S_ISCHR(st.st_mode)) {
+    return Fail(name + " (" + path + ") is " + KindOfNode(st.st_mode) + ", not a serial device",
+                "remove it: the station would take it for a phone and fail on it");
+  }
   if (!ModeGrantsReadWrite(st, user)) return ExplainRefusal(name, st, user);
   // The mode allows it; the kernel may still refuse (an ACL, a read-only mount, a security
   // module), which only it can say, and only for this process's own user.
@@ -207,9 +255,24 @@ std::vector<Finding> CheckPortAccess(const DoctorScene& scene) {
     return {Warn("no ttyACM port in " + scene.portDir + " now",
                  "plug in a phone in download mode; mirk3-cli ports --watch shows it arrive")};
   }
+  const std::map<unsigned, std::string> drivers = CharDrivers(scene);
   std::vector<Finding> findings;
-  for (int port : ports)
-    findings.push_back(PortAccess(PortName(port), PortPath(scene, port), scene.user));
+  for (int port : ports) {
+    const std::string path = PortPath(scene, port);
+    struct stat st {};
+    const auto driver =
+        stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) ? drivers.find(major(st.st_rdev))
+                                                             : drivers.end();
+    if (driver != drivers.end() && !IsTerminalDriver(driver->second)) {
+      findings.push_back(Fail(Format("%s (%s) is the %s device %u:%u, not a serial port",
+                                     PortName(port).c_str(), path.c_str(),
+                                     driver->second.c_str(), major(st.st_rdev),
+                                     minor(st.st_rdev)),
+                              "remove it: the station would take it for a phone"));
+      continue;
+    }
+    findings.push_back(PortAccess(PortName(port), path, scene.user));
+  }
   return findings;
 }
 

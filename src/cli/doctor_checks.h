@@ -43,6 +43,7 @@ struct DoctorScene {
   std::string iniPath;      // the settings file
   std::string metaKeyFile;  // --meta-key; empty: the settings' MetaDataKey
   std::string procRoot = "/proc";
+  std::string sysfsRoot;  // empty: SysfsRoot()
   std::string udevDataDir = "/run/udev/data";
   std::vector<std::string> udevRuleDirs = {"/etc/udev/rules.d", "/run/udev/rules.d",
                                            "/usr/local/lib/udev/rules.d", "/usr/lib/udev/rules.d",
@@ -54,7 +55,8 @@ struct DoctorScene {
 
 // The port dir exists and inotify can watch it.
 std::vector<Finding> CheckPortDir(const DoctorScene& scene);
-// One line per ttyACM<n> of the port dir: can the user read and write it, and if not, why.
+// One line per ttyACM<n> of the port dir: is it a terminal device (not a regular file, a FIFO
+// or a link to /dev/null), can the user read and write it, and if not, why.
 std::vector<Finding> CheckPortAccess(const DoctorScene& scene);
 // Whether a port node with this owner, group and mode is open to `user` for reading and
 // writing, and the finding that says so (`name` is the port's display name).
@@ -65,6 +67,9 @@ std::vector<Finding> CheckBrltty(const DoctorScene& scene);
 std::vector<Finding> CheckInotifyLimits(const DoctorScene& scene);
 // Mirk3.ini present and read, its unknown keys and values that are no numbers named.
 std::vector<Finding> CheckSettingsFile(const DoctorScene& scene);
+// What the station would refuse to start with (a port kept for two slots, a jig on a phone's
+// port), an absurd FactoryResetTime, and a LogDir the station cannot write.
+std::vector<Finding> CheckStationSettings(const DoctorScene& scene);
 // The meta-data key file readable and an RSA-2048 public key.
 std::vector<Finding> CheckMetaDataKey(const DoctorScene& scene);
 // The session bus answers, within a few seconds.

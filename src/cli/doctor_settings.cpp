@@ -1,12 +1,19 @@
 // The doctor's look at Mirk3.ini: present, with a title of its own, every key one the station
 // reads, and every number a number. A key misspelt or a "1M" packet size is read silently as
 // absent or as its leading digits, which is why the doctor names them.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <map>
 #include <set>
 
 #include "cli/doctor_checks.h"
 #include "base/text.h"
 #include "settings/settings.h"
+#include "station/station_settings.h"
 
 namespace mirk3 {
 namespace {
@@ -26,7 +33,8 @@ const std::map<std::string, std::map<std::string, Kind>>& KnownKeys() {
         {"deviceinfo", Kind::Number},
         {"rtnforsprint", Kind::Number},
         {"metadatakey", Kind::Text},
-        {"logdir", Kind::Text}}},
+        {"logdir", Kind::Text},
+        {"resultsdb", Kind::Text}}},
       {"apoption",
        {{"repartition", Kind::Number},
         {"autoreboot", Kind::Number},
@@ -100,16 +108,49 @@ void CheckEntries(const IniFile& file, const std::string& path, std::vector<Find
   }
 }
 
+// Longer than any phone needs to reboot into its factory reset.
+constexpr int MAX_SENSIBLE_RESET_SECONDS = 60;
+
+// The log dir must be a dir the station can write, or one it can make.
+Finding LogDirFinding(const std::string& dir) {
+  const std::string what = "[Option] LogDir " + dir;
+  const std::string fix = "name a dir the station's user may write in [Option] LogDir";
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) == 0) {
+    if (!S_ISDIR(st.st_mode)) return {Health::Fail, what + " is not a directory", fix};
+    if (::access(dir.c_str(), W_OK | X_OK) != 0) {
+      return {Health::Fail, what + " cannot be written: " + std::strerror(errno), fix};
+    }
+    return {Health::Ok, what + " is a dir the station can write", ""};
+  }
+  if (errno != ENOENT) return {Health::Fail, what + ": " + std::strerror(errno), fix};
+  // Missing: the station makes it, in the nearest dir above that exists.
+  std::error_code error;
+  std::filesystem::path above = std::filesystem::absolute(dir, error).parent_path();
+  while (above.has_relative_path() && !std::filesystem::exists(above, error)) {
+    above = above.parent_path();
+  }
+  if (!std::filesystem::is_directory(above, error) || ::access(above.c_str(), W_OK | X_OK) != 0) {
+    return {Health::Fail, what + " is missing and cannot be made in " + above.string(), fix};
+  }
+  return {Health::Ok, what + " is missing; the station makes it", ""};
+}
+
 }  // namespace
 
 std::vector<Finding> CheckSettingsFile(const DoctorScene& scene) {
   const std::string& path = scene.iniPath;
-  const std::optional<IniFile> file = IniFile::Load(path);
-  if (!file) {
-    return {{Health::Fail, path + " cannot be read (missing, or not a readable file)",
+  const IniFileRead read = IniFile::Read(path);
+  if (read.absent) {
+    return {{Health::Fail, path + " cannot be read: there is no such file",
              "put Mirk3.ini in the dir the station starts in, or name it with --ini; "
              "/usr/share/doc/mirk3/Mirk3.ini.sample documents every key"}};
   }
+  if (!read.file) {
+    return {{Health::Fail, path + " cannot be read as a settings file: " + read.problem,
+             "name a readable Mirk3.ini (a regular file) with --ini"}};
+  }
+  const std::optional<IniFile>& file = read.file;
   const Settings settings = LoadSettings(*file);
   std::vector<Finding> findings;
   if (!settings.present) {
@@ -131,6 +172,31 @@ std::vector<Finding> CheckSettingsFile(const DoctorScene& scene) {
                         path + " is read: title \"" + settings.title +
                             "\", every key known, every number a number",
                         ""});
+  }
+  return findings;
+}
+
+std::vector<Finding> CheckStationSettings(const DoctorScene& scene) {
+  const IniFileRead read = IniFile::Read(scene.iniPath);
+  if (!read.file) return {};  // said by the settings file's own check
+  const Settings settings = LoadSettings(*read.file);
+  std::vector<Finding> findings;
+  for (const std::string& refusal :
+       StationRefusals(settings, scene.iniPath, SettingsCheck{scene.portDir, scene.sysfsRoot, true})) {
+    findings.push_back({Health::Fail, refusal + "; the station refuses to start",
+                        "keep each port for one slot only, and give the jig its own device"});
+  }
+  if (settings.factoryResetTime < 0 || settings.factoryResetTime > MAX_SENSIBLE_RESET_SECONDS) {
+    findings.push_back(
+        {Health::Warn,
+         Format("%s: [Option] FactoryResetTime=%d: each phone would wait %d s after its close",
+                scene.iniPath.c_str(), settings.factoryResetTime, settings.factoryResetTime),
+         Format("a few seconds (0 to %d); the system's default is 1",
+                MAX_SENSIBLE_RESET_SECONDS)});
+  }
+  if (!settings.logDir.empty()) findings.push_back(LogDirFinding(settings.logDir));
+  if (findings.empty()) {
+    findings.push_back({Health::Ok, "the slot reservations, the jig and the numbers can hold", ""});
   }
   return findings;
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/download_options.h"
+#include "base/file.h"
 #include "wire/one_click_trailer.h"
 #include "wire/package_slot.h"
 
@@ -17,7 +18,7 @@ struct ChosenPackages {
   // One Click mode: the program's trailer, its path and its open file; none in file mode.
   const OneClickTrailer* trailer = nullptr;
   const std::string& program;
-  int programFd = -1;
+  BorrowedFd programFd;  // the engine owns it
 
   bool OneClick() const { return trailer != nullptr; }
   // The slot takes part: the operator enabled it, or the program carries a package in it.

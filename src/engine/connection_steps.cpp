@@ -44,7 +44,7 @@ bool CDownloadEngine::SetupConnection() {
   return false;
 }
 
-bool CDownloadEngine::InitializationStep() {
+bool CDownloadEngine::InitializationStep(const DownloadPlan& plan) {
   Report(WM_DL_LOG, 0, "Initialzation..");
   protocolVersion_ = HOST_PROTOCOL_VERSION;
   // A failed exchange reads as version 0x8000; the packet layer has reported it already.
@@ -55,10 +55,10 @@ bool CDownloadEngine::InitializationStep() {
   resetDelay_ = options_.FResetTime ? options_.FactoryResetTime : 1;
 
   if (!options_.deviceInfo) {
-    packets_.SendRequest(
-        RQT_INIT, RQT_INIT_TOTALSIZE,
-        {static_cast<int32_t>(static_cast<uint32_t>(packageTotal_ % TOTAL_SIZE_DIVISOR)),
-         static_cast<int32_t>(static_cast<uint32_t>(packageTotal_ / TOTAL_SIZE_DIVISOR))});
+    const uint64_t total = plan.packageTotal;
+    packets_.SendRequest(RQT_INIT, RQT_INIT_TOTALSIZE,
+                         {static_cast<int32_t>(static_cast<uint32_t>(total % TOTAL_SIZE_DIVISOR)),
+                          static_cast<int32_t>(static_cast<uint32_t>(total / TOTAL_SIZE_DIVISOR))});
   }
   return true;
 }

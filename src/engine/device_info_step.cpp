@@ -18,61 +18,49 @@ constexpr int32_t MAX_DEVICE_INFO_SIZE = 1 << 20;
 
 }  // namespace
 
-bool CDownloadEngine::DeviceInfoStep() {
+bool CDownloadEngine::DeviceInfoStep(const DownloadPlan& plan) {
   if (protocolVersion_ < PROTOCOL_HAS_DEVICE_INFO) return true;
-  // In the short sequence no file analysis has looked at the packages: check them here, so
-  // that the comparison below has a verified model to compare with.
-  if (!metaDataChecked_) CheckPackagesMetaData();
+  // In the device-info session no file analysis has looked at the packages: they are checked
+  // here, so that the comparison below has a verified model to compare with.
+  const DownloadPlan checked = plan.analysed ? DownloadPlan{} : CheckPackagesMetaData();
+  std::vector<uint8_t> record;
+  return ReadDeviceInfo(&record) && CheckDeviceInfo(record, plan.analysed ? plan : checked);
+}
 
+bool CDownloadEngine::ReadDeviceInfo(std::vector<uint8_t>* record) {
   const int32_t size = packets_.SendRequest(RQT_DEVINFO, RQT_DEVINFO_BEGIN);
   if (size == REQUEST_FAILED || size <= 0 || size % PIECE_SIZE != 0 ||
       size > MAX_DEVICE_INFO_SIZE) {
     ReportText(WM_DL_FAIL, FAIL_DEVICE_INFO, LoadString(IDS_FAIL_DEVICE_INFO));
     return false;
   }
-  std::vector<uint8_t> record(static_cast<size_t>(size));
-  for (int32_t piece = 0; piece < size / PIECE_SIZE; ++piece) {
-    if (packets_.SendRequest(RQT_DEVINFO, RQT_DEVINFO_PIECE, {piece}, false) == REQUEST_FAILED ||
-        !line_.ReadData(&record[static_cast<size_t>(piece) * PIECE_SIZE], PIECE_SIZE)) {
-      ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
-      return false;
-    }
-  }
-  if (packets_.SendRequest(RQT_DEVINFO, RQT_DEVINFO_END) == REQUEST_FAILED) {
-    ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
-    return false;
-  }
-  return CheckDeviceInfo(record);
+  record->assign(static_cast<size_t>(size), 0);
+  return packets_.ReadPieces(RQT_DEVINFO, RQT_DEVINFO_PIECE, RQT_DEVINFO_END, record);
 }
 
-bool CDownloadEngine::CheckDeviceInfo(const std::vector<uint8_t>& record) {
+bool CDownloadEngine::CheckDeviceInfo(const std::vector<uint8_t>& record,
+                                      const DownloadPlan& facts) {
   const DeviceInfoView info(record);
   if (info.Magic() != DEVINFO_MAGIC) {
     Report(WM_DL_FAIL, FAIL_DEVICE_INFO, "Invalid Data : %08X", info.Magic());
     return false;
   }
-  if (!metaDataValid_) {
+  if (!facts.metaDataValid) {
     Report(WM_DL_FAIL, FAIL_DEVICE_INFO, "FAIL! SHA256 is invalid");
-    if (!metaDataWhy_.empty()) ReportText(WM_DL_LOG, 0, metaDataWhy_);
+    if (!facts.metaDataWhy.empty()) ReportText(WM_DL_LOG, 0, facts.metaDataWhy);
     return false;
   }
   for (const DeviceInfoDescriptor& item : info.Descriptors()) {
     if (item.type != DEVINFO_ITEM_MODEL) continue;
     const std::optional<std::string> deviceModel = info.ItemText(item);
     if (!deviceModel) break;
-    // The package model is cut at its first "_" for good: "ABC123_EUR" names device ABC123.
-    for (char& c : packageModel_) {
-      if (c == '_') {
-        c = '\0';
-        break;
-      }
-    }
-    const std::string_view packageModel = FieldText(packageModel_, sizeof packageModel_);
+    // The package model is cut at its first "_": "ABC123_EUR" names device ABC123.
+    const std::string packageModel = facts.packageModel.substr(0, facts.packageModel.find('_'));
     if (EqualsIgnoreCase(*deviceModel, packageModel)) return true;
     Report(WM_DL_FAIL, FAIL_DEVICE_INFO, "FAIL! Model dismatch fail");
     ReportText(WM_DL_LOG, 0,
-               "The packages are for model \"" + std::string(packageModel) +
-                   "\"; the phone is model \"" + *deviceModel + "\"");
+               "The packages are for model \"" + packageModel + "\"; the phone is model \"" +
+                   *deviceModel + "\"");
     return false;
   }
   Report(WM_DL_FAIL, FAIL_DEVICE_INFO, "FAIL! Invalid DEVINFO");

@@ -19,7 +19,6 @@ CDownloadEngine::CDownloadEngine(ReportSink* sink, int port, EngineContext conte
 }
 
 CDownloadEngine::~CDownloadEngine() {
-  for (auto& list : fileLists_) list.clear();
   CloseOwnExecutable();
   line_.ClosePort();
 }
@@ -58,21 +57,20 @@ void CDownloadEngine::CopyOptions(const DownloadOptions& options) {
   options_.slotEnabled.fill(0);
 }
 
-const std::vector<CDownloadEngine::Step>& CDownloadEngine::FullSequence() {
+// The full sequence is every row; the device-info session runs the rows marked for it.
+const std::vector<CDownloadEngine::Step>& CDownloadEngine::Steps() {
+  using E = CDownloadEngine;
+  using P = DownloadPlan;
   static const std::vector<Step> steps = {
-      &CDownloadEngine::FileAnalysisStep,   &CDownloadEngine::SetupConnection,
-      &CDownloadEngine::InitializationStep, &CDownloadEngine::DeviceInfoStep,
-      &CDownloadEngine::OptionRequestsStep, &CDownloadEngine::SetPartitionStep,
-      &CDownloadEngine::GetPitStep,         &CDownloadEngine::FirmwareUpdateStep,
-      &CDownloadEngine::CloseStep};
-  return steps;
-}
-
-const std::vector<CDownloadEngine::Step>& CDownloadEngine::ShortSequence() {
-  static const std::vector<Step> steps = {
-      &CDownloadEngine::SetupConnection, &CDownloadEngine::InitializationStep,
-      &CDownloadEngine::DeviceInfoStep, &CDownloadEngine::OptionRequestsStep,
-      &CDownloadEngine::CloseStep};
+      {"file analysis", [](E& e, P& plan) { return e.FileAnalysisStep(&plan); }, false},
+      {"connection", [](E& e, P&) { return e.SetupConnection(); }, true},
+      {"initialization", [](E& e, P& plan) { return e.InitializationStep(plan); }, true},
+      {"device info", [](E& e, P& plan) { return e.DeviceInfoStep(plan); }, true},
+      {"lock, erase and T flash", [](E& e, P&) { return e.OptionRequestsStep(); }, true},
+      {"partition table upload", [](E& e, P& plan) { return e.SetPartitionStep(plan); }, false},
+      {"partition table read", [](E& e, P& plan) { return e.GetPitStep(plan); }, false},
+      {"firmware update", [](E& e, P& plan) { return e.FirmwareUpdateStep(plan); }, false},
+      {"close", [](E& e, P&) { return e.CloseStep(); }, true}};
   return steps;
 }
 
@@ -93,9 +91,11 @@ void CDownloadEngine::ExplainLineFailure() {
 }
 
 bool CDownloadEngine::RunSteps() {
-  const auto& steps = options_.deviceInfo ? ShortSequence() : FullSequence();
-  for (Step step : steps) {
-    if (!RunStep(step)) {
+  const bool session = options_.deviceInfo != 0;
+  DownloadPlan plan;  // the device-info session's stays empty
+  for (const Step& step : Steps()) {
+    if (session && !step.inDeviceInfoSession) continue;
+    if (!RunStep(step, plan)) {
       CloseOwnExecutable();
       return false;
     }
@@ -105,40 +105,23 @@ bool CDownloadEngine::RunSteps() {
   return true;
 }
 
-const char* CDownloadEngine::StepName(Step step) {
-  using E = CDownloadEngine;
-  const std::pair<Step, const char*> names[] = {{&E::FileAnalysisStep, "file analysis"},
-                                                {&E::SetupConnection, "connection"},
-                                                {&E::InitializationStep, "initialization"},
-                                                {&E::DeviceInfoStep, "device info"},
-                                                {&E::OptionRequestsStep, "lock, erase and T flash"},
-                                                {&E::SetPartitionStep, "partition table upload"},
-                                                {&E::GetPitStep, "partition table read"},
-                                                {&E::FirmwareUpdateStep, "firmware update"},
-                                                {&E::CloseStep, "close"}};
-  for (const auto& [known, name] : names) {
-    if (known == step) return name;
-  }
-  return "unknown";
-}
-
 // A phone that fails is always shown as failed: a step that ends the run without a failure
 // report of its own gets one here, so that no slot is left without PASS or FAIL. Nothing a
 // step throws leaves the worker: one phone's failure never takes the other phones down.
-bool CDownloadEngine::RunStep(Step step) {
+bool CDownloadEngine::RunStep(const Step& step, DownloadPlan& plan) {
   const int reportsBefore = reports_.FailReports();
   bool passed = false;
   try {
-    passed = (this->*step)();
+    passed = step.run(*this, plan);
   } catch (const std::bad_alloc&) {
     ReportText(WM_DL_FAIL, FAIL_OUT_OF_MEMORY, LoadString(IDS_OUT_OF_MEMORY));
     return false;
   } catch (const std::exception& error) {
-    Report(WM_DL_FAIL, FAIL_REQUEST, "FAIL! (%s) %s", StepName(step), error.what());
+    Report(WM_DL_FAIL, FAIL_REQUEST, "FAIL! (%s) %s", step.name, error.what());
     return false;
   }
   if (!passed && reports_.FailReports() == reportsBefore) {
-    Report(WM_DL_FAIL, FAIL_REQUEST, "FAIL! The %s step failed", StepName(step));
+    Report(WM_DL_FAIL, FAIL_REQUEST, "FAIL! The %s step failed", step.name);
   }
   if (!passed) ExplainLineFailure();
   return passed;

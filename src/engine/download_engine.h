@@ -1,6 +1,8 @@
-// One port's download: a copy of the run's options, the serial line, the package slot lists,
-// the counters and the negotiated protocol values, and the steps that a worker thread runs in
-// order until the first failure. The engine reaches the station only through its ReportSink.
+// One port's download: a copy of the run's options, the serial line and the negotiated
+// protocol values, and the steps that a worker thread runs in order until the first failure.
+// File analysis makes the download's plan (what to send, the total, the package's partition
+// table, the meta-data verdict); the later steps take it as it is. The engine reaches the
+// station only through its ReportSink.
 #pragma once
 
 #include <array>
@@ -10,18 +12,17 @@
 #include <vector>
 
 #include "base/file.h"
-#include "engine/analysis_result.h"
 #include "engine/chosen_packages.h"
 #include "engine/download_options.h"
+#include "engine/download_plan.h"
 #include "engine/engine_context.h"
 #include "engine/engine_line.h"
 #include "engine/engine_report.h"
+#include "engine/member_sender.h"
 #include "engine/packet_layer.h"
 #include "engine/report_channel.h"
 #include "packages/content_list.h"
 #include "packages/download_entry.h"
-#include "packages/member_stream.h"
-#include "wire/end_of_sequence.h"
 #include "wire/one_click_trailer.h"
 #include "wire/package_slot.h"
 #include "wire/request_table.h"
@@ -43,15 +44,16 @@ class CDownloadEngine {
   bool RunSteps();
 
   // File analysis as the first step of a full download runs it, with the same reports, for a
-  // caller that shows what a download would do; the engine's own state is left as it was.
-  FileAnalysis AnalyseFiles();
+  // caller that shows what a download would do.
+  DownloadPlan AnalyseFiles();
 
   // For tools that talk to a phone without flashing it: the connection and initialization
   // steps, the read of the device's partition table (the line must be open and initialized),
   // and the close of the download (103/0) when the line is open, which gives the port up and
   // leaves the phone in download mode.
+  // Initialization announces the plan's total, except in the device-info session.
   bool SetupConnection();
-  bool InitializationStep();
+  bool InitializationStep(const DownloadPlan& plan = {});
   bool ReadDevicePit(std::vector<uint8_t>* table);
   void EndSessionWithoutReboot();
 
@@ -61,11 +63,15 @@ class CDownloadEngine {
   bool OneClickMode() const { return oneClickMode_; }
 
  private:
-  using Step = bool (CDownloadEngine::*)();
-  static const std::vector<Step>& FullSequence();
-  static const std::vector<Step>& ShortSequence();
-  static const char* StepName(Step step);
-
+  // One row of the step table: the name a failure without a text of its own is reported
+  // with, what the step does (file analysis makes the plan, the others only read it), and
+  // whether the device-info session runs it too.
+  struct Step {
+    const char* name;
+    bool (*run)(CDownloadEngine& engine, DownloadPlan& plan);
+    bool inDeviceInfoSession;
+  };
+  static const std::vector<Step>& Steps();
   // Reports. Every event of the engine goes through its report channel.
   void Report(int message, int64_t value, const char* format, ...)
       __attribute__((format(printf, 4, 5)));
@@ -74,70 +80,49 @@ class CDownloadEngine {
   }
 
   // Steps.
-  bool FileAnalysisStep();
-  bool DeviceInfoStep();
+  bool FileAnalysisStep(DownloadPlan* plan);
+  bool DeviceInfoStep(const DownloadPlan& plan);
   // The lock, erase and T-flash requests: they change the phone, so they go out only after
   // the device-info check has passed.
   bool OptionRequestsStep();
-  bool SetPartitionStep();
-  bool GetPitStep();
-  // Every member of every slot can be sent to this phone (it has a partition, and the
-  // partition a transfer size); run right after the device's table is mapped, so a phone is
-  // refused before its first byte is written, never in the middle.
-  bool CheckEntriesSendable();
-  bool FirmwareUpdateStep();
+  bool SetPartitionStep(const DownloadPlan& plan);
+  bool GetPitStep(const DownloadPlan& plan);
+  bool FirmwareUpdateStep(const DownloadPlan& plan);
   bool CloseStep();
 
-  bool CheckDeviceInfo(const std::vector<uint8_t>& record);
+  // The device's information record, read piece by piece.
+  bool ReadDeviceInfo(std::vector<uint8_t>* record);
+  // The record against the packages' meta-data verdict and model, which `facts` holds.
+  bool CheckDeviceInfo(const std::vector<uint8_t>& record, const DownloadPlan& facts);
 
-  // The packages of this download, and whether a slot takes part in it.
+  // The packages of this download.
   ChosenPackages Packages() const;
-  bool SlotChosen(int slot) const { return Packages().Chosen(slot); }
-  // Takes the slot lists, the total, the package's partition table and the meta-data verdict
-  // from what file analysis found; true when it passed.
-  bool KeepAnalysis(FileAnalysis found);
-  // Verifies the chosen packages' meta-data into metaDataValid_ and packageModel_.
-  void CheckPackagesMetaData();
+  // The chosen packages' meta-data verdict alone, for the session that analyses no files.
+  DownloadPlan CheckPackagesMetaData() const;
 
   // Partition tables.
-  bool LoadPitToUpload(std::vector<uint8_t>* table);
-  bool MapPitToEntries(const std::vector<uint8_t>& table);
-
-  // File transmission.
-  bool SendPhoneEntry(int fd, const DownloadEntry& entry, ByteStream* stream, int slot);
-  bool SendModemEntry(int fd, const DownloadEntry& entry);
-  // The end-of-sequence request, after which the boot loader writes the sequence.
-  int32_t SendEndOfSequence(const EndOfSequence& end);
-  bool SendSlot(int fd, int slot);
-  // A One Click member's bytes: inflated for compressed slots, as stored for the others.
-  std::unique_ptr<ByteStream> OpenMemberStream(int fd, int slot, const DownloadEntry& entry);
-  uint64_t MemberLength(const DownloadEntry& entry, int slot) const;
-  // Why `entry` of `slot` cannot be sent to this phone; empty when it can.
-  std::string EntryProblem(const DownloadEntry& entry, int slot) const;
+  bool LoadPitToUpload(const PackagePit& packagePit, std::vector<uint8_t>* table);
+  bool MapPitToEntries(const DownloadPlan& plan, const std::vector<uint8_t>& table);
 
   void DetectOneClick();
   void NegotiatePacketSize();
-  bool RunStep(Step step);
+  bool RunStep(const Step& step, DownloadPlan& plan);
   void ExplainLineFailure();
   void CloseOwnExecutable();
 
   int port_;
   ReportChannel reports_;
-  uint64_t packageTotal_ = 0;
   DownloadOptions options_;
   int32_t resetDelay_ = 1;
   EngineContext context_;
   EngineLine line_;
   PacketLayer packets_{line_, reports_};
-  std::array<EntryList, SLOT_COUNT> fileLists_;
-  char packageModel_[PACKAGE_MODEL_SIZE] = {};
-  bool metaDataValid_ = false;  // nothing verified yet: a device-info check cannot pass
-  bool metaDataChecked_ = false;
-  std::string metaDataWhy_;  // why the meta-data did not verify, for the operator
+  // The plan's members as the device's partition table places them: filled by the partition
+  // table read, sent by the firmware update.
+  PlacedMembers placed_;
   OneClickTrailer trailer_;
   UniqueFd ownExecutableFd_;  // open in One Click mode: the packages are read through it
   bool oneClickMode_ = false;
-  PackagePit packagePit_;
   int32_t protocolVersion_ = 0;
 };
 

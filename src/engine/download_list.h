@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/analysis_result.h"
+#include "engine/download_plan.h"
 
 namespace mirk3 {
 

@@ -1,31 +1,25 @@
-// The options of one run, filled by the station at Start and copied whole into every engine.
-// Flags are 32-bit integers: 0 off, anything else on.
+// The options of one run, filled by the station at Start and copied whole into every engine:
+// the run's flags, the package slots and paths, the PIT path and the two numbers.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
 
+#include "base/run_flags.h"
 #include "wire/package_slot.h"
 
 namespace mirk3 {
 
-struct DownloadOptions {
-  int32_t FlashLock = 0;
-  int32_t rtnForSprint = 0;
-  int32_t RePartition = 0;
-  int32_t AutoReboot = 0;
-  int32_t FResetTime = 0;
-  int32_t deviceInfo = 0;
-  int32_t PhoneEFSClear = 0;
-  int32_t PhoneBootUpdate = 0;
-  int32_t NandErase = 0;
-  int32_t TFlash = 0;
+struct DownloadOptions : RunFlags {
+  RunFlags& Flags() { return *this; }
+  const RunFlags& Flags() const { return *this; }
+
   std::array<int32_t, SLOT_COUNT> slotEnabled{};  // BL, AP, CP, CSC, UMS
   std::array<std::string, SLOT_COUNT> slotPath;
   std::string pitPath;
-  int32_t FactoryResetTime = 1;  // seconds
-  int32_t PacketSize = 1048576;  // bytes
+  int32_t FactoryResetTime = 1;                  // seconds
+  int32_t PacketSize = DEFAULT_RUN_PACKET_SIZE;  // bytes
 };
 
 }  // namespace mirk3

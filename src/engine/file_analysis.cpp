@@ -51,15 +51,15 @@ std::string EmptyListReason(const std::string& stored) {
 // The package or program file the analysis has open, read where the walk asks.
 class OpenFileSource final : public ByteSource {
  public:
-  OpenFileSource(int fd, uint64_t length) : fd_(fd), length_(length) {}
+  OpenFileSource(BorrowedFd fd, uint64_t length) : fd_(fd), length_(length) {}
   uint64_t Length() const override { return length_; }
   size_t ReadAt(uint64_t position, void* out, size_t length) const override {
-    const ssize_t got = ReadFullyAt(fd_, out, length, position);
+    const ssize_t got = ReadFullyAt(fd_.Get(), out, length, position);
     return got < 0 ? 0 : static_cast<size_t>(got);
   }
 
  private:
-  int fd_;
+  BorrowedFd fd_;
   uint64_t length_;
 };
 
@@ -78,7 +78,7 @@ FileAnalyser::FileAnalyser(const ChosenPackages& packages, const EngineContext& 
                            ReportChannel& reports)
     : packages_(packages), reports_(reports), metaData_(packages, context) {}
 
-FileAnalysis FileAnalyser::Run() {
+DownloadPlan FileAnalyser::Run() {
   reports_.Report(WM_DL_LOG, 0, "File analysis..");
   DescribeSlots();
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {
@@ -92,6 +92,7 @@ FileAnalysis FileAnalyser::Run() {
 }
 
 void FileAnalyser::DescribeSlots() {
+  found_.analysed = true;
   found_.oneClick = packages_.OneClick();
   if (found_.oneClick) found_.program = packages_.program;
   found_.rePartition = packages_.options.RePartition != 0;
@@ -167,7 +168,7 @@ bool FileAnalyser::WalkPackage(const std::string& path, EntryList& list, int slo
   if (packages_.OneClick()) {
     // A slot is read within its own bytes, which must lie before the program's trailer.
     struct stat st {};
-    if (::fstat(packages_.programFd, &st) != 0) return Refuse(path, "cannot be read");
+    if (::fstat(packages_.programFd.Get(), &st) != 0) return Refuse(path, "cannot be read");
     const auto length = static_cast<uint64_t>(st.st_size);
     std::string problem;
     const auto range = OneClickSlotTar(*packages_.trailer, slot, length, &problem);
@@ -192,7 +193,7 @@ bool FileAnalyser::WalkPackage(const std::string& path, EntryList& list, int slo
     if (!tarLength) return Refuse(path, "the file is shorter than its MD5 trailer");
     end = *tarLength;
   }
-  const OpenFileSource package(file.fd.Get(), file.size);
+  const OpenFileSource package(file.fd, file.size);
   return WalkMembers(package, Walk{path, list, -1, kind, 0, end});
 }
 

@@ -7,14 +7,14 @@
 // times and owners) are passed over with a log line.
 //
 // An analysis is made for one run over one download's packages: it logs and fails through the
-// engine's report channel, and returns everything it found as a FileAnalysis. The options,
+// engine's report channel, and returns everything it found as a DownloadPlan. The options,
 // program, context and channel it is given must outlive it.
 #pragma once
 
 #include <string>
 
-#include "engine/analysis_result.h"
 #include "engine/chosen_packages.h"
+#include "engine/download_plan.h"
 #include "engine/engine_context.h"
 #include "engine/meta_data_check.h"
 #include "engine/report_channel.h"
@@ -30,7 +30,7 @@ class FileAnalyser {
 
   // Logs "File analysis..", checks and walks every chosen package in slot order, stopping at
   // the first that is refused, and applies the download list.
-  FileAnalysis Run();
+  DownloadPlan Run();
 
   // The walks over one package into `list`: `path` is the package file (slot -1) or, in One
   // Click mode, the program, of which `slot` is read. False, with the failure reported, when
@@ -62,7 +62,7 @@ class FileAnalyser {
   // The header blocks the meta-data check of the package being analysed has read: its walk
   // takes them from here instead of reading them again.
   HeaderBlocks headerBlocks_;
-  FileAnalysis found_;
+  DownloadPlan found_;
 };
 
 }  // namespace mirk3

@@ -45,6 +45,24 @@ int32_t PacketLayer::SendRequest(int32_t type, int32_t subType,
                      expectResponse);
 }
 
+bool PacketLayer::ReadPieces(int32_t type, int32_t pieceSubType, int32_t endSubType,
+                             std::vector<uint8_t>* record) {
+  const auto size = static_cast<int32_t>(record->size());
+  for (int32_t piece = 0; piece <= (size - 1) / PIECE_SIZE; ++piece) {
+    const int32_t at = piece * PIECE_SIZE;
+    if (SendRequest(type, pieceSubType, {piece}, false) == REQUEST_FAILED ||
+        !line_.ReadData(&(*record)[static_cast<size_t>(at)], std::min(PIECE_SIZE, size - at))) {
+      reports_.ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
+      return false;
+    }
+  }
+  if (SendRequest(type, endSubType) == REQUEST_FAILED) {
+    reports_.ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
+    return false;
+  }
+  return true;
+}
+
 bool PacketLayer::ReportFailCode(int32_t code) {
   switch (code) {
     case BL_FAIL_WP:

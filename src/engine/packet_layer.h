@@ -38,6 +38,11 @@ class PacketLayer {
   // packet size; progress is reported after every packet.
   bool SendFileData(int fd, uint32_t count, const std::string& progressText);
   bool SendFileData(ByteStream& stream, uint32_t count, const std::string& progressText);
+  // A record the boot loader hands out in pieces of 500 bytes, each asked for with
+  // `type`/`pieceSubType` and its index, then the `endSubType` request. `record` holds its
+  // length on the way in and its bytes on the way out; a failure is reported.
+  bool ReadPieces(int32_t type, int32_t pieceSubType, int32_t endSubType,
+                  std::vector<uint8_t>* record);
   // One failure report for a boot loader's failure code; always false.
   bool ReportFailCode(int32_t code);
 

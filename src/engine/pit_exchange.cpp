@@ -56,16 +56,17 @@ bool RefusePit(ReportChannel& reports, int64_t code, const std::string& failure,
 
 // The table to upload: the One Click program's, a package's, or the operator's PIT file. It is
 // proven a table before the device hears of it: a wrong file would wipe the device's own.
-bool CDownloadEngine::LoadPitToUpload(std::vector<uint8_t>* table) {
+bool CDownloadEngine::LoadPitToUpload(const PackagePit& packagePit, std::vector<uint8_t>* table) {
   PitRegion region;
   int fd = ownExecutableFd_.Get();
   if (oneClickMode_) {
+    // A table one of the carried packages holds wins over the one the trailer names.
     region.path = context_.ownExecutablePath;
     region.line = LINE_PACKAGE_PIT;
-    region.offset = trailer_.pitOffset;
-    region.size = trailer_.pitSize;
+    region.offset = packagePit.present ? packagePit.offset : trailer_.pitOffset;
+    region.size = packagePit.present ? packagePit.size : trailer_.pitSize;
   } else {
-    region = OpenPitFile(packagePit_, options_.pitPath);
+    region = OpenPitFile(packagePit, options_.pitPath);
     fd = region.file.fd.Get();
   }
   const std::string cannotOpen =
@@ -87,13 +88,13 @@ bool CDownloadEngine::LoadPitToUpload(std::vector<uint8_t>* table) {
   return RefusePit(reports_, FAIL_FILE_OPEN, cannotOpen, region.path, read.problem);
 }
 
-bool CDownloadEngine::SetPartitionStep() {
-  if (!options_.RePartition) return true;
+bool CDownloadEngine::SetPartitionStep(const DownloadPlan& plan) {
+  if (!plan.rePartition) return true;
   ReportText(WM_DL_PROGRESS, 0, "Set Partition");
   Report(WM_DL_LOG, 0, "Set PIT file..");
   Report(WM_DL_LOG, 0, "DO NOT TURN OFF TARGET!!");
   std::vector<uint8_t> table;
-  if (!LoadPitToUpload(&table)) return false;
+  if (!LoadPitToUpload(plan.packagePit, &table)) return false;
   const auto size = static_cast<int32_t>(table.size());
   if (packets_.SendRequest(RQT_PIT, RQT_PIT_SET) == REQUEST_FAILED ||
       packets_.SendRequest(RQT_PIT, RQT_PIT_XMIT, {size}) == REQUEST_FAILED) {
@@ -109,10 +110,14 @@ bool CDownloadEngine::SetPartitionStep() {
   return true;
 }
 
-bool CDownloadEngine::GetPitStep() {
+bool CDownloadEngine::GetPitStep(const DownloadPlan& plan) {
   Report(WM_DL_LOG, 0, "Get PIT for mapping..");
   std::vector<uint8_t> table;
-  return ReadDevicePit(&table) && MapPitToEntries(table) && CheckEntriesSendable();
+  // Every member is checked right after the device's table is mapped, so a phone is refused
+  // before its first byte is written, never in the middle.
+  const ChosenPackages packages = Packages();
+  return ReadDevicePit(&table) && MapPitToEntries(plan, table) &&
+         MemberSender(packets_, reports_, packages).CheckSendable(placed_);
 }
 
 bool CDownloadEngine::ReadDevicePit(std::vector<uint8_t>* table) {
@@ -128,22 +133,11 @@ bool CDownloadEngine::ReadDevicePit(std::vector<uint8_t>* table) {
     return false;
   }
   table->assign(static_cast<size_t>(size), 0);
-  for (int32_t piece = 0; piece <= (size - 1) / PIECE_SIZE; ++piece) {
-    const int32_t at = piece * PIECE_SIZE;
-    if (packets_.SendRequest(RQT_PIT, RQT_PIT_XMIT, {piece}, false) == REQUEST_FAILED ||
-        !line_.ReadData(&(*table)[static_cast<size_t>(at)], std::min(PIECE_SIZE, size - at))) {
-      ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
-      return false;
-    }
-  }
-  if (packets_.SendRequest(RQT_PIT, RQT_PIT_END) == REQUEST_FAILED) {
-    ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
-    return false;
-  }
-  return true;
+  return packets_.ReadPieces(RQT_PIT, RQT_PIT_XMIT, RQT_PIT_END, table);
 }
 
-bool CDownloadEngine::MapPitToEntries(const std::vector<uint8_t>& bytes) {
+// The plan's members, each with the fields of the partition whose file name it bears.
+bool CDownloadEngine::MapPitToEntries(const DownloadPlan& plan, const std::vector<uint8_t>& bytes) {
   const PitTable table = ParsePitTable(bytes.data(), bytes.size());
   // A table that claims more entries than it holds is damaged: no member is mapped from it.
   if (table.header.EntryCount() > static_cast<int32_t>(table.entries.size())) {
@@ -152,22 +146,25 @@ bool CDownloadEngine::MapPitToEntries(const std::vector<uint8_t>& bytes) {
     ReportText(WM_DL_FAIL, FAIL_NO_PIT, LoadString(IDS_NO_PIT_PARTITION));
     return false;
   }
+  for (int slot = 0; slot < SLOT_COUNT; ++slot) {
+    placed_[slot].clear();
+    for (const auto& member : plan.slots[slot].members) placed_[slot].push_back(*member);
+  }
   for (const PitEntry& partition : table.entries) {
-    for (auto& list : fileLists_) {
+    for (auto& list : placed_) {
       for (auto& entry : list) {
-        if (entry->Matched() ||
-            !EqualsIgnoreCase(FieldText(entry->fileName, sizeof entry->fileName),
-                              partition.FileName())) {
+        if (entry.Matched() || !EqualsIgnoreCase(FieldText(entry.fileName, sizeof entry.fileName),
+                                                 partition.FileName())) {
           continue;
         }
-        entry->entryKind = partition.entryKind;
-        entry->storageKind = partition.storageKind;
-        entry->partitionId = partition.partitionId;
-        entry->attributes = partition.attributes;
-        entry->blockParam = partition.blockParam;
-        entry->word6 = partition.word6;
-        CopyToField(entry->partitionName, sizeof entry->partitionName, partition.PartitionName());
-        CopyToField(entry->auxName, sizeof entry->auxName, partition.AuxName());
+        entry.entryKind = partition.entryKind;
+        entry.storageKind = partition.storageKind;
+        entry.partitionId = partition.partitionId;
+        entry.attributes = partition.attributes;
+        entry.blockParam = partition.blockParam;
+        entry.word6 = partition.word6;
+        CopyToField(entry.partitionName, sizeof entry.partitionName, partition.PartitionName());
+        CopyToField(entry.auxName, sizeof entry.auxName, partition.AuxName());
         break;  // one member per slot for each partition
       }
     }

@@ -92,6 +92,7 @@ void WorkerRun::Watch(ReportSink* sink, Millis settle) {
   for (auto& worker : workers_) worker->Join();
   std::this_thread::sleep_for(settle);
   if (sink) sink->Send(WM_DL_COMPLETE, EngineReport{NO_PORT, "", 0});
+  reported_.store(true);
 }
 
 int WorkerRun::Passed() const {

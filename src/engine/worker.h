@@ -58,6 +58,9 @@ class WorkerRun {
   // False when not even the watcher could be made: no worker runs and no end-of-run report
   // will come from this run; its owner reports the end itself.
   bool Watching() const { return watcher_.joinable(); }
+  // True once the watcher's end-of-run report has been handled: joining it then waits for no
+  // one, so the main thread may drop the run without blocking on a thread that waits for it.
+  bool Reported() const { return reported_.load(); }
   int Passed() const;
   // Failed workers, and ports whose thread could not be made.
   int Failed() const;
@@ -69,6 +72,7 @@ class WorkerRun {
   std::vector<std::unique_ptr<WorkerThread>> workers_;
   int notStarted_ = 0;
   std::atomic<bool> listReady_{false};
+  std::atomic<bool> reported_{false};
   std::thread watcher_;
 };
 

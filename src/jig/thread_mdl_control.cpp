@@ -16,7 +16,7 @@ constexpr int REPLY_BUFFER = 20;
 constexpr int REPLY_POLLS = 10;
 constexpr char JIG_READY[] = ":V";
 
-std::string JigLineProblem(LineError error) {
+std::string JigLineProblem(LineError error, int errorNumber) {
   switch (error) {
     case LineError::NotFound:
       return "no such device";
@@ -25,7 +25,8 @@ std::string JigLineProblem(LineError error) {
     case LineError::Busy:
       return "in use by another program";
     default:
-      return "not a serial port, or it cannot be set up";
+      return std::string("not a serial port, or it cannot be set up") +
+             (errorNumber != 0 ? std::string(": ") + std::strerror(errorNumber) : "");
   }
 }
 
@@ -58,7 +59,7 @@ bool CThreadMdlControl::CheckJig() {
   if (jigPort_.empty()) return false;
   if (!line_.Connect(jigPort_, JIG_BAUD_RATE)) {
     LogOnce(toldOpen_, "Jig " + jigPort_ + ": cannot open the jig line (" +
-                           JigLineProblem(line_.LastError()) + ")");
+                           JigLineProblem(line_.LastError(), line_.LastErrorNumber()) + ")");
     return false;
   }
   std::this_thread::sleep_for(timing_.jigConnectSettle);
@@ -143,7 +144,7 @@ bool CThreadMdlControl::RunSetupPhase(int phase, const std::string& devicePath, 
   CComport port;
   if (!port.Open(devicePath, JIG_BAUD_RATE, 8, PARITY_NONE, STOP_BITS_ONE)) {
     LogOnce(toldSetup_, "Jig set-up: cannot open " + devicePath + " (" +
-                            JigLineProblem(port.LastError()) + ")");
+                            JigLineProblem(port.LastError(), port.LastErrorNumber()) + ")");
     return false;
   }
   for (const std::string& text : JigSetupPhase(phase, microCable)) {

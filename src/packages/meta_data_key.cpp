@@ -88,13 +88,15 @@ bool IsValidMetaDataKey(const std::string& keyText) {
 bool LoadMetaDataKeyFile(const std::string& path, std::string& keyText, std::string& error) {
   FileByteSource file;
   if (!file.Open(path)) {
-    const int cause = errno;
     error = Format("cannot read meta-data key file %s: %s", path.c_str(),
-                   cause == EINVAL ? "not a regular file" : std::strerror(cause));
+                   file.OpenError().c_str());
     return false;
   }
   if (file.Length() > KEY_FILE_LIMIT) {
-    error = Format("meta-data key file %s is too large to be a key", path.c_str());
+    error = Format("meta-data key file %s is too large to be a key (%llu bytes; a key file is "
+                   "at most %llu)",
+                   path.c_str(), static_cast<unsigned long long>(file.Length()),
+                   static_cast<unsigned long long>(KEY_FILE_LIMIT));
     return false;
   }
   std::string text(static_cast<size_t>(file.Length()), '\0');

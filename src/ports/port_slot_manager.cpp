@@ -1,16 +1,19 @@
 #include "ports/port_slot_manager.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <iterator>
 
 #include "base/text.h"
-#include "packages/meta_data_results.h"
 #include "ports/port_dir.h"
 #include "serial/serial_line.h"
 
 namespace mirk3 {
 
-CPortSlotManager::CPortSlotManager(ReportSink* sink, PortMessage message)
-    : sink_(sink),
+CPortSlotManager::CPortSlotManager(PortChanged changed, PortMessage message)
+    : changed_(std::move(changed)),
       message_(std::move(message)),
       slotPorts_(SLOT_TABLE_SIZE, -1),
       slotTotals_(SLOT_TABLE_SIZE, 0) {}
@@ -54,30 +57,51 @@ int CPortSlotManager::PlacePort(int port) {
       }
       return -1;
     }
+    if (Closed(reserved)) {
+      if (waiting_.insert(port).second) Tell(PortChange::Waiting, port);
+      return -1;
+    }
     TakeSlot(reserved, port);
     return reserved;
   }
   // Only the slots the window can show are given out.
   for (int slot = 0; slot < DISPLAYED_SLOTS; ++slot) {
-    if (slotPorts_[slot] == -1 && !KeptForAnother(slot, port)) {
+    if (slotPorts_[slot] == -1 && !KeptForAnother(slot, port) && !Closed(slot)) {
       TakeSlot(slot, port);
       return slot;
     }
   }
+  // Every slot is taken: the port is placed when one is freed, and said once until then.
+  if (waiting_.insert(port).second) Tell(PortChange::Waiting, port);
   return -1;
 }
 
 void CPortSlotManager::TakeSlot(int slot, int port) {
   slotPorts_[slot] = port;
   portToSlot_[port] = slot;
-  if (sink_) sink_->Send(WM_DL_STATUS, EngineReport{port, "Added!!", STATUS_PORT_ADDED});
+  waiting_.erase(port);
+  Tell(PortChange::Added, port);
 }
 
 void CPortSlotManager::RemovePort(int port) {
+  waiting_.erase(port);
   const auto it = portToSlot_.find(port);
   if (it == portToSlot_.end() || slotPorts_[it->second] != port) return;
   slotPorts_[it->second] = -1;
-  if (sink_) sink_->Send(WM_DL_STATUS, EngineReport{port, "Removed!!", STATUS_PORT_REMOVED});
+  Tell(PortChange::Removed, port);
+}
+
+void CPortSlotManager::PlaceWaitingPorts() {
+  std::vector<int> present;
+  if (!ListPortDir(PortDir(), &present)) return;
+  const std::set<int> waiting = waiting_;
+  for (int port : waiting) {
+    if (std::binary_search(present.begin(), present.end(), port)) {
+      PlacePort(port);
+    } else {
+      waiting_.erase(port);
+    }
+  }
 }
 
 bool CPortSlotManager::ScanTakes(int port) const {
@@ -146,39 +170,41 @@ int CPortSlotManager::CountOccupiedSlots() const {
       std::count_if(slotPorts_.begin(), slotPorts_.end(), [](int port) { return port != -1; }));
 }
 
+std::vector<int> CPortSlotManager::PlacedPorts() const {
+  std::vector<int> ports;
+  std::copy_if(slotPorts_.begin(), slotPorts_.end(), std::back_inserter(ports),
+               [](int port) { return port != -1; });
+  return ports;
+}
+
+std::vector<int> CPortSlotManager::MissingPorts() const {
+  std::vector<int> missing;
+  for (int port : PlacedPorts()) {
+    // The entry itself, not what it leads to: a link left by a phone that went is still there.
+    struct stat st {};
+    const std::string path = PortDir() + "/" + PortName(port);
+    if (::lstat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+      missing.push_back(port);
+    }
+  }
+  return missing;
+}
+
 void CPortSlotManager::ReserveSlot(int slot, int port) {
   if (slot >= 0 && slot < DISPLAYED_SLOTS) rules_.slots[slot] = SlotReservation{port, ""};
 }
 
-int CPortSlotManager::StartWorkers(const DownloadOptions& options, const EngineContext& context) {
-  // The run's engines share one set of meta-data verdicts, made for this run unless the
-  // caller brings its own.
-  EngineContext runContext = context;
-  if (!runContext.metaDataResults) runContext.metaDataResults = std::make_shared<MetaDataResults>();
-  std::vector<std::unique_ptr<CDownloadEngine>> engines;
-  for (int port : slotPorts_) {
-    if (port == -1) continue;
-    auto engine = std::make_unique<CDownloadEngine>(sink_, port, runContext);
-    engine->CopyOptions(options);
-    engines.push_back(std::move(engine));
+void CPortSlotManager::CloseSlot(int slot, bool closed) {
+  if (closed) {
+    closed_.insert(slot);
+  } else {
+    closed_.erase(slot);
   }
-  run_ = std::make_unique<WorkerRun>(std::move(engines), sink_, context.timing);
-  // A port whose thread could not be made has been reported failed and is not waited for.
-  const int started = static_cast<int>(run_->Workers().size());
-  // Without a watcher nothing runs, and the end of the run is reported here.
-  if (!run_->Watching() && sink_) sink_->Send(WM_DL_COMPLETE, EngineReport{NO_PORT, "", 0});
-  return started;
 }
 
-void CPortSlotManager::CollectResults(int* succeeded, int* failed) {
-  *succeeded = run_ ? run_->Passed() : 0;
-  *failed = run_ ? run_->Failed() : 0;
-  // The watcher is still inside its end-of-run report: it is joined later, by ReleaseRun.
-  if (run_) finishedRuns_.push_back(std::move(run_));
+void CPortSlotManager::FreeAllSlots() {
   std::fill(slotPorts_.begin(), slotPorts_.end(), -1);
   std::fill(slotTotals_.begin(), slotTotals_.end(), 0);
 }
-
-void CPortSlotManager::ReleaseRun() { finishedRuns_.clear(); }
 
 }  // namespace mirk3

@@ -1,8 +1,8 @@
-// The station's ports and slots: which port sits in which of the window's slots, the byte
-// total of each slot's running download, and the workers of the current run. Ports come from a
-// scan of the port dir and from arrivals and removals there; a slot can be kept for one port or
-// one physical USB port. Every operation runs on the station's main thread; placements and
-// removals are reported as status reports.
+// The station's ports and slots: which port sits in which of the window's slots and the byte
+// total of each slot's running download. Ports come from a scan of the port dir and from
+// arrivals and removals there; a slot can be kept for one port or one physical USB port. Every
+// operation runs on the station's main thread; placements, removals and ports left without a
+// free slot are told to the owner. The runs themselves belong to the station, not here.
 #pragma once
 
 #include <functional>
@@ -12,10 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/download_options.h"
-#include "engine/engine_context.h"
-#include "engine/engine_report.h"
-#include "engine/worker.h"
+#include <set>
+
 #include "ports/usb_identity.h"
 #include "settings/settings.h"
 
@@ -36,24 +34,33 @@ struct PortRules {
   std::map<int, SlotReservation> slots;   // slot -> the port or USB path it is kept for
 };
 
+// What happened to a port in the table: it took a slot ("Added!!"), left its slot
+// ("Removed!!"), or found no free slot (told once until it gets one or leaves).
+enum class PortChange { Added, Removed, Waiting };
+using PortChanged = std::function<void(PortChange change, int port)>;
+
 // An operator message (a message box in the window).
 using PortMessage = std::function<void(const std::string&)>;
 
 class CPortSlotManager {
  public:
-  explicit CPortSlotManager(ReportSink* sink, PortMessage message = {});
+  explicit CPortSlotManager(PortChanged changed = {}, PortMessage message = {});
   ~CPortSlotManager();
 
   void SetRules(PortRules rules);
   const PortRules& Rules() const { return rules_; }
   std::string PortDir() const;
 
-  // Gives the port the first free slot not kept for another port, or its reserved slot (reports
-  // "Added!!"). Returns the slot, the slot it already holds (nothing reported), or -1 when no
-  // slot is free or its reserved slot is busy (then the operator is told).
+  // Gives the port the first free slot not kept for another port, or its reserved slot (tells
+  // Added). Returns the slot, the slot it already holds (nothing told), or -1 when no slot is
+  // free (the port waits: told once) or its reserved slot is busy (the operator is told).
   int PlacePort(int port);
-  // Frees the port's slot (reports "Removed!!"); a port that never had a slot changes nothing.
+  // Frees the port's slot (tells Removed); a port that never had a slot changes nothing. A
+  // waiting port stops waiting.
   void RemovePort(int port);
+  // Places the ports that waited for a free slot and are still in the port dir, in port order.
+  void PlaceWaitingPorts();
+  bool Waiting(int port) const { return waiting_.count(port) != 0; }
   // Places every ttyACM<n> of the port dir the scan's rule takes, in port order. Returns the
   // number of ports added, or -1 when the dir cannot be read or a reserved slot was busy (the
   // other ports are still placed).
@@ -73,32 +80,39 @@ class CPortSlotManager {
   // The total of a slot, only read.
   uint64_t SlotTotal(int slot) const;
   int CountOccupiedSlots() const;
+  // The ports in slots, in slot order.
+  std::vector<int> PlacedPorts() const;
+  // The placed ports whose ttyACM<n> entry is no longer in the port dir (all of them when the
+  // dir itself is gone): what a resync after lost events removes.
+  std::vector<int> MissingPorts() const;
+  // A closed slot (quarantined: its cable or hub fails too often) is given to no port until it
+  // is opened again; a port it holds stays until it leaves.
+  void CloseSlot(int slot, bool closed);
+  bool Closed(int slot) const { return closed_.count(slot) != 0; }
   // Keeps `slot` for `port` (a port number reservation, as [Slots] N=port gives).
   void ReserveSlot(int slot, int port);
 
-  // Creates one engine and worker per occupied slot, in slot order, and starts the run.
-  // Returns the number of workers started.
-  int StartWorkers(const DownloadOptions& options, const EngineContext& context);
-  // After the end-of-run report: counts exit codes, frees every slot and total.
-  void CollectResults(int* succeeded, int* failed);
-  // Joins the finished run's watcher; call outside report handling.
-  void ReleaseRun();
-  bool Running() const { return run_ != nullptr; }
+  // After a run: every slot and total freed (ports keep their last slot in SlotOfPort).
+  void FreeAllSlots();
 
  private:
   void TakeSlot(int slot, int port);
   bool KeptForAnother(int slot, int port) const;
   bool ScanTakes(int port) const;
 
-  ReportSink* sink_;
+  void Tell(PortChange change, int port) {
+    if (changed_) changed_(change, port);
+  }
+
+  PortChanged changed_;
   PortMessage message_;
   PortRules rules_;
   std::map<int, UsbIdentity> identities_;  // of placed ports
   std::vector<int> slotPorts_;
   std::map<int, int> portToSlot_;
   std::vector<uint64_t> slotTotals_;
-  std::unique_ptr<WorkerRun> run_;
-  std::vector<std::unique_ptr<WorkerRun>> finishedRuns_;
+  std::set<int> waiting_;  // ports told Waiting, not placed since
+  std::set<int> closed_;   // quarantined slots
 };
 
 }  // namespace mirk3

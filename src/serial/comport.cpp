@@ -5,6 +5,8 @@
 #include <chrono>
 #include <thread>
 
+#include "serial/timed_write.h"
+
 namespace mirk3 {
 
 CComport::~CComport() { Close(); }
@@ -14,19 +16,15 @@ bool CComport::Open(const std::string& devicePath, int baudRate, int byteSize, i
   if (IsOpen()) Close();
   setting_ = {baudRate, byteSize, parity, stopBits};
   devicePath_ = devicePath;
-  const OpenedTerminal opened = OpenJigTerminal(devicePath, setting_);
-  lastError_ = opened.error;
-  if (opened.fd < 0) return false;
-  fd_ = opened.fd;
-  open_ = 1;
-  return true;
+  lastError_ = line_.Open(devicePath, LineSetup{setting_, ModemLine::Drop, ModemLine::Drop});
+  return lastError_ == LineError::None;
 }
 
 int CComport::Send(const void* buffer, int length) {
   if (!IsOpen()) return 0;
   const int limitMs = WriteMsPerByte(setting_.baudRate) * (length > 0 ? length : 0);
   const int written =
-      WriteWithLimit(fd_, static_cast<const uint8_t*>(buffer), length, limitMs, &lastError_);
+      WriteWithLimit(line_.Fd(), static_cast<const uint8_t*>(buffer), length, limitMs, &lastError_);
   if (written == 0 && lastError_ != LineError::None && lastError_ != LineError::TimedOut) {
     return -1;
   }
@@ -34,7 +32,7 @@ int CComport::Send(const void* buffer, int length) {
   // limit, as a device that never drains must not hold the caller.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
   int queued = 0;
-  while (::ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0 &&
+  while (::ioctl(line_.Fd().Get(), TIOCOUTQ, &queued) == 0 && queued > 0 &&
          std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
@@ -43,9 +41,9 @@ int CComport::Send(const void* buffer, int length) {
 
 void CComport::Close() {
   if (!IsOpen()) return;
-  open_ = 0;
-  ReleaseJigTerminal(fd_);
-  fd_ = -1;
+  line_.Purge();
+  line_.DropDtr();
+  line_.Release();
 }
 
 }  // namespace mirk3

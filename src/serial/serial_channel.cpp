@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <thread>
 
-#include "serial/jig_terminal.h"
+#include "serial/timed_write.h"
 
 namespace mirk3 {
 namespace {
@@ -25,12 +25,10 @@ void CSerialChannel::Reset() {
 
 bool CSerialChannel::Connect(const std::string& devicePath, int baudRate) {
   if (IsConnected()) return true;
-  LineSetting setting;
-  setting.baudRate = baudRate;
-  const OpenedTerminal opened = OpenJigTerminal(devicePath, setting);
-  lastError_ = opened.error;
-  if (opened.fd < 0) return false;
-  fd_ = opened.fd;
+  LineSetup setup{LineSetting{}, ModemLine::AsDriverSets, ModemLine::AsDriverSets};
+  setup.setting.baudRate = baudRate;
+  lastError_ = line_.Open(devicePath, setup);
+  if (lastError_ != LineError::None) return false;
   devicePath_ = devicePath;
   return true;
 }
@@ -42,7 +40,7 @@ int CSerialChannel::Transmit(const void* buffer, int length, int* completedAtOnc
     return 0;
   }
   // One plain write first: when it takes everything, the transfer completed at once.
-  const ssize_t first = ::write(fd_, buffer, length > 0 ? static_cast<size_t>(length) : 0);
+  const ssize_t first = ::write(line_.Fd().Get(), buffer, length > 0 ? static_cast<size_t>(length) : 0);
   const int firstCount = first > 0 ? static_cast<int>(first) : 0;
   if (completedAtOnce) *completedAtOnce = firstCount == length ? 1 : 0;
   if (firstCount == length) {
@@ -54,19 +52,19 @@ int CSerialChannel::Transmit(const void* buffer, int length, int* completedAtOnc
     return 0;
   }
   const auto* rest = static_cast<const uint8_t*>(buffer) + firstCount;
-  return firstCount + WriteWithLimit(fd_, rest, length - firstCount, WRITE_LIMIT_MS, &lastError_);
+  return firstCount + WriteWithLimit(line_.Fd(), rest, length - firstCount, WRITE_LIMIT_MS, &lastError_);
 }
 
 int CSerialChannel::Receive(void* buffer, int maxLength) {
   if (!IsConnected() || maxLength <= 0) return 0;
   int waiting = 0;
-  if (::ioctl(fd_, FIONREAD, &waiting) != 0) {
+  if (::ioctl(line_.Fd().Get(), FIONREAD, &waiting) != 0) {
     lastError_ = LineErrorFromErrno(errno);
     return 0;
   }
   const int wanted = std::min(waiting, maxLength);
   if (wanted <= 0) return 0;
-  const ssize_t n = ::read(fd_, buffer, static_cast<size_t>(wanted));
+  const ssize_t n = ::read(line_.Fd().Get(), buffer, static_cast<size_t>(wanted));
   if (n < 0) {
     lastError_ = errno == EAGAIN ? LineError::None : LineErrorFromErrno(errno);
     return 0;
@@ -82,8 +80,9 @@ void CSerialChannel::Disconnect() {
 }
 
 void CSerialChannel::ReleaseHandles() {
-  ReleaseJigTerminal(fd_);
-  fd_ = -1;
+  line_.DropDtr();
+  line_.Purge();
+  line_.Release();
 }
 
 }  // namespace mirk3

@@ -1,12 +1,15 @@
 // The jig's status line: opened once, then kept open while the station runs; it writes short
 // frames and picks up the jig's replies from whatever has already arrived, never waiting for
-// more. The device is named by its path instead of a port number.
+// more. The device is named by its path instead of a port number. It leaves DTR and RTS as
+// the driver sets them while it is open; Disconnect drops DTR, purges and gives the line back
+// as it was found.
 #pragma once
 
 #include <string>
 
 #include "base/timing.h"
 #include "serial/line_error.h"
+#include "serial/line_setup.h"
 
 namespace mirk3 {
 
@@ -21,7 +24,7 @@ class CSerialChannel {
 
   // Back to the fresh state: closed (without the pause), no device.
   void Reset();
-  bool IsConnected() const { return fd_ >= 0; }
+  bool IsConnected() const { return line_.IsOpen(); }
   // Opens and configures the device at 8-N-1; true at once when already connected (to any
   // device: a later path has no effect while the line is open).
   bool Connect(const std::string& devicePath, int baudRate);
@@ -37,10 +40,12 @@ class CSerialChannel {
 
   const std::string& DevicePath() const { return devicePath_; }
   LineError LastError() const { return lastError_; }
+  // The errno behind a failed open, 0 when none.
+  int LastErrorNumber() const { return line_.ErrorNumber(); }
 
  private:
   Millis disconnectPause_;
-  int fd_ = -1;
+  SerialTerminal line_;
   std::string devicePath_;
   LineError lastError_ = LineError::None;
 };

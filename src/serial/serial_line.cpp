@@ -4,15 +4,14 @@
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 namespace mirk3 {
@@ -50,25 +49,10 @@ bool CWinRs232cSync::OpenPort(int port, const OpenAttemptFailed& onFailedAttempt
 }
 
 LineError CWinRs232cSync::ConnectDevice(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return LineErrorFromErrno(errno);
-  // Exclusive use: no second opener, in this process or another. A failed attempt releases
-  // its descriptor before the next one.
-  LineError why = LineError::None;
-  if (!isatty(fd)) {
-    why = LineError::Other;
-  } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
-    why = LineError::Busy;
-  } else if (!ConfigurePort(fd)) {
-    why = LineErrorFromErrno(errno);
-  }
-  if (why != LineError::None) {
-    ::close(fd);
-    return why;
-  }
-  fd_ = fd;
-  std::this_thread::sleep_for(timing_.openSettle);
-  return LineError::None;
+  // A failed attempt releases its descriptor before the next one.
+  const LineError why = line_.Open(path, LineSetup{});
+  if (why == LineError::None) std::this_thread::sleep_for(timing_.openSettle);
+  return why;
 }
 
 std::string CWinRs232cSync::OpenProblem() const {
@@ -91,7 +75,9 @@ std::string CWinRs232cSync::OpenProblem() const {
              ", mode " + mode + "); join the group " + groupName + " and log in again";
     }
     case LineError::Other:
-      return text + "not a serial port, or it cannot be set up";
+      return text + "not a serial port, or it cannot be set up" +
+             (line_.ErrorNumber() != 0 ? std::string(" (") + std::strerror(line_.ErrorNumber()) + ")"
+                                       : std::string());
     default:
       return text + LineErrorText(lastError_);
   }
@@ -103,27 +89,8 @@ bool CWinRs232cSync::Fail(LineError error) {
   return false;
 }
 
-bool CWinRs232cSync::ConfigurePort(int fd) {
-  termios tio{};
-  if (::tcgetattr(fd, &tio) != 0) return false;
-  ::cfmakeraw(&tio);
-  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL);
-  tio.c_cflag |= CS8 | CLOCAL | CREAD;
-  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-  tio.c_cc[VMIN] = 1;
-  tio.c_cc[VTIME] = 0;
-  ::cfsetispeed(&tio, B115200);
-  ::cfsetospeed(&tio, B115200);
-  if (::tcsetattr(fd, TCSANOW, &tio) != 0) return false;
-  // Drop DTR; a terminal without modem lines (a pseudo-terminal) has none to drop.
-  int dtr = TIOCM_DTR;
-  ::ioctl(fd, TIOCMBIC, &dtr);
-  ::tcflush(fd, TCIOFLUSH);
-  return true;
-}
-
 LineError CWinRs232cSync::WaitFor(short events, int timeoutMs) {
-  pollfd pfd{fd_, events, 0};
+  pollfd pfd{line_.Fd().Get(), events, 0};
   for (;;) {
     const int n = ::poll(&pfd, 1, timeoutMs);
     if (n < 0 && errno == EINTR) continue;
@@ -146,7 +113,7 @@ bool CWinRs232cSync::WriteWhileWaiting(const void* buffer, int length,
   size_t done = 0;
   const size_t total = length > 0 ? static_cast<size_t>(length) : 0;
   while (done < total) {
-    const ssize_t n = ::write(fd_, bytes + done, total - done);
+    const ssize_t n = ::write(line_.Fd().Get(), bytes + done, total - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
       continue;
@@ -178,7 +145,7 @@ bool CWinRs232cSync::ReadData(void* buffer, int length) {
   while (done < total) {
     const LineError waited = WaitFor(POLLIN, timeoutMs);
     if (waited != LineError::None) return Fail(waited);
-    const ssize_t n = ::read(fd_, bytes + done, total - done);
+    const ssize_t n = ::read(line_.Fd().Get(), bytes + done, total - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
       continue;
@@ -193,8 +160,7 @@ bool CWinRs232cSync::ReadData(void* buffer, int length) {
 
 bool CWinRs232cSync::ClosePort() {
   if (!IsOpen()) return false;
-  ::close(fd_);  // also releases the lock
-  fd_ = -1;
+  line_.Release();
   return true;
 }
 

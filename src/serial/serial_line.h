@@ -1,6 +1,8 @@
 // The engine's serial line to one boot loader: a blocking, exclusive 115200 8-N-1 raw line
 // over a POSIX terminal device. Port n is the device `<port dir>/ttyACM<n>`. Every call waits
-// for its own completion; a removed device is reported distinctly and never blocks.
+// for its own completion; a removed device is reported distinctly and never blocks. The open
+// drops DTR and leaves RTS as the driver sets it; the close gives the line back as it was
+// found.
 #pragma once
 
 #include <functional>
@@ -9,6 +11,7 @@
 #include "base/timing.h"
 #include "serial/byte_line.h"
 #include "serial/line_error.h"
+#include "serial/line_setup.h"
 
 namespace mirk3 {
 
@@ -38,7 +41,7 @@ class CWinRs232cSync : public ByteLine {
   bool ReadData(void* buffer, int length) override;
   bool ClosePort() override;
   LineError LastError() const override { return lastError_; }
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return line_.IsOpen(); }
 
   const std::string& DevicePath() const { return devicePath_; }
   // Why the port did not open, for the operator: the path and the reason, with the device
@@ -47,14 +50,13 @@ class CWinRs232cSync : public ByteLine {
 
  private:
   LineError ConnectDevice(const std::string& path);
-  bool ConfigurePort(int fd);
   LineError WaitFor(short events, int timeoutMs);
   bool Fail(LineError error);
 
   Timing timing_;
   std::string portDir_;
   std::string devicePath_;
-  int fd_ = -1;
+  SerialTerminal line_;
   LineError lastError_ = LineError::None;
 };
 

@@ -43,6 +43,13 @@ void ControlEnables::ApplyPackageFlags(const Settings& settings) {
 
 void ControlEnables::ApplySettings(const Settings& settings) {
   ApplyPackageFlags(settings);
+  ApplyOptionRestrictions(settings);
+  if (!settings.deviceInfoEnable) enabled_[CONTROL_DEVICE_INFO] = false;
+}
+
+// Nand Erase All and Phone EFS Clear erase phones: a station set up without them keeps them off
+// for its whole life, not only until the first busy spell ends.
+void ControlEnables::ApplyOptionRestrictions(const Settings& settings) {
   if (!settings.optionEnable) {
     for (ControlId control : OPTION_BOXES) enabled_[control] = false;
   }
@@ -50,12 +57,13 @@ void ControlEnables::ApplySettings(const Settings& settings) {
     enabled_[CONTROL_BOOT_UPDATE] = false;
     enabled_[CONTROL_EFS_CLEAR] = false;
   }
-  if (!settings.deviceInfoEnable) enabled_[CONTROL_DEVICE_INFO] = false;
 }
 
 void ControlEnables::SetBusy(bool on, const Settings& settings) {
   for (ControlId control : BUSY_CONTROLS) enabled_[control] = !on;
-  if (!on) ApplyPackageFlags(settings);
+  if (on) return;
+  ApplyPackageFlags(settings);
+  ApplyOptionRestrictions(settings);
 }
 
 bool ControlEnables::Enabled(ControlId control) const {

@@ -1,8 +1,8 @@
 // Which of the window's controls can be used. The settings disable some at start-up; a run (or
 // any other busy spell) disables the package, option and run controls and, when it ends, enables
-// them all again and re-applies only the package-button flags. So OptionEnable and PhoneEnable
-// hold until the first busy spell ends, the package-button flags for good, and DeviceInfo for
-// good too: its box is not among the controls a busy spell switches.
+// them all again and re-applies the settings' rules. So the package-button flags, OptionEnable
+// and PhoneEnable (which keep Nand Erase All and Phone EFS Clear from the operator) hold for
+// good, and DeviceInfo for good too: its box is not among the controls a busy spell switches.
 #pragma once
 
 #include <map>
@@ -53,13 +53,14 @@ class ControlEnables {
   // The settings' rules in their order: package buttons, OptionEnable, PhoneEnable, DeviceInfo.
   void ApplySettings(const Settings& settings);
   // The busy switch: on disables the controls of a run; off enables them and re-applies the
-  // package-button flags of `settings`.
+  // package-button flags, OptionEnable and PhoneEnable of `settings`.
   void SetBusy(bool on, const Settings& settings);
   bool Enabled(ControlId control) const;
   const std::map<ControlId, bool>& All() const { return enabled_; }
 
  private:
   void ApplyPackageFlags(const Settings& settings);
+  void ApplyOptionRestrictions(const Settings& settings);
 
   std::map<ControlId, bool> enabled_;
 };

@@ -1,12 +1,15 @@
 #include "settings/ini_file.h"
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include "base/file.h"
 #include "base/text.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <climits>
-#include <fstream>
-#include <sstream>
 
 namespace mirk3 {
 namespace {
@@ -44,13 +47,38 @@ int32_t ProfileInteger(std::string_view text) {
   return static_cast<int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
 }
 
-std::optional<IniFile> IniFile::Load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) return std::nullopt;
-  return Parse(text.str());
+std::optional<IniFile> IniFile::Load(const std::string& path) { return Read(path).file; }
+
+IniFileRead IniFile::Read(const std::string& path) {
+  IniFileRead read;
+  // --ini /dev/null is the usual way to say "no settings of mine": it reads as an empty file
+  // and never waits, unlike every other device.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == makedev(1, 3)) {
+    read.file = Parse("");
+    return read;
+  }
+  OpenedFile opened = OpenRegularFile(path);
+  if (!opened) {
+    read.absent = opened.errorNumber == ENOENT;
+    read.problem = opened.error;
+    return read;
+  }
+  if (opened.size > INI_FILE_LIMIT) {
+    read.problem = Format("%llu bytes, larger than a settings file can be (%llu)",
+                          static_cast<unsigned long long>(opened.size),
+                          static_cast<unsigned long long>(INI_FILE_LIMIT));
+    return read;
+  }
+  std::string text(static_cast<size_t>(opened.size), '\0');
+  const ssize_t got = ReadFully(opened.fd.Get(), text.data(), text.size());
+  if (got < 0) {
+    read.problem = FileErrorText(errno);
+    return read;
+  }
+  text.resize(static_cast<size_t>(got));  // a file cut shorter while it was read
+  read.file = Parse(text);
+  return read;
 }
 
 IniFile IniFile::Parse(std::string_view text) {

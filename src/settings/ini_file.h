@@ -22,6 +22,16 @@ inline constexpr size_t PROFILE_VALUE_CHARS = 259;
 // anything else is 0. Values beyond 32 bits are held at the nearest limit.
 int32_t ProfileInteger(std::string_view text);
 
+// A settings file is a few KiB; anything beyond this is not one (or is /dev/zero).
+inline constexpr uint64_t INI_FILE_LIMIT = 1 << 20;
+
+class IniFile;
+
+// A settings file as read from its path: the file, or why there is none. `absent` only when
+// nothing is at the path: a directory, a FIFO, a device (but /dev/null, an empty file), an
+// unreadable or an oversized file is a problem of its own, said in `problem`.
+struct IniFileRead;
+
 class IniFile {
  public:
   struct Entry {
@@ -36,6 +46,8 @@ class IniFile {
 
   // The file's contents; nothing when it cannot be read (absent, a directory, unreadable).
   static std::optional<IniFile> Load(const std::string& path);
+  // The same, saying why there is no file. Never waits: a FIFO is refused, not read.
+  static IniFileRead Read(const std::string& path);
   static IniFile Parse(std::string_view text);
 
   // The value of [section] key, or `fallback` when either is absent. Both are cut at 259
@@ -54,6 +66,12 @@ class IniFile {
   const Entry* Find(std::string_view section, std::string_view key) const;
 
   std::vector<Section> sections_;
+};
+
+struct IniFileRead {
+  std::optional<IniFile> file;
+  bool absent = false;
+  std::string problem;  // "a pipe, not a regular file", "permission denied", ...
 };
 
 }  // namespace mirk3

@@ -1,20 +1,32 @@
 #include "settings/settings.h"
 
 #include <charconv>
+#include <string>
 
 namespace mirk3 {
 namespace {
 
+// The boxes the file sets, in the order they are read. Device Info and RTN for Sprint are not
+// among them: they start off.
+struct OptionKey {
+  const char* section;
+  const char* key;
+  int32_t RunFlags::*flag;
+};
+constexpr OptionKey OPTION_KEYS[] = {{"APOption", "RePartition", &RunFlags::RePartition},
+                                     {"APOption", "AutoReboot", &RunFlags::AutoReboot},
+                                     {"APOption", "FResetTime", &RunFlags::FResetTime},
+                                     {"CPOption", "PhoneEFSClear", &RunFlags::PhoneEFSClear},
+                                     {"CPOption", "PhoneBootUpdate", &RunFlags::PhoneBootUpdate},
+                                     {"APOption", "FlashLock", &RunFlags::FlashLock},
+                                     {"APOption", "NandErase", &RunFlags::NandErase},
+                                     {"APOption", "TFlash", &RunFlags::TFlash}};
+
 void ReadOptionBoxes(const IniFile& f, Settings& s) {
-  OptionStates& o = s.options;
-  o.rePartition = f.Integer("APOption", "RePartition", "0") != 0;
-  o.autoReboot = f.Integer("APOption", "AutoReboot", "1") != 0;
-  o.fResetTime = f.Integer("APOption", "FResetTime", "1") != 0;
-  o.efsClear = f.Integer("CPOption", "PhoneEFSClear", "0") != 0;
-  o.bootUpdate = f.Integer("CPOption", "PhoneBootUpdate", "0") != 0;
-  o.flashLock = f.Integer("APOption", "FlashLock", "0") != 0;
-  o.nandErase = f.Integer("APOption", "NandErase", "0") != 0;
-  o.tFlash = f.Integer("APOption", "TFlash", "0") != 0;
+  for (const OptionKey& option : OPTION_KEYS) {
+    const char* fallback = DEFAULT_OPTION_STATES.*option.flag ? "1" : "0";
+    s.options.*option.flag = f.Integer(option.section, option.key, fallback) != 0;
+  }
 }
 
 void ReadEnableFlags(const IniFile& f, Settings& s) {
@@ -29,7 +41,8 @@ void ReadEnableFlags(const IniFile& f, Settings& s) {
 }
 
 std::optional<uint16_t> HexId(std::string_view text) {
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.remove_prefix(2);
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+    text.remove_prefix(2);
   unsigned value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
   if (text.empty() || error != std::errc() || end != text.data() + text.size() || value > 0xFFFF) {
@@ -58,6 +71,7 @@ bool IsUsbPath(std::string_view text) {
 void ReadOurKeys(const IniFile& f, Settings& s) {
   s.metaDataKey = f.String("Option", "MetaDataKey", "");
   s.logDir = f.String("Option", "LogDir", "");
+  s.resultsDb = f.String("Option", "ResultsDb", "");
   const std::string vendor = f.String("Ports", "UsbVendorId", "");
   if (!vendor.empty()) {
     s.usbVendorId = HexId(vendor);
@@ -75,11 +89,14 @@ void ReadOurKeys(const IniFile& f, Settings& s) {
     } else if (IsUsbPath(entry.value)) {
       reservation.usbPath = entry.value;
     }
-    const bool usable = slot >= 0 && slot < 56 && (reservation.port >= 0 || !reservation.usbPath.empty());
+    const bool usable =
+        slot >= 0 && slot < 56 && (reservation.port >= 0 || !reservation.usbPath.empty());
     if (!usable) {
       s.problems.push_back({entry.line, "[Slots] " + entry.key + "=" + entry.value +
                                             " is not a slot 0-55 and a port number or USB path"});
-    } else if (!s.slots.emplace(slot, reservation).second) {
+    } else if (s.slots.emplace(slot, reservation).second) {
+      s.slotLines[slot] = entry.line;
+    } else {
       s.problems.push_back({entry.line, "[Slots] " + entry.key + " is given twice; the first holds"});
     }
   }
@@ -92,15 +109,20 @@ Settings LoadSettings(const IniFile& f) {
   s.present = f.String("Option", "Title", ABSENT_TITLE) != ABSENT_TITLE;
   s.title = f.String("Option", "Title", DEFAULT_TITLE);
   s.factoryResetTime = f.Integer("Option", "FactoryResetTime", "1");
-  s.packetSize = f.Integer("Option", "PacketSize", "1048576");
+  s.packetSize = f.Integer("Option", "PacketSize", std::to_string(DEFAULT_RUN_PACKET_SIZE));
   ReadOptionBoxes(f, s);
   ReadEnableFlags(f, s);
-  const OptionStates& o = s.options;
-  s.resetDefaults = {o.rePartition, o.autoReboot, o.fResetTime, o.efsClear,
-                     o.bootUpdate,  o.flashLock,  o.nandErase,  o.tFlash};
+  s.resetDefaults = s.options;
   ReadOurKeys(f, s);
   s.file = f;
   return s;
+}
+
+RunFlags ResetOptionStates(const RunFlags& defaults, const RunFlags& current) {
+  RunFlags back = defaults;
+  back.rtnForSprint = 0;
+  back.deviceInfo = current.deviceInfo;
+  return back;
 }
 
 Settings LoadSettingsFile(const std::string& path) {

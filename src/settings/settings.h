@@ -1,7 +1,7 @@
 // The station's options as Mirk3.ini gives them: the title line, the option check boxes' first
 // states, which package buttons and option boxes can be used, the two numbers every worker
-// gets, and this project's own keys (meta-data key, log dir, the scan's USB vendor, slot
-// reservations). Read once at start-up; the station never writes the file.
+// gets, and this project's own keys (meta-data key, log dir, results database, the scan's USB
+// vendor, slot reservations). Read once at start-up; the station never writes the file.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/run_flags.h"
 #include "settings/ini_file.h"
 
 namespace mirk3 {
@@ -20,25 +21,12 @@ inline constexpr char ABSENT_TITLE[] = "Mirk3. [Android + Vexa]";
 inline constexpr char DEFAULT_TITLE[] = "[Android + Vexa]";
 inline constexpr char SETTINGS_MISSING_MESSAGE[] = "Mirk3.ini 파일이 없습니다";
 
-// The states of the option check boxes (0 or 1 each).
-struct OptionStates {
-  int32_t rePartition = 0;
-  int32_t autoReboot = 1;
-  int32_t fResetTime = 1;
-  int32_t deviceInfo = 0;
-  int32_t efsClear = 0;
-  int32_t bootUpdate = 0;
-  int32_t flashLock = 0;
-  int32_t nandErase = 0;
-  int32_t tFlash = 0;
-  int32_t rtnForSprint = 0;
-};
+// The option check boxes' states when the file sets none: Auto Reboot and F. Reset Time on.
+inline constexpr RunFlags DEFAULT_OPTION_STATES = {.AutoReboot = 1, .FResetTime = 1};
 
-// What Reset puts back: the loaded states of the eight boxes the file sets.
-struct ResetDefaults {
-  int32_t rePartition = 0, autoReboot = 1, fResetTime = 1, efsClear = 0, bootUpdate = 0,
-          flashLock = 0, nandErase = 0, tFlash = 0;
-};
+// What Reset puts back: the eight boxes the file sets return to their loaded states in
+// `defaults`, RTN for Sprint goes off, and Device Info stays as it is in `current`.
+RunFlags ResetOptionStates(const RunFlags& defaults, const RunFlags& current);
 
 // A slot kept for one port: by its number (ttyACM7) or by the physical USB port it hangs on
 // ("1-1.3", the kernel's name of the USB device).
@@ -57,20 +45,22 @@ struct Settings {
   bool present = false;  // the presence test: a file with a Title of its own
   std::string title = DEFAULT_TITLE;
   int32_t factoryResetTime = 1;
-  int32_t packetSize = 1048576;
-  OptionStates options;
+  int32_t packetSize = DEFAULT_RUN_PACKET_SIZE;
+  RunFlags options = DEFAULT_OPTION_STATES;  // the option check boxes, 0 or 1 each
   // Package buttons and their check boxes, in slot order BL, AP, CP, CSC, UMS.
   int32_t enablePackage[5] = {1, 1, 1, 1, 1};
   int32_t optionEnable = 1;
   int32_t phoneEnable = 0;
   int32_t deviceInfoEnable = 0;
   int32_t rtnForSprintEnable = 0;
-  ResetDefaults resetDefaults;
+  RunFlags resetDefaults = DEFAULT_OPTION_STATES;  // the loaded states
 
   std::string metaDataKey;               // [Option] MetaDataKey: a public key file
   std::string logDir;                    // [Option] LogDir
+  std::string resultsDb;                 // [Option] ResultsDb: a file or postgresql:// URL
   std::optional<uint16_t> usbVendorId;   // [Ports] UsbVendorId
   std::map<int, SlotReservation> slots;  // [Slots] N=, by slot number
+  std::map<int, int> slotLines;          // the line of the file each of them is on
   IniFile file;                          // the whole file, for the sections read elsewhere
   std::vector<SettingsProblem> problems;
 };

@@ -82,10 +82,10 @@ bool CompanionBus::Join(bool systemBus, std::chrono::milliseconds limit, int sto
     return false;
   }
   bus_ = OpenBus(systemBus, name_);
-  // An empty service leaves the sender out of the match rule. The (int, int) slot makes Qt
-  // deliver only messages of signature "ii".
-  if (bus_.isConnected() &&
-      bus_.connect(QString(), kPath, kInterface, kMember, this, SLOT(OnMergeRadMdl(int, int)))) {
+  // An empty service leaves the sender out of the match rule. The slot takes the whole message:
+  // a slot of (int, int) would also be handed "iii" and "iis", whose first two match.
+  if (bus_.isConnected() && bus_.connect(QString(), kPath, kInterface, kMember, this,
+                                         SLOT(OnMergeRadMdl(QDBusMessage)))) {
     joined_ = true;
     systemBus_ = systemBus;
     return true;
@@ -117,7 +117,12 @@ bool CompanionBus::Broadcast(int port, int result, std::string* error) {
   return false;
 }
 
-void CompanionBus::OnMergeRadMdl(int wParam, int lParam) {
+void CompanionBus::OnMergeRadMdl(const QDBusMessage& message) {
+  // Only exactly two int32 arguments are a request.
+  if (message.signature() != QLatin1String("ii")) return;
+  const QList<QVariant> args = message.arguments();
+  const int wParam = args.at(0).toInt();
+  const int lParam = args.at(1).toInt();
   if (wParam >= 0 && wParam <= kHighestRequestPort && lParam == kRunRequest) {
     Q_EMIT startRequested();
   }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QObject>
 #include <QString>
 #include <chrono>
@@ -48,7 +49,7 @@ class CompanionBus : public QObject {
   void startRequested();
 
  private Q_SLOTS:
-  void OnMergeRadMdl(int wParam, int lParam);
+  void OnMergeRadMdl(const QDBusMessage& message);
 
  private:
   // Lets the connection go, the request hook first.

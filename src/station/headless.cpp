@@ -22,17 +22,7 @@ bool ChooseInStation(Station& station, const DownloadOptions& chosen) {
     }
   }
   if (!chosen.pitPath.empty()) station.PickPit(chosen.pitPath);
-  OptionStates& o = station.Options();
-  o.flashLock = chosen.FlashLock;
-  o.rtnForSprint = chosen.rtnForSprint;
-  o.rePartition = chosen.RePartition;
-  o.autoReboot = chosen.AutoReboot;
-  o.fResetTime = chosen.FResetTime;
-  o.deviceInfo = chosen.deviceInfo;
-  o.efsClear = chosen.PhoneEFSClear;
-  o.bootUpdate = chosen.PhoneBootUpdate;
-  o.nandErase = chosen.NandErase;
-  o.tFlash = chosen.TFlash;
+  station.Options() = chosen.Flags();
   station.SetRunNumbers(chosen.FactoryResetTime, chosen.PacketSize);
   station.OptionsChanged();
   return allTaken;
@@ -41,7 +31,7 @@ bool ChooseInStation(Station& station, const DownloadOptions& chosen) {
 void WaitForRunEnd(Station& station) {
   if (!station.Busy()) return;
   QEventLoop loop;
-  QObject::connect(&station, &Station::runEnded, &loop, &QEventLoop::quit);
+  QObject::connect(&station, &Station::becameIdle, &loop, &QEventLoop::quit);
   loop.exec();
 }
 

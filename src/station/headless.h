@@ -40,7 +40,8 @@ std::unique_ptr<QCoreApplication> EnsureCoreApplication();
 // package was refused; every package is picked all the same.
 bool ChooseInStation(Station& station, const DownloadOptions& chosen);
 
-// Runs the event loop until the station's run in progress has ended.
+// Runs the event loop until the station is idle again: its run in progress has ended and its
+// threads are released.
 void WaitForRunEnd(Station& station);
 
 // Loads the public meta-data key of `keyFile` into `context`; "<who>: why" on `err` when it

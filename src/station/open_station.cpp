@@ -58,6 +58,13 @@ std::optional<StartupError> OpenOutputs(const StationConfig& config, OpenedStati
     if (!s.results->Open(config.resultsPath, &error)) return Refused(error, error);
     AttachResults(*s.station, *s.results, s.health);
   }
+  s.history = AttachHistory(*s.station, config.history, &error);
+  if (!s.history && !error.empty()) return Refused(error, error);
+  if (s.history) {
+    Station* station = s.station;
+    s.history->OnQuarantineChange(
+        [station](int slot, bool quarantined) { station->SetSlotClosed(slot, quarantined); });
+  }
   return std::nullopt;
 }
 

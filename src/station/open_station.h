@@ -15,6 +15,7 @@
 #include "jig/thread_mdl_control.h"
 #include "settings/settings.h"
 #include "station/companion_bus.h"
+#include "station/history_wiring.h"
 #include "station/output_health.h"
 #include "station/results_file.h"
 #include "station/station.h"
@@ -29,6 +30,7 @@ struct StationConfig {
   std::string metaKeyFile;  // empty: the settings' MetaDataKey, else the built-in key
   std::string resultsPath;  // empty: none
   std::string logDir;       // empty: the settings' LogDir
+  HistoryOptions history;   // the results database, metrics and slot health; empty: none
   EngineContext context;
   bool noBus = false;
   bool systemBus = false;
@@ -62,6 +64,7 @@ struct OpenedStation {
   std::unique_ptr<CompanionBus> bus;  // null with --no-bus
   std::unique_ptr<LogDirFiles> logFiles;
   std::unique_ptr<ResultsFile> results;
+  std::unique_ptr<StationHistory> history;  // null without a results database or metrics
   std::unique_ptr<CThreadMdlControl> jig;
   std::string watchProblem;  // not strict: why the port dir is not followed
 };

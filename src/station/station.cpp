@@ -25,13 +25,20 @@ Station::Station(StationView* view, ReportSink* sink, EngineContext context)
     : view_(view),
       sink_(sink),
       context_(std::move(context)),
-      ports_(sink, [view](const std::string& text) { view->ShowMessage(text); }),
+      ports_([this](PortChange change, int port) { OnPortChange(change, port); },
+             [this](const std::string& text) { QueueMessage(text); }),
       slots_(DISPLAYED_SLOTS),
       carriesPackages_(ReadOneClickTrailer(context_.ownExecutablePath).has_value()) {
   ApplySettings(Settings{});
 }
 
-Station::~Station() { ports_.ReleaseRun(); }
+Station::~Station() {
+  // A station that goes while its run is still going leaves the process with it: the workers
+  // are never cancelled, and joining them here would wait for reports no one handles. Once the
+  // end-of-run report has been handled, the watcher only returns: it is joined.
+  const bool someoneWaits = state_ == StationState::Running || handlingRunEnd_;
+  if (run_ && someoneWaits && !run_->Releasable()) (void)run_.release();
+}
 
 void Station::ApplySettings(const Settings& settings, const std::string& portDir) {
   settings_ = settings;
@@ -49,16 +56,7 @@ void Station::SetRunNumbers(int32_t factoryResetTime, int32_t packetSize) {
 
 DownloadOptions Station::RunOptions() const {
   DownloadOptions o;
-  o.FlashLock = options_.flashLock;
-  o.rtnForSprint = options_.rtnForSprint;
-  o.RePartition = options_.rePartition;
-  o.AutoReboot = options_.autoReboot;
-  o.FResetTime = options_.fResetTime;
-  o.deviceInfo = options_.deviceInfo;
-  o.PhoneEFSClear = options_.efsClear;
-  o.PhoneBootUpdate = options_.bootUpdate;
-  o.NandErase = options_.nandErase;
-  o.TFlash = options_.tFlash;
+  o.Flags() = options_;
   o.slotEnabled = packages_.use;
   o.slotPath = packages_.path;
   o.pitPath = packages_.pitPath;
@@ -67,34 +65,71 @@ DownloadOptions Station::RunOptions() const {
   return o;
 }
 
-bool Station::Start() {
-  if (busy_) {
-    // Ctrl+S, a companion's request or an auto start during a run: the ports being served are
-    // never served twice.
-    LogLine("Start refused: a run is in progress");
-    return false;
+// Why a request that only an idle station takes is refused now, as a log line; false when the
+// station is idle and the request may go on.
+bool Station::Refused(const std::string& what) {
+  const char* why = nullptr;
+  switch (state_) {
+    case StationState::Idle:
+      return false;
+    case StationState::CheckingPick:
+      why = "a package is being checked";
+      break;
+    case StationState::Running:
+      why = "a run is in progress";
+      break;
+    case StationState::Ending:
+      why = "a run is ending";
+      break;
   }
+  LogLine(what + " refused: " + why);
+  return true;
+}
+
+bool Station::Start() {
+  // Ctrl+S, a companion's request or an auto start while busy: the ports being served are never
+  // served twice, and a run is never started from inside another step's event loop.
+  if (Refused("Start")) return false;
   if (!HasSomethingToRun()) {
     view_->ShowMessage("No binary file is selected.", "Mirk 3");
     return false;
   }
   NormalizePackageNames();
   const DownloadOptions options = RunOptions();
-  ports_.ReleaseRun();
-  SetBusy(true);
+  const std::vector<Run::Place> places = PlacedPorts();
+  // A port in this run is no longer a late arrival: it is never placed twice.
+  for (const Run::Place& place : places) std::erase(deferredArrivals_, PortName(place.port));
+  SetState(StationState::Running);
   ResetSlotDisplays();
-  startTick_ = std::chrono::steady_clock::now();
   succeeded_ = failed_ = 0;
   ++runs_;
-  BeginPortRuns();
-  const int run = runs_;
-  startedPorts_ = remainingPorts_ = 0;
-  // Reports wait for the main thread, so none is handled before StartWorkers returns; only a
-  // run without a worker ends inside it.
-  const int started = ports_.StartWorkers(options, context_);
-  if (busy_) startedPorts_ = remainingPorts_ = started;
-  Q_EMIT runStarted(run, started);
+  run_ = std::make_unique<Run>(runs_, places);
+  Run* run = run_.get();
+  const int started = run->Start(options, context_, sink_);
+  Q_EMIT runStarted(run->Number(), started);
   return true;
+}
+
+bool Station::StartForCompanion() {
+  if (!Busy() && ports_.CountOccupiedSlots() == 0) {
+    LogLine("Start refused: the companion asked for a run, and no phone is in a slot");
+    return false;
+  }
+  return Start();
+}
+
+std::vector<Run::Place> Station::PlacedPorts() const {
+  std::vector<Run::Place> places;
+  for (int slot = 0; slot < SLOT_TABLE_SIZE; ++slot) {
+    const int port = ports_.PortOfSlot(slot);
+    if (port >= 0) places.push_back({slot, port, ports_.IdentityOfPort(port).path});
+  }
+  return places;
+}
+
+const std::map<int, PortRun>& Station::PortRuns() const {
+  static const std::map<int, PortRun> none;
+  return run_ ? run_->Records() : none;
 }
 
 bool Station::HasSomethingToRun() const {
@@ -103,21 +138,9 @@ bool Station::HasSomethingToRun() const {
 }
 
 bool Station::Reset() {
-  if (busy_) {
-    LogLine("Reset refused: a run is in progress");
-    return false;
-  }
-  const ResetDefaults& d = settings_.resetDefaults;
+  if (Refused("Reset")) return false;
   packages_.use = {};
-  options_.rePartition = d.rePartition;
-  options_.autoReboot = d.autoReboot;
-  options_.fResetTime = d.fResetTime;
-  options_.efsClear = d.efsClear;
-  options_.bootUpdate = d.bootUpdate;
-  options_.flashLock = d.flashLock;
-  options_.nandErase = d.nandErase;
-  options_.tFlash = d.tFlash;
-  options_.rtnForSprint = 0;
+  options_ = ResetOptionStates(settings_.resetDefaults, options_);
   packages_.path = {};
   packages_.pitPath.clear();
   view_->ClearLog();
@@ -129,10 +152,21 @@ bool Station::Reset() {
 
 void Station::SetAutoStart(const std::string& text) { autoStartText_ = text; }
 
-void Station::SetBusy(bool on) {
-  enables_.SetBusy(on, settings_);
-  busy_ = on;
+void Station::SetState(StationState state) {
+  const bool wasBusy = Busy();
+  state_ = state;
+  if (Busy() != wasBusy) enables_.SetBusy(Busy(), settings_);
   view_->ControlsChanged();
+  if (wasBusy && !Busy()) Q_EMIT becameIdle();
+  // An auto start that came while busy is looked at again, after the same settle.
+  if (!Busy() && autoStartDue_) {
+    autoStartDue_ = false;
+    QTimer::singleShot(context_.timing.autoStartDelay, this, [this] { OnAutoStartCheck(); });
+  }
+}
+
+void Station::QueueMessage(const std::string& text) {
+  QTimer::singleShot(0, this, [this, text] { view_->ShowMessage(text); });
 }
 
 void Station::ShowSlot(int slot) {
@@ -229,12 +263,13 @@ void Station::OnProgress(const EngineReport& report) {
 }
 
 void Station::OnPass(EngineReport report) {
+  if (!run_) return;
   const int slot = ports_.SlotOfPort(report.port);
   const bool shown = slot >= 0 && slot < DISPLAYED_SLOTS;
   if (shown && slot < 8) slots_[slot].status.clear();
   Q_EMIT portPassed(report.port);
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                           std::chrono::steady_clock::now() - startTick_)
+                           std::chrono::steady_clock::now() - run_->StartTick())
                            .count();
   const long long minutes = elapsed / 1000 / 60;
   const long long seconds = (elapsed / 1000) % 60;
@@ -245,8 +280,7 @@ void Station::OnPass(EngineReport report) {
     d.timeText = Format(" %02lld:%02lld ", minutes, seconds);
   }
   Q_EMIT jigEvent(2, report.port);
-  remainingPorts_ -= 1;
-  report.text = Format("Remain Port ....  %d ", remainingPorts_);
+  report.text = Format("Remain Port ....  %d ", run_->CountDown());
   if (shown && slot < 8) {
     slots_[slot].picture = SlotPicture::Pass;
     slots_[slot].status = "PASS!";
@@ -289,7 +323,9 @@ void Station::OnStatus(const EngineReport& report) {
     ShowSlot(slot);
     Log(report);
   } else if (report.value == STATUS_PORT_REMOVED) {
-    if (shown) {
+    // A port that left after its run no longer holds the slot it is logged with: the slot
+    // may show another port now.
+    if (shown && ports_.PortOfSlot(slot) == -1) {
       slots_[slot].portLabel.clear();
       slots_[slot].portPresent = false;
     }
@@ -304,58 +340,72 @@ void Station::OnStatus(const EngineReport& report) {
   }
 }
 
+void Station::OnPortChange(PortChange change, int port) {
+  switch (change) {
+    case PortChange::Added:
+      OnStatus(EngineReport{port, "Added!!", STATUS_PORT_ADDED});
+      break;
+    case PortChange::Removed:
+      OnStatus(EngineReport{port, "Removed!!", STATUS_PORT_REMOVED});
+      break;
+    case PortChange::Waiting:
+      LogLine(PortName(port) + " waits for a free slot");
+      break;
+  }
+}
+
 void Station::OnRunEnd(EngineReport report) {
-  ports_.CollectResults(&succeeded_, &failed_);
+  // Only the watcher of the run in progress ends it.
+  if (!run_ || state_ != StationState::Running) return;
+  run_->CountResults(&succeeded_, &failed_);
+  ports_.FreeAllSlots();
   // Every slot is free now: the port labels go with them.
   for (int slot = 0; slot < DISPLAYED_SLOTS; ++slot) {
     slots_[slot].portLabel.clear();
     slots_[slot].portPresent = false;
     ShowSlot(slot);
   }
-  for (auto& [port, run] : portRuns_) {
-    if (run.verdict == Verdict::Waiting || run.verdict == Verdict::Running) {
-      FinishPort(run, Verdict::Failed, FAIL_REQUEST, "the worker ended without a result");
+  for (auto& [port, record] : run_->Records()) {
+    if (record.verdict == Verdict::Waiting || record.verdict == Verdict::Running) {
+      FinishPort(record, Verdict::Failed, FAIL_REQUEST, "the worker ended without a result");
     }
   }
   report.text = Format("All threads completed. (succeed %d / failed %d)", succeeded_, failed_);
-  SetBusy(false);
+  SetState(StationState::Ending);
   Log(report);
-  // The watcher that sent this report is joined once it has returned from it.
-  QTimer::singleShot(0, this, [this] {
-    if (!busy_) ports_.ReleaseRun();
-  });
-  Q_EMIT runEnded(runs_, succeeded_, failed_);
+  handlingRunEnd_ = true;  // the watcher waits until this returns
+  Q_EMIT runEnded(run_->Number(), succeeded_, failed_);
+  handlingRunEnd_ = false;
+  // The watcher that sent this report waits until it has been handled: the run's threads are
+  // released, and the waiting ports placed, once it has returned.
+  QTimer::singleShot(0, this, [this] { FinishEnding(); });
+}
+
+void Station::FinishEnding() {
+  if (state_ != StationState::Ending) return;
+  if (!run_->Releasable()) {
+    // A message box's event loop can run this before the watcher has been let go.
+    QTimer::singleShot(5, this, [this] { FinishEnding(); });
+    return;
+  }
+  run_->Release();
+  // Still ending: a message box raised by a placement cannot let a Start in.
   PlaceDeferredArrivals();
+  PlaceWaitingPorts();
+  SetState(StationState::Idle);
 }
 
 void Station::OnAutoStartCheck() {
   const int wanted = autoStartText_ == "-" ? -1 : ProfileInteger(autoStartText_);
-  if (busy_ || wanted <= 0 || ports_.CountOccupiedSlots() != wanted) return;
-  Start();
-}
-
-void Station::BeginPortRuns() {
-  portRuns_.clear();
-  const auto now = std::chrono::steady_clock::now();
-  const auto utc = std::chrono::system_clock::now();
-  for (int slot = 0; slot < SLOT_TABLE_SIZE; ++slot) {
-    const int port = ports_.PortOfSlot(slot);
-    if (port < 0) continue;
-    PortRun run;
-    run.run = runs_;
-    run.slot = slot;
-    run.port = port;
-    run.usbPath = ports_.IdentityOfPort(port).path;
-    run.started = now;
-    run.startedUtc = utc;
-    portRuns_[port] = run;
+  if (wanted <= 0) return;
+  if (Busy()) {
+    autoStartDue_ = true;
+    return;
   }
+  if (ports_.CountOccupiedSlots() == wanted) Start();
 }
 
-PortRun* Station::RunOf(int port) {
-  const auto it = portRuns_.find(port);
-  return it == portRuns_.end() ? nullptr : &it->second;
-}
+PortRun* Station::RunOf(int port) { return run_ ? run_->RecordOf(port) : nullptr; }
 
 void Station::FinishPort(PortRun& run, Verdict verdict, int64_t code, const std::string& message) {
   run.verdict = verdict;
@@ -377,7 +427,8 @@ void Station::Log(const EngineReport& report) {
 }
 
 void Station::AbandonRun(const std::string& reason) {
-  for (auto& [port, run] : portRuns_) {
+  if (!run_) return;
+  for (auto& [port, run] : run_->Records()) {
     if (run.verdict == Verdict::Passed || run.verdict == Verdict::Failed) continue;
     FinishPort(run, Verdict::Failed, FAIL_REQUEST, reason);
     Log(EngineReport{port, reason, 0});

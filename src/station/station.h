@@ -1,9 +1,15 @@
 // The station's core: the window's logic and state, shared by every face. It holds what the
 // window shows (options, package fields, enable states, the 56 slot displays, the size text,
-// busy, the run counters), runs Start and Reset, handles every report of the workers and the
-// port table, follows the port dir, starts a run by itself when enough phones are in, and
-// tells its face (StationView) what changed. One object on the main thread, on Qt's event loop;
-// the engine knows nothing of it but its report sink.
+// its state), runs Start and Reset, handles every report of the workers and the port table,
+// follows the port dir, starts a run by itself when enough phones are in, and tells its face
+// (StationView) what changed. One object on the main thread, on Qt's event loop; the engine
+// knows nothing of it but its report sink.
+//
+// The station is in one state at a time: idle, checking a pick (an .md5 package's digest),
+// running, or ending a run (its summary written, its threads not yet released, the waiting
+// ports being placed). The state changes in SetState only. Start, Reset, picks and drops are
+// taken only when idle and refused with a log line otherwise, whichever event loop they come
+// from: a message box's, the BL pick's pause, or the main loop.
 #pragma once
 
 #include <QObject>
@@ -17,6 +23,7 @@
 #include <vector>
 
 #include "station/port_run.h"
+#include "station/run.h"
 #include "station/station_view.h"
 #include "engine/download_options.h"
 #include "engine/engine_context.h"
@@ -53,6 +60,8 @@ struct PackageFields {
   std::string pitPath;
 };
 
+enum class StationState { Idle, CheckingPick, Running, Ending };
+
 class Station : public QObject {
   Q_OBJECT
 
@@ -72,13 +81,19 @@ class Station : public QObject {
   // Follows the port dir: a first scan, then every arrival and removal. False (and why) when
   // the dir cannot be watched.
   bool WatchPorts(std::string* error);
-  // A device change of the port dir: arrivals are ignored while busy, removals never.
+  // A device change of the port dir: arrivals wait while busy and are placed when the station
+  // is idle again; removals are taken at once.
   void OnDeviceChange(int event, const std::string& name);
+  // What the port dir holds now is the truth (events were lost): placed ports that are gone
+  // are removed at once, ports that are there and not placed arrive.
+  void ResyncPorts();
 
   // --- run control
   // Starts a run from the options and package fields. Refused (false), with a log line or a
   // message and nothing changed, while a run is in progress or when nothing is chosen.
   bool Start();
+  // A companion's request for a run: refused, with a log line, when no phone is placed.
+  bool StartForCompanion();
   // Back to the idle state: options to their reset defaults, fields and the log emptied, slot
   // displays reset. Refused while a run is in progress.
   bool Reset();
@@ -86,6 +101,9 @@ class Station : public QObject {
   // FAIL with `reason` (its record written, a log line), for a station that stops with phones
   // in flight. The workers are not stopped.
   void AbandonRun(const std::string& reason);
+  // A slot taken out of use (quarantined) or given back: said in the log; a port that waits for
+  // a slot may take it once it is open again.
+  void SetSlotClosed(int slot, bool closed);
   // The auto-start choice: "-" (never) or "1" ... "8" (when that many slots are occupied).
   void SetAutoStart(const std::string& text);
   const std::string& AutoStart() const { return autoStartText_; }
@@ -101,7 +119,7 @@ class Station : public QObject {
   int DropFiles(const std::vector<std::string>& paths);
   // The operator's check boxes.
   void SetPackageUsed(int slot, bool used);
-  OptionStates& Options() { return options_; }
+  RunFlags& Options() { return options_; }
   void OptionsChanged();
   const PackageFields& Packages() const { return packages_; }
   const std::string& BinarySizeText() const { return binarySizeText_; }
@@ -112,15 +130,17 @@ class Station : public QObject {
   bool HasSomethingToRun() const;
 
   // --- state
-  bool Busy() const { return busy_; }
+  StationState State() const { return state_; }
+  bool Busy() const { return state_ != StationState::Idle; }
   const ControlEnables& Enables() const { return enables_; }
   const SlotDisplay& Slot(int slot) const { return slots_.at(slot); }
-  int StartedPorts() const { return startedPorts_; }
-  int RemainingPorts() const { return remainingPorts_; }
+  int StartedPorts() const { return run_ ? run_->StartedPorts() : 0; }
+  int RemainingPorts() const { return run_ ? run_->RemainingPorts() : 0; }
   int Succeeded() const { return succeeded_; }  // of the last run
   int Failed() const { return failed_; }
   int Runs() const { return runs_; }
-  const std::map<int, PortRun>& PortRuns() const { return portRuns_; }  // of the current run
+  // The records of the current run, or of the last one once it has ended.
+  const std::map<int, PortRun>& PortRuns() const;
   // The record Start would hand the workers now.
   DownloadOptions RunOptions() const;
 
@@ -131,6 +151,11 @@ class Station : public QObject {
   // A port's result is known: its record is final.
   void portFinished(const mirk3::PortRun& run);
   void runEnded(int run, int succeeded, int failed);
+  // The station is idle again: a run's threads are released and its waiting ports placed, or a
+  // pick's check is over. Start is taken from here on.
+  void becameIdle();
+  // The port dir cannot be followed any more: no phone will be seen to come or go.
+  void portWatchFailed(const std::string& why);
   // Start, pass and fail of a port, for the jig (1, 2, 3).
   void jigEvent(int event, int port);
   // A line was appended to the log (as the face shows it, without line end).
@@ -142,21 +167,28 @@ class Station : public QObject {
   void OnFail(const EngineReport& report);
   void OnProgress(const EngineReport& report);
   void OnStatus(const EngineReport& report);
+  void OnPortChange(PortChange change, int port);
   void OnRunEnd(EngineReport report);
+  void FinishEnding();
   void OnAutoStartCheck();
   void Log(const EngineReport& report);
-  void SetBusy(bool on);
+  void SetState(StationState state);
+  bool Refused(const std::string& what);
+  // Operator messages of the port table, shown once the handler that raised them has returned,
+  // so that no message box's event loop runs inside a placement.
+  void QueueMessage(const std::string& text);
   void ResetSlotDisplays();
   void ClearTimes();
   void ShowSlot(int slot);
   bool CheckPackageMd5(const std::string& path);
   void UpdateBinarySize();
   void NormalizePackageNames();
-  void BeginPortRuns();
+  std::vector<Run::Place> PlacedPorts() const;
   PortRun* RunOf(int port);
   void FinishPort(PortRun& run, Verdict verdict, int64_t code, const std::string& message);
   void ReadPortEvents();
   void PlaceDeferredArrivals();
+  void PlaceWaitingPorts();
 
   StationView* view_;
   ReportSink* sink_;
@@ -164,22 +196,21 @@ class Station : public QObject {
   CPortSlotManager ports_;
   Settings settings_;
   ControlEnables enables_;
-  OptionStates options_;
+  RunFlags options_;
   PackageFields packages_;
   std::string autoStartText_ = "-";
   std::string binarySizeText_;
   std::vector<SlotDisplay> slots_;
-  bool busy_ = false;
-  std::chrono::steady_clock::time_point startTick_;
-  int startedPorts_ = 0;
-  int remainingPorts_ = 0;
+  StationState state_ = StationState::Idle;
+  bool autoStartDue_ = false;
+  bool handlingRunEnd_ = false;  // an auto start was refused while busy: check again when idle
   int succeeded_ = 0;
   int failed_ = 0;
   int runs_ = 0;
-  std::map<int, PortRun> portRuns_;
+  std::unique_ptr<Run> run_;  // the current run, or the last one
   bool carriesPackages_;  // this program is a One Click program
-  // Ports that arrived during a run: placed when it ends, if they are still there, so that a
-  // phone plugged in while others were being flashed is not lost.
+  // Ports that arrived while busy: placed when the station is idle again, if they are still
+  // there, so that a phone plugged in while others were being flashed is not lost.
   std::vector<std::string> deferredArrivals_;
   PortWatcher watcher_;
   std::unique_ptr<QSocketNotifier> watcherNotifier_;

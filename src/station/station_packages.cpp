@@ -3,6 +3,7 @@
 // compressed packages at Start.
 #include <QEventLoop>
 #include <QTimer>
+#include <optional>
 #include <thread>
 
 #include "station/package_pick.h"
@@ -21,36 +22,53 @@ void HandleEventsFor(std::chrono::milliseconds pause) {
 
 }  // namespace
 
+// The digest of a multi-gigabyte package takes minutes: it is made on a thread of its own while
+// the main thread's event loop goes on, so the window repaints and each line of the check is
+// shown as it comes. The station stays in CheckingPick all the while, so nothing that loop
+// hands over can start a run.
 bool Station::CheckPackageMd5(const std::string& path) {
-  const bool passed = mirk3::CheckPackageMd5(
-      path, [this](const std::string& line) { LogLine(line); },
-      [this](const std::string& text, const std::string& title) {
-        view_->ShowMessage(text, title);
-      });
-  if (!passed) {
-    SetBusy(false);
-    return false;
-  }
-  std::this_thread::sleep_for(context_.timing.md5CheckedPause);
-  return true;
+  struct Box {
+    std::string text, title;
+  };
+  std::optional<Box> box;
+  bool passed = false;
+  QEventLoop loop;
+  std::thread checker([&] {
+    passed = mirk3::CheckPackageMd5(
+        path,
+        [this](const std::string& line) {
+          sink_->Send(WM_DL_LOG, EngineReport{NO_PORT, line, 0});  // waits until it is logged
+        },
+        [&box](const std::string& text, const std::string& title) { box = Box{text, title}; });
+    if (passed) std::this_thread::sleep_for(context_.timing.md5CheckedPause);
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  loop.exec();
+  checker.join();
+  if (box) view_->ShowMessage(box->text, box->title);
+  return passed;
 }
 
 bool Station::PickPackage(int slot, const std::string& path) {
   if (slot < 0 || slot >= SLOT_COUNT) return false;
-  if (busy_ || !enables_.Enabled(PACKAGE_BUTTONS[slot])) {
-    LogLine(std::string(SLOT_NAMES[slot]) + " pick refused: " +
-            (busy_ ? "a run is in progress" : "the settings disable this package"));
+  const std::string what = std::string(SLOT_NAMES[slot]) + " pick";
+  if (Refused(what)) return false;
+  if (!enables_.Enabled(PACKAGE_BUTTONS[slot])) {
+    LogLine(what + " refused: the settings disable this package");
     return false;
   }
   bool taken = true;
   if (IsMd5Package(path)) {
-    SetBusy(true);
+    SetState(StationState::CheckingPick);
     taken = CheckPackageMd5(path);
     if (slot == BL) HandleEventsFor(context_.timing.blPickPause);
-    SetBusy(false);
-    // Ports that arrived while the check ran get their slots now. A station given its ports
-    // (mirk3-cli flash) runs those alone.
-    if (watcherNotifier_) ports_.ScanPorts(1);
+    // Ports that arrived while the check ran get their slots now, each once. A station given
+    // its ports (mirk3-cli flash) runs those alone.
+    if (watcherNotifier_) {
+      PlaceDeferredArrivals();
+      ports_.ScanPorts(1);
+    }
+    SetState(StationState::Idle);
   }
   packages_.use[slot] = taken ? 1 : 0;
   packages_.path[slot] = taken ? path : std::string();
@@ -59,21 +77,15 @@ bool Station::PickPackage(int slot, const std::string& path) {
 }
 
 void Station::PickPit(const std::string& path) {
-  if (busy_) {
-    LogLine("PIT pick refused: a run is in progress");
-    return;
-  }
+  if (Refused("PIT pick")) return;
   packages_.pitPath = path;
-  options_.rePartition = 1;
+  options_.RePartition = 1;
   view_->ControlsChanged();
 }
 
 int Station::DropFiles(const std::vector<std::string>& paths) {
-  if (busy_) {
-    LogLine("Drop refused: a run is in progress");
-    return 0;
-  }
-  SetBusy(true);
+  if (Refused("Drop")) return 0;
+  SetState(StationState::CheckingPick);
   int filled = 0;
   for (const std::string& path : paths) {
     if (IsMd5Package(path) && !CheckPackageMd5(path)) continue;
@@ -83,12 +95,12 @@ int Station::DropFiles(const std::vector<std::string>& paths) {
     packages_.use[slot] = 1;
     ++filled;
   }
-  SetBusy(false);
+  SetState(StationState::Idle);
   return filled;
 }
 
 void Station::SetPackageUsed(int slot, bool used) {
-  if (slot < 0 || slot >= SLOT_COUNT || busy_) return;
+  if (slot < 0 || slot >= SLOT_COUNT || Busy()) return;
   packages_.use[slot] = used ? 1 : 0;
   view_->ControlsChanged();
 }

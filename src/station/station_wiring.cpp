@@ -8,7 +8,8 @@
 namespace mirk3 {
 
 void AttachCompanion(Station& station, CompanionBus& bus, OutputHealth& health) {
-  QObject::connect(&bus, &CompanionBus::startRequested, &station, [&station] { station.Start(); });
+  QObject::connect(&bus, &CompanionBus::startRequested, &station,
+                   [&station] { station.StartForCompanion(); });
   const auto broadcast = [&bus, &health](int port, int result) {
     std::string error;
     if (!bus.Broadcast(port, result, &error)) health.Lost("the companion bus", error);

@@ -157,19 +157,19 @@ void StationWindow::BuildOptionBoxes() {
   struct Item {
     ControlId id;
     const char* label;
-    int32_t OptionStates::*state;
+    int32_t RunFlags::*state;
   };
   static constexpr Item ITEMS[] = {
-      {CONTROL_REPARTITION, "Re-Partition", &OptionStates::rePartition},
-      {CONTROL_AUTO_REBOOT, "Auto Reboot", &OptionStates::autoReboot},
-      {CONTROL_F_RESET_TIME, "F. Reset Time", &OptionStates::fResetTime},
-      {CONTROL_FLASH_LOCK, "Flash Lock", &OptionStates::flashLock},
-      {CONTROL_NAND_ERASE, "Nand Erase All", &OptionStates::nandErase},
-      {CONTROL_T_FLASH, "T Flash", &OptionStates::tFlash},
-      {CONTROL_EFS_CLEAR, "Phone EFS Clear", &OptionStates::efsClear},
-      {CONTROL_BOOT_UPDATE, "Phone Bootloader Update", &OptionStates::bootUpdate},
-      {CONTROL_DEVICE_INFO, "Device Info", &OptionStates::deviceInfo},
-      {CONTROL_RTN_FOR_SPRINT, "RTN for Sprint", &OptionStates::rtnForSprint},
+      {CONTROL_REPARTITION, "Re-Partition", &RunFlags::RePartition},
+      {CONTROL_AUTO_REBOOT, "Auto Reboot", &RunFlags::AutoReboot},
+      {CONTROL_F_RESET_TIME, "F. Reset Time", &RunFlags::FResetTime},
+      {CONTROL_FLASH_LOCK, "Flash Lock", &RunFlags::FlashLock},
+      {CONTROL_NAND_ERASE, "Nand Erase All", &RunFlags::NandErase},
+      {CONTROL_T_FLASH, "T Flash", &RunFlags::TFlash},
+      {CONTROL_EFS_CLEAR, "Phone EFS Clear", &RunFlags::PhoneEFSClear},
+      {CONTROL_BOOT_UPDATE, "Phone Bootloader Update", &RunFlags::PhoneBootUpdate},
+      {CONTROL_DEVICE_INFO, "Device Info", &RunFlags::deviceInfo},
+      {CONTROL_RTN_FOR_SPRINT, "RTN for Sprint", &RunFlags::rtnForSprint},
   };
   int index = 0;
   for (const Item& item : ITEMS) {

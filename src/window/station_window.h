@@ -70,7 +70,7 @@ class StationWindow : public QDialog, public StationView {
   struct OptionBox {
     ControlId id;
     QCheckBox* box;
-    int32_t OptionStates::*state;
+    int32_t RunFlags::*state;
   };
 
   void BuildHeader();

@@ -168,6 +168,7 @@ TEST(DoctorSettings, UnknownKeysBadNumbersAndAMissingFileAreNamed) {
       "[Option]\nTitle=Line 4\nPacketSize=1M\nFactoryResetTime= 5 \nColour=red\n"
       "[apoption]\nAutoReboot=yes\n[Bogus]\nx=1\n[Slots]\n99=1\n[option]\nPacketSize=x\n");
   test::WriteFile(dir / "untitled.ini", "[Option]\nPacketSize=1048576\n");
+  ASSERT_EQ(mkfifo((dir / "fifo.ini").c_str(), 0600), 0);  // no writer: must not be waited on
   struct Case {
     std::string file;
     std::vector<std::string> lines;  // each in the findings, and nothing else
@@ -182,6 +183,8 @@ TEST(DoctorSettings, UnknownKeysBadNumbersAndAMissingFileAreNamed) {
         "WARN " + (dir / "Mirk3.ini") + ":11: [Slots] 99=1 is not a slot 0-55"}},
       {dir / "untitled.ini", {"FAIL " + (dir / "untitled.ini") + " has no [Option] Title"}},
       {dir / "missing.ini", {"FAIL " + (dir / "missing.ini") + " cannot be read"}},
+      {dir / "fifo.ini", {"FAIL " + (dir / "fifo.ini") + " cannot be read as a settings file: "
+                                                         "a pipe, not a regular file"}},
       // The sample documents every key the station reads, each with a value it takes.
       {MIRK3_SOURCE_DIR "/data/Mirk3.ini.sample",
        {"OK   " MIRK3_SOURCE_DIR "/data/Mirk3.ini.sample is read"}},
@@ -195,6 +198,53 @@ TEST(DoctorSettings, UnknownKeysBadNumbersAndAMissingFileAreNamed) {
     for (const std::string& line : c.lines)
       EXPECT_TRUE(Contains(said, line)) << line << "\n" << said;
   }
+}
+
+// What the station refuses to start with, and what would trip it later: entries of the port
+// dir that are no serial devices (a link to a pty is one), a --port-dir naming a file, a port
+// kept for two slots, a jig on a phone's port, a FactoryResetTime of a day, a LogDir that is a
+// file.
+TEST(DoctorSettings, PortDirEntriesAndSettingsTheStationCannotRunWith) {
+  test::TempDir dir;
+  const std::string ports = dir / "dev";
+  fs::create_directories(ports);
+  test::PtyPeer phone(ports, 4);
+  test::WriteFile(ports + "/ttyACM1", "");
+  ASSERT_EQ(mkfifo((ports + "/ttyACM2").c_str(), 0600), 0);
+  fs::create_symlink("/dev/null", ports + "/ttyACM3");
+  DoctorScene scene;
+  scene.portDir = ports;
+  scene.user = CurrentUser();
+  const std::string entries = Said(CheckPortAccess(scene));
+  for (const std::string& line :
+       {"FAIL ttyACM1 (" + ports + "/ttyACM1) is a regular file, not a serial device",
+        "FAIL ttyACM2 (" + ports + "/ttyACM2) is a FIFO, not a serial device",
+        "FAIL ttyACM3 (" + ports + "/ttyACM3) is the mem device 1:3, not a serial port",
+        std::string("OK   ttyACM4 can be read and written")}) {
+    EXPECT_TRUE(Contains(entries, line)) << line << "\n" << entries;
+  }
+  scene.portDir = ports + "/ttyACM1";
+  EXPECT_TRUE(Contains(Said(CheckPortDir(scene)), "is a file, not a directory"));
+
+  scene.portDir = ports;
+  scene.iniPath = dir / "Mirk3.ini";
+  test::WriteFile(dir / "log", "");
+  test::WriteFile(scene.iniPath, "[Option]\nTitle=Line 4\nFactoryResetTime=86400\nLogDir=" +
+                                     (dir / "log") + "\n[Slots]\n0=4\n1=4\n[D300Jig]\nDevice=" +
+                                     ports + "/ttyACM4\n");
+  const std::vector<Finding> findings = CheckStationSettings(scene);
+  const std::string said = Said(findings);
+  EXPECT_EQ(findings.size(), 4u) << said;
+  for (const std::string& line :
+       {"FAIL " + scene.iniPath + ":7: [Slots] 1=4 and " + scene.iniPath +
+            ":6: [Slots] 0=4 both keep ttyACM4",
+        "FAIL " + scene.iniPath + ":9: [D300Jig] Device=" + ports + "/ttyACM4",
+        "WARN " + scene.iniPath + ": [Option] FactoryResetTime=86400",
+        "FAIL [Option] LogDir " + (dir / "log") + " is not a directory"}) {
+    EXPECT_TRUE(Contains(said, line)) << line << "\n" << said;
+  }
+  test::WriteFile(scene.iniPath, "[Option]\nTitle=Line 4\n[Slots]\n0=4\n1=5\n");
+  EXPECT_TRUE(Contains(Said(CheckStationSettings(scene)), "OK   ")) << Said(CheckStationSettings(scene));
 }
 
 TEST(DoctorKey, TheKeyFileMustBeReadableAndAnRsa2048Key) {

@@ -40,7 +40,7 @@ class AnalysisRun {
   }
 
   bool Passed() const { return found_.Passed(); }
-  const FileAnalysis& Found() const { return found_; }
+  const DownloadPlan& Found() const { return found_; }
   const EntryList& Members(int slot) const { return found_.slots[slot].members; }
   // The download list's bytes, when a package held one.
   std::optional<std::string> ListText() const {
@@ -74,7 +74,7 @@ class AnalysisRun {
   }
 
   RecordingSink sink_;
-  FileAnalysis found_;
+  DownloadPlan found_;
 };
 
 // A 512-byte ustar header as a string, for archives written piece by piece.

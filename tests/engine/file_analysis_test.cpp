@@ -761,9 +761,9 @@ TEST(FileAnalysis, SlotIndexesOutsideTheFiveSlotsGiveFalse) {
   const EngineContext context;
   test::RecordingSink programSink, fileSink;
   ReportChannel programReports(&programSink, 0), fileReports(&fileSink, 0);
-  FileAnalyser oneClick(ChosenPackages{options, &trailer, program, opened.fd.Get()}, context,
+  FileAnalyser oneClick(ChosenPackages{options, &trailer, program, BorrowedFd(opened.fd)}, context,
                         programReports);
-  FileAnalyser fileMode(ChosenPackages{options, nullptr, program, -1}, context, fileReports);
+  FileAnalyser fileMode(ChosenPackages{options, nullptr, program, BorrowedFd()}, context, fileReports);
   EntryList walked;
   ASSERT_TRUE(oneClick.ScanTarPackage(program, walked, AP));
   ASSERT_TRUE(fileMode.ScanTarPackage(package, walked, -1));

@@ -8,9 +8,10 @@
 #include <thread>
 
 #include "base/le.h"
-#include "support/report_pump.h"
 #include "support/pty_peer.h"
+#include "station/qt_report_sink.h"
 #include "support/recording_sink.h"
+#include "support/station_harness.h"
 #include "support/temp_dir.h"
 
 namespace mirk3 {
@@ -67,13 +68,14 @@ class WorkerRunTest : public ::testing::Test {
 
   // Pumps reports on this (the main) thread until the end-of-run report.
   void PumpToEnd() {
-    ASSERT_TRUE(pump.PumpUntil([&] { return ended; }, 120s)) << "the run never ended";
+    ASSERT_TRUE(test::RunEventsUntil([&] { return ended; }, 120s)) << "the run never ended";
   }
 
   TempDir dir;
   std::vector<Seen> seen;
   bool ended = false;
-  ReportPump pump{[this](int message, const EngineReport& report) {
+  bool application = (test::EnsureQtApplication(), true);  // before the sink
+  QtReportSink pump{[this](int message, const EngineReport& report) {
     EXPECT_FALSE(ended) << "a report after the end of the run";
     seen.push_back({message, report.port, report.text, Clock::now()});
     if (message == WM_DL_COMPLETE && report.port == NO_PORT) ended = true;
@@ -177,26 +179,6 @@ TEST_F(WorkerRunTest, AFailedWorkerReleasesItsPortAndRunsNoLaterStep) {
   EXPECT_EQ(failReports, 1) << "a wrong greeting is reported once";
   CWinRs232cSync line(Context(dir.Path(), 1).timing, dir.Path());
   EXPECT_TRUE(line.OpenPort(4)) << "deleting the engine closed the port";
-}
-
-TEST(ReportPump, ReportsFromTheMainThreadAreHandledAtOnceAndOthersWait) {
-  std::vector<std::string> handled;
-  ReportPump pump([&](int, const EngineReport& report) { handled.push_back(report.text); });
-  pump.Send(WM_DL_LOG, EngineReport{1, "direct", 0});
-  ASSERT_EQ(handled.size(), 1u);
-
-  std::atomic<int> returned{0};
-  std::thread worker([&] {
-    for (int i = 0; i < 50; ++i) {
-      pump.Send(WM_DL_LOG, EngineReport{2, std::to_string(i), 0});
-      returned.fetch_add(1);
-    }
-  });
-  std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(returned.load(), 0) << "a worker waits until its report has been handled";
-  EXPECT_TRUE(pump.PumpUntil([&] { return handled.size() == 51; }, 30s));
-  worker.join();
-  for (int i = 0; i < 50; ++i) EXPECT_EQ(handled[static_cast<size_t>(i) + 1], std::to_string(i));
 }
 
 }  // namespace

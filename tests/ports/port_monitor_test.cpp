@@ -7,11 +7,11 @@
 
 #include <filesystem>
 #include <memory>
+#include <utility>
 
 #include "ports/port_dir.h"
 #include "ports/port_slot_manager.h"
 #include "support/pty_peer.h"
-#include "support/recording_sink.h"
 #include "support/temp_dir.h"
 
 namespace mirk3 {
@@ -61,8 +61,7 @@ class PortMonitor : public ::testing::Test {
                                                                         : DEVICE_REMOVE_COMPLETE,
                           event.name);
       }
-      for (const auto& r : sink.All()) out.push_back(std::to_string(r.report.port) + " " + r.report.text);
-      sink.Clear();
+      for (const std::string& line : std::exchange(told, {})) out.push_back(line);
     }
     return out;
   }
@@ -70,9 +69,14 @@ class PortMonitor : public ::testing::Test {
   test::TempDir dir;
   std::string portDir = dir / "dev";
   std::string sysfs = dir / "sys";
-  test::RecordingSink sink;
+  Lines told;  // "<port> Added!!" or "<port> Removed!!"
   Lines messages;
-  CPortSlotManager slots{&sink, [this](const std::string& m) { messages.push_back(m); }};
+  CPortSlotManager slots{
+      [this](PortChange change, int port) {
+        if (change == PortChange::Waiting) return;
+        told.push_back(std::to_string(port) + (change == PortChange::Added ? " Added!!" : " Removed!!"));
+      },
+      [this](const std::string& m) { messages.push_back(m); }};
   PortWatcher watcher;
   std::map<int, std::unique_ptr<test::PtyPeer>> phones;
 };
@@ -95,7 +99,7 @@ TEST_F(PortMonitor, ArrivalsAndRemovalsAsPhonesComeAndGo) {
   // An arrival of a placed port changes nothing and says nothing.
   EXPECT_EQ(slots.OnPortEvent(DEVICE_ARRIVAL, "ttyACM12"), 0);
   EXPECT_EQ(slots.OnPortEvent(DEVICE_ARRIVAL, "ttyACM"), -1);
-  EXPECT_TRUE(sink.All().empty());
+  EXPECT_TRUE(told.empty());
   EXPECT_EQ(slots.CountOccupiedSlots(), 3);
 }
 

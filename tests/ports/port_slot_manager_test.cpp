@@ -1,17 +1,13 @@
 // The port and slot table: ports take the first free slot of the window's 56, a reserved slot
 // waits for its port, removal frees only the slot the port still holds, every placement and
-// removal is reported, and a run has one worker per occupied slot and ends with every slot
-// and total freed.
+// removal is told, and after a run every slot and total is freed.
 #include "ports/port_slot_manager.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
+#include <utility>
 
-#include "devsim/phone_farm.h"
-#include "support/report_pump.h"
-#include "support/recording_sink.h"
-#include "support/station_harness.h"
 #include "support/temp_dir.h"
 
 namespace mirk3 {
@@ -22,20 +18,16 @@ using Lines = std::vector<std::string>;
 
 class PortSlots : public ::testing::Test {
  protected:
-  // The status reports sent since the last call, as "<port> <text>|<code>".
-  Lines Reported() {
-    Lines out;
-    for (const auto& r : sink.All()) {
-      if (r.message != WM_DL_STATUS) continue;
-      out.push_back(std::to_string(r.report.port) + " " + r.report.text + "|" +
-                    std::to_string(r.report.value));
-    }
-    sink.Clear();
-    return out;
-  }
+  // The changes told since the last call, as "<port> <text>|<status code>".
+  Lines Reported() { return std::exchange(told, {}); }
 
-  test::RecordingSink sink;
-  CPortSlotManager slots{&sink};
+  Lines told;
+  CPortSlotManager slots{[this](PortChange change, int port) {
+    const char* text = change == PortChange::Added     ? "Added!!|100"
+                       : change == PortChange::Removed ? "Removed!!|101"
+                                                       : "waits";
+    told.push_back(std::to_string(port) + " " + text);
+  }};
 };
 
 TEST_F(PortSlots, PortsTakeTheFirstFreeSlotAndKeepIt) {
@@ -85,15 +77,18 @@ TEST_F(PortSlots, SlotsRunOutAfterTheWindowsFiftySix) {
   for (int slot = 0; slot < DISPLAYED_SLOTS; ++slot) ASSERT_EQ(slots.PlacePort(100 + slot), slot);
   EXPECT_EQ(Reported().size(), static_cast<size_t>(DISPLAYED_SLOTS));
 
-  // One port too many is left out without a word.
+  // One port too many waits for a free slot, said once however often it is tried.
   EXPECT_EQ(slots.PlacePort(200), -1);
-  EXPECT_TRUE(Reported().empty());
+  EXPECT_EQ(slots.PlacePort(200), -1);
+  EXPECT_EQ(Reported(), Lines{"200 waits"});
+  EXPECT_TRUE(slots.Waiting(200));
   EXPECT_EQ(slots.SlotOfPort(200), -1);
   EXPECT_EQ(slots.PortOfSlot(DISPLAYED_SLOTS), -1);
   EXPECT_EQ(slots.CountOccupiedSlots(), DISPLAYED_SLOTS);
 
   slots.RemovePort(130);
   EXPECT_EQ(slots.PlacePort(200), 30);
+  EXPECT_FALSE(slots.Waiting(200));
 }
 
 TEST_F(PortSlots, AReservedSlotWaitsForItsPort) {
@@ -110,47 +105,16 @@ TEST_F(PortSlots, AReservedSlotWaitsForItsPort) {
   EXPECT_EQ(slots.PlacePort(40), 0);
 }
 
-// Phones in slots 0 and 2 (slot 1 holds a port without a device, slot 3 was freed before the
-// run): three workers, two passes and one failure, and afterwards every slot and total free.
-TEST(PortSlotRun, OneWorkerPerOccupiedSlotAndEverySlotFreedWhenCollected) {
-  test::TempDir dir;
-  devsim::FarmConfig config;
-  config.portDir = dir / "ports";
-  config.ports = {1, 2};
-  config.protocol = 3;
-  std::filesystem::create_directories(config.portDir);
-  devsim::PhoneFarm farm(config);
-  std::string error;
-  ASSERT_TRUE(farm.Start(&error)) << error;
-
-  std::set<int> reporting;
-  bool ended = false;
-  ReportPump pump([&](int message, const EngineReport& report) {
-    if (message == WM_DL_COMPLETE && report.port == NO_PORT) ended = true;
-    if (message != WM_DL_STATUS && report.port != NO_PORT) reporting.insert(report.port);
-  });
-  CPortSlotManager slots(&pump);
-  for (int port : {1, 8, 2, 5}) slots.PlacePort(port);
-  slots.RemovePort(5);
+// The totals and the slots are freed together after a run; a port keeps its last slot in the
+// map, and a freed slot is given out again.
+TEST_F(PortSlots, FreeingAfterARunClearsSlotsAndTotals) {
+  for (int port : {1, 8, 2}) slots.PlacePort(port);
   EXPECT_EQ(slots.SlotTotal(2, 5000000000), 5000000000u);
   EXPECT_EQ(slots.SlotTotal(2, 0), 5000000000u) << "a zero value only reads";
-
-  DownloadOptions options;
-  options.deviceInfo = 1;
-  EngineContext context;
-  context.timing = test::QuickTiming();
-  context.portDir = config.portDir;
-  EXPECT_EQ(slots.StartWorkers(options, context), 3);
-  ASSERT_TRUE(pump.PumpUntil([&] { return ended; }, 120s)) << "the run never ended";
-  int succeeded = -1, failed = -1;
-  slots.CollectResults(&succeeded, &failed);
-  slots.ReleaseRun();
-
-  EXPECT_EQ(succeeded, 2);
-  EXPECT_EQ(failed, 1);
-  EXPECT_EQ(reporting, (std::set<int>{1, 2, 8}));
+  slots.FreeAllSlots();
   EXPECT_EQ(slots.CountOccupiedSlots(), 0);
   EXPECT_EQ(slots.SlotTotal(2), 0u);
+  EXPECT_EQ(slots.SlotOfPort(8), 1);
   EXPECT_EQ(slots.PlacePort(2), 0);
 }
 

@@ -40,7 +40,7 @@ std::vector<test::TarEntry> Members() {
 // member three (begin, size, end), so 11 + 3k + 2 leaves it waiting for the end of member k.
 int SilentAfterMember(int member) { return 11 + 3 * member + 2; }
 
-int Run(const std::string& out) {
+int DrawScreenshots(const std::string& out) {
   test::WindowRig rig("DeviceInfo=1\nRtnForSprint=1\n");
   StationWindow& window = rig.Window();
   Station& core = rig.Core();
@@ -111,5 +111,5 @@ int main(int argc, char** argv) {
   const std::string out = argv[1];
   std::filesystem::create_directories(out);
   const auto application = mirk3::test::MakeWidgetApplication(argc, argv);
-  return mirk3::Run(out);
+  return mirk3::DrawScreenshots(out);
 }

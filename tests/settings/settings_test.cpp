@@ -78,10 +78,10 @@ TEST(Settings, AFileWithOnlyATitleTakesEveryOtherDefault) {
   EXPECT_EQ(s.title, "Line 7");
   EXPECT_EQ(s.packetSize, 1048576);
   EXPECT_EQ(s.factoryResetTime, 1);
-  EXPECT_EQ(s.options.autoReboot, 1);
-  EXPECT_EQ(s.options.fResetTime, 1);
-  EXPECT_EQ(s.options.rePartition + s.options.efsClear + s.options.bootUpdate +
-                s.options.flashLock + s.options.nandErase + s.options.tFlash,
+  EXPECT_EQ(s.options.AutoReboot, 1);
+  EXPECT_EQ(s.options.FResetTime, 1);
+  EXPECT_EQ(s.options.RePartition + s.options.PhoneEFSClear + s.options.PhoneBootUpdate +
+                s.options.FlashLock + s.options.NandErase + s.options.TFlash,
             0);
 
   ControlEnables enables;
@@ -102,21 +102,21 @@ TEST(Settings, EveryKeyReachesItsOptionAndTheResetDefaults) {
   EXPECT_EQ(s.factoryResetTime, 4);
   EXPECT_EQ(s.packetSize, 0) << "the engine replaces 0 by its own default";
   EXPECT_EQ(s.rtnForSprintEnable, 1);
-  const OptionStates& o = s.options;
-  const ResetDefaults& d = s.resetDefaults;
-  EXPECT_EQ((std::vector<int32_t>{o.rePartition, o.autoReboot, o.fResetTime, o.flashLock,
-                                  o.nandErase, o.tFlash, o.efsClear, o.bootUpdate}),
+  const RunFlags& o = s.options;
+  const RunFlags& d = s.resetDefaults;
+  EXPECT_EQ((std::vector<int32_t>{o.RePartition, o.AutoReboot, o.FResetTime, o.FlashLock,
+                                  o.NandErase, o.TFlash, o.PhoneEFSClear, o.PhoneBootUpdate}),
             (std::vector<int32_t>{1, 0, 0, 1, 1, 1, 1, 1}));
-  EXPECT_EQ((std::vector<int32_t>{d.rePartition, d.autoReboot, d.fResetTime, d.flashLock,
-                                  d.nandErase, d.tFlash, d.efsClear, d.bootUpdate}),
+  EXPECT_EQ((std::vector<int32_t>{d.RePartition, d.AutoReboot, d.FResetTime, d.FlashLock,
+                                  d.NandErase, d.TFlash, d.PhoneEFSClear, d.PhoneBootUpdate}),
             (std::vector<int32_t>{1, 0, 0, 1, 1, 1, 1, 1}));
   EXPECT_EQ(o.deviceInfo, 0) << "the Device Info box always starts off";
   EXPECT_EQ((std::vector<int32_t>(s.enablePackage, s.enablePackage + 5)),
             (std::vector<int32_t>{0, 1, 0, 1, 0}));
 }
 
-// OptionEnable and PhoneEnable hold until the first busy spell ends; the package-button flags
-// come back after every one; the Device Info box is not switched by a busy spell at all.
+// OptionEnable, PhoneEnable and the package-button flags come back after every busy spell; the
+// Device Info box is not switched by a busy spell at all.
 TEST(Settings, EnableRulesLastAsLongAsTheWindowKeepsThem) {
   const Settings s = FromFile(
       "[Option]\nTitle=T\nOptionEnable=0\nPhoneEnable=0\nDeviceInfo=0\n"
@@ -130,8 +130,9 @@ TEST(Settings, EnableRulesLastAsLongAsTheWindowKeepsThem) {
   EXPECT_FALSE(enables.Enabled(CONTROL_PICK_BL));
   enables.SetBusy(false, s);
   EXPECT_TRUE(enables.Enabled(CONTROL_START));
-  EXPECT_TRUE(enables.Enabled(CONTROL_FLASH_LOCK));
-  EXPECT_TRUE(enables.Enabled(CONTROL_EFS_CLEAR));
+  EXPECT_FALSE(enables.Enabled(CONTROL_FLASH_LOCK));
+  EXPECT_FALSE(enables.Enabled(CONTROL_NAND_ERASE)) << "erases phones: kept off for good";
+  EXPECT_FALSE(enables.Enabled(CONTROL_EFS_CLEAR));
   EXPECT_FALSE(enables.Enabled(CONTROL_PICK_UMS));
   EXPECT_FALSE(enables.Enabled(CONTROL_USE_UMS));
   EXPECT_FALSE(enables.Enabled(CONTROL_DEVICE_INFO));

@@ -71,11 +71,13 @@ class CompanionBusTest : public WithQt {
   }
 
   static void Send(int wParam, int lParam) {
+    SendArguments({QStringLiteral("int32:%1").arg(wParam), QStringLiteral("int32:%1").arg(lParam)});
+  }
+  static void SendArguments(const QStringList& arguments) {
     const int status = QProcess::execute(
-        "dbus-send",
-        {"--session", "--type=signal", "/org/mirk3/Station", "org.mirk3.Station.MergeRadMDL",
-         QStringLiteral("int32:%1").arg(wParam), QStringLiteral("int32:%1").arg(lParam)});
-    ASSERT_EQ(status, 0) << "dbus-send " << wParam << " " << lParam;
+        "dbus-send", QStringList{"--session", "--type=signal", "/org/mirk3/Station",
+                                 "org.mirk3.Station.MergeRadMDL"} + arguments);
+    ASSERT_EQ(status, 0) << "dbus-send " << arguments.join(' ').toStdString();
   }
 
   // Sends a request that must start a run and waits for it, then a little longer: every
@@ -99,6 +101,10 @@ TEST_F(CompanionBusTest, OnlyZeroToEightWithTwoAskForARunAndEachAsksOnce) {
        std::vector<std::pair<int, int>>{{9, 2}, {0, 1}, {-1, 2}, {0, 99}, {8, -1}}) {
     Send(wParam, lParam);
   }
+  // A request is exactly two int32 arguments: more, or others, are not one.
+  SendArguments({"int32:0", "int32:2", "int32:0"});
+  SendArguments({"int32:0", "int32:2", "string:x"});
+  SendArguments({"int32:0"});
   SendRunRequestAndSettle();
   EXPECT_EQ(starts_, 1);
 
@@ -184,10 +190,11 @@ TEST_F(CompanionBusWithoutBus, ABusThatCannotBeReachedGivesTheSystemsText) {
 namespace mirk3 {
 namespace {
 
-class SilentView : public StationView {
+class LogView : public StationView {
  public:
-  void AppendLog(const std::string&) override {}
+  void AppendLog(const std::string& line) override { log.push_back(line); }
   void ShowMessage(const std::string&, const std::string&) override {}
+  std::vector<std::string> log;
 };
 
 // The station joined to its companion: (9, 2) and (0, 1) start nothing, (0, 2) starts a run
@@ -206,7 +213,7 @@ TEST_F(CompanionBusTest, ARequestStartsTheStationsRunAndEveryResultIsHeard) {
   EngineContext context;
   context.timing = test::QuickTiming();
   context.portDir = config.portDir;
-  SilentView view;
+  LogView view;
   Station* station = nullptr;
   QtReportSink sink([&](int m, const EngineReport& r) { station->HandleReport(m, r); });
   Station owned(&view, &sink, context);
@@ -215,6 +222,11 @@ TEST_F(CompanionBusTest, ARequestStartsTheStationsRunAndEveryResultIsHeard) {
   AttachCompanion(owned, bus_, health);
   test::WriteTar(dir / "AP_x.tar", {{"boot.img", "boot"}});
   owned.PickPackage(AP, dir / "AP_x.tar");
+  // With no phone in a slot a request starts nothing: an empty run would count as one.
+  SendRunRequestAndSettle();
+  EXPECT_EQ(owned.Runs(), 0);
+  EXPECT_EQ(view.log.back(),
+            "<OSM> Start refused: the companion asked for a run, and no phone is in a slot");
   for (int port : config.ports) owned.Ports().PlacePort(port);
 
   Monitor monitor;

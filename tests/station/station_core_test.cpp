@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <filesystem>
 #include <regex>
 
@@ -196,7 +198,7 @@ TEST_F(StationCore, ProgressBeforeTheTotalIsKnownLeavesTheBarAlone) {
 }
 
 // Reset puts the loaded option states back, empties the fields and the log, keeps the port
-// labels; OptionEnable=0 lasts until the first busy spell ends, UMS/PATCH=0 for good.
+// labels; OptionEnable=0 and UMS/PATCH=0 hold for good.
 TEST_F(StationCore, ResetAndTheEnableRulesLifetime) {
   settings = LoadSettings(IniFile::Parse(
       "[Option]\nTitle=T\nOptionEnable=0\n[APOption]\nRePartition=1\nAutoReboot=0\n"
@@ -207,12 +209,14 @@ TEST_F(StationCore, ResetAndTheEnableRulesLifetime) {
   EXPECT_FALSE(station->PickPackage(UMS, package)) << "the UMS button is disabled";
   station->PickPackage(AP, package);
   station->PickPit(dir / "table.pit");
-  station->Options().rePartition = 0;
-  station->Options().autoReboot = 1;
+  station->Options().RePartition = 0;
+  station->Options().AutoReboot = 1;
   station->Options().rtnForSprint = 1;
+  station->Options().deviceInfo = 1;
   ASSERT_TRUE(station->Reset());
-  EXPECT_EQ(station->Options().rePartition, 1);
-  EXPECT_EQ(station->Options().autoReboot, 0);
+  EXPECT_EQ(station->Options().deviceInfo, 1) << "Reset leaves Device Info as it is";
+  EXPECT_EQ(station->Options().RePartition, 1);
+  EXPECT_EQ(station->Options().AutoReboot, 0);
   EXPECT_EQ(station->Options().rtnForSprint, 0);
   EXPECT_EQ(station->Packages().use[AP], 0);
   EXPECT_EQ(station->Packages().path[AP], "");
@@ -221,7 +225,7 @@ TEST_F(StationCore, ResetAndTheEnableRulesLifetime) {
   EXPECT_EQ(station->Slot(0).portLabel, "0:[ttyACM3]");
 
   station->DropFiles({package});  // a busy spell, on and off
-  EXPECT_TRUE(station->Enables().Enabled(CONTROL_FLASH_LOCK));
+  EXPECT_FALSE(station->Enables().Enabled(CONTROL_FLASH_LOCK));
   EXPECT_FALSE(station->Enables().Enabled(CONTROL_PICK_UMS));
 }
 
@@ -263,7 +267,132 @@ TEST_F(StationCore, PicksAndDropsFillTheirFieldsAsTheWindowDoes) {
   EXPECT_EQ(station->DropFiles({dir / "ALL_d.tar"}), 1);
   EXPECT_EQ(station->Packages().path[AP], dir / "ALL_d.tar");
   station->PickPit(dir / "x.pit");
-  EXPECT_EQ(station->Options().rePartition, 1) << "the PIT pick sets Re-Partition";
+  EXPECT_EQ(station->Options().RePartition, 1) << "the PIT pick sets Re-Partition";
+}
+
+// Nothing that an event loop hands over during a pick can start a run: the BL pick's check and
+// its pause hold the station, a Start then is refused, and a phone plugged meanwhile is placed
+// once after the pick (its auto-started run flashes it once, not again at that run's end).
+TEST_F(StationCore, APickHoldsTheStationAndALateArrivalIsFlashedOnce) {
+  test::WriteFile(dir / "BL_bad.tar.md5", "not a tar\n0123456789abcdef0123456789abcdef  BL_bad.tar\n");
+  context.timing.blPickPause = std::chrono::milliseconds(400);
+  farm = std::make_unique<devsim::PhoneFarm>(config);  // no phone plugged yet
+  MakeStation();
+  station->PickPackage(AP, package);
+  station->SetAutoStart("1");
+  std::string error;
+  ASSERT_TRUE(station->WatchPorts(&error)) << error;
+  std::vector<int> startsDuringPick;
+  QTimer::singleShot(50, [&] {
+    EXPECT_EQ(station->State(), StationState::CheckingPick);
+    startsDuringPick.push_back(station->Start());
+    ASSERT_TRUE(farm->Plug(1));
+  });
+  EXPECT_FALSE(station->PickPackage(BL, dir / "BL_bad.tar.md5"));
+  EXPECT_EQ(startsDuringPick, std::vector<int>{0});
+  EXPECT_EQ(LinesWith("Start refused: a package is being checked").size(), 1u);
+  EXPECT_EQ(station->Ports().SlotOfPort(1), 0) << "placed once the pick was over";
+  ASSERT_TRUE(RunEventsUntil([&] { return station->Runs() == 1 && !station->Busy(); }));
+  EXPECT_EQ(station->Succeeded(), 1);
+  RunEventsUntil([] { return false; }, 300);  // well past another auto start
+  EXPECT_EQ(station->Runs(), 1) << "the phone was flashed twice";
+  EXPECT_EQ(LinesWith("Added!!").size(), 1u);
+}
+
+// A run's end that a message box's event loop interrupts: a Start or a companion's request
+// then is refused and never joins the watcher that waits for this thread; the station becomes
+// idle afterwards, a phone plugged during the run is placed, and the next run takes it.
+TEST_F(StationCore, ARunsEndCannotBeInterruptedByAStart) {
+  config.ports = {0};
+  ASSERT_TRUE(StartFarm());
+  MakeStation();
+  station->PickPackage(AP, package);
+  std::string error;
+  ASSERT_TRUE(station->WatchPorts(&error)) << error;
+  ASSERT_EQ(station->Ports().SlotOfPort(0), 0);
+  std::vector<int> refused;
+  QObject::connect(station.get(), &Station::runStarted, [&](int run, int) {
+    if (run == 1) {
+      ASSERT_TRUE(farm->Plug(1));
+    }
+  });
+  QObject::connect(station.get(), &Station::runEnded, [&](int run, int, int) {
+    if (run != 1) return;
+    QEventLoop box;  // as a message box raised here would
+    QTimer::singleShot(50, [&] {
+      refused.push_back(station->Start());
+      refused.push_back(station->StartForCompanion());
+    });
+    QTimer::singleShot(300, &box, &QEventLoop::quit);
+    box.exec();
+  });
+  ASSERT_TRUE(station->Start());
+  ASSERT_TRUE(RunEventsUntil([&] { return station->Runs() == 1 && !station->Busy(); }));
+  EXPECT_EQ(refused, (std::vector<int>{0, 0}));
+  EXPECT_EQ(LinesWith("Start refused: a run is ending").size(), 2u);
+  EXPECT_EQ(station->Ports().SlotOfPort(1), 0) << "the late arrival is placed at the end";
+  ASSERT_TRUE(station->Start());
+  EXPECT_EQ(station->StartedPorts(), 1);
+  ASSERT_TRUE(RunEventsUntil([&] { return !station->Busy(); }));
+  EXPECT_EQ(station->Succeeded(), 1);
+}
+
+// Lost events: a resync frees the slot of a phone that has gone and places the one that came.
+TEST_F(StationCore, AResyncRemovesGhostsAndPlacesNewcomers) {
+  config.ports = {0, 1};
+  ASSERT_TRUE(StartFarm());
+  MakeStation();
+  for (int port : {0, 1}) station->Ports().PlacePort(port);
+  farm->Unplug(1);
+  ASSERT_TRUE(farm->Plug(2));
+  station->ResyncPorts();
+  EXPECT_EQ(station->Ports().PortOfSlot(1), 2);
+  EXPECT_EQ(station->Ports().PortOfSlot(0), 0);
+  EXPECT_EQ(LinesWith("Removed!!"), Lines{"<ID:1/001> Removed!!"});
+  EXPECT_EQ(LinesWith("<ID:1/002> Added!!").size(), 1u);
+}
+
+// With every slot but two kept for absent ports, a third phone waits (said once), is placed
+// when the run frees the slots, and is flashed by the next run; a phone unplugged after its
+// run is said to be removed although its slot was already free.
+TEST_F(StationCore, APortWithoutAFreeSlotWaitsForTheNextRun) {
+  config.ports = {0, 1, 2};
+  ASSERT_TRUE(StartFarm());
+  MakeStation();
+  for (int slot = 2; slot < DISPLAYED_SLOTS; ++slot) station->Ports().ReserveSlot(slot, 900 + slot);
+  station->PickPackage(AP, package);
+  std::string error;
+  ASSERT_TRUE(station->WatchPorts(&error)) << error;
+  EXPECT_EQ(LinesWith("waits for a free slot"), Lines{"<OSM> ttyACM2 waits for a free slot"});
+  ASSERT_TRUE(station->Start());
+  EXPECT_EQ(station->StartedPorts(), 2);
+  ASSERT_TRUE(RunEventsUntil([&] { return !station->Busy(); }));
+  EXPECT_EQ(station->Ports().PortOfSlot(0), 2);
+  ASSERT_TRUE(station->Start());
+  ASSERT_TRUE(RunEventsUntil([&] { return !station->Busy(); }));
+  EXPECT_EQ(station->Succeeded(), 1);
+  EXPECT_EQ(station->PortRuns().count(2), 1u);
+  farm->Unplug(1);
+  ASSERT_TRUE(RunEventsUntil([&] { return !LinesWith("<ID:1/001> Removed!!").empty(); }));
+}
+
+// A port dir deleted and made again: the station says so both times, frees the slots of the
+// phones that went with it, and places a phone plugged into the new dir.
+TEST_F(StationCore, APortDirThatGoesAndComesBackIsFollowed) {
+  config.ports = {0};
+  ASSERT_TRUE(StartFarm());
+  MakeStation();
+  std::string error;
+  ASSERT_TRUE(station->WatchPorts(&error)) << error;
+  ASSERT_EQ(station->Ports().PortOfSlot(0), 0);
+  std::filesystem::remove_all(config.portDir);
+  ASSERT_TRUE(RunEventsUntil([&] { return !LinesWith("is gone").empty(); }));
+  ASSERT_TRUE(RunEventsUntil([&] { return station->Ports().CountOccupiedSlots() == 0; }));
+  std::filesystem::create_directories(config.portDir);
+  ASSERT_TRUE(RunEventsUntil([&] { return !LinesWith("is back").empty(); }));
+  farm->Unplug(0);
+  ASSERT_TRUE(farm->Plug(1));
+  ASSERT_TRUE(RunEventsUntil([&] { return station->Ports().SlotOfPort(1) == 0; }));
 }
 
 TEST(PackageNames, TheRulesOfDropsAndOfStart) {

@@ -1,8 +1,11 @@
 #include "support/station_harness.h"
 
+#include <QEventLoop>
+#include <QTimer>
+
+#include "base/text.h"
 #include "station/headless.h"
 #include "station/qt_report_sink.h"
-#include "base/text.h"
 
 namespace mirk3::test {
 namespace {
@@ -62,6 +65,19 @@ Timing QuickTiming() {
 
 void EnsureQtApplication() {
   static const std::unique_ptr<QCoreApplication> application = EnsureCoreApplication();
+}
+
+bool RunEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  EnsureQtApplication();
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  QEventLoop loop;
+  QTimer poll;  // a report handled may have made `done` true: looked at between events
+  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+    if (done() || std::chrono::steady_clock::now() >= deadline) loop.quit();
+  });
+  poll.start(10);
+  if (!done()) loop.exec();
+  return done();
 }
 
 RunResult RunStation(const std::vector<int>& ports, const DownloadOptions& options,

@@ -3,6 +3,8 @@
 // lines and each port's verdict.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,6 +29,10 @@ struct RunResult {
 
 // Makes the process's QCoreApplication once; the station's tests run on its event loop.
 void EnsureQtApplication();
+
+// Runs this thread's event loop, where a QtReportSink made on it hands over the workers'
+// reports, until `done` holds or the time-out passes. Returns `done()`.
+bool RunEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
 // Timings for tests: quick opens, no step pauses worth waiting for.
 Timing QuickTiming();

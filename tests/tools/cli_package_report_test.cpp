@@ -356,7 +356,7 @@ TEST(CliInspect, InputsThatAreNotRegularFilesAreRefusedAtOnce) {
   } cases[] = {
       {"--one-click '" + pipe + "'", pipe + ": a pipe, not a regular file"},
       {"--one-click '" + dir.Path().string() + "'", dir.Path().string() + ": a directory"},
-      {"--meta-key '" + pipe + "' '" + (dir / "AP.tar") + "'", pipe + ": not a regular file"},
+      {"--meta-key '" + pipe + "' '" + (dir / "AP.tar") + "'", pipe + ": a pipe, not a regular file"},
   };
   for (const auto& c : cases) {
     const test::ProgramRun run =

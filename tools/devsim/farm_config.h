@@ -81,6 +81,11 @@ struct FarmConfig {
   std::map<int, UsbId> usbIds;          // default: DEFAULT_USB_ID
   // Ports in `ports` are plugged at start, the others first when the schedule plugs them.
   std::vector<PlugEvent> schedule;
+  // Existing terminals served instead of pseudo-terminals (USB gadgets' ttyGS<n>), by port:
+  // nothing is published then, and a gadget found in `gadgetRoot` is plugged and unplugged
+  // through its UDC file.
+  std::map<int, std::string> ttys;
+  std::string gadgetRoot = "/sys/kernel/config/usb_gadget";
 
   JigConfig jig;  // the emulated test jig, when it has a port
 };
@@ -89,5 +94,8 @@ struct FarmConfig {
 // of the first hub of bus 1).
 std::string UsbPathFor(const FarmConfig& config, int port);
 UsbId UsbIdFor(const FarmConfig& config, int port);
+// The name a port goes by in lines, traces and the store: ttyACM<n>, or the served terminal's
+// own name (ttyGS2).
+std::string PhoneName(const FarmConfig& config, int port);
 
 }  // namespace mirk3::devsim

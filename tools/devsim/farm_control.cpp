@@ -9,6 +9,7 @@
 #include <climits>
 #include <vector>
 
+#include "base/file.h"
 #include "cmdline/command_line.h"
 #include "devsim/options.h"
 #include "serial/serial_line.h"
@@ -21,12 +22,13 @@ using Clock = std::chrono::steady_clock;
 std::string PlugAnswer(PhoneFarm& farm, int port) {
   std::string error;
   if (!farm.Plug(port, &error)) return "error: " + error;
-  return PortName(port) + " -> " + farm.SlavePath(port);
+  return PhoneName(farm.Config(), port) + " -> " + farm.SlavePath(port);
 }
 
 std::string UnplugAnswer(PhoneFarm& farm, int port) {
-  if (!farm.Unplug(port)) return "error: " + PortName(port) + " is not plugged";
-  return PortName(port) + " unplugged";
+  const std::string name = PhoneName(farm.Config(), port);
+  if (!farm.Unplug(port)) return "error: " + name + " is not plugged";
+  return name + " unplugged";
 }
 
 std::string_view Trimmed(std::string_view text) {
@@ -44,12 +46,12 @@ void Say(std::FILE* out, const std::string& line) {
 // Lines read so far from the command input; the last, unfinished one waits for its end.
 class CommandInput {
  public:
-  explicit CommandInput(int fd) : fd_(fd) {}
-  int Fd() const { return open_ ? fd_ : -1; }
+  explicit CommandInput(BorrowedFd fd) : fd_(fd) {}
+  int Fd() const { return open_ ? fd_.Get() : -1; }
   // Reads what is there; the complete lines come back.
   std::vector<std::string> Read() {
     char chunk[1024];
-    const ssize_t n = ::read(fd_, chunk, sizeof chunk);
+    const ssize_t n = ::read(fd_.Get(), chunk, sizeof chunk);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) return {};
     if (n <= 0) open_ = false;  // the end, or a terminal that is not ours to read (EIO)
     if (n > 0) pending_.append(chunk, static_cast<size_t>(n));
@@ -63,7 +65,7 @@ class CommandInput {
   }
 
  private:
-  int fd_;
+  BorrowedFd fd_;  // the caller's command input
   bool open_ = true;
   std::string pending_;
 };
@@ -77,7 +79,7 @@ std::string AnswerCommand(PhoneFarm& farm, std::string_view line) {
   const std::string_view rest = space == std::string_view::npos ? "" : Trimmed(line.substr(space));
   if (verb == "list" && rest.empty()) {
     std::string answer = "plugged:";
-    for (const int port : farm.PluggedPorts()) answer += " " + PortName(port);
+    for (const int port : farm.PluggedPorts()) answer += " " + PhoneName(farm.Config(), port);
     return answer;
   }
   if (verb == "plug" || verb == "unplug") {
@@ -95,7 +97,7 @@ void RunFarmControl(PhoneFarm& farm, int inputFd, int stopFd, std::FILE* out) {
                    [](const PlugEvent& a, const PlugEvent& b) { return a.ms < b.ms; });
   const Clock::time_point start = Clock::now();
   size_t next = 0;
-  CommandInput input(inputFd);
+  CommandInput input{BorrowedFd(inputFd)};
   for (;;) {
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();

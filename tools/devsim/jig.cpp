@@ -37,13 +37,20 @@ std::string JigPortName(int port) { return "ttyUSB" + std::to_string(port); }
 EmulatedJig::EmulatedJig(JigConfig config, std::string portDir, std::string traceDir)
     : config_(config),
       portDir_(std::move(portDir)),
-      traceFile_(traceDir.empty() ? "" : traceDir + "/" + JigPortName(config.port) + ".trace"),
+      traceFile_(traceDir.empty() ? "" : traceDir + "/" + JigName(config) + ".trace"),
       stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       line_(stopFd_.Get()) {}
 
 EmulatedJig::~EmulatedJig() { Stop(); }
 
-std::string EmulatedJig::LinkPath() const { return portDir_ + "/" + JigPortName(config_.port); }
+std::string JigName(const JigConfig& config) {
+  if (config.ttyPath.empty()) return JigPortName(config.port);
+  return std::filesystem::path(config.ttyPath).filename().string();
+}
+
+std::string EmulatedJig::LinkPath() const {
+  return config_.ttyPath.empty() ? portDir_ + "/" + JigPortName(config_.port) : config_.ttyPath;
+}
 
 bool EmulatedJig::Start(std::string* error) {
   if (!stopFd_) {
@@ -60,7 +67,9 @@ bool EmulatedJig::Start(std::string* error) {
       return false;
     }
   }
-  if (!line_.Open(LinkPath(), error)) return false;
+  const bool opened =
+      config_.ttyPath.empty() ? line_.Open(LinkPath(), error) : line_.OpenExisting(LinkPath(), error);
+  if (!opened) return false;
   thread_ = std::thread([this] { Serve(); });
   return true;
 }

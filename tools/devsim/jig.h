@@ -58,5 +58,7 @@ class EmulatedJig {
 
 // "ttyUSB<n>": a USB serial adapter's name, as a jig's is.
 std::string JigPortName(int port);
+// The name the jig goes by in its trace: ttyUSB<n>, or the served terminal's own name.
+std::string JigName(const JigConfig& config);
 
 }  // namespace mirk3::devsim

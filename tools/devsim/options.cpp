@@ -44,7 +44,16 @@ Phones come and go while the farm runs: on schedule (--plug-after,
             the host): "ttyACMN unplugged"
   list      "plugged: ttyACM0 ttyACM2 ..."
 Each command and scheduled step prints one line ("error: ..." when it cannot be
-done). The end of standard input leaves the phones running.)";
+done). The end of standard input leaves the phones running.
+
+With --serve-tty PATH... the phones are served on existing terminals instead, such
+as USB gadgets' /dev/ttyGS<n> whose host ends are real ttyACM ports: port n is the
+number ending the terminal's name (faults and commands name it so), and lines,
+traces and stored partitions go by the terminal's name. A ttyGS<n> terminal must
+belong to a configfs gadget: the farm plugs it (binds its UDC) once the terminal
+is open, unplugs it (writes its UDC empty) for an unplug, a reboot or a vanish,
+and when it stops. A gadget pulled off its bus by someone else is the host
+leaving: the phone opens its terminal again and greets the next host.)";
 
 constexpr char FAULTS_GROUP[] = "Faults, per port (each may be given several times)";
 constexpr char USB_GROUP[] =
@@ -167,6 +176,7 @@ struct Collected {
   std::vector<std::string> usbIds;
   std::vector<std::string> plugAfter;
   std::vector<std::string> unplugAfter;
+  std::vector<std::string> ttys;
 };
 
 // "PORT:REST" split; nothing without a colon or with a bad port.
@@ -210,6 +220,10 @@ void AddPhoneOptions(CLI::App& app, FarmConfig& config, Collected& collected) {
   app.add_option("--out", config.outDir, "store written partitions as DIR/ttyACMn/<partition name>")
       ->type_name("DIR");
   app.add_flag("--discard", config.discard, "accept file data and keep nothing (for benchmarks)");
+  app.add_option("--serve-tty", collected.ttys,
+                 "serve the phones on these existing terminals (USB gadgets' /dev/ttyGS<n>) "
+                 "instead of pseudo-terminals; port n is the number ending each name")
+      ->type_name("PATH...");
   app.add_option("--trace", config.traceDir,
                  "write DIR/ttyACMn.trace, one line per request received: type/sub-type and "
                  "the eight words in decimal")
@@ -260,6 +274,11 @@ void AddJigOptions(CLI::App& app, JigConfig& jig) {
       ->transform(DecimalRange(0, MAX_PORT))
       ->type_name("N")
       ->group(JIG_GROUP);
+  app.add_option("--jig-tty", jig.ttyPath,
+                 "serve the test jig on this existing terminal (a USB gadget's /dev/ttyGS<n>) "
+                 "instead of <port dir>/ttyUSBN")
+      ->type_name("PATH")
+      ->group(JIG_GROUP);
   app.add_flag("--jig-silent", jig.silent, "the jig answers nothing")->group(JIG_GROUP);
   app.add_option("--jig-answer-bytes", jig.answerBytes,
                  "the jig answers with this many bytes: fewer than 8 is a short answer, more a "
@@ -284,7 +303,9 @@ std::string JigProblem(const JigConfig& jig) {
   const JigConfig plain;
   const bool faulty = jig.silent || jig.answerBytes != plain.answerBytes ||
                       jig.splitMs != plain.splitMs || jig.delayMs != plain.delayMs;
-  return faulty && jig.port < 0 ? "a jig fault is given, but no --jig" : "";
+  if (jig.port >= 0 && !jig.ttyPath.empty()) return "--jig and --jig-tty name two jigs";
+  return faulty && jig.port < 0 && jig.ttyPath.empty() ? "a jig fault is given, but no --jig"
+                                                        : "";
 }
 
 // Only a regular file is read: a FIFO would hold the farm up for ever.
@@ -383,8 +404,32 @@ std::string CheckPortsNamed(const FarmConfig& config) {
   return "";
 }
 
+// The served terminals become the ports, each numbered by the end of its name.
+std::string CompleteTtys(const Collected& collected, FarmConfig& config) {
+  if (collected.ttys.empty()) return "";
+  if (!collected.ports.empty()) return "--serve-tty numbers its ports itself: no --ports";
+  if (!config.sysfsDir.empty() || !collected.usbPaths.empty() || !collected.usbIds.empty()) {
+    return "--serve-tty serves real USB devices: no --sysfs, --usb-path or --usb-id";
+  }
+  config.ports.clear();
+  for (const std::string& path : collected.ttys) {
+    const size_t digits = path.find_last_not_of("0123456789") + 1;
+    const auto port = DecimalNumber(std::string_view(path).substr(digits), 0, MAX_PORT);
+    if (digits == path.size() || !port) return "--serve-tty: no port number ends '" + path + "'";
+    const int n = static_cast<int>(*port);
+    if (!config.ttys.emplace(n, path).second) {
+      return "--serve-tty: '" + config.ttys[n] + "' and '" + path + "' are both port " +
+             std::to_string(n);
+    }
+    config.ports.push_back(n);
+  }
+  std::sort(config.ports.begin(), config.ports.end());
+  return "";
+}
+
 // Fills `config` from what was collected; "" when it holds, else what is wrong.
 std::string Complete(const Collected& collected, FarmConfig& config) {
+  if (std::string problem = CompleteTtys(collected, config); !problem.empty()) return problem;
   if (!collected.ports.empty()) {
     config.ports = collected.ports;
     std::sort(config.ports.begin(), config.ports.end());

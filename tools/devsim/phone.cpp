@@ -32,8 +32,27 @@ bool Phone::Start(std::string* error) {
     if (!usb_->Write(error)) return false;
     line_.SetAfterUnplug([this] { usb_->Remove(); });
   }
+  if (!places_.ttyPath.empty()) return StartOnTerminal(error);
   if (!line_.Open(places_.linkPath, error)) {
     if (usb_) usb_->Remove();
+    return false;
+  }
+  thread_ = std::thread([this] { bootLoader_.Serve(); });
+  return true;
+}
+
+// The terminal is opened before the gadget is plugged: a gadget drops what the host sends
+// while nobody has its terminal open.
+bool Phone::StartOnTerminal(std::string* error) {
+  if (GadgetUdc* gadget = places_.gadget) {
+    line_.SetAfterUnplug([gadget] {
+      std::string ignored;
+      gadget->Unplug(&ignored);
+    });
+  }
+  if (!line_.OpenExisting(places_.ttyPath, error)) return false;
+  if (places_.gadget && !places_.gadget->Plug(error)) {
+    line_.Unplug();
     return false;
   }
   thread_ = std::thread([this] { bootLoader_.Serve(); });

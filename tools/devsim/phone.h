@@ -11,6 +11,7 @@
 
 #include "base/file.h"
 #include "devsim/boot_loader.h"
+#include "devsim/gadget_udc.h"
 #include "devsim/partition_store.h"
 #include "devsim/pty_line.h"
 #include "devsim/request_trace.h"
@@ -23,6 +24,8 @@ struct PhonePlaces {
   std::string storeDir;   // empty: keep nothing
   std::string traceFile;  // empty: trace in memory only
   std::string sysfsRoot;  // empty: no USB device
+  std::string ttyPath;    // an existing terminal to serve instead of a pseudo-terminal
+  GadgetUdc* gadget = nullptr;  // the terminal's USB gadget, plugged while the phone runs
   std::string usbPath;
   UsbId usbId;
 };
@@ -49,6 +52,8 @@ class Phone {
   std::vector<uint8_t> Pit() const { return bootLoader_.Pit(); }
 
  private:
+  bool StartOnTerminal(std::string* error);
+
   int port_;
   PhonePlaces places_;
   UniqueFd stopFd_;                      // an eventfd: written once to stop the phone

@@ -30,6 +30,12 @@ std::string UsbPathFor(const FarmConfig& config, int port) {
   return found != config.usbPaths.end() ? found->second : "1-1." + std::to_string(port + 1);
 }
 
+std::string PhoneName(const FarmConfig& config, int port) {
+  const auto found = config.ttys.find(port);
+  if (found == config.ttys.end()) return PortName(port);
+  return std::filesystem::path(found->second).filename().string();
+}
+
 UsbId UsbIdFor(const FarmConfig& config, int port) {
   const auto found = config.usbIds.find(port);
   return found != config.usbIds.end() ? found->second : DEFAULT_USB_ID;
@@ -47,6 +53,7 @@ bool PhoneFarm::Start(std::string* error) {
     return false;
   }
   phones_.clear();
+  if (!FindGadgets(&reason)) return false;
   std::error_code ec;
   std::filesystem::create_directories(config_.portDir, ec);
   if (!config_.traceDir.empty()) std::filesystem::create_directories(config_.traceDir, ec);
@@ -64,10 +71,28 @@ void PhoneFarm::Stop() {
   if (!config_.sysfsDir.empty()) PruneSysfsTree(config_.sysfsDir);
 }
 
+// A served terminal named ttyGS<n> must be a gadget's: its cable is its UDC file. Other
+// terminals (a test's pseudo-terminal) are served without one.
+bool PhoneFarm::FindGadgets(std::string* error) {
+  gadgets_.clear();
+  for (const auto& [port, tty] : config_.ttys) {
+    if (std::filesystem::path(tty).filename().string().rfind("ttyGS", 0) != 0) continue;
+    std::optional<GadgetUdc> gadget = GadgetUdc::ForTty(tty, config_.gadgetRoot, error);
+    if (!gadget) return false;
+    gadgets_[port] = std::make_unique<GadgetUdc>(*gadget);
+  }
+  return true;
+}
+
 PhonePlaces PhoneFarm::PlacesFor(int port) const {
-  const std::string name = PortName(port);
+  const std::string name = PhoneName(config_, port);
   PhonePlaces places;
   places.linkPath = LinkPath(port);
+  if (const auto tty = config_.ttys.find(port); tty != config_.ttys.end()) {
+    places.ttyPath = tty->second;
+    const auto gadget = gadgets_.find(port);
+    places.gadget = gadget == gadgets_.end() ? nullptr : gadget->second.get();
+  }
   if (!config_.outDir.empty() && !config_.discard) places.storeDir = config_.outDir + "/" + name;
   if (!config_.traceDir.empty()) places.traceFile = config_.traceDir + "/" + name + ".trace";
   if (!config_.sysfsDir.empty()) {
@@ -89,7 +114,7 @@ bool PhoneFarm::Plug(int port, std::string* error) {
   std::string ignored;
   std::string& reason = error ? *error : ignored;
   if (Plugged(port)) {
-    reason = PortName(port) + " is plugged already";
+    reason = PhoneName(config_, port) + " is plugged already";
     return false;
   }
   PhonePlaces places = PlacesFor(port);
@@ -146,7 +171,10 @@ bool PhoneFarm::Plugged(int port) const {
   return phone && phone->Plugged();
 }
 
-std::string PhoneFarm::LinkPath(int port) const { return config_.portDir + "/" + PortName(port); }
+std::string PhoneFarm::LinkPath(int port) const {
+  const auto tty = config_.ttys.find(port);
+  return tty != config_.ttys.end() ? tty->second : config_.portDir + "/" + PortName(port);
+}
 
 std::string PhoneFarm::SlavePath(int port) const {
   const Phone* phone = Find(port);

@@ -60,10 +60,12 @@ class PhoneFarm {
  private:
   const Phone* Find(int port) const;
   PhonePlaces PlacesFor(int port) const;
+  bool FindGadgets(std::string* error);
   // The plugged phone that has this USB path, or nullptr.
   const Phone* HolderOfUsbPath(const std::string& usbPath) const;
 
   FarmConfig config_;
+  std::map<int, std::unique_ptr<GadgetUdc>> gadgets_;  // of served gadget terminals, by port
   std::map<int, std::unique_ptr<Phone>> phones_;
 };
 

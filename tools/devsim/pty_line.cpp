@@ -32,8 +32,19 @@ bool MakeRaw(int fd) {
   if (::tcgetattr(fd, &tio) != 0) return false;
   ::cfmakeraw(&tio);
   ::cfsetspeed(&tio, B115200);
+  tio.c_cflag |= CLOCAL | CREAD;
   return ::tcsetattr(fd, TCSANOW, &tio) == 0;
 }
+
+// A gadget's terminal starts cooked and echoing: a phone that echoed the host's bytes back
+// would answer every request with garbage.
+UniqueFd OpenRawTerminal(const std::string& path) {
+  UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+  if (fd && !MakeRaw(fd.Get())) fd.Reset();
+  return fd;
+}
+
+constexpr auto kReopenPause = std::chrono::milliseconds(50);
 
 int RemainingMs(Clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -73,6 +84,33 @@ bool PtyLine::Open(const std::string& linkPath, std::string* error) {
   return true;
 }
 
+bool PtyLine::OpenExisting(const std::string& ttyPath, std::string* error) {
+  master_ = OpenRawTerminal(ttyPath);
+  if (!master_) {
+    *error = Errno("cannot open and configure " + ttyPath);
+    return false;
+  }
+  ttyPath_ = ttyPath;
+  slavePath_ = ttyPath;
+  linkPath_ = ttyPath;
+  linked_ = true;
+  plugged_ = true;
+  return true;
+}
+
+Io PtyLine::Reopen() {
+  if (ttyPath_.empty() || !linked_) return Io::Failed;
+  master_.Reset();
+  pending_.clear();
+  // The hang-up is finished off by the kernel a moment later; a reopen before that would be
+  // hung up with the old descriptor.
+  while (Sleep(kReopenPause)) {
+    master_ = OpenRawTerminal(ttyPath_);
+    if (master_) return Io::HostLeft;
+  }
+  return Io::Stopped;
+}
+
 void PtyLine::DrainWatchEvents() {
   alignas(inotify_event) char buffer[4096];
   for (;;) {
@@ -96,8 +134,9 @@ Io PtyLine::Wait(short events, int timeoutMs) {
   if (fds[1].revents) return Io::Stopped;
   if (watch_ && fds[2].revents) DrainWatchEvents();
   if (hostLeft_) return Io::HostLeft;
-  // The phone holds the terminal side open, so a hang-up here means the terminal is broken.
-  if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return Io::Failed;
+  // The phone holds the terminal side open, so a hang-up here means the terminal is broken;
+  // an existing terminal hangs up when its gadget leaves the bus.
+  if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return Reopen();
   return Io::Ok;
 }
 
@@ -127,7 +166,7 @@ Io PtyLine::ReadSome(uint8_t* data, size_t max, size_t* got) {
       return Io::Ok;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n == 0 || errno != EAGAIN) return Io::Failed;
+    if (n == 0 || errno != EAGAIN) return Reopen();
     if (const Io io = Wait(POLLIN, -1); io != Io::Ok) return io;
   }
   return Io::Failed;
@@ -161,7 +200,7 @@ Io PtyLine::WriteAll(const uint8_t* data, size_t size) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n == 0 || errno != EAGAIN) return Io::Failed;
+    if (n == 0 || errno != EAGAIN) return Reopen();
     // A host that stopped reading fills the terminal; it is waited for, not dropped.
     if (const Io io = Wait(POLLOUT, -1); io != Io::Ok) return io;
   }
@@ -171,6 +210,16 @@ Io PtyLine::WriteAll(const uint8_t* data, size_t size) {
 void PtyLine::WaitDrained(std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   int emptyChecks = 0;
+  if (!ttyPath_.empty()) {
+    // The gadget's queue empties into USB transfers that take a moment more to complete.
+    int queued = 0;
+    while (master_ && ::ioctl(master_.Get(), TIOCOUTQ, &queued) == 0 && queued > 0 &&
+           Clock::now() < deadline) {
+      if (!Sleep(std::chrono::milliseconds(2))) return;
+    }
+    Sleep(std::min(kReopenPause, std::chrono::milliseconds(RemainingMs(deadline))));
+    return;
+  }
   // Written bytes reach the terminal side's queue a moment after the write, so one empty
   // look is not enough to say that the host has read them.
   while (slave_ && emptyChecks < 3 && Clock::now() < deadline) {
@@ -206,7 +255,7 @@ void PtyLine::Unplug() {
   plugged_ = false;
   const bool wasLinked = linked_;
   if (linked_) {
-    WithdrawLink(slavePath_, linkPath_);
+    if (ttyPath_.empty()) WithdrawLink(slavePath_, linkPath_);
     linked_ = false;
   }
   watch_.Reset();

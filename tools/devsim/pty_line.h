@@ -5,6 +5,11 @@
 // exclusive mode is then lifted and the bytes it never read are dropped). Unplugging removes
 // the link and closes both sides: the host's reads and writes fail as with a pulled cable.
 //
+// The same line can instead serve an existing terminal, such as a USB gadget's /dev/ttyGS<n>
+// whose host end is a real ttyACM (OpenExisting): nothing is published, and a hang-up (the
+// gadget pulled off its bus) is taken as the host leaving: the terminal is opened anew and
+// serves whoever greets next.
+//
 // Every wait also watches a stop descriptor (an eventfd), so a phone can be stopped while it
 // waits for the host.
 #pragma once
@@ -39,7 +44,9 @@ class PtyLine {
   // PublishLink). An existing symbolic link there (left by an earlier run) is replaced;
   // anything else is refused.
   bool Open(const std::string& linkPath, std::string* error);
-  // Runs once the published link is gone, on whichever thread pulled the cable: what else the
+  // Serves the existing terminal at `ttyPath` in raw mode, without echo.
+  bool OpenExisting(const std::string& ttyPath, std::string* error);
+  // Runs once the published link is gone (or the existing terminal let go), on whichever thread pulled the cable: what else the
   // phone published (its USB device) goes with it. Set before Open.
   void SetAfterUnplug(std::function<void()> afterUnplug) { afterUnplug_ = std::move(afterUnplug); }
 
@@ -71,6 +78,9 @@ class PtyLine {
   // Polls the master for `events` together with the stop and watch descriptors.
   Io Wait(short events, int timeoutMs);
   void DrainWatchEvents();
+  // An existing terminal that hung up is opened again: Io::HostLeft once it is, Io::Stopped
+  // when stopped meanwhile. A pseudo-terminal that fails stays failed.
+  Io Reopen();
 
   int stopFd_;
   UniqueFd master_;
@@ -78,7 +88,8 @@ class PtyLine {
   UniqueFd watch_;  // inotify descriptor watching the terminal node
   std::string slavePath_;
   std::string linkPath_;
-  bool linked_ = false;
+  std::string ttyPath_;  // an existing terminal served instead of a pseudo-terminal
+  bool linked_ = false;  // published: the link made, or the existing terminal opened
   std::atomic<bool> plugged_{false};
   int hostOpens_ = 0;
   bool hostLeft_ = false;

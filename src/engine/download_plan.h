@@ -1,8 +1,8 @@
-// What file analysis found in a download's packages: per slot the members to send and those
-// the download list dropped, the partition table a package carries, the download list, the
-// total announced to the phone, the meta-data verdict and model, and why the analysis failed
-// when it did. The engine takes its state for the later steps from it; `mirk3-cli inspect`
-// shows it to the operator.
+// A download's plan, as file analysis makes it from the packages: per slot the members to send
+// and those the download list dropped, the partition table a package carries, the download
+// list, the total announced to the phone, the meta-data verdict and model, and why the analysis
+// failed when it did. The later steps of the download only read it; `mirk3-cli inspect` shows
+// it to the operator.
 #pragma once
 
 #include <array>
@@ -51,7 +51,10 @@ struct AnalysisFailure {
   std::string text;  // the failure text as reported
 };
 
-struct FileAnalysis {
+struct DownloadPlan {
+  // File analysis made it. The device-info session reads no packages: its plan is empty, and
+  // its device-info step checks the packages' meta-data itself.
+  bool analysed = false;
   bool oneClick = false;
   std::string program;  // One Click mode: the program that carries the packages
   std::array<AnalysedSlot, SLOT_COUNT> slots;
@@ -60,10 +63,11 @@ struct FileAnalysis {
   // table.
   bool rePartition = false;
   std::optional<FoundDownloadList> downloadList;
-  uint64_t packageTotal = 0;  // announced to the phone; members the list dropped included
-  bool metaDataValid = false;
-  std::string metaDataWhy;   // why not, naming the package, when the packages did not verify
-  std::string packageModel;  // the model all verified packages name; empty when none did
+  uint64_t packageTotal = 0;   // announced to the phone; members the list dropped included
+  bool metaDataValid = false;  // MetaDataValid: every chosen package verified, one model
+  std::string metaDataWhy;     // why not, naming the package, when the packages did not verify
+  std::string
+      packageModel;  // PackageModel: the model all verified packages name; empty when none did
   std::optional<AnalysisFailure> failure;
 
   bool Passed() const { return !failure; }
