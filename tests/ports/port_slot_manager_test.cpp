@@ -105,6 +105,21 @@ TEST_F(PortSlots, AReservedSlotWaitsForItsPort) {
   EXPECT_EQ(slots.PlacePort(40), 0);
 }
 
+// A quarantined slot is given to no port, not even the one it is kept for, until it is opened
+// again; the port kept for it waits and is placed then.
+TEST_F(PortSlots, AClosedSlotIsPassedOverUntilOpened) {
+  slots.CloseSlot(0, true);
+  slots.ReserveSlot(2, 40);
+  slots.CloseSlot(2, true);
+  EXPECT_EQ(slots.PlacePort(7), 1);
+  EXPECT_EQ(slots.PlacePort(40), -1);
+  EXPECT_TRUE(slots.Waiting(40));
+  slots.CloseSlot(0, false);
+  EXPECT_EQ(slots.PlacePort(8), 0);
+  slots.CloseSlot(2, false);
+  EXPECT_EQ(slots.PlacePort(40), 2);
+}
+
 // The totals and the slots are freed together after a run; a port keeps its last slot in the
 // map, and a freed slot is given out again.
 TEST_F(PortSlots, FreeingAfterARunClearsSlotsAndTotals) {
