@@ -120,6 +120,26 @@ TEST(FactoryHistory, TheSlotOfABadCableIsFlaggedAndNoOther) {
   ASSERT_EQ(report["days"].size(), 1u);
   EXPECT_EQ(report["days"][0]["phones"], PHONES * RUNS) << "every record stored once";
 
+  // The quarantine handed to the station as its start-up hands it: with each cable kept for its
+  // slot, the bad cable's phone waits and the next run flashes the others only.
+  history->OnQuarantineChange([&changes, &station](int slot, bool on) {
+    changes.push_back({slot, on});
+    station.SetSlotClosed(slot, on);
+  });
+  station.SetSlotClosed(BAD, history->Health().IsQuarantined(BAD));
+  for (int p = 0; p < PHONES; ++p) station.Ports().ReserveSlot(p, p);
+  for (int p = 0; p < PHONES; ++p) {
+    if (!farm.Plugged(p)) {
+      ASSERT_TRUE(farm.Plug(p));
+    }
+    station.Ports().PlacePort(p);
+  }
+  EXPECT_TRUE(station.Ports().Waiting(BAD));
+  ASSERT_TRUE(station.Start());
+  ASSERT_TRUE(RunEventsUntil([&] { return !station.Busy(); }));
+  EXPECT_EQ(station.StartedPorts(), PHONES - 1);
+  EXPECT_EQ(station.PortRuns().count(BAD), 0u) << "the quarantined slot's phone was flashed";
+
   const test::ProgramRun clear =
       test::RunProgram(cli + " --station 'Line 3' --clear-slot " + std::to_string(BAD),
                        dir / "err");
@@ -127,6 +147,7 @@ TEST(FactoryHistory, TheSlotOfABadCableIsFlaggedAndNoOther) {
   ASSERT_TRUE(RunEventsUntil([&] { return !history->Health().IsQuarantined(BAD); }))
       << "the running station sees the operator's clear";
   EXPECT_EQ(changes.back(), std::make_pair(BAD, false));
+  EXPECT_EQ(station.Ports().SlotOfPort(BAD), BAD) << "placed again once cleared";
   EXPECT_EQ(view.With("Slot 5 cleared").size(), 1u);
   EXPECT_TRUE(history->Finish());
 }
