@@ -59,7 +59,7 @@ void CompanionBus::Leave() {
   // The hook goes first, on this thread: a connection torn down later by the bus library's own
   // thread must find nothing of this object to unhook while it is being destroyed.
   if (joined_) {
-    bus_.disconnect(QString(), kPath, kInterface, kMember, this, SLOT(OnMergeRadMdl(int, int)));
+    bus_.disconnect(QString(), kPath, kInterface, kMember, this, SLOT(OnMergeRadMdl(QDBusMessage)));
   }
   QDBusConnection::disconnectFromBus(name_);
   bus_ = QDBusConnection(name_);
