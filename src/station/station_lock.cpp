@@ -62,7 +62,11 @@ std::string LockDir() {
 
 std::string LockFileFor(const std::string& target) {
   std::error_code ec;
-  std::string path = std::filesystem::weakly_canonical(target, ec).string();
+  // The dir is resolved, the entry is not: a port is its name in the port dir, whatever node
+  // its link leads to now (a pty's number is given to another phone once this one has gone).
+  const std::filesystem::path named(target);
+  std::string path =
+      (std::filesystem::weakly_canonical(named.parent_path(), ec) / named.filename()).string();
   if (ec || path.empty()) path = target;
   std::string name = Escape(path);
   if (name.size() > 180) {
