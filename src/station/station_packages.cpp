@@ -6,6 +6,7 @@
 #include <optional>
 #include <thread>
 
+#include "station/main_thread_calls.h"
 #include "station/package_pick.h"
 #include "station/station.h"
 
@@ -33,6 +34,7 @@ bool Station::CheckPackageMd5(const std::string& path) {
   std::optional<Box> box;
   bool passed = false;
   QEventLoop loop;
+  MainThreadCalls endOfCheck;  // the check's end is handed over as the workers' reports are
   std::thread checker([&] {
     passed = mirk3::CheckPackageMd5(
         path,
@@ -41,7 +43,7 @@ bool Station::CheckPackageMd5(const std::string& path) {
         },
         [&box](const std::string& text, const std::string& title) { box = Box{text, title}; });
     if (passed) std::this_thread::sleep_for(context_.timing.md5CheckedPause);
-    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    endOfCheck.Post([&loop] { loop.quit(); });
   });
   loop.exec();
   checker.join();
