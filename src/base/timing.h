@@ -27,7 +27,8 @@ struct Timing {
   // The test jig.
   Millis jigConnectSettle{200};    // after the jig line opened, before the connection check
   Millis jigReplyWait{15};         // after a frame to the jig, before its reply is looked for
-  Millis jigReplyPollPause{0};     // between two of the ten looks for a jig's reply
+  Millis jigReplyPollPause{25};    // longest wait for bytes between two of the ten looks for a
+                                   // jig's reply (ends as soon as bytes arrive)
   Millis jigSetupPause{200};       // before each set-up frame
   Millis jigSetupClosePause{300};  // after a set-up phase's last frame, before closing
   Millis jigDisconnectPause{100};  // before the jig line is closed

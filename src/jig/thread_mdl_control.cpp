@@ -109,7 +109,9 @@ int CThreadMdlControl::ReadReply(uint8_t* buffer, int capacity, int wanted) {
   int stored = 0;
   int result = 0;
   for (int poll = 0; poll < REPLY_POLLS && result == 0; ++poll) {
-    if (poll > 0) std::this_thread::sleep_for(timing_.jigReplyPollPause);
+    // A reply over USB comes in bus frames, and a USB serial adapter holds bytes back for its
+    // latency timer (16 ms by default): a look that finds nothing waits a moment for more.
+    if (poll > 0) line_.WaitForInput(timing_.jigReplyPollPause);
     const int got = line_.Receive(received_.data(), static_cast<int>(received_.size()));
     if (got <= 0) continue;
     // A reply longer than the caller's buffer is cut there; the rest is dropped.

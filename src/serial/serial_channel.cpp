@@ -1,5 +1,6 @@
 #include "serial/serial_channel.h"
 
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -71,6 +72,13 @@ int CSerialChannel::Receive(void* buffer, int maxLength) {
   }
   lastError_ = LineError::None;
   return static_cast<int>(n);
+}
+
+void CSerialChannel::WaitForInput(Millis limit) {
+  if (!IsConnected() || limit.count() <= 0) return;
+  pollfd pfd{line_.Fd().Get(), POLLIN, 0};
+  while (::poll(&pfd, 1, static_cast<int>(limit.count())) < 0 && errno == EINTR) {
+  }
 }
 
 void CSerialChannel::Disconnect() {

@@ -1,6 +1,6 @@
 // The jig's status line: opened once, then kept open while the station runs; it writes short
-// frames and picks up the jig's replies from whatever has already arrived, never waiting for
-// more. The device is named by its path instead of a port number. It leaves DTR and RTS as
+// frames and picks up the jig's replies from whatever has already arrived; a caller that
+// looks again may first wait, for a bounded time, until more arrives. The device is named by its path instead of a port number. It leaves DTR and RTS as
 // the driver sets them while it is open; Disconnect drops DTR, purges and gives the line back
 // as it was found.
 #pragma once
@@ -33,6 +33,8 @@ class CSerialChannel {
   int Transmit(const void* buffer, int length, int* completedAtOnce = nullptr);
   // What has already arrived, at most `maxLength` bytes; 0 when nothing has.
   int Receive(void* buffer, int maxLength);
+  // Returns as soon as bytes wait to be received, the line has failed, or `limit` has passed.
+  void WaitForInput(Millis limit);
   // Pauses, then closes the line; harmless when not connected.
   void Disconnect();
   // Closes what is still open without the pause (the owner's last word).
