@@ -41,11 +41,11 @@ inline double FlashSeconds(const std::string& dir, const std::string& package, i
   QuietView view;
   mirk3::Station* station = nullptr;
   Clock::time_point first = Clock::time_point::max(), last{};
-  mirk3::QtReportSink pump([&](int message, const mirk3::EngineReport& report) {
+  mirk3::QtReportSink pump([&](const mirk3::PortEvent& event) {
     const auto now = Clock::now();
-    if (message == mirk3::WM_DL_START) first = std::min(first, now);
-    if (message == mirk3::WM_DL_PROGRESS) last = std::max(last, now);
-    station->HandleReport(message, report);
+    if (std::holds_alternative<mirk3::DownloadStarted>(event.event)) first = std::min(first, now);
+    if (std::holds_alternative<mirk3::Progress>(event.event)) last = std::max(last, now);
+    station->HandleEvent(event);
   });
   mirk3::EngineContext context;
   context.timing = QuickTiming();

@@ -108,9 +108,9 @@ double ReadSeconds(Stream& stream) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-class NullSink : public mirk3::ReportSink {
+class NullSink : public mirk3::EngineObserver {
  public:
-  void Send(int, const mirk3::EngineReport&) override {}
+  void Tell(const mirk3::PortEvent&) override {}
 };
 
 // Seconds for the engine's transfer to send the whole member from `stream` in packets to the

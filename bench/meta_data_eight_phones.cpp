@@ -68,9 +68,7 @@ double RunCpuSeconds(const std::string& dir, const std::string& package, int pho
 
   QuietView view;
   mirk3::Station* station = nullptr;
-  mirk3::QtReportSink pump([&](int message, const mirk3::EngineReport& report) {
-    station->HandleReport(message, report);
-  });
+  mirk3::QtReportSink pump([&](const mirk3::PortEvent& e) { station->HandleEvent(e); });
   mirk3::EngineContext context;
   context.timing = QuickTiming();
   context.portDir = config.portDir;

@@ -18,9 +18,9 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kPacket = 1 << 20;
 constexpr uint32_t kBytes = 512u << 20;
 
-class NullSink : public mirk3::ReportSink {
+class NullSink : public mirk3::EngineObserver {
  public:
-  void Send(int, const mirk3::EngineReport&) override {}
+  void Tell(const mirk3::PortEvent&) override {}
 };
 
 mirk3::Timing BenchTiming() {

@@ -38,7 +38,7 @@ double LoopSeconds(const std::string& dir, const std::string& package, bool with
   QuietView view;
   mirk3::Station* station = nullptr;
   mirk3::QtReportSink pump(
-      [&](int message, const mirk3::EngineReport& r) { station->HandleReport(message, r); });
+      [&](const mirk3::PortEvent& e) { station->HandleEvent(e); });
   mirk3::EngineContext context;
   context.timing = QuickTiming();
   context.portDir = config.portDir;

@@ -106,15 +106,19 @@ class AnsweringLine : public mirk3::ByteLine {
   std::vector<Exchange> transcript_;
 };
 
-class CountingSink : public mirk3::ReportSink {
+class CountingSink : public mirk3::EngineObserver {
  public:
-  void Send(int message, const mirk3::EngineReport& report) override {
-    // 127 characters, none longer than 4 bytes, whatever bytes the phone sent.
-    Require(report.text.size() <= 4 * 127, "a report text longer than a report holds");
-    failures += message == mirk3::WM_DL_FAIL;
-    completions += message == mirk3::WM_DL_COMPLETE;
+  void Tell(const mirk3::PortEvent& event) override {
+    const auto shown = mirk3::AsMessage(event);
+    if (shown) {
+      // 127 characters, none longer than 4 bytes, whatever bytes the phone sent.
+      Require(shown->report.text.size() <= 4 * 127, "a report text longer than a report holds");
+    }
+    failures += std::holds_alternative<mirk3::FailureShown>(event.event);
+    verdicts += std::holds_alternative<mirk3::Failed>(event.event);
+    completions += std::holds_alternative<mirk3::Passed>(event.event);
   }
-  int failures = 0, completions = 0;
+  int failures = 0, verdicts = 0, completions = 0;
 };
 
 bool AnsweredAsRequest(const Exchange& exchange) {

@@ -31,10 +31,10 @@ constexpr int EXIT_NOT_READY = 1;
 
 // Keeps the engine's log lines, shown as they came; the analysis runs on this thread, so no
 // lock is needed. What the analysis found is read from its result, never from these lines.
-class LogLines : public ReportSink {
+class LogLines : public EngineObserver {
  public:
-  void Send(int message, const EngineReport& report) override {
-    if (message == WM_DL_LOG) lines_.push_back(report.text);
+  void Tell(const PortEvent& event) override {
+    if (const auto* note = std::get_if<Note>(&event.event)) lines_.push_back(note->text);
   }
   const std::vector<std::string>& Lines() const { return lines_; }
 

@@ -21,13 +21,14 @@ namespace mirk3 {
 
 namespace {
 
-// Prints each report of the engine as the station logs it.
-class PrintingSink : public ReportSink {
+// Prints the engine's log lines and refusals as the station logs them.
+class PrintingSink : public EngineObserver {
  public:
   explicit PrintingSink(std::ostream& out) : out_(out) {}
-  void Send(int message, const EngineReport& report) override {
-    if (message == WM_DL_LOG || message == WM_DL_FAIL) {
-      out_ << FormatLogLine(0, report.port, report.text) << '\n';
+  void Tell(const PortEvent& event) override {
+    const std::optional<MessageReport> shown = AsMessage(event);
+    if (shown && (shown->message == WM_DL_LOG || shown->message == WM_DL_FAIL)) {
+      out_ << FormatLogLine(0, event.port, shown->report.text) << '\n';
     }
   }
 

@@ -11,25 +11,25 @@ bool CDownloadEngine::CloseStep() {
   const Timing& timing = context_.timing;
   if (options_.rtnForSprint) {
     std::this_thread::sleep_for(timing.rtnPauseBefore);
-    Report(WM_DL_LOG, 0, "RTN for Sprint");
+    reports_.Notef("RTN for Sprint");
     if (packets_.SendRequest(RQT_INIT, RQT_INIT_RTN) == REQUEST_FAILED) {
-      ReportText(WM_DL_FAIL, FAIL_RTN, LoadString(IDS_WRITE_COMPLETION_FAILED));
+      reports_.Fail(FAIL_RTN, LoadString(IDS_WRITE_COMPLETION_FAILED));
       return false;
     }
     std::this_thread::sleep_for(timing.rtnPauseAfter);
   }
-  Report(WM_DL_LOG, 0, "RQT_CLOSE !!");
+  reports_.Notef("RQT_CLOSE !!");
   if (packets_.SendRequest(RQT_CLOSE, RQT_CLOSE_END) == REQUEST_FAILED) {
-    ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
+    reports_.Fail(FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
     return false;
   }
-  Report(WM_DL_LOG, 0, "RES OK !!");
-  ReportText(WM_DL_STATUS, STATUS_CLOSE_ACCEPTED, "");
+  reports_.Notef("RES OK !!");
+  reports_.Tell(CloseAccepted{});
   // The device may reboot before or after it answers: the result does not count.
   if (options_.AutoReboot) packets_.SendRequest(RQT_CLOSE, RQT_CLOSE_REBOOT);
   line_.ClosePort();
   std::this_thread::sleep_for(timing.resetDelayUnit * (resetDelay_ > 0 ? resetDelay_ : 0));
-  Report(WM_DL_COMPLETE, 0, "Completed..");
+  reports_.Tell(Passed{"Completed.."});
   return true;
 }
 

@@ -12,25 +12,25 @@
 namespace mirk3 {
 
 bool CDownloadEngine::SetupConnection() {
-  Report(WM_DL_LOG, 0, "SetupConnection..");
+  reports_.Notef("SetupConnection..");
   // A phone still on its way shows on the slot while the line waits for it.
   const auto waiting = [this](int attempt, int attempts, LineError why) {
     const std::string reason = why == LineError::NotFound ? "" : ": " + LineErrorText(why);
-    Report(WM_DL_PROGRESS, 0, "waiting for %s (%d/%d)%s", PortName(port_).c_str(), attempt,
-           attempts, reason.c_str());
+    reports_.ShowProgress(0, Format("waiting for %s (%d/%d)%s", PortName(port_).c_str(), attempt,
+                                    attempts, reason.c_str()));
   };
   if (!line_.OpenPort(port_, waiting)) {
-    ReportText(WM_DL_FAIL, FAIL_PORT_OPEN, LoadString(IDS_PORT_OPEN_FAILED));
-    ReportText(WM_DL_LOG, 0, line_.OpenProblem());
+    reports_.Fail(FAIL_PORT_OPEN, LoadString(IDS_PORT_OPEN_FAILED));
+    reports_.Note(line_.OpenProblem());
     return false;
   }
   if (!line_.WriteData(HANDSHAKE_HOST, HANDSHAKE_LENGTH)) {
-    ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
+    reports_.Fail(FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
     return false;
   }
   char answer[HANDSHAKE_LENGTH + 1] = {};
   if (!line_.ReadData(answer, HANDSHAKE_LENGTH)) {
-    ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
+    reports_.Fail(FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
     return false;
   }
   if (std::memcmp(answer, HANDSHAKE_DEVICE, HANDSHAKE_LENGTH) == 0) return true;
@@ -39,13 +39,13 @@ bool CDownloadEngine::SetupConnection() {
   for (int i = 0; i < HANDSHAKE_LENGTH; ++i) {
     heard += Format("%s%02X", i ? " " : "", static_cast<unsigned char>(answer[i]));
   }
-  Report(WM_DL_FAIL, FAIL_REQUEST, "FAIL! The phone answered the greeting with %s, not %s",
+  reports_.Failf(FAIL_REQUEST, "FAIL! The phone answered the greeting with %s, not %s",
          heard.c_str(), HANDSHAKE_DEVICE);
   return false;
 }
 
 bool CDownloadEngine::InitializationStep(const DownloadPlan& plan) {
-  Report(WM_DL_LOG, 0, "Initialzation..");
+  reports_.Notef("Initialzation..");
   protocolVersion_ = HOST_PROTOCOL_VERSION;
   // A failed exchange reads as version 0x8000; the packet layer has reported it already.
   const int32_t answer = packets_.SendRequest(RQT_INIT, RQT_INIT_BEGIN, {protocolVersion_});
@@ -71,34 +71,34 @@ void CDownloadEngine::NegotiatePacketSize() {
   int32_t size = asked >= DEFAULT_PACKET_SIZE ? asked : NEGOTIATED_FALLBACK_PACKET_SIZE;
   size -= size % static_cast<int32_t>(SEQUENCE_ALIGN);
   if (packets_.SendRequest(RQT_INIT, RQT_INIT_PACKETSIZE, {size}) == REQUEST_FAILED) {
-    Report(WM_DL_LOG, 0, "The phone refused packets of %d bytes: packets of %d bytes", size,
+    reports_.Notef("The phone refused packets of %d bytes: packets of %d bytes", size,
            packets_.PacketSize());
     return;
   }
   packets_.SetPacketSize(size);
   // The operator sees the size used whenever it is not the one the settings ask for.
-  if (size != asked) Report(WM_DL_LOG, 0, "Packets of %d bytes (%d asked)", size, asked);
+  if (size != asked) reports_.Notef("Packets of %d bytes (%d asked)", size, asked);
 }
 
 bool CDownloadEngine::OptionRequestsStep() {
   if (options_.FlashLock) {
-    Report(WM_DL_LOG, 0, "Send lock information..");
+    reports_.Notef("Send lock information..");
     if (packets_.SendRequest(RQT_INIT, RQT_INIT_LOCK, {1}) == REQUEST_FAILED) {
-      ReportText(WM_DL_FAIL, FAIL_LOCK, LoadString(IDS_LOCK_FAILED));
+      reports_.Fail(FAIL_LOCK, LoadString(IDS_LOCK_FAILED));
       return false;
     }
   }
   if (options_.NandErase) {
-    Report(WM_DL_LOG, 0, "Erase...");
+    reports_.Notef("Erase...");
     if (packets_.SendRequest(RQT_INIT, RQT_INIT_ERASE) == REQUEST_FAILED) {
-      ReportText(WM_DL_FAIL, FAIL_ERASE, LoadString(IDS_WRITE_COMPLETION_FAILED));
+      reports_.Fail(FAIL_ERASE, LoadString(IDS_WRITE_COMPLETION_FAILED));
       return false;
     }
   }
   if (options_.TFlash) {
-    Report(WM_DL_LOG, 0, "T Flash...");
+    reports_.Notef("T Flash...");
     if (packets_.SendRequest(RQT_INIT, RQT_INIT_TFLASH) == REQUEST_FAILED) {
-      ReportText(WM_DL_FAIL, FAIL_TFLASH, LoadString(IDS_WRITE_COMPLETION_FAILED));
+      reports_.Fail(FAIL_TFLASH, LoadString(IDS_WRITE_COMPLETION_FAILED));
       return false;
     }
   }

@@ -16,6 +16,18 @@ namespace {
 // No boot loader describes itself in more than this; a larger claim is a broken answer.
 constexpr int32_t MAX_DEVICE_INFO_SIZE = 1 << 20;
 
+// What the phone says it is, for the station's records: its model and every item it gives.
+DeviceIdentified Identify(const DeviceInfoView& info) {
+  DeviceIdentified identified;
+  for (const DeviceInfoDescriptor& item : info.Descriptors()) {
+    const std::optional<std::string> text = info.ItemText(item);
+    if (!text) continue;
+    if (item.type == DEVINFO_ITEM_MODEL && identified.model.empty()) identified.model = *text;
+    identified.items.push_back(DeviceInfoItem{item.type, *text});
+  }
+  return identified;
+}
+
 }  // namespace
 
 bool CDownloadEngine::DeviceInfoStep(const DownloadPlan& plan) {
@@ -31,7 +43,7 @@ bool CDownloadEngine::ReadDeviceInfo(std::vector<uint8_t>* record) {
   const int32_t size = packets_.SendRequest(RQT_DEVINFO, RQT_DEVINFO_BEGIN);
   if (size == REQUEST_FAILED || size <= 0 || size % PIECE_SIZE != 0 ||
       size > MAX_DEVICE_INFO_SIZE) {
-    ReportText(WM_DL_FAIL, FAIL_DEVICE_INFO, LoadString(IDS_FAIL_DEVICE_INFO));
+    reports_.Fail(FAIL_DEVICE_INFO, LoadString(IDS_FAIL_DEVICE_INFO));
     return false;
   }
   record->assign(static_cast<size_t>(size), 0);
@@ -42,12 +54,13 @@ bool CDownloadEngine::CheckDeviceInfo(const std::vector<uint8_t>& record,
                                       const DownloadPlan& facts) {
   const DeviceInfoView info(record);
   if (info.Magic() != DEVINFO_MAGIC) {
-    Report(WM_DL_FAIL, FAIL_DEVICE_INFO, "Invalid Data : %08X", info.Magic());
+    reports_.Failf(FAIL_DEVICE_INFO, "Invalid Data : %08X", info.Magic());
     return false;
   }
+  reports_.Tell(Identify(info));
   if (!facts.metaDataValid) {
-    Report(WM_DL_FAIL, FAIL_DEVICE_INFO, "FAIL! SHA256 is invalid");
-    if (!facts.metaDataWhy.empty()) ReportText(WM_DL_LOG, 0, facts.metaDataWhy);
+    reports_.Failf(FAIL_DEVICE_INFO, "FAIL! SHA256 is invalid");
+    if (!facts.metaDataWhy.empty()) reports_.Note(facts.metaDataWhy);
     return false;
   }
   for (const DeviceInfoDescriptor& item : info.Descriptors()) {
@@ -57,13 +70,12 @@ bool CDownloadEngine::CheckDeviceInfo(const std::vector<uint8_t>& record,
     // The package model is cut at its first "_": "ABC123_EUR" names device ABC123.
     const std::string packageModel = facts.packageModel.substr(0, facts.packageModel.find('_'));
     if (EqualsIgnoreCase(*deviceModel, packageModel)) return true;
-    Report(WM_DL_FAIL, FAIL_DEVICE_INFO, "FAIL! Model dismatch fail");
-    ReportText(WM_DL_LOG, 0,
-               "The packages are for model \"" + packageModel + "\"; the phone is model \"" +
+    reports_.Failf(FAIL_DEVICE_INFO, "FAIL! Model dismatch fail");
+    reports_.Note("The packages are for model \"" + packageModel + "\"; the phone is model \"" +
                    *deviceModel + "\"");
     return false;
   }
-  Report(WM_DL_FAIL, FAIL_DEVICE_INFO, "FAIL! Invalid DEVINFO");
+  reports_.Failf(FAIL_DEVICE_INFO, "FAIL! Invalid DEVINFO");
   return false;
 }
 

@@ -12,9 +12,9 @@
 
 namespace mirk3 {
 
-CDownloadEngine::CDownloadEngine(ReportSink* sink, int port, EngineContext context)
-    : port_(port), reports_(sink, port), context_(std::move(context)), line_(context_) {
-  Report(WM_DL_LOG, 0, "Mirk engine v(ID:%.4f)..", ENGINE_VERSION);
+CDownloadEngine::CDownloadEngine(EngineObserver* observer, int port, EngineContext context)
+    : port_(port), reports_(observer, port), context_(std::move(context)), line_(context_) {
+  reports_.Notef("Mirk engine v(ID:%.4f)..", ENGINE_VERSION);
   DetectOneClick();
 }
 
@@ -29,13 +29,13 @@ void CDownloadEngine::DetectOneClick() {
   if (!own) {
     // The engine goes on in file mode; the operator learns why the program's own packages,
     // if it carries any, are not used.
-    ReportText(WM_DL_LOG, 0, DescribeFileProblem(context_.ownExecutablePath, own.error));
+    reports_.Note(DescribeFileProblem(context_.ownExecutablePath, own.error));
     return;
   }
   const std::optional<OneClickTrailer> trailer = ReadOneClickTrailer(own);
   if (!trailer) return;
   trailer_ = *trailer;
-  Report(WM_DL_LOG, 0, "One Click Downloader Mode\n");
+  reports_.Notef("One Click Downloader Mode\n");
   oneClickMode_ = true;
   // The packages it carries are read through this descriptor until the run ends.
   ownExecutableFd_ = std::move(own.fd);
@@ -79,13 +79,13 @@ const std::vector<CDownloadEngine::Step>& CDownloadEngine::Steps() {
 void CDownloadEngine::ExplainLineFailure() {
   const LineError why = line_.LastError();
   if (why == LineError::Removed) {
-    Report(WM_DL_LOG, 0, "The phone was disconnected");
+    reports_.Notef("The phone was disconnected");
   } else if (why == LineError::TimedOut) {
     const auto ms = static_cast<long long>(context_.timing.firstByteTimeout.count());
     if (ms % 1000 == 0) {
-      Report(WM_DL_LOG, 0, "The phone did not answer within %lld seconds", ms / 1000);
+      reports_.Notef("The phone did not answer within %lld seconds", ms / 1000);
     } else {
-      Report(WM_DL_LOG, 0, "The phone did not answer within %lld ms", ms);
+      reports_.Notef("The phone did not answer within %lld ms", ms);
     }
   }
 }
@@ -105,33 +105,27 @@ bool CDownloadEngine::RunSteps() {
   return true;
 }
 
-// A phone that fails is always shown as failed: a step that ends the run without a failure
-// report of its own gets one here, so that no slot is left without PASS or FAIL. Nothing a
-// step throws leaves the worker: one phone's failure never takes the other phones down.
+// A phone that fails is always shown as failed: a step that ends the run without a refusal
+// of its own gets one here, so that no slot is left without PASS or FAIL, and the port's
+// verdict is told once, here, with the first refusal it showed. Nothing a step throws leaves
+// the worker: one phone's failure never takes the other phones down.
 bool CDownloadEngine::RunStep(const Step& step, DownloadPlan& plan) {
-  const int reportsBefore = reports_.FailReports();
+  reports_.BeginStep();
+  reports_.Tell(StepStarted{step.name});
   bool passed = false;
   try {
     passed = step.run(*this, plan);
   } catch (const std::bad_alloc&) {
-    ReportText(WM_DL_FAIL, FAIL_OUT_OF_MEMORY, LoadString(IDS_OUT_OF_MEMORY));
-    return false;
+    reports_.Fail(FAIL_OUT_OF_MEMORY, LoadString(IDS_OUT_OF_MEMORY));
   } catch (const std::exception& error) {
-    Report(WM_DL_FAIL, FAIL_REQUEST, "FAIL! (%s) %s", step.name, error.what());
-    return false;
+    reports_.Failf(FAIL_REQUEST, "FAIL! (%s) %s", step.name, error.what());
   }
-  if (!passed && reports_.FailReports() == reportsBefore) {
-    Report(WM_DL_FAIL, FAIL_REQUEST, "FAIL! The %s step failed", step.name);
-  }
-  if (!passed) ExplainLineFailure();
-  return passed;
-}
-
-void CDownloadEngine::Report(int message, int64_t value, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  reports_.ReportV(message, value, format, args);
-  va_end(args);
+  if (passed) return true;
+  if (!reports_.StepFailure()) reports_.Failf(FAIL_REQUEST, "FAIL! The %s step failed", step.name);
+  ExplainLineFailure();
+  const FailureShown& first = *reports_.StepFailure();
+  reports_.Tell(Failed{first.code, first.text, step.name, line_.LastError()});
+  return false;
 }
 
 }  // namespace mirk3

@@ -2,7 +2,7 @@
 // protocol values, and the steps that a worker thread runs in order until the first failure.
 // File analysis makes the download's plan (what to send, the total, the package's partition
 // table, the meta-data verdict); the later steps take it as it is. The engine reaches the
-// station only through its ReportSink.
+// station only through its EngineObserver, as typed events.
 #pragma once
 
 #include <array>
@@ -17,7 +17,7 @@
 #include "engine/download_plan.h"
 #include "engine/engine_context.h"
 #include "engine/engine_line.h"
-#include "engine/engine_report.h"
+#include "engine/engine_events.h"
 #include "engine/member_sender.h"
 #include "engine/packet_layer.h"
 #include "engine/report_channel.h"
@@ -33,7 +33,7 @@ inline constexpr double ENGINE_VERSION = 3.1203;
 
 class CDownloadEngine {
  public:
-  CDownloadEngine(ReportSink* sink, int port, EngineContext context = {});
+  CDownloadEngine(EngineObserver* observer, int port, EngineContext context = {});
   ~CDownloadEngine();
   CDownloadEngine(const CDownloadEngine&) = delete;
   CDownloadEngine& operator=(const CDownloadEngine&) = delete;
@@ -72,13 +72,6 @@ class CDownloadEngine {
     bool inDeviceInfoSession;
   };
   static const std::vector<Step>& Steps();
-  // Reports. Every event of the engine goes through its report channel.
-  void Report(int message, int64_t value, const char* format, ...)
-      __attribute__((format(printf, 4, 5)));
-  void ReportText(int message, int64_t value, const std::string& text) {
-    reports_.ReportText(message, value, text);
-  }
-
   // Steps.
   bool FileAnalysisStep(DownloadPlan* plan);
   bool DeviceInfoStep(const DownloadPlan& plan);

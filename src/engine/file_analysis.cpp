@@ -79,7 +79,7 @@ FileAnalyser::FileAnalyser(const ChosenPackages& packages, const EngineContext& 
     : packages_(packages), reports_(reports), metaData_(packages, context) {}
 
 DownloadPlan FileAnalyser::Run() {
-  reports_.Report(WM_DL_LOG, 0, "File analysis..");
+  reports_.Notef("File analysis..");
   DescribeSlots();
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {
     if (packages_.Chosen(slot) && !AnalyseSlot(slot)) break;  // later slots are not read
@@ -182,7 +182,7 @@ bool FileAnalyser::WalkPackage(const std::string& path, EntryList& list, int slo
   if (!file) {
     Fail(FAIL_FILE_OPEN, Format("%s (Line: %d)", LoadString(IDS_FILE_OPEN_FAILED),
                                 kind == WalkKind::Tar ? LINE_SCAN_TAR : LINE_SCAN_TAR_MD5));
-    reports_.ReportText(WM_DL_LOG, 0, DescribeFileProblem(path, file.error));
+    reports_.Note(DescribeFileProblem(path, file.error));
     return false;
   }
   uint64_t end = file.size;
@@ -202,7 +202,7 @@ bool FileAnalyser::WalkMembers(const ByteSource& source, const Walk& walk) {
   options.known = &headerBlocks_;
   options.fullNames = TarFullName::Whole;
   options.passedOver = [this](const std::string& what, const std::string& name) {
-    reports_.ReportText(WM_DL_LOG, 0, "Skip " + what + " " + name);
+    reports_.Note("Skip " + what + " " + name);
   };
   TarWalk tar(source, walk.begin, walk.end, std::move(options));
   TarMember member;
@@ -252,7 +252,7 @@ bool FileAnalyser::TakeMember(const ByteSource& source, const Walk& walk, const 
   }
   found_.packageTotal += walk.kind == WalkKind::Deflated ? entry->inflatedSize : entry->size;
   if (!packages_.OneClick() && EqualsIgnoreCase(name, "UFS_Header.bin")) {
-    reports_.Report(WM_DL_LOG, 0, "Ignore UFS_Header.bin");
+    reports_.Notef("Ignore UFS_Header.bin");
     return true;
   }
   walk.list.push_back(std::move(entry));
@@ -278,16 +278,16 @@ bool FileAnalyser::ApplyDownloadList() {
   FoundDownloadList& list = *found_.downloadList;
   list.names = DownloadListNames(list.text);
   size_t held = 0, kept = 0;
-  reports_.Report(WM_DL_LOG, 0, "skip file list for home binary");
+  reports_.Notef("skip file list for home binary");
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {
     if (!packages_.Chosen(slot)) continue;
     AnalysedSlot& analysed = found_.slots[slot];
     held += analysed.members.size();
     analysed.dropped = KeepListedMembers(analysed.members, list.names);
-    for (const std::string& name : analysed.dropped) reports_.ReportText(WM_DL_LOG, 0, name);
+    for (const std::string& name : analysed.dropped) reports_.Note(name);
     kept += analysed.members.size();
   }
-  reports_.Report(WM_DL_LOG, 0, "Home Binary Download");
+  reports_.Notef("Home Binary Download");
   if (held == 0 || kept != 0) return true;
   return Refuse(list.package, InSlot(list.slot) + "its download list leaves nothing to send (" +
                                   EmptyListReason(list.text) + ")");
@@ -298,7 +298,7 @@ bool FileAnalyser::Refuse(const std::string& path, const std::string& why) {
 }
 
 bool FileAnalyser::Fail(int64_t code, const std::string& text) {
-  reports_.ReportText(WM_DL_FAIL, code, text);
+  reports_.Fail(code, text);
   found_.failure = AnalysisFailure{code, TruncateChars(text, REPORT_TEXT_CHARS)};
   return false;
 }

@@ -5,8 +5,8 @@
 namespace mirk3 {
 
 bool CDownloadEngine::FirmwareUpdateStep(const DownloadPlan& plan) {
-  ReportText(WM_DL_START, static_cast<int64_t>(plan.packageTotal), "Firmware update start..");
-  Report(WM_DL_LOG, 0, "SingleDownload.");
+  reports_.Tell(DownloadStarted{plan.packageTotal, "Firmware update start.."});
+  reports_.Notef("SingleDownload.");
   const ChosenPackages packages = Packages();
   MemberSender sender(packets_, reports_, packages);
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {

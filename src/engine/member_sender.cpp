@@ -83,12 +83,12 @@ bool MemberSender::CheckSendable(const PlacedMembers& placed) {
     for (const DownloadEntry& entry : placed[slot]) {
       const std::string problem = EntryProblem(entry, slot);
       if (problem.empty()) continue;
-      reports_.ReportText(WM_DL_LOG, 0, problem);
+      reports_.Note(problem);
       ++refused;
     }
   }
   if (refused == 0) return true;
-  reports_.Report(WM_DL_FAIL, FAIL_NO_PIT, "FAIL! %d member%s cannot be written to this phone",
+  reports_.Failf(FAIL_NO_PIT, "FAIL! %d member%s cannot be written to this phone",
                   refused, refused == 1 ? "" : "s");
   return false;
 }
@@ -102,7 +102,7 @@ bool MemberSender::SendSlot(int slot, const std::vector<DownloadEntry>& members)
       if (!stream->Finish()) {
         // The member's data did not end where its header says: its partition may hold
         // a wrong image, so the phone does not pass.
-        reports_.ReportText(WM_DL_FAIL, FAIL_DATA_TRANSFER,
+        reports_.Fail(FAIL_DATA_TRANSFER,
                             std::string(FieldText(entry.fileName, sizeof entry.fileName)) + ": " +
                                 stream->FailureText());
         return false;
@@ -112,10 +112,9 @@ bool MemberSender::SendSlot(int slot, const std::vector<DownloadEntry>& members)
   }
   const OpenedFile file = OpenRegularFile(packages_.options.slotPath[slot]);
   if (!file) {
-    reports_.Report(WM_DL_FAIL, FAIL_FILE_OPEN, "%s (Line: %d)", LoadString(IDS_FILE_OPEN_FAILED),
+    reports_.Failf(FAIL_FILE_OPEN, "%s (Line: %d)", LoadString(IDS_FILE_OPEN_FAILED),
                     LINE_FIRMWARE_OPEN);
-    reports_.ReportText(WM_DL_LOG, 0,
-                        DescribeFileProblem(packages_.options.slotPath[slot], file.error));
+    reports_.Note(DescribeFileProblem(packages_.options.slotPath[slot], file.error));
     return false;
   }
   const SequenceStyle& style = slot == CP ? MODEM_SEQUENCES : PHONE_SEQUENCES;
@@ -131,16 +130,16 @@ bool MemberSender::SendEntry(int fd, const DownloadEntry& entry, ByteStream* str
                              const SequenceStyle& style) {
   const uint64_t length = MemberLength(entry, slot);
   const uint32_t sequence = style.sequenceSize(entry);
-  reports_.ReportText(WM_DL_LOG, 0, std::string(FieldText(entry.fileName, sizeof entry.fileName)));
+  reports_.Note(std::string(FieldText(entry.fileName, sizeof entry.fileName)));
   std::this_thread::yield();
   // Checked for every member before the first was sent; kept here so that no member is ever
   // sent without a partition or in sequences of 0 bytes.
   if (const std::string problem = EntryProblem(entry, slot); !problem.empty()) {
-    reports_.ReportText(WM_DL_FAIL, FAIL_DATA_TRANSFER, problem);
+    reports_.Fail(FAIL_DATA_TRANSFER, problem);
     return false;
   }
   if (!stream && ::lseek(fd, static_cast<off_t>(entry.dataOffset), SEEK_SET) < 0) {
-    reports_.Report(WM_DL_FAIL, FAIL_FILE_OPEN, "%s (Line: %d)", LoadString(IDS_FILE_OPEN_FAILED),
+    reports_.Failf(FAIL_FILE_OPEN, "%s (Line: %d)", LoadString(IDS_FILE_OPEN_FAILED),
                     LINE_FIRMWARE_OPEN);
     return false;
   }
@@ -156,7 +155,7 @@ bool MemberSender::SendSequence(int fd, const DownloadEntry& entry, ByteStream* 
                                 const SequenceStyle& style, uint32_t length, bool last) {
   if (packets_.SendRequest(RQT_XMIT, RQT_XMIT_BEGIN) == REQUEST_FAILED ||
       packets_.SendRequest(RQT_XMIT, RQT_XMIT_ANNOUNCE, {Announced(length)}) == REQUEST_FAILED) {
-    reports_.ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
+    reports_.Fail(FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
     return false;
   }
   const std::string progress(style.progressByFileName
@@ -166,10 +165,10 @@ bool MemberSender::SendSequence(int fd, const DownloadEntry& entry, ByteStream* 
                            : packets_.SendFileData(fd, length, progress);
   if (!sent) {
     // A stream that failed says why; the line's own failures are logged by the packet layer.
-    reports_.ReportText(WM_DL_FAIL, FAIL_DATA_TRANSFER, LoadString(IDS_WRITE_COMPLETION_FAILED));
+    reports_.Fail(FAIL_DATA_TRANSFER, LoadString(IDS_WRITE_COMPLETION_FAILED));
     return false;
   }
-  for (const char* line : style.afterData) reports_.ReportText(WM_DL_LOG, 0, line);
+  for (const char* line : style.afterData) reports_.Note(line);
   const EndOfSequence end{.layout = style.layout,
                           .length = length,
                           .entryKind = entry.entryKind,
@@ -178,12 +177,13 @@ bool MemberSender::SendSequence(int fd, const DownloadEntry& entry, ByteStream* 
                           .last = last,
                           .efsClear = packages_.options.PhoneEFSClear,
                           .bootUpdate = packages_.options.PhoneBootUpdate};
-  const int reportsBefore = reports_.FailReports();
+  const int shownBefore = reports_.FailuresShown();
   const int32_t result = SendEndOfSequence(end);
-  if (style.afterEnd) reports_.ReportText(WM_DL_LOG, 0, style.afterEnd);
+  if (style.afterEnd) reports_.Note(style.afterEnd);
   if (result != REQUEST_FAILED) return true;
-  if (style.reportAfterRefusal || reports_.FailReports() == reportsBefore) {
-    reports_.ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
+  // The packet layer may have said why already.
+  if (style.reportAfterRefusal || reports_.FailuresShown() == shownBefore) {
+    reports_.Fail(FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
   }
   return false;
 }
@@ -203,7 +203,7 @@ std::unique_ptr<ByteStream> MemberSender::OpenMemberStream(int fd, int slot,
   }
   auto reader = std::make_unique<CInflateReader>();
   if (!reader->Begin(fd, entry.dataOffset, entry.size, entry.inflatedSize)) {
-    reports_.ReportText(WM_DL_FAIL, FAIL_DATA_TRANSFER,
+    reports_.Fail(FAIL_DATA_TRANSFER,
                         std::string(FieldText(entry.fileName, sizeof entry.fileName)) + ": " +
                             reader->FailureText());
     return nullptr;

@@ -34,7 +34,7 @@ int32_t PacketLayer::SendRequest(int32_t type, int32_t subType, const int32_t* w
   if (response.id == RESPONSE_FAILURE_ID && type == RQT_XMIT && subType == RQT_XMIT_END) {
     ReportFailCode(response.value);
   }
-  reports_.Report(WM_DL_FAIL, FAIL_REQUEST_ID, "Rqt ID: %d Fail. (Res: 0x%08X)", type,
+  reports_.Failf(FAIL_REQUEST_ID, "Rqt ID: %d Fail. (Res: 0x%08X)", type,
                   static_cast<uint32_t>(response.id));
   return REQUEST_FAILED;
 }
@@ -52,12 +52,12 @@ bool PacketLayer::ReadPieces(int32_t type, int32_t pieceSubType, int32_t endSubT
     const int32_t at = piece * PIECE_SIZE;
     if (SendRequest(type, pieceSubType, {piece}, false) == REQUEST_FAILED ||
         !line_.ReadData(&(*record)[static_cast<size_t>(at)], std::min(PIECE_SIZE, size - at))) {
-      reports_.ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
+      reports_.Fail(FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
       return false;
     }
   }
   if (SendRequest(type, endSubType) == REQUEST_FAILED) {
-    reports_.ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
+    reports_.Fail(FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
     return false;
   }
   return true;
@@ -66,28 +66,28 @@ bool PacketLayer::ReadPieces(int32_t type, int32_t pieceSubType, int32_t endSubT
 bool PacketLayer::ReportFailCode(int32_t code) {
   switch (code) {
     case BL_FAIL_WP:
-      reports_.ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_WP));
+      reports_.Fail(code, LoadString(IDS_FAIL_WP));
       break;
     case BL_FAIL_ERASE:
-      reports_.ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_ERASE));
+      reports_.Fail(code, LoadString(IDS_FAIL_ERASE));
       break;
     case BL_FAIL_WRITE:
-      reports_.ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_WRITE));
+      reports_.Fail(code, LoadString(IDS_FAIL_WRITE));
       break;
     case BL_FAIL_AUTH:
-      reports_.ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_AUTH));
+      reports_.Fail(code, LoadString(IDS_FAIL_AUTH));
       break;
     case BL_FAIL_SIZE:
-      reports_.ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_SIZE));
+      reports_.Fail(code, LoadString(IDS_FAIL_SIZE));
       break;
     case BL_FAIL_EXT4:
-      reports_.ReportText(WM_DL_FAIL, code, LoadString(IDS_FAIL_EXT4));
+      reports_.Fail(code, LoadString(IDS_FAIL_EXT4));
       break;
     case REQUEST_FAILED:
-      reports_.ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
+      reports_.Fail(FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
       break;
     default:
-      reports_.ReportText(WM_DL_FAIL, 0, "FAIL!");
+      reports_.Fail(0, "FAIL!");
       break;
   }
   return false;
@@ -97,13 +97,13 @@ bool PacketLayer::XmitData(const void* data, int length,
                            const std::function<bool()>& whileBlocked) {
   if (!line_.WriteWhileWaiting(data, length, whileBlocked)) {
     line_.ClosePort();
-    reports_.Report(WM_DL_LOG, 0, "__XmitData_Write");
+    reports_.Notef("__XmitData_Write");
     return false;
   }
   uint8_t ack[RESPONSE_PACKET_SIZE];
   if (!line_.ReadData(ack, RESPONSE_PACKET_SIZE)) {
     line_.ClosePort();
-    reports_.Report(WM_DL_LOG, 0, "__XmitData_Read");
+    reports_.Notef("__XmitData_Read");
     return false;
   }
   return true;
@@ -122,8 +122,8 @@ bool PacketLayer::AllocatePacket(std::vector<uint8_t>* buffer) {
     buffer->assign(static_cast<size_t>(packetSize_), 0);
     return true;
   } catch (const std::bad_alloc&) {
-    reports_.ReportText(WM_DL_FAIL, FAIL_OUT_OF_MEMORY, LoadString(IDS_OUT_OF_MEMORY));
-    reports_.Report(WM_DL_LOG, 0, "No memory for a packet buffer of %d bytes", packetSize_);
+    reports_.Fail(FAIL_OUT_OF_MEMORY, LoadString(IDS_OUT_OF_MEMORY));
+    reports_.Notef("No memory for a packet buffer of %d bytes", packetSize_);
     return false;
   }
 }
@@ -139,7 +139,7 @@ bool PacketLayer::SendFileData(int fd, uint32_t count, const std::string& progre
     // packet carries a gap of zeros inside an image.
     const ssize_t got = ReadFully(fd, buffer.data(), chunk);
     if (got != static_cast<ssize_t>(chunk)) {
-      reports_.Report(WM_DL_LOG, 0, "%s: the package ends %u bytes early", progressText.c_str(),
+      reports_.Notef("%s: the package ends %u bytes early", progressText.c_str(),
                       count - done - static_cast<uint32_t>(std::max<ssize_t>(got, 0)));
       return false;
     }
@@ -147,7 +147,7 @@ bool PacketLayer::SendFileData(int fd, uint32_t count, const std::string& progre
     if (!XmitData(buffer.data(), static_cast<int>(packet))) return false;
     done += static_cast<uint32_t>(chunk);
     sentBytes_ += chunk;
-    reports_.ReportText(WM_DL_PROGRESS, static_cast<int64_t>(sentBytes_), progressText);
+    reports_.ShowProgress(sentBytes_, progressText);
   }
   return true;
 }
@@ -162,7 +162,7 @@ bool PacketLayer::SendFileData(ByteStream& stream, uint32_t count,
   if (!AllocatePacket(&current) || !AllocatePacket(&next)) return false;
   size_t chunk = std::min<size_t>(count, packet);
   if (count != 0 && !stream.ReadExact(current.data(), chunk)) {
-    reports_.ReportText(WM_DL_LOG, 0, progressText + ": " + stream.FailureText());
+    reports_.Note(progressText + ": " + stream.FailureText());
     return false;
   }
   uint32_t done = 0;
@@ -181,11 +181,11 @@ bool PacketLayer::SendFileData(ByteStream& stream, uint32_t count,
     if (!XmitData(current.data(), static_cast<int>(packet), prepare)) return false;
     done += static_cast<uint32_t>(chunk);
     sentBytes_ += chunk;
-    reports_.ReportText(WM_DL_PROGRESS, static_cast<int64_t>(sentBytes_), progressText);
+    reports_.ShowProgress(sentBytes_, progressText);
     while (prepare()) {
     }
     if (!streamOk) {
-      reports_.ReportText(WM_DL_LOG, 0, progressText + ": " + stream.FailureText());
+      reports_.Note(progressText + ": " + stream.FailureText());
       return false;
     }
     std::swap(current, next);

@@ -43,12 +43,12 @@ PitRegion OpenPitFile(const PackagePit& packagePit, const std::string& pitPath) 
 // to leave room for the reason in one report gives way to its file name.
 bool RefusePit(ReportChannel& reports, int64_t code, const std::string& failure,
                const std::string& path, const std::string& reason) {
-  reports.ReportText(WM_DL_FAIL, code, failure);
+  reports.Fail(code, failure);
   std::string line = DescribeFileProblem(path.empty() ? "PIT file" : path, reason);
   if (line.size() > REPORT_TEXT_CHARS) {
     line = DescribeFileProblem(path.substr(path.rfind('/') + 1), reason);
   }
-  reports.ReportText(WM_DL_LOG, 0, line);
+  reports.Note(line);
   return false;
 }
 
@@ -90,28 +90,28 @@ bool CDownloadEngine::LoadPitToUpload(const PackagePit& packagePit, std::vector<
 
 bool CDownloadEngine::SetPartitionStep(const DownloadPlan& plan) {
   if (!plan.rePartition) return true;
-  ReportText(WM_DL_PROGRESS, 0, "Set Partition");
-  Report(WM_DL_LOG, 0, "Set PIT file..");
-  Report(WM_DL_LOG, 0, "DO NOT TURN OFF TARGET!!");
+  reports_.ShowProgress(0, "Set Partition");
+  reports_.Notef("Set PIT file..");
+  reports_.Notef("DO NOT TURN OFF TARGET!!");
   std::vector<uint8_t> table;
   if (!LoadPitToUpload(plan.packagePit, &table)) return false;
   const auto size = static_cast<int32_t>(table.size());
   if (packets_.SendRequest(RQT_PIT, RQT_PIT_SET) == REQUEST_FAILED ||
       packets_.SendRequest(RQT_PIT, RQT_PIT_XMIT, {size}) == REQUEST_FAILED) {
-    ReportText(WM_DL_FAIL, FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
+    reports_.Fail(FAIL_REQUEST, LoadString(IDS_WRITE_COMPLETION_FAILED));
     return false;
   }
   // A failed transfer closes the line, so the end request below fails and says so.
   packets_.XmitData(table.data(), size);
   if (packets_.SendRequest(RQT_PIT, RQT_PIT_END, {size}) == REQUEST_FAILED) {
-    ReportText(WM_DL_FAIL, FAIL_REPARTITION, LoadString(IDS_REPARTITION_FAILED));
+    reports_.Fail(FAIL_REPARTITION, LoadString(IDS_REPARTITION_FAILED));
     return false;
   }
   return true;
 }
 
 bool CDownloadEngine::GetPitStep(const DownloadPlan& plan) {
-  Report(WM_DL_LOG, 0, "Get PIT for mapping..");
+  reports_.Notef("Get PIT for mapping..");
   std::vector<uint8_t> table;
   // Every member is checked right after the device's table is mapped, so a phone is refused
   // before its first byte is written, never in the middle.
@@ -123,13 +123,13 @@ bool CDownloadEngine::GetPitStep(const DownloadPlan& plan) {
 bool CDownloadEngine::ReadDevicePit(std::vector<uint8_t>* table) {
   const int32_t size = packets_.SendRequest(RQT_PIT, RQT_PIT_GET);
   if (size == REQUEST_FAILED) {
-    ReportText(WM_DL_FAIL, FAIL_NO_PIT, LoadString(IDS_NO_PIT_PARTITION));
+    reports_.Fail(FAIL_NO_PIT, LoadString(IDS_NO_PIT_PARTITION));
     return false;
   }
   // A table without room for its own header, or larger than any real one, cannot be mapped.
   if (size < PIT_HEADER_SIZE || static_cast<uint64_t>(size) > MAX_PIT_SIZE) {
-    Report(WM_DL_LOG, 0, "The device's partition table has a size of %d bytes", size);
-    ReportText(WM_DL_FAIL, FAIL_NO_PIT, LoadString(IDS_NO_PIT_PARTITION));
+    reports_.Notef("The device's partition table has a size of %d bytes", size);
+    reports_.Fail(FAIL_NO_PIT, LoadString(IDS_NO_PIT_PARTITION));
     return false;
   }
   table->assign(static_cast<size_t>(size), 0);
@@ -141,9 +141,9 @@ bool CDownloadEngine::MapPitToEntries(const DownloadPlan& plan, const std::vecto
   const PitTable table = ParsePitTable(bytes.data(), bytes.size());
   // A table that claims more entries than it holds is damaged: no member is mapped from it.
   if (table.header.EntryCount() > static_cast<int32_t>(table.entries.size())) {
-    Report(WM_DL_LOG, 0, "The device's partition table claims %d entries but holds %d",
+    reports_.Notef("The device's partition table claims %d entries but holds %d",
            table.header.EntryCount(), static_cast<int>(table.entries.size()));
-    ReportText(WM_DL_FAIL, FAIL_NO_PIT, LoadString(IDS_NO_PIT_PARTITION));
+    reports_.Fail(FAIL_NO_PIT, LoadString(IDS_NO_PIT_PARTITION));
     return false;
   }
   for (int slot = 0; slot < SLOT_COUNT; ++slot) {

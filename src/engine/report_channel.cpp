@@ -6,24 +6,37 @@
 
 namespace mirk3 {
 
-void ReportChannel::ReportText(int message, int64_t value, const std::string& text) {
-  EngineReport report;
-  report.port = port_;
-  report.text = TruncateChars(text, REPORT_TEXT_CHARS);
-  report.value = value;
-  if (message == WM_DL_FAIL) ++failReports_;
-  if (sink_) sink_->Send(message, report);
+void ReportChannel::Note(const std::string& text) {
+  Tell(mirk3::Note{TruncateChars(text, REPORT_TEXT_CHARS)});
 }
 
-void ReportChannel::Report(int message, int64_t value, const char* format, ...) {
+void ReportChannel::Notef(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  ReportV(message, value, format, args);
+  Note(FormatV(format, args));
   va_end(args);
 }
 
-void ReportChannel::ReportV(int message, int64_t value, const char* format, va_list args) {
-  ReportText(message, value, format ? FormatV(format, args) : std::string());
+void ReportChannel::Fail(int64_t code, const std::string& text) {
+  FailureShown failure{code, TruncateChars(text, REPORT_TEXT_CHARS)};
+  if (!stepFailure_) stepFailure_ = failure;
+  ++failuresShown_;
+  Tell(std::move(failure));
+}
+
+void ReportChannel::Failf(int64_t code, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  Fail(code, FormatV(format, args));
+  va_end(args);
+}
+
+void ReportChannel::ShowProgress(uint64_t sent, const std::string& what) {
+  Tell(Progress{TruncateChars(what, REPORT_TEXT_CHARS), sent});
+}
+
+void ReportChannel::Tell(EngineEvent event) {
+  if (observer_) observer_->Tell(PortEvent{port_, std::move(event)});
 }
 
 }  // namespace mirk3

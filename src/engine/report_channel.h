@@ -1,35 +1,45 @@
-// How one port's engine and its packet layer tell the station what happens: every report
-// carries the port, its text is cut to what a report holds, and failure reports are counted
-// so that a failing step that has not said why can be made to.
+// How one port's engine and its packet layer tell the station what happens: every event
+// carries the port, its text is cut to what an event holds, and the first refusal shown in the
+// step under way is kept for the step runner, which makes it the port's verdict. (A step that
+// passes may have shown refusals of requests it went on from.)
 #pragma once
 
 #include <cstdarg>
 #include <cstdint>
+#include <optional>
 #include <string>
 
-#include "engine/engine_report.h"
+#include "engine/engine_events.h"
 
 namespace mirk3 {
 
 class ReportChannel {
  public:
-  ReportChannel(ReportSink* sink, int port) : sink_(sink), port_(port) {}
+  ReportChannel(EngineObserver* observer, int port) : observer_(observer), port_(port) {}
 
-  // The text is used as it is (a file or partition name is never a format).
-  void ReportText(int message, int64_t value, const std::string& text);
-  // printf-style text; no text when `format` is null.
-  void Report(int message, int64_t value, const char* format, ...)
-      __attribute__((format(printf, 4, 5)));
-  void ReportV(int message, int64_t value, const char* format, va_list args);
+  // Texts are used as they are (a file or partition name is never a format); the ...f forms
+  // are printf-style.
+  void Note(const std::string& text);
+  void Notef(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void Fail(int64_t code, const std::string& text);
+  void Failf(int64_t code, const char* format, ...) __attribute__((format(printf, 3, 4)));
+  void ShowProgress(uint64_t sent, const std::string& what);
+  // Any other event.
+  void Tell(EngineEvent event);
 
   int Port() const { return port_; }
-  // Failure reports sent so far.
-  int FailReports() const { return failReports_; }
+  // A step begins: no refusal shown in it yet.
+  void BeginStep() { stepFailure_.reset(); }
+  // The first refusal shown since the step began, if any.
+  const std::optional<FailureShown>& StepFailure() const { return stepFailure_; }
+  // Refusals shown so far, for a caller that must know whether one request said why.
+  int FailuresShown() const { return failuresShown_; }
 
  private:
-  ReportSink* sink_;
+  EngineObserver* observer_;
   int port_;
-  int failReports_ = 0;
+  std::optional<FailureShown> stepFailure_;
+  int failuresShown_ = 0;
 };
 
 }  // namespace mirk3

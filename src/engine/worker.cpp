@@ -43,14 +43,14 @@ void WorkerThread::Run(std::unique_ptr<CDownloadEngine> engine) {
   exitCode_.store(code);
 }
 
-WorkerRun::WorkerRun(std::vector<std::unique_ptr<CDownloadEngine>> engines, ReportSink* sink,
+WorkerRun::WorkerRun(std::vector<std::unique_ptr<CDownloadEngine>> engines, EngineObserver* observer,
                      const Timing& timing) {
   // The watcher exists before any worker: a run whose end could never be reported starts no
   // phone at all.
   try {
-    watcher_ = std::thread(&WorkerRun::Watch, this, sink, timing.watcherSettle);
+    watcher_ = std::thread(&WorkerRun::Watch, this, observer, timing.watcherSettle);
   } catch (const std::exception& error) {
-    for (auto& engine : engines) NotStarted(sink, engine->Port(), error);
+    for (auto& engine : engines) NotStarted(observer, engine->Port(), error);
     return;
   }
   for (auto& engine : engines) {
@@ -59,7 +59,7 @@ WorkerRun::WorkerRun(std::vector<std::unique_ptr<CDownloadEngine>> engines, Repo
       workers_.push_back(std::make_unique<WorkerThread>(std::move(engine)));
     } catch (const std::exception& error) {
       // The engine went with the thread that could not be made; the other phones go on.
-      NotStarted(sink, port, error);
+      NotStarted(observer, port, error);
     }
   }
   listReady_.store(true);
@@ -77,21 +77,20 @@ WorkerRun::~WorkerRun() {
   if (watcher_.joinable()) watcher_.join();
 }
 
-void WorkerRun::NotStarted(ReportSink* sink, int port, const std::exception& error) {
+void WorkerRun::NotStarted(EngineObserver* observer, int port, const std::exception& error) {
   ++notStarted_;
-  if (sink) {
-    sink->Send(WM_DL_FAIL,
-               EngineReport{port, Format("FAIL! No thread for this port: %s", error.what()),
-                            FAIL_OUT_OF_MEMORY});
-  }
+  if (!observer) return;
+  const std::string why = Format("FAIL! No thread for this port: %s", error.what());
+  observer->Tell(PortEvent{port, FailureShown{FAIL_OUT_OF_MEMORY, why}});
+  observer->Tell(PortEvent{port, mirk3::Failed{FAIL_OUT_OF_MEMORY, why, "", LineError::None}});
 }
 
-void WorkerRun::Watch(ReportSink* sink, Millis settle) {
+void WorkerRun::Watch(EngineObserver* observer, Millis settle) {
   listReady_.wait(false);
   // No limit on the number of workers: each is joined in turn.
   for (auto& worker : workers_) worker->Join();
   std::this_thread::sleep_for(settle);
-  if (sink) sink->Send(WM_DL_COMPLETE, EngineReport{NO_PORT, "", 0});
+  if (observer) observer->Tell(PortEvent{NO_PORT, RunEnded{}});
   reported_.store(true);
 }
 

@@ -47,7 +47,7 @@ class WorkerRun {
  public:
   // Starts the watcher, waits, then resumes the workers in list order, staggered. Returns
   // once every worker has been resumed; the end-of-run report follows later, from the watcher.
-  WorkerRun(std::vector<std::unique_ptr<CDownloadEngine>> engines, ReportSink* sink,
+  WorkerRun(std::vector<std::unique_ptr<CDownloadEngine>> engines, EngineObserver* observer,
             const Timing& timing);
   // Joins the watcher (and with it every worker).
   ~WorkerRun();
@@ -66,8 +66,8 @@ class WorkerRun {
   int Failed() const;
 
  private:
-  void Watch(ReportSink* sink, Millis settle);
-  void NotStarted(ReportSink* sink, int port, const std::exception& error);
+  void Watch(EngineObserver* observer, Millis settle);
+  void NotStarted(EngineObserver* observer, int port, const std::exception& error);
 
   std::vector<std::unique_ptr<WorkerThread>> workers_;
   int notStarted_ = 0;

@@ -14,13 +14,13 @@
 
 namespace mirk3 {
 
-// A station core with the report sink that carries the workers' reports to it, on the thread
+// A station core with the observer that carries the workers' events to it, on the thread
 // that makes it.
 class StationCore {
  public:
   StationCore(StationView* view, EngineContext context)
-      : sink_([this](int message, const EngineReport& report) {
-          station_.HandleReport(message, report);
+      : sink_([this](const PortEvent& event) {
+          station_.HandleEvent(event);
         }),
         station_(view, &sink_, std::move(context)) {}
   Station& Core() { return station_; }

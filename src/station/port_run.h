@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "serial/line_error.h"
+
 namespace mirk3 {
 
 enum class Verdict { Waiting, Running, Passed, Failed };
@@ -24,13 +26,17 @@ struct PortRun {
   int slot = -1;
   int port = -1;
   std::string usbPath;  // empty for a pseudo-terminal
-  std::string model;    // the phone's model, once known
+  std::string model;    // the phone's model, once its device-info record was read
+  std::vector<std::string> deviceItems;  // every text item of that record, in its order
   Verdict verdict = Verdict::Waiting;
+  std::string stage;    // the step of the download under way ("firmware update", ...)
   std::string step;     // the last progress text: the partition or file being written
   uint64_t sent = 0;    // bytes written so far
   uint64_t total = 0;   // bytes announced at the start of the download; 0 until then
   int64_t code = 0;     // the failure code; 0 for a pass
   std::string message;  // the failure's text; empty for a pass
+  std::string failedStep;              // the step that failed; empty for a pass
+  LineError cause = LineError::None;   // the line's state when the failing step gave up
   std::chrono::steady_clock::time_point started;    // the run's start
   std::chrono::steady_clock::time_point firstByte;  // the first progress report with bytes
   std::chrono::steady_clock::time_point ended;

@@ -29,12 +29,12 @@ QtReportSink::~QtReportSink() {
   ::close(wake_);
 }
 
-void QtReportSink::Send(int message, const EngineReport& report) {
+void QtReportSink::Tell(const PortEvent& event) {
   if (std::this_thread::get_id() == mainThread_) {
-    handler_(message, report);
+    handler_(event);
     return;
   }
-  Pending pending{message, &report};
+  Pending pending{&event};
   std::unique_lock lock(mutex_);
   queue_.push_back(&pending);
   const uint64_t one = 1;
@@ -53,7 +53,7 @@ void QtReportSink::HandleQueued() {
     Pending* pending = queue_.front();
     queue_.pop_front();
     lock.unlock();
-    handler_(pending->message, *pending->report);
+    handler_(*pending->event);
     lock.lock();
     pending->handled = true;
     handled_.notify_all();

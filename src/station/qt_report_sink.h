@@ -1,6 +1,6 @@
-// The report sink of the station on Qt: a worker's report is queued and handed to the station's
-// main thread, where it is handled in order, and the worker waits until it has been handled. A
-// report sent on the main thread itself (the port table's status reports) is handled at once.
+// The engine's observer in the station on Qt: a worker's event is queued and handed to the
+// station's main thread, where it is handled in order, and the worker waits until it has been
+// handled. An event told on the main thread itself is handled at once.
 // The hand-over uses the standard library's mutex and condition variable, and an eventfd only
 // to wake the main thread's event loop: nothing the workers send passes through Qt's own
 // queues, whose locking the thread sanitizer cannot see in a Qt not built for it.
@@ -15,24 +15,23 @@
 #include <mutex>
 #include <thread>
 
-#include "engine/engine_report.h"
+#include "engine/engine_events.h"
 
 namespace mirk3 {
 
-class QtReportSink : public QObject, public ReportSink {
+class QtReportSink : public QObject, public EngineObserver {
  public:
-  using Handler = std::function<void(int message, const EngineReport& report)>;
+  using Handler = std::function<void(const PortEvent& event)>;
 
-  // The thread that makes the sink is the main thread its reports are handled on; its event
-  // loop must run for a worker's report to be handled.
+  // The thread that makes the sink is the main thread its events are handled on; its event
+  // loop must run for a worker's event to be handled.
   explicit QtReportSink(Handler handler);
   ~QtReportSink() override;
-  void Send(int message, const EngineReport& report) override;
+  void Tell(const PortEvent& event) override;
 
  private:
   struct Pending {
-    int message;
-    const EngineReport* report;
+    const PortEvent* event;
     bool handled = false;
   };
   void HandleQueued();

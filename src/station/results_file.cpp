@@ -37,7 +37,7 @@ std::string ResultRecord(const PortRun& port, const std::vector<RunPackage>& pac
   for (const RunPackage& package : packages) {
     files.push_back({{"slot", package.slot}, {"path", package.path}, {"size", package.size}});
   }
-  const json record = {
+  json record = {
       {"run", port.run},
       {"slot", port.slot},
       {"port", port.port},
@@ -52,6 +52,9 @@ std::string ResultRecord(const PortRun& port, const std::vector<RunPackage>& pac
       {"started", UtcText(port.startedUtc)},
       {"ended", UtcText(port.endedUtc)},
   };
+  // What the phone said of itself, when its device-info record was read.
+  if (!port.model.empty()) record["model"] = port.model;
+  if (!port.deviceItems.empty()) record["device_info"] = port.deviceItems;
   // A path or a phone's text need not be UTF-8; the record must still be written, whole.
   return record.dump(-1, ' ', false, json::error_handler_t::replace);
 }

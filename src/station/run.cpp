@@ -23,7 +23,7 @@ Run::Run(int number, const std::vector<Place>& places)
 
 Run::~Run() { Release(); }
 
-int Run::Start(const DownloadOptions& options, const EngineContext& context, ReportSink* sink) {
+int Run::Start(const DownloadOptions& options, const EngineContext& context, EngineObserver* sink) {
   // The run's engines share one set of meta-data verdicts, made for this run unless the
   // caller brings its own.
   EngineContext runContext = context;
@@ -42,7 +42,7 @@ int Run::Start(const DownloadOptions& options, const EngineContext& context, Rep
   // A port whose thread could not be made has been reported failed and is not waited for.
   started_ = remaining_ = static_cast<int>(workers_->Workers().size());
   // Without a watcher nothing runs, and the end of the run is reported here.
-  if (!workers_->Watching() && sink) sink->Send(WM_DL_COMPLETE, EngineReport{NO_PORT, "", 0});
+  if (!workers_->Watching() && sink) sink->Tell(PortEvent{NO_PORT, RunEnded{}});
   return started_;
 }
 

@@ -36,7 +36,7 @@ class Run {
   // One engine and worker per place, in slot order; returns the number of workers started.
   // Reports wait for the main thread, so none is handled before this returns, except the
   // end-of-run report of a run that could not even make its watcher.
-  int Start(const DownloadOptions& options, const EngineContext& context, ReportSink* sink);
+  int Start(const DownloadOptions& options, const EngineContext& context, EngineObserver* sink);
 
   int Number() const { return number_; }
   int StartedPorts() const { return started_; }

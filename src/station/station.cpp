@@ -21,7 +21,7 @@ bool AnythingChosen(const DownloadOptions& o) {
   return o.RePartition || o.deviceInfo || o.rtnForSprint;
 }
 
-Station::Station(StationView* view, ReportSink* sink, EngineContext context)
+Station::Station(StationView* view, EngineObserver* sink, EngineContext context)
     : view_(view),
       sink_(sink),
       context_(std::move(context)),
@@ -195,65 +195,54 @@ void Station::ClearTimes() {
   }
 }
 
-void Station::HandleReport(int message, const EngineReport& report) {
-  switch (message) {
-    case WM_DL_START:
-      OnStart(report);
-      break;
-    case WM_DL_COMPLETE:
-      if (report.port == NO_PORT) {
-        OnRunEnd(report);
-      } else {
-        OnPass(report);
-      }
-      break;
-    case WM_DL_PROGRESS:
-      OnProgress(report);
-      break;
-    case WM_DL_FAIL:
-      OnFail(report);
-      break;
-    case WM_DL_LOG:
-      Log(report);
-      break;
-    case WM_DL_STATUS:
-      OnStatus(report);
-      break;
-    default:
-      break;
-  }
+void Station::HandleEvent(const PortEvent& event) {
+  const int port = event.port;
+  std::visit(
+      [this, port](const auto& e) {
+        using E = std::decay_t<decltype(e)>;
+        if constexpr (std::is_same_v<E, Note>) {
+          Log(port, e.text);
+        } else if constexpr (std::is_same_v<E, StepStarted>) {
+          if (PortRun* run = RunOf(port)) run->stage = e.name;
+        } else if constexpr (std::is_same_v<E, DeviceIdentified>) {
+          OnIdentified(port, e);
+        } else if constexpr (std::is_same_v<E, RunEnded>) {
+          OnRunEnd();
+        } else {
+          On(port, e);
+        }
+      },
+      event.event);
 }
 
-void Station::OnStart(const EngineReport& report) {
-  const uint64_t total = static_cast<uint64_t>(report.value);
-  ports_.SlotTotal(ports_.SlotOfPort(report.port), total);
-  if (PortRun* run = RunOf(report.port)) {
-    run->total = total;
+void Station::On(int port, const DownloadStarted& started) {
+  ports_.SlotTotal(ports_.SlotOfPort(port), started.total);
+  if (PortRun* run = RunOf(port)) {
+    run->total = started.total;
     view_->PortRunChanged(*run);
   }
-  Q_EMIT jigEvent(1, report.port);
-  Log(report);
+  Q_EMIT jigEvent(JigStart, port);
+  Log(port, started.text);
 }
 
-void Station::OnProgress(const EngineReport& report) {
-  const int slot = ports_.SlotOfPort(report.port);
+void Station::On(int port, const Progress& progress) {
+  const int slot = ports_.SlotOfPort(port);
   if (slot < 0 || slot >= DISPLAYED_SLOTS) return;
   SlotDisplay& d = slots_[slot];
   const uint64_t total = ports_.SlotTotal(slot);
   // Before the total is known there is no percentage: the bar stays where it is.
   if (total != 0) {
-    const double share = static_cast<double>(static_cast<uint64_t>(report.value)) * 100.0 /
-                         static_cast<double>(total);
+    const double share = static_cast<double>(progress.sent) * 100.0 / static_cast<double>(total);
     d.progress = static_cast<int>(share > 100.0 ? 100.0 : share);
   }
   if (slot < 8) {
     d.picture = SlotPicture::InProgress;
-    d.status = report.text;
+    d.status = progress.what;
   }
   ShowSlot(slot);
-  if (PortRun* run = RunOf(report.port)) {
-    run->step = report.text;
-    run->sent = static_cast<uint64_t>(report.value);
+  if (PortRun* run = RunOf(port)) {
+    run->step = progress.what;
+    run->sent = progress.sent;
     if (run->sent > 0 && run->firstByte == std::chrono::steady_clock::time_point{}) {
       run->firstByte = std::chrono::steady_clock::now();
     }
@@ -262,12 +251,21 @@ void Station::OnProgress(const EngineReport& report) {
   }
 }
 
-void Station::OnPass(EngineReport report) {
+void Station::OnIdentified(int port, const DeviceIdentified& identified) {
+  PortRun* run = RunOf(port);
+  if (!run) return;
+  run->model = identified.model;
+  run->deviceItems.clear();
+  for (const DeviceInfoItem& item : identified.items) run->deviceItems.push_back(item.text);
+  view_->PortRunChanged(*run);
+}
+
+void Station::On(int port, const mirk3::Passed& passed) {
   if (!run_) return;
-  const int slot = ports_.SlotOfPort(report.port);
+  const int slot = ports_.SlotOfPort(port);
   const bool shown = slot >= 0 && slot < DISPLAYED_SLOTS;
   if (shown && slot < 8) slots_[slot].status.clear();
-  Q_EMIT portPassed(report.port);
+  Q_EMIT portPassed(port);
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
                            std::chrono::steady_clock::now() - run_->StartTick())
                            .count();
@@ -279,74 +277,84 @@ void Station::OnPass(EngineReport report) {
     d.progressShown = false;
     d.timeText = Format(" %02lld:%02lld ", minutes, seconds);
   }
-  Q_EMIT jigEvent(2, report.port);
-  report.text = Format("Remain Port ....  %d ", run_->CountDown());
+  Q_EMIT jigEvent(JigPass, port);
+  (void)passed;  // the log says how many remain instead of the engine's "Completed.."
+  const std::string remain = Format("Remain Port ....  %d ", run_->CountDown());
   if (shown && slot < 8) {
     slots_[slot].picture = SlotPicture::Pass;
     slots_[slot].status = "PASS!";
   }
   ShowSlot(slot);
-  if (PortRun* run = RunOf(report.port)) FinishPort(*run, Verdict::Passed, 0, "");
-  Log(report);
+  if (PortRun* run = RunOf(port)) FinishPort(*run, Verdict::Passed, 0, "");
+  Log(port, remain);
 }
 
-void Station::OnFail(const EngineReport& report) {
-  const int slot = ports_.SlotOfPort(report.port);
+// Every refusal a failing port meets is shown on its slot and in the log.
+void Station::On(int port, const FailureShown& failure) {
+  const int slot = ports_.SlotOfPort(port);
   if (slot >= 0 && slot < 8) {
     slots_[slot].picture = SlotPicture::Fail;
     slots_[slot].status = "FAIL!";
   }
   ShowSlot(slot);
   ClearTimes();
-  // A port that fails reports each refusal on its way out; the companion and the jig hear of
-  // its failure once.
-  PortRun* run = RunOf(report.port);
-  const bool first = !run || run->verdict != Verdict::Failed;
-  if (first) {
-    Q_EMIT portFailed(report.port);
-    Q_EMIT jigEvent(3, report.port);
-  }
-  if (run && first) FinishPort(*run, Verdict::Failed, report.value, report.text);
-  Log(report);
+  Log(port, failure.text);
 }
 
-void Station::OnStatus(const EngineReport& report) {
-  const int slot = ports_.SlotOfPort(report.port);
-  const bool shown = slot >= 0 && slot < DISPLAYED_SLOTS;
-  if (report.value == STATUS_PORT_ADDED) {
-    QTimer::singleShot(context_.timing.autoStartDelay, this, [this] { OnAutoStartCheck(); });
-    if (shown) {
-      slots_[slot].portPresent = true;
-      slots_[slot].portLabel =
-          Format("%d:[%s]", slot, PortName(report.port).c_str()).substr(0, 31);
-    }
-    ShowSlot(slot);
-    Log(report);
-  } else if (report.value == STATUS_PORT_REMOVED) {
-    // A port that left after its run no longer holds the slot it is logged with: the slot
-    // may show another port now.
-    if (shown && ports_.PortOfSlot(slot) == -1) {
-      slots_[slot].portLabel.clear();
-      slots_[slot].portPresent = false;
-    }
-    ShowSlot(slot);
-    Log(report);
-  } else if (report.value == STATUS_CLOSE_ACCEPTED) {
-    if (shown && slot < 8) {
-      slots_[slot].picture = SlotPicture::Reset;
-      slots_[slot].status = "RESET!";
-    }
-    ShowSlot(slot);
+// The port's verdict: the companion and the jig hear of its failure once, and its record is
+// finished with the first refusal it showed.
+void Station::On(int port, const mirk3::Failed& failed) {
+  PortRun* run = RunOf(port);
+  if (run && run->verdict == Verdict::Failed) return;
+  Q_EMIT portFailed(port);
+  Q_EMIT jigEvent(JigFail, port);
+  if (run) {
+    run->cause = failed.cause;
+    run->failedStep = failed.step;
+    FinishPort(*run, Verdict::Failed, failed.code, failed.text);
   }
+}
+
+void Station::On(int port, const CloseAccepted&) {
+  const int slot = ports_.SlotOfPort(port);
+  if (slot >= 0 && slot < 8) {
+    slots_[slot].picture = SlotPicture::Reset;
+    slots_[slot].status = "RESET!";
+  }
+  ShowSlot(slot);
+}
+
+void Station::OnPortAdded(int port) {
+  const int slot = ports_.SlotOfPort(port);
+  QTimer::singleShot(context_.timing.autoStartDelay, this, [this] { OnAutoStartCheck(); });
+  if (slot >= 0 && slot < DISPLAYED_SLOTS) {
+    slots_[slot].portPresent = true;
+    slots_[slot].portLabel = Format("%d:[%s]", slot, PortName(port).c_str()).substr(0, 31);
+  }
+  ShowSlot(slot);
+  Log(port, "Added!!");
+}
+
+void Station::OnPortRemoved(int port) {
+  const int slot = ports_.SlotOfPort(port);
+  const bool shown = slot >= 0 && slot < DISPLAYED_SLOTS;
+  // A port that left after its run no longer holds the slot it is logged with: the slot may
+  // show another port now.
+  if (shown && ports_.PortOfSlot(slot) == -1) {
+    slots_[slot].portLabel.clear();
+    slots_[slot].portPresent = false;
+  }
+  ShowSlot(slot);
+  Log(port, "Removed!!");
 }
 
 void Station::OnPortChange(PortChange change, int port) {
   switch (change) {
     case PortChange::Added:
-      OnStatus(EngineReport{port, "Added!!", STATUS_PORT_ADDED});
+      OnPortAdded(port);
       break;
     case PortChange::Removed:
-      OnStatus(EngineReport{port, "Removed!!", STATUS_PORT_REMOVED});
+      OnPortRemoved(port);
       break;
     case PortChange::Waiting:
       LogLine(PortName(port) + " waits for a free slot");
@@ -354,7 +362,7 @@ void Station::OnPortChange(PortChange change, int port) {
   }
 }
 
-void Station::OnRunEnd(EngineReport report) {
+void Station::OnRunEnd() {
   // Only the watcher of the run in progress ends it.
   if (!run_ || state_ != StationState::Running) return;
   run_->CountResults(&succeeded_, &failed_);
@@ -370,9 +378,8 @@ void Station::OnRunEnd(EngineReport report) {
       FinishPort(record, Verdict::Failed, FAIL_REQUEST, "the worker ended without a result");
     }
   }
-  report.text = Format("All threads completed. (succeed %d / failed %d)", succeeded_, failed_);
   SetState(StationState::Ending);
-  Log(report);
+  LogLine(Format("All threads completed. (succeed %d / failed %d)", succeeded_, failed_));
   handlingRunEnd_ = true;  // the watcher waits until this returns
   Q_EMIT runEnded(run_->Number(), succeeded_, failed_);
   handlingRunEnd_ = false;
@@ -417,11 +424,11 @@ void Station::FinishPort(PortRun& run, Verdict verdict, int64_t code, const std:
   Q_EMIT portFinished(run);
 }
 
-void Station::Log(const EngineReport& report) {
-  // Every report reaches the log on the main thread, one at a time: no lock is taken here, so
+void Station::Log(int port, const std::string& text) {
+  // Every line reaches the log on the main thread, one at a time: no lock is taken here, so
   // an output that reports its own failure from inside a log line cannot deadlock on it.
-  const int slot = report.port == NO_PORT ? -1 : ports_.SlotOfPort(report.port);
-  const std::string line = FormatLogLine(slot, report.port, report.text);
+  const int slot = port == NO_PORT ? -1 : ports_.SlotOfPort(port);
+  const std::string line = FormatLogLine(slot, port, text);
   view_->AppendLog(line);
   Q_EMIT logAppended(line);
 }
@@ -431,10 +438,10 @@ void Station::AbandonRun(const std::string& reason) {
   for (auto& [port, run] : run_->Records()) {
     if (run.verdict == Verdict::Passed || run.verdict == Verdict::Failed) continue;
     FinishPort(run, Verdict::Failed, FAIL_REQUEST, reason);
-    Log(EngineReport{port, reason, 0});
+    Log(port, reason);
   }
 }
 
-void Station::LogLine(const std::string& text) { Log(EngineReport{NO_PORT, text, 0}); }
+void Station::LogLine(const std::string& text) { Log(NO_PORT, text); }
 
 }  // namespace mirk3

@@ -3,7 +3,7 @@
 // its state), runs Start and Reset, handles every report of the workers and the port table,
 // follows the port dir, starts a run by itself when enough phones are in, and tells its face
 // (StationView) what changed. One object on the main thread, on Qt's event loop; the engine
-// knows nothing of it but its report sink.
+// knows nothing of it but its observer, whose typed events come to HandleEvent.
 //
 // The station is in one state at a time: idle, checking a pick (an .md5 package's digest),
 // running, or ending a run (its summary written, its threads not yet released, the waiting
@@ -27,7 +27,8 @@
 #include "station/station_view.h"
 #include "engine/download_options.h"
 #include "engine/engine_context.h"
-#include "engine/engine_report.h"
+#include "engine/engine_events.h"
+#include "jig/frames.h"
 #include "ports/port_dir.h"
 #include "ports/port_slot_manager.h"
 #include "settings/control_enables.h"
@@ -66,8 +67,8 @@ class Station : public QObject {
   Q_OBJECT
 
  public:
-  // `sink` carries the workers' reports to HandleReport on this thread (a QtReportSink).
-  Station(StationView* view, ReportSink* sink, EngineContext context);
+  // `sink` carries the workers' events to HandleEvent on this thread (a QtReportSink).
+  Station(StationView* view, EngineObserver* sink, EngineContext context);
   ~Station() override;
 
   // The settings as LoadSettings read them: options, enables, reset defaults, port rules.
@@ -107,8 +108,8 @@ class Station : public QObject {
   // The auto-start choice: "-" (never) or "1" ... "8" (when that many slots are occupied).
   void SetAutoStart(const std::string& text);
   const std::string& AutoStart() const { return autoStartText_; }
-  // Handles one report from a worker, the watcher or the port table.
-  void HandleReport(int message, const EngineReport& report);
+  // Handles one event of a worker or the watcher.
+  void HandleEvent(const PortEvent& event);
 
   // --- package selection
   // A package picked for `slot` (BL..UMS) with its button: an .md5 package is checked first.
@@ -156,22 +157,26 @@ class Station : public QObject {
   void becameIdle();
   // The port dir cannot be followed any more: no phone will be seen to come or go.
   void portWatchFailed(const std::string& why);
-  // Start, pass and fail of a port, for the jig (1, 2, 3).
-  void jigEvent(int event, int port);
+  // Start, pass and fail of a port, for the jig.
+  void jigEvent(JigEventType event, int port);
   // A line was appended to the log (as the face shows it, without line end).
   void logAppended(const std::string& line);
 
  private:
-  void OnStart(const EngineReport& report);
-  void OnPass(EngineReport report);
-  void OnFail(const EngineReport& report);
-  void OnProgress(const EngineReport& report);
-  void OnStatus(const EngineReport& report);
+  void On(int port, const DownloadStarted& started);
+  void On(int port, const Progress& progress);
+  void On(int port, const FailureShown& failure);
+  void On(int port, const mirk3::Failed& failed);
+  void On(int port, const Passed& passed);
+  void On(int port, const CloseAccepted&);
+  void OnIdentified(int port, const DeviceIdentified& identified);
+  void OnPortAdded(int port);
+  void OnPortRemoved(int port);
   void OnPortChange(PortChange change, int port);
-  void OnRunEnd(EngineReport report);
+  void OnRunEnd();
   void FinishEnding();
   void OnAutoStartCheck();
-  void Log(const EngineReport& report);
+  void Log(int port, const std::string& text);
   void SetState(StationState state);
   bool Refused(const std::string& what);
   // Operator messages of the port table, shown once the handler that raised them has returned,
@@ -191,7 +196,7 @@ class Station : public QObject {
   void PlaceWaitingPorts();
 
   StationView* view_;
-  ReportSink* sink_;
+  EngineObserver* sink_;
   EngineContext context_;
   CPortSlotManager ports_;
   Settings settings_;

@@ -39,7 +39,7 @@ bool Station::CheckPackageMd5(const std::string& path) {
     passed = mirk3::CheckPackageMd5(
         path,
         [this](const std::string& line) {
-          sink_->Send(WM_DL_LOG, EngineReport{NO_PORT, line, 0});  // waits until it is logged
+          sink_->Tell(PortEvent{NO_PORT, Note{line}});  // waits until it is logged
         },
         [&box](const std::string& text, const std::string& title) { box = Box{text, title}; });
     if (passed) std::this_thread::sleep_for(context_.timing.md5CheckedPause);

@@ -87,7 +87,7 @@ void Station::OnDeviceChange(int event, const std::string& name) {
   // A phone that leaves after its run (its slot already freed), or one that waited, is still
   // said to be gone; only a placed port frees a slot.
   if (!placed && port >= 0 && ports_.SlotOfPort(port) >= 0) {
-    Log(EngineReport{port, "Removed!!", 0});
+    Log(port, "Removed!!");
   } else if (!placed && port >= 0 && ports_.Waiting(port)) {
     LogLine(PortName(port) + " Removed!!");
   }

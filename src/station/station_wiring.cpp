@@ -31,7 +31,7 @@ std::unique_ptr<CThreadMdlControl> AttachJig(Station& station, const Settings& s
   jig->RunJigSetup(jigSettings);
   CThreadMdlControl* control = jig.get();
   QObject::connect(&station, &Station::jigEvent, &station,
-                   [&station, control, jigSettings](int event, int port) {
+                   [&station, control, jigSettings](JigEventType event, int port) {
                      NotifyJigOfPort(*control, jigSettings, event, port,
                                      station.Ports().IdentityOfPort(port).path);
                    });

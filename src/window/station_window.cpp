@@ -51,7 +51,7 @@ StationWindow::StationWindow(OperatorDialogs& dialogs, EngineContext context) : 
   setWindowTitle(QString::asprintf("Mirk3 v%.2f", STATION_VERSION));
   setWindowIcon(ProgramIcon());
   sink_ = std::make_unique<QtReportSink>(
-      [this](int message, const EngineReport& report) { station_->HandleReport(message, report); });
+      [this](const PortEvent& event) { station_->HandleEvent(event); });
   station_ = std::make_unique<Station>(this, sink_.get(), std::move(context));
   BuildHeader();
   slots_.reserve(DISPLAYED_SLOTS);

@@ -85,6 +85,7 @@ TEST_F(DeviceInfoSession, Protocol3SkipsTheDeviceInfoExchangeAndPasses) {
   EXPECT_EQ(Requests(0, 1), (Lines{"100/0 4", "100/5 1048576", "103/0 0", "103/1 0"}));
   EXPECT_EQ(result.log.back(), "<OSM> All threads completed. (succeed 1 / failed 0)");
   EXPECT_FALSE(farm->Plugged(0)) << "the phone reboots and its port disappears";
+  EXPECT_EQ(result.records.at(0).model, "") << "a phone that was not asked has no model";
 }
 
 TEST_F(DeviceInfoSession, Protocol4ReadsTheRecordInPiecesAndComparesTheModel) {
@@ -101,6 +102,11 @@ TEST_F(DeviceInfoSession, Protocol4ReadsTheRecordInPiecesAndComparesTheModel) {
     EXPECT_EQ(*it, "105/1 " + std::to_string(it - begin - 1)) << "pieces in order";
   }
   EXPECT_EQ(*(end + 1), "103/0 0");
+  // What the phone said of itself stays with its record.
+  EXPECT_EQ(result.records.at(0).model, devsim::DEFAULT_MODEL);
+  EXPECT_NE(std::find(result.records.at(0).deviceItems.begin(),
+                      result.records.at(0).deviceItems.end(), devsim::DEFAULT_MODEL),
+            result.records.at(0).deviceItems.end());
 }
 
 TEST_F(DeviceInfoSession, RequestOrderFollowsTheOptions) {
@@ -288,6 +294,13 @@ TEST_F(DeviceInfoSession, EveryFailureIsReportedWithItsCode) {
     for (const auto& line : c.logLines) EXPECT_TRUE(result.Contains(0, line)) << line;
     EXPECT_FALSE(result.Contains(0, "Completed..")) << "a failed port never passes";
     EXPECT_EQ(result.lastState.at(0), Verdict::Failed) << "every failed port shows FAIL";
+    // The port's verdict is its first refusal, with the line's state when it gave up.
+    const PortRun& record = result.records.at(0);
+    EXPECT_EQ(record.message + "|" + std::to_string(record.code), c.failReports.front());
+    EXPECT_EQ(record.cause == LineError::TimedOut, c.name == std::string("silent device"));
+    if (c.name == std::string("model mismatch")) {
+      EXPECT_EQ(record.model, "MIRK3-DEM0");
+    }
   }
 }
 

@@ -112,11 +112,11 @@ TEST(EngineConstruction, AOneClickProgramOverridesTheOperatorsOptions) {
 TEST(EngineReports, TextsAreCutAt127CharactersNeverInsideACharacter) {
   RecordingSink sink;
   ReportChannel reports(&sink, 1);
-  reports.ReportText(WM_DL_LOG, 0, std::string(200, 'x'));
+  reports.Note(std::string(200, 'x'));
   std::string accented;
   for (int i = 0; i < 130; ++i) accented += "\xC3\xA9";  // é, two bytes each
-  reports.ReportText(WM_DL_LOG, 0, accented);
-  reports.Report(WM_DL_FAIL, 99, "Rqt ID: %d Fail. (Res: 0x%08X)", 102, 0xFFFFFFFFu);
+  reports.Note(accented);
+  reports.Failf(99, "Rqt ID: %d Fail. (Res: 0x%08X)", 102, 0xFFFFFFFFu);
   const auto all = sink.All();
   ASSERT_EQ(all.size(), 3u);
   EXPECT_EQ(all[0].report.port, 1);

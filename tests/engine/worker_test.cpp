@@ -75,11 +75,15 @@ class WorkerRunTest : public ::testing::Test {
   std::vector<Seen> seen;
   bool ended = false;
   bool application = (test::EnsureQtApplication(), true);  // before the sink
-  QtReportSink pump{[this](int message, const EngineReport& report) {
-    EXPECT_FALSE(ended) << "a report after the end of the run";
-    seen.push_back({message, report.port, report.text, Clock::now()});
-    if (message == WM_DL_COMPLETE && report.port == NO_PORT) ended = true;
+  QtReportSink pump{[this](const PortEvent& event) {
+    EXPECT_FALSE(ended) << "an event after the end of the run";
+    if (std::holds_alternative<mirk3::Failed>(event.event)) ++verdicts[event.port];
+    const auto shown = AsMessage(event);
+    if (!shown) return;
+    seen.push_back({shown->message, event.port, shown->report.text, Clock::now()});
+    if (std::holds_alternative<RunEnded>(event.event)) ended = true;
   }};
+  std::map<int, int> verdicts;  // Failed events per port
 };
 
 TEST(WorkerRun, WorkersResumeInOrderReportIndependentlyAndEndOnce) {
@@ -177,6 +181,7 @@ TEST_F(WorkerRunTest, AFailedWorkerReleasesItsPortAndRunsNoLaterStep) {
     EXPECT_NE(s.text, "Initialzation..");
   }
   EXPECT_EQ(failReports, 1) << "a wrong greeting is reported once";
+  EXPECT_EQ(verdicts, (std::map<int, int>{{4, 1}})) << "one verdict for the failed port";
   CWinRs232cSync line(Context(dir.Path(), 1).timing, dir.Path());
   EXPECT_TRUE(line.OpenPort(4)) << "deleting the engine closed the port";
 }

@@ -64,7 +64,7 @@ TEST(FactoryHistory, TheSlotOfABadCableIsFlaggedAndNoOther) {
   context.portDir = config.portDir;
   LogView view;
   Station* core = nullptr;
-  QtReportSink sink([&core](int message, const EngineReport& r) { core->HandleReport(message, r); });
+  QtReportSink sink([&core](const PortEvent& e) { core->HandleEvent(e); });
   Station station(&view, &sink, context);
   core = &station;
   Settings settings;

@@ -215,7 +215,7 @@ TEST_F(CompanionBusTest, ARequestStartsTheStationsRunAndEveryResultIsHeard) {
   context.portDir = config.portDir;
   LogView view;
   Station* station = nullptr;
-  QtReportSink sink([&](int m, const EngineReport& r) { station->HandleReport(m, r); });
+  QtReportSink sink([&](const PortEvent& e) { station->HandleEvent(e); });
   Station owned(&view, &sink, context);
   station = &owned;
   OutputHealth health("test");

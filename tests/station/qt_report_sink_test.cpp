@@ -19,14 +19,16 @@ using namespace std::chrono_literals;
 TEST(QtReportSink, ReportsFromTheMainThreadAreHandledAtOnceAndOthersWait) {
   test::EnsureQtApplication();
   std::vector<std::string> handled;
-  QtReportSink pump([&](int, const EngineReport& report) { handled.push_back(report.text); });
-  pump.Send(WM_DL_LOG, EngineReport{1, "direct", 0});
+  QtReportSink pump([&](const PortEvent& event) {
+    handled.push_back(std::get<Note>(event.event).text);
+  });
+  pump.Tell(PortEvent{1, Note{"direct"}});
   ASSERT_EQ(handled.size(), 1u);
 
   std::atomic<int> returned{0};
   std::thread worker([&] {
     for (int i = 0; i < 50; ++i) {
-      pump.Send(WM_DL_LOG, EngineReport{2, std::to_string(i), 0});
+      pump.Tell(PortEvent{2, Note{std::to_string(i)}});
       returned.fetch_add(1);
     }
   });

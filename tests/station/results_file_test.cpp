@@ -50,6 +50,8 @@ TEST(ResultsFile, RecordsParseBackWithTheirValues) {
   failed.message = "device removed \xFF";  // not UTF-8: still one whole record
   failed.sent = 1048576;
   failed.total = 6000004096;
+  failed.model = "X100";  // a phone that told its device-info record
+  failed.deviceItems = {"X100", "eMMC"};
   PortRun passed = Finished(12, Verdict::Passed);  // a pseudo-terminal: no USB path
   passed.sent = passed.total = 6000004096;
   PortRun running = Finished(13, Verdict::Running);
@@ -70,7 +72,8 @@ TEST(ResultsFile, RecordsParseBackWithTheirValues) {
       "bytes": 1048576, "total": 6000004096,
       "packages": [{"slot": "BL", "path": "/fw/BL_X100.tar.md5", "size": 4096},
                    {"slot": "AP", "path": "/fw/AP_X100.tar", "size": 6000000000}],
-      "started": "2027-01-15T08:00:00.123Z", "ended": "2027-01-15T08:01:23.373Z"})"));
+      "started": "2027-01-15T08:00:00.123Z", "ended": "2027-01-15T08:01:23.373Z",
+      "model": "X100", "device_info": ["X100", "eMMC"]})"));
   EXPECT_EQ(records[1], json::parse(R"({"run": 2, "slot": 11, "port": 12, "usb_path": null,
       "verdict": "PASS", "code": 0, "message": "", "elapsed_ms": 83250,
       "bytes": 6000004096, "total": 6000004096, "packages": [],

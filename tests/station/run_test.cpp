@@ -32,9 +32,9 @@ TEST(RunOwner, OneWorkerPerPlaceCountedOnceTheWatcherHasReported) {
   std::set<int> reporting;
   bool ended = false;
   test::EnsureQtApplication();
-  QtReportSink pump([&](int message, const EngineReport& report) {
-    if (message == WM_DL_COMPLETE && report.port == NO_PORT) ended = true;
-    if (report.port != NO_PORT) reporting.insert(report.port);
+  QtReportSink pump([&](const PortEvent& event) {
+    if (std::holds_alternative<RunEnded>(event.event)) ended = true;
+    if (event.port != NO_PORT) reporting.insert(event.port);
   });
   mirk3::Run run(4, {{0, 1, ""}, {1, 8, ""}, {2, 2, "1-1.2"}});
   EXPECT_EQ(run.RecordOf(2)->usbPath, "1-1.2");

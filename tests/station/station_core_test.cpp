@@ -57,7 +57,7 @@ class StationCore : public ::testing::Test {
 
   void MakeStation() {
     sink = std::make_unique<QtReportSink>(
-        [this](int message, const EngineReport& r) { station->HandleReport(message, r); });
+        [this](const PortEvent& e) { station->HandleEvent(e); });
     station = std::make_unique<Station>(&view, sink.get(), context);
     station->ApplySettings(settings);
   }
@@ -189,11 +189,11 @@ TEST_F(StationCore, AutoStartWaitsForExactlyTheChosenNumber) {
 TEST_F(StationCore, ProgressBeforeTheTotalIsKnownLeavesTheBarAlone) {
   MakeStation();
   station->Ports().PlacePort(9);
-  station->HandleReport(WM_DL_PROGRESS, EngineReport{9, "boot.img", 4096});
+  station->HandleEvent(PortEvent{9, Progress{"boot.img", 4096}});
   EXPECT_EQ(station->Slot(0).progress, 0);
   EXPECT_EQ(station->Slot(0).status, "boot.img");
-  station->HandleReport(WM_DL_START, EngineReport{9, "Firmware update start..", 8192});
-  station->HandleReport(WM_DL_PROGRESS, EngineReport{9, "boot.img", 4096});
+  station->HandleEvent(PortEvent{9, DownloadStarted{8192, "Firmware update start.."}});
+  station->HandleEvent(PortEvent{9, Progress{"boot.img", 4096}});
   EXPECT_EQ(station->Slot(0).progress, 50);
 }
 

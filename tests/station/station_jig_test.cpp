@@ -63,7 +63,7 @@ TEST(StationJig, SetUpAtStartThenOneCheckThenEachPhoneAtItsPosition) {
       "[Option]\nTitle=T\n[D300Jig]\nD300COM=3\nPosition1=0\nPosition8=1\n"));
   LogView view;
   Station* station = nullptr;
-  QtReportSink sink([&](int m, const EngineReport& r) { station->HandleReport(m, r); });
+  QtReportSink sink([&](const PortEvent& e) { station->HandleEvent(e); });
   Station owned(&view, &sink, context);
   station = &owned;
   owned.ApplySettings(settings);

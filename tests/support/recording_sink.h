@@ -1,4 +1,5 @@
-// A report sink for tests that records every report, from any thread, in arrival order.
+// An engine observer for tests that records every event, from any thread, in arrival order,
+// and shows them as the log face's report messages.
 #pragma once
 
 #include <chrono>
@@ -16,15 +17,32 @@ struct Recorded {
   std::chrono::steady_clock::time_point at;
 };
 
-class RecordingSink : public ReportSink {
+class RecordingSink : public EngineObserver {
  public:
-  void Send(int message, const EngineReport& report) override {
+  void Tell(const PortEvent& event) override {
     std::lock_guard lock(mutex_);
-    reports_.push_back({message, report, std::chrono::steady_clock::now()});
+    events_.push_back(event);
+    if (const auto shown = AsMessage(event)) {
+      reports_.push_back({shown->message, shown->report, std::chrono::steady_clock::now()});
+    }
   }
+  // The events that have a report message, as that message.
   std::vector<Recorded> All() const {
     std::lock_guard lock(mutex_);
     return reports_;
+  }
+  std::vector<PortEvent> Events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+  // The events of one type, in arrival order.
+  template <typename E>
+  std::vector<E> EventsOf() const {
+    std::vector<E> out;
+    for (const PortEvent& e : Events()) {
+      if (const E* one = std::get_if<E>(&e.event)) out.push_back(*one);
+    }
+    return out;
   }
   // Reports of one message, as "text|value".
   std::vector<std::string> Of(int message) const {
@@ -37,11 +55,13 @@ class RecordingSink : public ReportSink {
   void Clear() {
     std::lock_guard lock(mutex_);
     reports_.clear();
+    events_.clear();
   }
 
  private:
   mutable std::mutex mutex_;
   std::vector<Recorded> reports_;
+  std::vector<PortEvent> events_;
 };
 
 }  // namespace mirk3::test

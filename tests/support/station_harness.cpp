@@ -14,7 +14,10 @@ class CollectingView : public StationView {
  public:
   explicit CollectingView(RunResult* result) : result_(result) {}
   void AppendLog(const std::string& line) override { result_->log.push_back(line); }
-  void PortRunChanged(const PortRun& run) override { result_->lastState[run.port] = run.verdict; }
+  void PortRunChanged(const PortRun& run) override {
+    result_->lastState[run.port] = run.verdict;
+    result_->records[run.port] = run;
+  }
   void ShowMessage(const std::string& text, const std::string&) override {
     result_->log.push_back("BOX " + text);
   }
@@ -86,12 +89,14 @@ RunResult RunStation(const std::vector<int>& ports, const DownloadOptions& optio
   RunResult result;
   CollectingView view(&result);
   Station* station = nullptr;
-  QtReportSink sink([&](int message, const EngineReport& report) {
-    if (message == WM_DL_FAIL) {
-      result.failures[report.port].push_back(report.text + "|" + std::to_string(report.value));
+  QtReportSink sink([&](const PortEvent& event) {
+    if (const auto* failure = std::get_if<FailureShown>(&event.event)) {
+      result.failures[event.port].push_back(failure->text + "|" + std::to_string(failure->code));
     }
-    if (message == WM_DL_PROGRESS) result.progress[report.port].push_back(report.text);
-    station->HandleReport(message, report);
+    if (const auto* progress = std::get_if<Progress>(&event.event)) {
+      result.progress[event.port].push_back(progress->what);
+    }
+    station->HandleEvent(event);
   });
   Station owned(&view, &sink, std::move(context));
   station = &owned;

@@ -19,6 +19,7 @@ struct RunResult {
   int failed = 0;
   bool ended = false;
   std::map<int, Verdict> lastState;                  // by port
+  std::map<int, PortRun> records;                    // by port: the station's record, last seen
   std::map<int, std::vector<std::string>> failures;  // by port: "text|code" of each failure
   std::map<int, std::vector<std::string>> progress;  // by port: the text of each progress report
 
