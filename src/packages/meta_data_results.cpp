@@ -24,11 +24,18 @@ PackageVerdict MetaDataResults::Verdict(const FileIdentity& file, const std::str
   try {
     PackageVerdict verdict = check();
     promise.set_value(verdict);
+    if (verdict.failure.problem == MetaDataProblem::Unreadable) Forget(file, keyText);
     return verdict;
   } catch (...) {
     promise.set_exception(std::current_exception());
+    Forget(file, keyText);
     throw;
   }
+}
+
+void MetaDataResults::Forget(const FileIdentity& file, const std::string& keyText) {
+  const std::lock_guard lock(mutex_);
+  verdicts_.erase(Key{file, keyText});
 }
 
 int MetaDataResults::ChecksRun() const {

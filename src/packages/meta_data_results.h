@@ -1,10 +1,13 @@
-// The meta-data verdicts of one run, shared by all of its workers. Checking a package hashes
-// every byte of it, and one run flashes the same packages onto many phones at once: the first
+// The meta-data verdicts of a station's packages, shared by all the workers of all its runs.
+// Checking a package hashes every byte of it, and a station flashes the same packages onto
+// many phones at once and run after run: the first
 // worker that needs a package's verdict checks the package on its own thread, and every other
 // worker that needs it waits for that verdict instead of hashing the package again. Verdicts
 // are kept by file identity and public key, so a package changed on disk, or checked against
-// another key, is checked anew. What one download makes of a verdict (the models of its
-// packages must agree) stays with that download.
+// another key, is checked anew. A verdict that says only that the file could not be read (or a
+// check that threw) is given to those who waited for it and then forgotten: the next asker
+// checks again, as a disk that failed once may read the next time. What one download makes of
+// a verdict (the models of its packages must agree) stays with that download.
 #pragma once
 
 #include <functional>
@@ -33,6 +36,7 @@ class MetaDataResults {
 
  private:
   using Key = std::pair<FileIdentity, std::string>;
+  void Forget(const FileIdentity& file, const std::string& keyText);
 
   mutable std::mutex mutex_;
   std::map<Key, std::shared_future<PackageVerdict>> verdicts_;

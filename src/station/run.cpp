@@ -24,8 +24,8 @@ Run::Run(int number, const std::vector<Place>& places)
 Run::~Run() { Release(); }
 
 int Run::Start(const DownloadOptions& options, const EngineContext& context, EngineObserver* sink) {
-  // The run's engines share one set of meta-data verdicts, made for this run unless the
-  // caller brings its own.
+  // The run's engines share one set of meta-data verdicts: the station's, or one made for this
+  // run when the caller brings none.
   EngineContext runContext = context;
   if (!runContext.metaDataResults) runContext.metaDataResults = std::make_shared<MetaDataResults>();
   std::vector<std::unique_ptr<CDownloadEngine>> engines;

@@ -4,6 +4,7 @@
 
 #include "station/station_settings.h"
 #include "base/text.h"
+#include "packages/meta_data_results.h"
 #include "packages/one_click_program.h"
 #include "serial/serial_line.h"
 
@@ -29,6 +30,9 @@ Station::Station(StationView* view, EngineObserver* sink, EngineContext context)
              [this](const std::string& text) { QueueMessage(text); }),
       slots_(DISPLAYED_SLOTS),
       carriesPackages_(ReadOneClickTrailer(context_.ownExecutablePath).has_value()) {
+  // A package is checked once in the station's life, not once a run: its verdict stays while
+  // the file is the same file.
+  if (!context_.metaDataResults) context_.metaDataResults = std::make_shared<MetaDataResults>();
   ApplySettings(Settings{});
 }
 

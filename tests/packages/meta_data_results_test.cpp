@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <new>
 #include <thread>
 #include <vector>
 
 #include "pack/key_pair.h"
+#include "packages/meta_data_failure.h"
 #include "packages/meta_data_key.h"
 #include "packages/package_meta_data.h"
 #include "support/temp_dir.h"
@@ -74,6 +77,26 @@ TEST(MetaDataResultsTest, EachFileAndKeyIsCheckedOnceAndAChangedFileAgain) {
     EXPECT_FALSE(verdict.verified);
     EXPECT_EQ(verdict.failure.problem, MetaDataProblem::DigestDiffers) << verdict.failure.text;
   }
+}
+
+// A verdict that only says the disk failed is not kept: the next asker checks again.
+TEST(MetaDataResultsTest, AnUnreadableVerdictOrAThrowIsCheckedAgain) {
+  MetaDataResults results;
+  const FileIdentity file{1, 2, 3, 4, 5, 6, 7};
+  PackageVerdict unreadable;
+  unreadable.failure = UnreadablePackage(EIO);
+  const auto check = [&] { return unreadable; };
+  EXPECT_EQ(results.Verdict(file, "key", check).failure.problem, MetaDataProblem::Unreadable);
+  EXPECT_EQ(results.Verdict(file, "key", check).failure.problem, MetaDataProblem::Unreadable);
+  EXPECT_EQ(results.ChecksRun(), 2);
+  EXPECT_THROW(results.Verdict(file, "other", [&]() -> PackageVerdict { throw std::bad_alloc(); }),
+               std::bad_alloc);
+  PackageVerdict verified;
+  verified.verified = true;
+  const auto pass = [&] { return verified; };
+  EXPECT_TRUE(results.Verdict(file, "other", pass).verified) << "the throw was not kept";
+  EXPECT_TRUE(results.Verdict(file, "other", pass).verified);
+  EXPECT_EQ(results.ChecksRun(), 4) << "a real verdict is kept";
 }
 
 }  // namespace

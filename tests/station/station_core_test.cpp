@@ -18,6 +18,7 @@
 #include "pack/md5_package.h"
 #include "support/station_harness.h"
 #include "support/temp_dir.h"
+#include "packages/meta_data_results.h"
 #include "support/test_packages.h"
 
 namespace mirk3 {
@@ -350,6 +351,22 @@ TEST_F(StationCore, AResyncRemovesGhostsAndPlacesNewcomers) {
   EXPECT_EQ(station->Ports().PortOfSlot(0), 0);
   EXPECT_EQ(LinesWith("Removed!!"), Lines{"<ID:1/001> Removed!!"});
   EXPECT_EQ(LinesWith("<ID:1/002> Added!!").size(), 1u);
+}
+
+// A signed package is hashed once in the station's life: its next run takes the verdict kept.
+TEST_F(StationCore, APackageIsCheckedOnceForAllTheRunsOfTheStation) {
+  config.ports = {0, 1};
+  ASSERT_TRUE(StartFarm());
+  test::WriteSignedPackage(package, {{"boot.img", test::TestBytes(200000, 1)}}, "MIRK3-DEMO_EUR");
+  MakeStation();
+  ASSERT_TRUE(station->PickPackage(AP, package));
+  for (int port : {0, 1}) {
+    station->Ports().PlacePort(port);
+    ASSERT_TRUE(station->Start());
+    ASSERT_TRUE(RunEventsUntil([&] { return !station->Busy(); }));
+    EXPECT_EQ(station->Succeeded(), 1) << "run of port " << port;
+  }
+  EXPECT_EQ(station->Context().metaDataResults->ChecksRun(), 1);
 }
 
 // With every slot but two kept for absent ports, a third phone waits (said once), is placed
