@@ -4,14 +4,10 @@
 // worker needs the package's meta-data verdict, and hashing the package is by far the largest
 // cost of such a run; when the workers of a run share the verdict, eight phones cost little
 // more than one. The ratio is eight-phone time over one-phone time: smaller is better.
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "station/station.h"
@@ -20,8 +16,7 @@
 #include "devsim/phone_farm.h"
 #include "station/headless.h"
 #include "station/qt_report_sink.h"
-#include "pack/package_signer.h"
-#include "pack/tar_writer.h"
+#include "signed_package.h"
 
 namespace {
 
@@ -29,33 +24,6 @@ constexpr uint64_t MEMBER_SIZE = uint64_t{256} << 20;
 constexpr char MODEL[] = "MIRK3-DEMO_EUR";  // the emulated phones report MIRK3-DEMO
 constexpr int ROUNDS = 2;
 constexpr double TARGET = 1.5;
-
-// A plain tar of one member of zeros, written sparse: a header, a hole, the end blocks.
-bool WritePlainTar(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  const auto header = mirk3::pack::MakeTarHeader("system.img", MEMBER_SIZE);
-  const uint64_t end = mirk3::TAR_BLOCK_SIZE + MEMBER_SIZE + 2 * mirk3::TAR_BLOCK_SIZE;
-  const bool ok =
-      ::pwrite(fd, header.data(), header.size(), 0) == static_cast<ssize_t>(header.size()) &&
-      ::ftruncate(fd, static_cast<off_t>(end)) == 0;
-  return ::close(fd) == 0 && ok;
-}
-
-// The package signed with the project's test key, the private half of the built-in key.
-bool MakePackage(const std::string& dir, const std::string& package) {
-  std::ifstream keyFile(MIRK3_SOURCE_DIR "/tests/data/test-key.private");
-  mirk3::pack::SignRequest request;
-  request.privateKeyText.assign(std::istreambuf_iterator<char>(keyFile), {});
-  request.model = MODEL;
-  request.inPath = dir + "/plain.tar";
-  request.outPath = package;
-  std::string error;
-  const bool made = WritePlainTar(request.inPath) && mirk3::pack::SignPackage(request, error);
-  if (!made) std::fprintf(stderr, "cannot make the package: %s\n", error.c_str());
-  std::filesystem::remove(request.inPath);
-  return made;
-}
 
 // Processor seconds of one device-info run of `phones` phones; negative when a phone fails.
 double RunCpuSeconds(const std::string& dir, const std::string& package, int phones) {
@@ -98,7 +66,7 @@ int main() {
   const std::string package = dir + "/AP_bench.tar";
   // The runs take turns, so that both see the same load; each keeps its best.
   double one = 0, eight = 0;
-  if (MakePackage(dir, package)) {
+  if (mirk3::bench::MakeSignedPackage(dir, package, MEMBER_SIZE, MODEL)) {
     for (int round = 0; round < ROUNDS; ++round) {
       mirk3::bench::KeepBest(one, RunCpuSeconds(dir, package, 1));
       mirk3::bench::KeepBest(eight, RunCpuSeconds(dir, package, 8));
