@@ -6,6 +6,7 @@
 
 #include "cli/cli_flash.h"
 #include "devsim/phone_farm.h"
+#include "engine/failure_kind.h"
 #include "packages/meta_data_results.h"
 #include "support/station_harness.h"
 #include "support/temp_dir.h"
@@ -191,7 +192,12 @@ struct FailureCase {
   std::function<void(devsim::FarmConfig&, DownloadOptions&, EngineContext&)> setUp;
   Lines failReports;                  // "text|code" of every failure report, in order
   std::vector<std::string> logLines;  // log lines that must appear
+  FailureKind kind = FailureKind::Lasting;  // whether another attempt on the cable may pass
 };
+
+FailureKind KindOfRecord(const PortRun& record) {
+  return KindOf(mirk3::Failed{record.code, record.message, record.failedStep, record.cause});
+}
 
 TEST_F(DeviceInfoSession, EveryFailureIsReportedWithItsCode) {
   using devsim::FailRule;
@@ -199,7 +205,8 @@ TEST_F(DeviceInfoSession, EveryFailureIsReportedWithItsCode) {
       {"port never opens",
        [](auto& sim, auto&, auto&) { sim.ports = {}; },
        {"Can't open the serial port.|0"},
-       {}},
+       {},
+       FailureKind::Transient},
       {"wrong greeting",
        [](auto& sim, auto&, auto&) { sim.faults[0].handshakeAnswer = "TASX"; },
        {"FAIL! The phone answered the greeting with 54 41 53 58, not TASH|2"},
@@ -214,7 +221,8 @@ TEST_F(DeviceInfoSession, EveryFailureIsReportedWithItsCode) {
          context.timing.firstByteTimeout = 300ms;
        },
        {"Complete(Write) operation failed.|2"},
-       {"The phone did not answer within 300 ms"}},
+       {"The phone did not answer within 300 ms"},
+       FailureKind::Transient},
       {"lock refused",
        [](auto& sim, auto& options, auto&) {
          options.FlashLock = 1;
@@ -298,6 +306,7 @@ TEST_F(DeviceInfoSession, EveryFailureIsReportedWithItsCode) {
     const PortRun& record = result.records.at(0);
     EXPECT_EQ(record.message + "|" + std::to_string(record.code), c.failReports.front());
     EXPECT_EQ(record.cause == LineError::TimedOut, c.name == std::string("silent device"));
+    EXPECT_EQ(KindOfRecord(record), c.kind);
     if (c.name == std::string("model mismatch")) {
       EXPECT_EQ(record.model, "MIRK3-DEM0");
     }
@@ -417,6 +426,8 @@ TEST_F(DeviceInfoSession, ARemovedDeviceFailsItsPortPromptly) {
   EXPECT_EQ(result.failed, 1);
   EXPECT_EQ(result.failures.at(0).back(), "Complete(Write) operation failed.|9");
   EXPECT_EQ(result.PortLines(0).back(), "The phone was disconnected") << "after the failure texts";
+  EXPECT_EQ(result.records.at(0).cause, LineError::Removed);
+  EXPECT_EQ(KindOfRecord(result.records.at(0)), FailureKind::Transient) << "a cable may come back";
 }
 
 // A port without a phone is waited for in view of the operator, and its failure says what the

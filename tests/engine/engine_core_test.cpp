@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/download_engine.h"
+#include "engine/failure_kind.h"
 #include "engine/report_channel.h"
 #include "support/recording_sink.h"
 #include "support/temp_dir.h"
@@ -124,6 +125,29 @@ TEST(EngineReports, TextsAreCutAt127CharactersNeverInsideACharacter) {
   EXPECT_EQ(all[1].report.text.size(), 254u);
   EXPECT_EQ(all[2].report.text, "Rqt ID: 102 Fail. (Res: 0xFFFFFFFF)");
   EXPECT_EQ(all[2].report.value, 99);
+}
+
+// What the emulated phones cannot produce: the order of the rows decides. A package problem is
+// never retried even on a line that went away, and a port this user may not open stays so.
+TEST(FailureKinds, TheFirstMatchingRowDecides) {
+  struct Case {
+    int64_t code;
+    LineError cause;
+    FailureKind kind;
+  };
+  const std::vector<Case> cases = {
+      {FAIL_FILE_OPEN, LineError::Removed, FailureKind::Lasting},
+      {FAIL_NO_PIT, LineError::TimedOut, FailureKind::Lasting},
+      {FAIL_DATA_TRANSFER, LineError::Removed, FailureKind::Transient},
+      {FAIL_DEVICE_INFO, LineError::None, FailureKind::Lasting},
+      {FAIL_PORT_OPEN, LineError::PermissionDenied, FailureKind::Lasting},
+      {FAIL_PORT_OPEN, LineError::Busy, FailureKind::Transient},
+  };
+  for (const Case& c : cases) {
+    const char* why = nullptr;
+    EXPECT_EQ(KindOf(Failed{c.code, "", "", c.cause}, &why), c.kind) << c.code;
+    EXPECT_NE(why, nullptr);
+  }
 }
 
 }  // namespace
