@@ -16,14 +16,20 @@ namespace {
 // No boot loader describes itself in more than this; a larger claim is a broken answer.
 constexpr int32_t MAX_DEVICE_INFO_SIZE = 1 << 20;
 
+// A record holds few items; a phone that claims more, or longer texts, is cut to this for the
+// station's records (the model comparison below reads the record itself).
+constexpr size_t MAX_IDENTITY_ITEMS = 32;
+
 // What the phone says it is, for the station's records: its model and every item it gives.
 DeviceIdentified Identify(const DeviceInfoView& info) {
   DeviceIdentified identified;
   for (const DeviceInfoDescriptor& item : info.Descriptors()) {
+    if (identified.items.size() == MAX_IDENTITY_ITEMS) break;
     const std::optional<std::string> text = info.ItemText(item);
     if (!text) continue;
-    if (item.type == DEVINFO_ITEM_MODEL && identified.model.empty()) identified.model = *text;
-    identified.items.push_back(DeviceInfoItem{item.type, *text});
+    const std::string cut = TruncateChars(*text, REPORT_TEXT_CHARS);
+    if (item.type == DEVINFO_ITEM_MODEL && identified.model.empty()) identified.model = cut;
+    identified.items.push_back(DeviceInfoItem{item.type, cut});
   }
   return identified;
 }
