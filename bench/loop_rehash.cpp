@@ -10,13 +10,9 @@
 #include <filesystem>
 #include <string>
 
-#include "bench_station.h"
 #include "cpu_clock.h"
-#include "devsim/phone_farm.h"
+#include "device_info_station.h"
 #include "signed_package.h"
-#include "station/headless.h"
-#include "station/qt_report_sink.h"
-#include "station/station.h"
 
 namespace {
 
@@ -28,33 +24,13 @@ constexpr double TARGET = 1.5;
 // Processor seconds of `runs` device-info runs of one phone each, on one station; negative
 // when a phone fails.
 double LoopCpuSeconds(const std::string& dir, const std::string& package, int runs) {
-  mirk3::devsim::FarmConfig config;
-  config.portDir = dir + "/ports-" + std::to_string(runs);
-  for (int p = 0; p < runs; ++p) config.ports.push_back(p);
-  std::filesystem::create_directories(config.portDir);
-  mirk3::devsim::PhoneFarm farm(config);
-  if (!farm.Start()) return -1;
-
-  QuietView view;
-  mirk3::Station* station = nullptr;
-  mirk3::QtReportSink pump([&](const mirk3::PortEvent& e) { station->HandleEvent(e); });
-  mirk3::EngineContext context;
-  context.timing = QuickTiming();
-  context.portDir = config.portDir;
-  mirk3::Station owned(&view, &pump, context);
-  station = &owned;
-  mirk3::DownloadOptions options;
-  options.deviceInfo = 1;
-  options.slotEnabled[mirk3::AP] = 1;
-  options.slotPath[mirk3::AP] = package;
-  mirk3::ChooseInStation(owned, options);
+  mirk3::bench::DeviceInfoStation bench(dir + "/ports-" + std::to_string(runs), runs, package);
+  if (!bench.Started()) return -1;
   // Each run flashes the next phone: a phone leaves its port when its session ends.
   return mirk3::bench::CpuSecondsOf([&] {
     for (int p = 0; p < runs; ++p) {
-      owned.Ports().PlacePort(p);
-      if (!owned.Start()) return false;
-      mirk3::WaitForRunEnd(owned);
-      if (owned.Succeeded() != 1) return false;
+      bench.Core().Ports().PlacePort(p);
+      if (!bench.RunToEnd(1)) return false;
     }
     return true;
   });

@@ -10,12 +10,8 @@
 #include <filesystem>
 #include <string>
 
-#include "station/station.h"
-#include "bench_station.h"
 #include "cpu_clock.h"
-#include "devsim/phone_farm.h"
-#include "station/headless.h"
-#include "station/qt_report_sink.h"
+#include "device_info_station.h"
 #include "signed_package.h"
 
 namespace {
@@ -27,32 +23,10 @@ constexpr double TARGET = 1.5;
 
 // Processor seconds of one device-info run of `phones` phones; negative when a phone fails.
 double RunCpuSeconds(const std::string& dir, const std::string& package, int phones) {
-  mirk3::devsim::FarmConfig config;
-  config.portDir = dir + "/ports";
-  for (int p = 0; p < phones; ++p) config.ports.push_back(p);
-  std::filesystem::create_directories(config.portDir);
-  mirk3::devsim::PhoneFarm farm(config);
-  if (!farm.Start()) return -1;
-
-  QuietView view;
-  mirk3::Station* station = nullptr;
-  mirk3::QtReportSink pump([&](const mirk3::PortEvent& e) { station->HandleEvent(e); });
-  mirk3::EngineContext context;
-  context.timing = QuickTiming();
-  context.portDir = config.portDir;
-  mirk3::Station owned(&view, &pump, context);
-  station = &owned;
-  for (int p = 0; p < phones; ++p) owned.Ports().PlacePort(p);
-  mirk3::DownloadOptions options;
-  options.deviceInfo = 1;
-  options.slotEnabled[mirk3::AP] = 1;
-  options.slotPath[mirk3::AP] = package;
-  mirk3::ChooseInStation(owned, options);
-  return mirk3::bench::CpuSecondsOf([&] {
-    if (!owned.Start()) return false;
-    mirk3::WaitForRunEnd(owned);
-    return owned.Succeeded() == phones;
-  });
+  mirk3::bench::DeviceInfoStation bench(dir + "/ports", phones, package);
+  if (!bench.Started()) return -1;
+  for (int p = 0; p < phones; ++p) bench.Core().Ports().PlacePort(p);
+  return mirk3::bench::CpuSecondsOf([&] { return bench.RunToEnd(phones); });
 }
 
 }  // namespace
