@@ -26,7 +26,7 @@ Timing QuickJig() {
   t.jigReplyWait = milliseconds(20);
   t.jigReplyPollPause = milliseconds(100);
   t.jigSetupPause = milliseconds(2);
-  t.jigSetupClosePause = milliseconds(30);
+  t.jigSetupClosePause = milliseconds(300);  // the close purges what the jig has not read yet
   t.jigDisconnectPause = milliseconds(0);
   return t;
 }
