@@ -58,8 +58,9 @@ std::optional<StartupError> OpenOutputs(const StationConfig& config, OpenedStati
     if (!s.results->Open(config.resultsPath, &error)) return Refused(error, error);
     AttachResults(*s.station, *s.results, s.health);
   }
-  s.history = AttachHistory(*s.station, config.history, &error);
-  if (!s.history && !error.empty()) return Refused(error, error);
+  auto history = AttachHistory(*s.station, config.history);
+  if (!history) return Refused(history.error().text, history.error().text);
+  s.history = std::move(history).value();
   if (s.history) {
     Station* station = s.station;
     s.history->OnQuarantineChange(
