@@ -26,8 +26,8 @@ std::optional<StartupError> LoadKey(const StationConfig& config, const Settings&
   const std::string keyFile =
       config.metaKeyFile.empty() ? settings.metaDataKey : config.metaKeyFile;
   if (keyFile.empty()) return std::nullopt;
-  const OpenedFile file = OpenRegularFile(keyFile);
-  if (!file) return Refused("the meta-data key " + DescribeFileProblem(keyFile, file.error));
+  const Result<OpenedFile> file = OpenRegularFile(keyFile);
+  if (!file) return Refused("the meta-data key " + DescribeFileProblem(keyFile, file.error().text));
   if (!LoadMetaKey(keyFile, context, *config.err, config.who)) return Refused("");
   return std::nullopt;
 }

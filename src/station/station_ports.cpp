@@ -11,7 +11,7 @@
 namespace mirk3 {
 
 Status Station::WatchPorts() {
-  if (std::string error; !watcher_.Start(ports_.PortDir(), &error)) return Fail(error);
+  if (Status watched = watcher_.Start(ports_.PortDir()); !watched) return watched;
   watcherNotifier_ =
       std::make_unique<QSocketNotifier>(watcher_.Fd(), QSocketNotifier::Read, this);
   connect(watcherNotifier_.get(), &QSocketNotifier::activated, this,
