@@ -50,9 +50,9 @@ double LoopSeconds(const std::string& dir, const std::string& package, bool with
     mirk3::HistoryOptions options;
     options.resultsDb = dir + "/history.sqlite";
     std::filesystem::remove(options.resultsDb);
-    std::string error;
-    history = mirk3::AttachHistory(owned, options, &error);
-    if (!history) return -1;
+    auto attached = mirk3::AttachHistory(owned, options);
+    if (!attached || !attached.value()) return -1;
+    history = std::move(attached).value();
   }
   const auto start = Clock::now();
   for (int run = 0; run < RUNS; ++run) {

@@ -116,33 +116,23 @@ std::string KindProblem(mode_t mode) {
   return "not a regular file";
 }
 
-OpenedFile Refused(int error, std::string reason) {
-  OpenedFile file;
-  file.error = std::move(reason);
-  file.errorNumber = error;
-  return file;
-}
-
-OpenedFile RefusedFor(int error) { return Refused(error, FileErrorText(error)); }
+Error RefusedFor(int error) { return Fail(FileErrorText(error), error); }
 
 }  // namespace
 
-OpenedFile OpenRegularFile(const std::string& path) {
-  if (path.empty()) return Refused(ENOENT, "no file given");
+Result<OpenedFile> OpenRegularFile(const std::string& path) {
+  if (path.empty()) return Fail("no file given", ENOENT);
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (!fd) return RefusedFor(errno);
   struct stat st {};
   if (::fstat(fd.Get(), &st) != 0) return RefusedFor(errno);
   if (!S_ISREG(st.st_mode)) {
-    return Refused(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, KindProblem(st.st_mode));
+    return Fail(KindProblem(st.st_mode), S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
   }
   // Regular files never block; reads loop on their own.
   const int flags = ::fcntl(fd.Get(), F_GETFL);
   if (flags >= 0) ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK);
-  OpenedFile file;
-  file.fd = std::move(fd);
-  file.size = static_cast<uint64_t>(st.st_size);
-  return file;
+  return OpenedFile{std::move(fd), static_cast<uint64_t>(st.st_size)};
 }
 
 std::string OutputPathProblem(const std::string& path) {

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/result.h"
+
 namespace mirk3 {
 
 // Owns one file descriptor and closes it once.
@@ -63,19 +65,18 @@ bool WriteFully(int fd, const void* buffer, size_t count);
 // The same at a position, without moving the file offset.
 bool WriteFullyAt(int fd, const void* buffer, size_t count, uint64_t offset);
 
-// A regular file opened for reading, with its size; or why it is not one.
+// A regular file opened for reading, with its size.
 struct OpenedFile {
   UniqueFd fd;
   uint64_t size = 0;
-  std::string error;    // empty when open: "no such file", "a directory", "not a regular file", ...
-  int errorNumber = 0;  // the errno behind `error`: EISDIR for a directory, EINVAL for another kind
-  explicit operator bool() const { return fd.Valid(); }
 };
 
 // Opens `path` read-only without blocking (a FIFO without a writer is refused at once, never
 // waited on) and keeps it only when it is a regular file. The descriptor is then switched
-// back to blocking reads.
-OpenedFile OpenRegularFile(const std::string& path);
+// back to blocking reads. A refusal says why in the operator's words ("no such file", "a
+// directory, not a file", "a pipe, not a regular file", ...) with the errno behind it: EISDIR
+// for a directory, EINVAL for another kind of file.
+Result<OpenedFile> OpenRegularFile(const std::string& path);
 
 // Why `path` cannot be written as an output: "" when it may be (it does not exist, or is a
 // regular file), else "a directory", "not a regular file", ...

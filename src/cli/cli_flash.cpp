@@ -141,12 +141,12 @@ int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std
   const std::string portDir =
       request.context.portDir.empty() ? DefaultPortDir() : request.context.portDir;
   for (int port : request.ports) {
-    std::string error;
-    locks.push_back(LockPort(portDir, port, &error));
-    if (!locks.back()) {
-      err << "mirk3-cli flash: " << error << "\n";
+    auto lock = LockPort(portDir, port);
+    if (!lock) {
+      err << "mirk3-cli flash: " << lock.error().text << "\n";
       return kExitNothingRan;
     }
+    locks.push_back(std::move(lock).value());
   }
   const auto application = EnsureCoreApplication();
   CliView view(out, err, terminalFd);

@@ -12,6 +12,7 @@
 #include "engine/download_engine.h"
 #include "packages/md5_trailer.h"
 #include "packages/meta_data_key.h"
+#include "packages/one_click_program.h"
 
 namespace mirk3 {
 namespace {
@@ -64,11 +65,7 @@ bool AnyPackage(const DownloadOptions& options) {
 
 // True when the program file ends in a One Click trailer: it then carries its own packages.
 bool CarriesPackages(const std::string& program) {
-  const OpenedFile file = OpenRegularFile(program);
-  if (!file || file.size < ONECLICK_TRAILER_SIZE) return false;
-  uint8_t bytes[ONECLICK_TRAILER_SIZE];
-  return ReadExactAt(file.fd.Get(), bytes, sizeof bytes, file.size - ONECLICK_TRAILER_SIZE) &&
-         OneClickTrailer::Parse(bytes).TitleMatches();
+  return ReadOneClickTrailer(program).has_value();
 }
 
 // What the parser cannot see: the plain files must fit the free slots, and a One Click program
@@ -281,8 +278,8 @@ int RunInspectCommand(const std::vector<std::string>& args, std::ostream& out, s
 
   // Only a regular file is read as a program: a pipe would hold the command up for ever.
   if (const std::string& program = request.oneClickProgram; !program.empty()) {
-    if (const OpenedFile file = OpenRegularFile(program); !file) {
-      err << "mirk3-cli inspect: " << DescribeFileProblem(program, file.error) << "\n";
+    if (const Result<OpenedFile> file = OpenRegularFile(program); !file) {
+      err << "mirk3-cli inspect: " << DescribeFileProblem(program, file.error().text) << "\n";
       return EXIT_NOT_READY;
     }
   }

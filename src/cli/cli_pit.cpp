@@ -53,9 +53,9 @@ int Refuse(std::ostream& err, const std::string& why) {
 // Only a regular file that holds a table is shown: a directory, a FIFO or a device is refused
 // before a byte is read, and a file that is not a table is never read whole.
 int ShowFile(const std::string& path, std::ostream& out, std::ostream& err) {
-  const OpenedFile file = OpenRegularFile(path);
-  if (!file) return Refuse(err, DescribeFileProblem(path, file.error));
-  const PitFileRead read = ReadPitTableAt(file.fd.Get(), 0, file.size);
+  const Result<OpenedFile> file = OpenRegularFile(path);
+  if (!file) return Refuse(err, DescribeFileProblem(path, file.error().text));
+  const PitFileRead read = ReadPitTableAt(file->fd.Get(), 0, file->size);
   if (read.outcome != PitFileRead::Outcome::Table) {
     return Refuse(err, DescribeFileProblem(path, read.problem));
   }

@@ -149,9 +149,8 @@ int RunPortsCommand(const std::vector<std::string>& args, std::ostream& out, std
   slots.SetRules(PortRulesFrom(*settings, portDir));
   // Watching starts before the scan, so that no phone slips between the two.
   PortWatcher watcher;
-  std::string error;
-  if (watch && !watcher.Start(slots.PortDir(), &error)) {
-    err << WHO << ": " << error << "\n";
+  if (const Status watched = watch ? watcher.Start(slots.PortDir()) : Status(); !watched) {
+    err << WHO << ": " << watched.error().text << "\n";
     return 2;
   }
   if (slots.ScanPorts(1) == -1 && !std::filesystem::is_directory(slots.PortDir())) {

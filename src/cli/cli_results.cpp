@@ -194,9 +194,8 @@ int RunResultsCommand(const std::vector<std::string>& args, std::ostream& out, s
   if (!settings) return 2;
   const std::string db = a.resultsDb.empty() ? settings->resultsDb : a.resultsDb;
   if (db.empty()) return ReportUsageMistake(*app, err, "no database: give --results-db FILE|URL");
-  std::string error;
-  const auto target = ParseDatabaseTarget(db, &error);
-  if (!target) return ReportUsageMistake(*app, err, error);
+  const auto target = ParseDatabaseTarget(db);
+  if (!target) return ReportUsageMistake(*app, err, target.error().text);
   ReportFilter filter;
   filter.station = a.station;
   filter.rule.window = a.recent;
@@ -210,17 +209,18 @@ int RunResultsCommand(const std::vector<std::string>& args, std::ostream& out, s
   }
   const auto application = EnsureCoreApplication();
   SqlConnection connection;
-  if (!connection.Open(*target, &error) || !MigrateHistorySchema(connection, &error)) {
-    return Fail(err, error);
-  }
+  Status opened = connection.Open(*target);
+  if (opened) opened = MigrateHistorySchema(connection);
+  if (!opened) return Fail(err, opened.error().text);
   if (a.clearSlot >= 0) {
     const std::string station = a.station.empty() ? settings->title : a.station;
-    if (!ClearSlot(connection, station, a.clearSlot, &error)) return Fail(err, error);
+    const Status cleared = ClearSlot(connection, station, a.clearSlot);
+    if (!cleared) return Fail(err, cleared.error().text);
     out << "Slot " << a.clearSlot << " of " << station << " cleared: its health counts afresh\n";
     return 0;
   }
-  const auto report = ReadHistoryReport(connection, filter, &error);
-  if (!report) return Fail(err, error);
+  const auto report = ReadHistoryReport(connection, filter);
+  if (!report) return Fail(err, report.error().text);
   if (a.json) {
     out << ReportJson(*report).dump(2) << "\n";
   } else if (a.csv) {

@@ -218,10 +218,9 @@ std::vector<Finding> CheckPortDir(const DoctorScene& scene) {
                  "give the right one with --port-dir or MIRK3_PORT_DIR")};
   }
   PortWatcher watcher;
-  std::string error;
-  if (!watcher.Start(scene.portDir, &error)) {
+  if (const Status watched = watcher.Start(scene.portDir); !watched) {
     return {Fail(
-        "the port dir " + scene.portDir + " cannot be watched: " + error,
+        "the port dir " + scene.portDir + " cannot be watched: " + watched.error().text,
         "raise fs.inotify.max_user_instances (sudo sysctl fs.inotify.max_user_instances=512)")};
   }
   return {Ok("the port dir " + scene.portDir + " exists and can be watched")};

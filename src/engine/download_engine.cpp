@@ -25,13 +25,14 @@ CDownloadEngine::~CDownloadEngine() {
 
 void CDownloadEngine::DetectOneClick() {
   if (context_.ownExecutablePath.empty()) return;  // no program of its own: file mode
-  OpenedFile own = OpenRegularFile(context_.ownExecutablePath);
-  if (!own) {
+  Result<OpenedFile> opened = OpenRegularFile(context_.ownExecutablePath);
+  if (!opened) {
     // The engine goes on in file mode; the operator learns why the program's own packages,
     // if it carries any, are not used.
-    reports_.Note(DescribeFileProblem(context_.ownExecutablePath, own.error));
+    reports_.Note(DescribeFileProblem(context_.ownExecutablePath, opened.error().text));
     return;
   }
+  OpenedFile& own = *opened;
   const std::optional<OneClickTrailer> trailer = ReadOneClickTrailer(own);
   if (!trailer) return;
   trailer_ = *trailer;

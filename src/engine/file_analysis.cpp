@@ -178,13 +178,14 @@ bool FileAnalyser::WalkPackage(const std::string& path, EntryList& list, int slo
   }
   if (slot < -1 || slot >= SLOT_COUNT) return Refuse(path, Format("there is no slot %d", slot));
   // Never waits: a pipe or a device named like a package is refused, not read.
-  const OpenedFile file = OpenRegularFile(path);
-  if (!file) {
+  const Result<OpenedFile> opened = OpenRegularFile(path);
+  if (!opened) {
     Fail(FAIL_FILE_OPEN, Format("%s (Line: %d)", LoadString(IDS_FILE_OPEN_FAILED),
                                 kind == WalkKind::Tar ? LINE_SCAN_TAR : LINE_SCAN_TAR_MD5));
-    reports_.Note(DescribeFileProblem(path, file.error));
+    reports_.Note(DescribeFileProblem(path, opened.error().text));
     return false;
   }
+  const OpenedFile& file = *opened;
   uint64_t end = file.size;
   if (kind == WalkKind::TarMd5 && slot >= 0) {
     end = 0;  // an MD5 package that is not a tar: nothing to collect

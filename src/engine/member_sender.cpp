@@ -110,16 +110,16 @@ bool MemberSender::SendSlot(int slot, const std::vector<DownloadEntry>& members)
     }
     return true;
   }
-  const OpenedFile file = OpenRegularFile(packages_.options.slotPath[slot]);
+  const Result<OpenedFile> file = OpenRegularFile(packages_.options.slotPath[slot]);
   if (!file) {
     reports_.Failf(FAIL_FILE_OPEN, "%s (Line: %d)", LoadString(IDS_FILE_OPEN_FAILED),
                     LINE_FIRMWARE_OPEN);
-    reports_.Note(DescribeFileProblem(packages_.options.slotPath[slot], file.error));
+    reports_.Note(DescribeFileProblem(packages_.options.slotPath[slot], file.error().text));
     return false;
   }
   const SequenceStyle& style = slot == CP ? MODEM_SEQUENCES : PHONE_SEQUENCES;
   for (const DownloadEntry& entry : members) {
-    if (!SendEntry(file.fd.Get(), entry, nullptr, slot, style)) return false;
+    if (!SendEntry(file->fd.Get(), entry, nullptr, slot, style)) return false;
   }
   return true;
 }

@@ -18,7 +18,8 @@ constexpr int LINE_OPERATOR_PIT = 1831;
 struct PitRegion {
   std::string path;              // named in log lines
   int line = LINE_OPERATOR_PIT;  // tells the sources apart in "Can't open the specified file."
-  OpenedFile file;  // opened for this upload; the One Click program's own stays open anyway
+  // Opened for this upload; the One Click program's own stays open anyway.
+  Result<OpenedFile> file = OpenedFile{};
   uint64_t offset = 0;
   uint64_t size = 0;
 };
@@ -34,7 +35,7 @@ PitRegion OpenPitFile(const PackagePit& packagePit, const std::string& pitPath) 
     region.offset = packagePit.offset;
     region.size = packagePit.size;
   } else {
-    region.size = region.file.size;
+    region.size = region.file ? region.file->size : 0;
   }
   return region;
 }
@@ -67,12 +68,12 @@ bool CDownloadEngine::LoadPitToUpload(const PackagePit& packagePit, std::vector<
     region.size = packagePit.present ? packagePit.size : trailer_.pitSize;
   } else {
     region = OpenPitFile(packagePit, options_.pitPath);
-    fd = region.file.fd.Get();
+    if (region.file) fd = region.file->fd.Get();
   }
   const std::string cannotOpen =
       Format("%s (Line: %d)", LoadString(IDS_FILE_OPEN_FAILED), region.line);
   if (!oneClickMode_ && !region.file) {
-    return RefusePit(reports_, FAIL_FILE_OPEN, cannotOpen, region.path, region.file.error);
+    return RefusePit(reports_, FAIL_FILE_OPEN, cannotOpen, region.path, region.file.error().text);
   }
   PitFileRead read = ReadPitTableAt(fd, region.offset, region.size);
   switch (read.outcome) {

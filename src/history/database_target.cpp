@@ -12,16 +12,12 @@ std::string DatabaseTarget::Describe() const {
   return text + "/" + dbname;
 }
 
-std::optional<DatabaseTarget> ParseDatabaseTarget(const std::string& text, std::string* error) {
+Result<DatabaseTarget> ParseDatabaseTarget(const std::string& text) {
   const QString given = QString::fromStdString(text);
-  if (text.empty()) {
-    if (error) *error = "no results database is named";
-    return std::nullopt;
-  }
+  if (text.empty()) return Fail("no results database is named");
   if (!given.startsWith("postgresql://") && !given.startsWith("postgres://")) {
     if (given.contains("://")) {
-      if (error) *error = "\"" + text + "\" is neither a file nor a postgresql:// URL";
-      return std::nullopt;
+      return Fail("\"" + text + "\" is neither a file nor a postgresql:// URL");
     }
     DatabaseTarget target;
     target.path = text;
@@ -41,11 +37,9 @@ std::optional<DatabaseTarget> ParseDatabaseTarget(const std::string& text, std::
   const int port = url.port(0);
   if (!url.isValid() || port < 0 || target.dbname.empty() ||
       target.dbname.find('/') != std::string::npos) {
-    if (error)
-      *error = "\"" + text +
-               "\" is not a database URL such as postgresql://user@host/dbname "
-               "(?host=/socket/dir for a Unix socket)";
-    return std::nullopt;
+    return Fail("\"" + text +
+                "\" is not a database URL such as postgresql://user@host/dbname "
+                "(?host=/socket/dir for a Unix socket)");
   }
   target.port = port;
   return target;

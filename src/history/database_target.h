@@ -3,8 +3,9 @@
 // The one text an operator writes in --results-db or [Option] ResultsDb.
 #pragma once
 
-#include <optional>
 #include <string>
+
+#include "base/result.h"
 
 namespace mirk3 {
 
@@ -21,8 +22,8 @@ struct DatabaseTarget {
   std::string Describe() const;
 };
 
-// Reads a file name or a postgresql:// (or postgres://) URL; nothing, with `error`, for a URL
-// without a database name, with a bad port, or of another scheme.
-std::optional<DatabaseTarget> ParseDatabaseTarget(const std::string& text, std::string* error);
+// Reads a file name or a postgresql:// (or postgres://) URL; fails, with why, for nothing
+// named, a URL without a database name, with a bad port, or of another scheme.
+Result<DatabaseTarget> ParseDatabaseTarget(const std::string& text);
 
 }  // namespace mirk3

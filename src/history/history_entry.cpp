@@ -49,13 +49,12 @@ struct Columns {
   QVariant ended;
 };
 
-bool Exec(QSqlQuery& query, const std::string& what, std::string* error) {
-  if (query.exec()) return true;
-  if (error) *error = SqlError("cannot store " + what, query.lastError());
-  return false;
+Status Exec(QSqlQuery& query, const std::string& what) {
+  if (query.exec()) return {};
+  return Fail(SqlError("cannot store " + what, query.lastError()));
 }
 
-bool StoreOne(SqlConnection& c, const HistoryEntry& e, const Columns& col, std::string* error) {
+Status StoreOne(SqlConnection& c, const HistoryEntry& e, const Columns& col) {
   const json& r = col.record;
   QSqlQuery run(c.Db());
   run.prepare(
@@ -67,7 +66,7 @@ bool StoreOne(SqlConnection& c, const HistoryEntry& e, const Columns& col, std::
   run.addBindValue(Text(r, "started"));
   run.addBindValue(col.packageSet);
   run.addBindValue(QString::fromStdString(r.value("packages", json::array()).dump()));
-  if (!Exec(run, "the run of record " + e.id, error)) return false;
+  if (Status stored = Exec(run, "the run of record " + e.id); !stored) return stored;
 
   QSqlQuery result(c.Db());
   result.prepare(
@@ -91,7 +90,7 @@ bool StoreOne(SqlConnection& c, const HistoryEntry& e, const Columns& col, std::
   result.addBindValue(Number(r, "attempts").isNull() ? 1 : Number(r, "attempts"));
   result.addBindValue(col.packageSet);
   result.addBindValue(QString::fromStdString(e.record));
-  return Exec(result, "record " + e.id, error);
+  return Exec(result, "record " + e.id);
 }
 
 }  // namespace
@@ -104,15 +103,11 @@ std::string PackageSetKey(const std::string& packagesJson) {
   return PackageSetOf(json::parse(packagesJson, nullptr, false));
 }
 
-bool StoreEntries(SqlConnection& connection, const std::vector<HistoryEntry>& entries,
-                  std::string* error) {
+Status StoreEntries(SqlConnection& connection, const std::vector<HistoryEntry>& entries) {
   std::vector<Columns> columns;
   for (const HistoryEntry& e : entries) {
     Columns col{json::parse(e.record, nullptr, false), {}, {}};
-    if (!col.record.is_object()) {
-      if (error) *error = "record " + e.id + " is not a JSON object";
-      return false;
-    }
+    if (!col.record.is_object()) return Fail("record " + e.id + " is not a JSON object");
     col.packageSet = QString::fromStdString(PackageSetOf(col.record.value("packages", json())));
     col.ended = Text(col.record, "ended");
     // A record without its end time still belongs somewhere in time: the moment it is stored.
@@ -121,16 +116,19 @@ bool StoreEntries(SqlConnection& connection, const std::vector<HistoryEntry>& en
     }
     columns.push_back(std::move(col));
   }
-  if (!connection.Exec(connection.IsPostgres() ? "BEGIN" : "BEGIN IMMEDIATE", error)) return false;
+  if (Status begun = connection.Exec(connection.IsPostgres() ? "BEGIN" : "BEGIN IMMEDIATE");
+      !begun) {
+    return begun;
+  }
   for (size_t i = 0; i < entries.size(); ++i) {
-    if (!StoreOne(connection, entries[i], columns[i], error)) {
-      connection.Exec("ROLLBACK", nullptr);
-      return false;
+    if (Status stored = StoreOne(connection, entries[i], columns[i]); !stored) {
+      connection.Rollback();
+      return stored;
     }
   }
-  if (connection.Exec("COMMIT", error)) return true;
-  connection.Exec("ROLLBACK", nullptr);
-  return false;
+  Status committed = connection.Exec("COMMIT");
+  if (!committed) connection.Rollback();
+  return committed;
 }
 
 }  // namespace mirk3

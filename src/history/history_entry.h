@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/result.h"
 #include "history/sql_connection.h"
 
 namespace mirk3 {
@@ -26,10 +27,9 @@ std::string NewRecordId();
 // without packages.
 std::string PackageSetKey(const std::string& packagesJson);
 
-// Stores the entries in one transaction; an id already stored is left as it is. False, with
+// Stores the entries in one transaction; an id already stored is left as it is. Fails, with
 // why, when the database refuses (then none of them is stored). A record that is not a JSON
 // object is refused before anything is written.
-bool StoreEntries(SqlConnection& connection, const std::vector<HistoryEntry>& entries,
-                  std::string* error);
+Status StoreEntries(SqlConnection& connection, const std::vector<HistoryEntry>& entries);
 
 }  // namespace mirk3

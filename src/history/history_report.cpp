@@ -27,28 +27,27 @@ Where WhereOf(const ReportFilter& f) {
   return w;
 }
 
-bool Run(QSqlQuery& query, const QString& sql, const Where& w, std::string* error) {
+Status Run(QSqlQuery& query, const QString& sql, const Where& w) {
   query.prepare(sql);
   for (const QString& v : w.values) query.addBindValue(v);
-  if (query.exec()) return true;
-  if (error) *error = SqlError("cannot read the results database", query.lastError());
-  return false;
+  if (query.exec()) return {};
+  return Fail(SqlError("cannot read the results database", query.lastError()));
 }
 
-bool Yields(SqlConnection& c, const Where& w, const QString& key, bool perStation,
-            std::vector<YieldRow>* rows, std::string* error) {
+Status Yields(SqlConnection& c, const Where& w, const QString& key, bool perStation,
+              std::vector<YieldRow>* rows) {
   const QString station = perStation ? "station" : "''";
   QSqlQuery q(c.Db());
   const QString sql = "SELECT " + station + ", " + key +
                       ", COUNT(*), SUM(CASE WHEN verdict = 'PASS' THEN 1 ELSE 0 END) FROM results" +
                       w.sql + " GROUP BY " + (perStation ? "station, " : "") + key +
                       " ORDER BY " + (perStation ? "station, " : "") + key;
-  if (!Run(q, sql, w, error)) return false;
+  if (Status read = Run(q, sql, w); !read) return read;
   while (q.next()) {
     rows->push_back({q.value(0).toString().toStdString(), q.value(1).toString().toStdString(),
                      q.value(2).toLongLong(), q.value(3).toLongLong()});
   }
-  return true;
+  return {};
 }
 
 double Median(std::vector<double> v) {
@@ -66,8 +65,7 @@ struct Row {
 };
 
 // The last `window` results of each slot since its clear, newest first per slot.
-bool RecentRows(SqlConnection& c, const ReportFilter& f, std::vector<Row>* rows,
-                std::string* error) {
+Status RecentRows(SqlConnection& c, const ReportFilter& f, std::vector<Row>* rows) {
   Where w = WhereOf(f);
   w.values.push_back(QString::number(f.rule.window));
   const QString sql =
@@ -79,7 +77,7 @@ bool RecentRows(SqlConnection& c, const ReportFilter& f, std::vector<Row>* rows,
       " AND (c.cleared IS NULL OR r.ended > c.cleared)) t WHERE n <= CAST(? AS INTEGER) "
       "ORDER BY station, slot, n DESC";
   QSqlQuery q(c.Db());
-  if (!Run(q, sql, w, error)) return false;
+  if (Status read = Run(q, sql, w); !read) return read;
   while (q.next()) {
     const QString path = q.value(2).toString();
     rows->push_back({q.value(0).toString().toStdString(),
@@ -87,7 +85,7 @@ bool RecentRows(SqlConnection& c, const ReportFilter& f, std::vector<Row>* rows,
                      q.value(3).toString() == "PASS", q.value(4).toLongLong(),
                      q.value(5).toLongLong()});
   }
-  return true;
+  return {};
 }
 
 void Summarize(const std::vector<Row>& rows, const FlagRule& rule, HistoryReport* report) {
@@ -125,21 +123,21 @@ void Summarize(const std::vector<Row>& rows, const FlagRule& rule, HistoryReport
 
 }  // namespace
 
-std::optional<HistoryReport> ReadHistoryReport(SqlConnection& c, const ReportFilter& filter,
-                                               std::string* error) {
+Result<HistoryReport> ReadHistoryReport(SqlConnection& c, const ReportFilter& filter) {
   HistoryReport report;
   const Where w = WhereOf(filter);
   std::vector<Row> rows;
-  if (!Yields(c, w, "day", false, &report.days, error) ||
-      !Yields(c, w, "package_set", false, &report.packageSets, error) ||
-      !Yields(c, w, "slot", true, &report.slots, error) || !RecentRows(c, filter, &rows, error)) {
-    return std::nullopt;
-  }
+  // Each query only once the one before it was answered.
+  Status read = Yields(c, w, "day", false, &report.days);
+  if (read) read = Yields(c, w, "package_set", false, &report.packageSets);
+  if (read) read = Yields(c, w, "slot", true, &report.slots);
+  if (read) read = RecentRows(c, filter, &rows);
+  if (!read) return read.error();
   Summarize(rows, filter.rule, &report);
   return report;
 }
 
-bool ClearSlot(SqlConnection& c, const std::string& station, int slot, std::string* error) {
+Status ClearSlot(SqlConnection& c, const std::string& station, int slot) {
   QSqlQuery q(c.Db());
   q.prepare(
       "INSERT INTO slot_clears (station, slot, cleared) VALUES (?, ?, ?) "
@@ -147,9 +145,8 @@ bool ClearSlot(SqlConnection& c, const std::string& station, int slot, std::stri
   q.addBindValue(QString::fromStdString(station));
   q.addBindValue(slot);
   q.addBindValue(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
-  if (q.exec()) return true;
-  if (error) *error = SqlError("cannot clear the slot", q.lastError());
-  return false;
+  if (q.exec()) return {};
+  return Fail(SqlError("cannot clear the slot", q.lastError()));
 }
 
 }  // namespace mirk3

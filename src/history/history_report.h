@@ -5,10 +5,10 @@
 // two slots.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "base/result.h"
 #include "history/slot_health.h"
 #include "history/sql_connection.h"
 
@@ -49,11 +49,9 @@ struct HistoryReport {
   std::vector<FlaggedSlot> flagged;
 };
 
-std::optional<HistoryReport> ReadHistoryReport(SqlConnection& connection,
-                                               const ReportFilter& filter, std::string* error);
+Result<HistoryReport> ReadHistoryReport(SqlConnection& connection, const ReportFilter& filter);
 
 // The operator clears a slot of a station: its health counts afresh from now.
-bool ClearSlot(SqlConnection& connection, const std::string& station, int slot,
-               std::string* error);
+Status ClearSlot(SqlConnection& connection, const std::string& station, int slot);
 
 }  // namespace mirk3

@@ -32,50 +32,51 @@ const std::vector<QStringList>& MigrationSteps() {
   return steps;
 }
 
-}  // namespace
-
-int HistorySchemaVersion(SqlConnection& connection, std::string* error) {
-  if (!connection.Exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)",
-                       error)) {
-    return -1;
-  }
-  QSqlQuery query(connection.Db());
-  if (!query.exec("SELECT MAX(version) FROM schema_version")) {
-    if (error) *error = SqlError("cannot read the schema version", query.lastError());
-    return -1;
-  }
-  return query.next() && !query.value(0).isNull() ? query.value(0).toInt() : 0;
-}
-
-bool MigrateHistorySchema(SqlConnection& connection, std::string* error) {
-  const bool postgres = connection.IsPostgres();
-  if (!connection.Exec(postgres ? "BEGIN" : "BEGIN IMMEDIATE", error)) return false;
-  auto fail = [&connection] {
-    connection.Exec("ROLLBACK", nullptr);
-    return false;
-  };
-  // Stations starting together: one migrates, the others wait and then find it done.
-  if (postgres && !connection.Exec("SELECT pg_advisory_xact_lock(2501)", error)) return fail();
-  const int version = HistorySchemaVersion(connection, error);
-  if (version < 0) return fail();
+// The steps from `version` on, within the transaction MigrateHistorySchema holds.
+Status MigrateFrom(SqlConnection& connection, int version) {
   if (version > HISTORY_SCHEMA_VERSION) {
-    if (error)
-      *error = "the results database is at schema version " + std::to_string(version) +
-               ", newer than this program's " + std::to_string(HISTORY_SCHEMA_VERSION);
-    return fail();
+    return Fail("the results database is at schema version " + std::to_string(version) +
+                ", newer than this program's " + std::to_string(HISTORY_SCHEMA_VERSION));
   }
   const auto& steps = MigrationSteps();
   for (int next = version + 1; next <= HISTORY_SCHEMA_VERSION; ++next) {
     for (QString sql : steps[next - 1]) {
-      sql.replace("%JSON%", postgres ? "JSONB" : "TEXT");
-      if (!connection.Exec(sql, error)) return fail();
+      sql.replace("%JSON%", connection.IsPostgres() ? "JSONB" : "TEXT");
+      if (Status done = connection.Exec(sql); !done) return done;
     }
-    if (!connection.Exec(QString("INSERT INTO schema_version (version) VALUES (%1)").arg(next),
-                         error)) {
-      return fail();
-    }
+    Status noted =
+        connection.Exec(QString("INSERT INTO schema_version (version) VALUES (%1)").arg(next));
+    if (!noted) return noted;
   }
-  return connection.Exec("COMMIT", error) || fail();
+  return connection.Exec("COMMIT");
+}
+
+}  // namespace
+
+Result<int> HistorySchemaVersion(SqlConnection& connection) {
+  const Status made =
+      connection.Exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
+  if (!made) return made.error();
+  QSqlQuery query(connection.Db());
+  if (!query.exec("SELECT MAX(version) FROM schema_version")) {
+    return Fail(SqlError("cannot read the schema version", query.lastError()));
+  }
+  return query.next() && !query.value(0).isNull() ? query.value(0).toInt() : 0;
+}
+
+Status MigrateHistorySchema(SqlConnection& connection) {
+  const bool postgres = connection.IsPostgres();
+  if (Status begun = connection.Exec(postgres ? "BEGIN" : "BEGIN IMMEDIATE"); !begun) {
+    return begun;
+  }
+  // Stations starting together: one migrates, the others wait and then find it done.
+  Status migrated = postgres ? connection.Exec("SELECT pg_advisory_xact_lock(2501)") : Status();
+  if (migrated) {
+    const Result<int> version = HistorySchemaVersion(connection);
+    migrated = version ? MigrateFrom(connection, *version) : Status(version.error());
+  }
+  if (!migrated) connection.Rollback();
+  return migrated;
 }
 
 }  // namespace mirk3

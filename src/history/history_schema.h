@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "base/result.h"
 #include "history/sql_connection.h"
 
 namespace mirk3 {
@@ -18,9 +19,9 @@ inline constexpr int HISTORY_SCHEMA_VERSION = 1;
 
 // Brings the tables of an open connection to HISTORY_SCHEMA_VERSION. Several stations may
 // start at once against one server: PostgreSQL takes a lock for the migration.
-bool MigrateHistorySchema(SqlConnection& connection, std::string* error);
+Status MigrateHistorySchema(SqlConnection& connection);
 
-// The version the database is at (0 for a new one); -1, with why, when it cannot be read.
-int HistorySchemaVersion(SqlConnection& connection, std::string* error);
+// The version the database is at (0 for a new one), or why it cannot be read.
+Result<int> HistorySchemaVersion(SqlConnection& connection);
 
 }  // namespace mirk3

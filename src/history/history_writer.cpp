@@ -32,18 +32,16 @@ std::vector<SlotResult> ReadRecentResults(SqlConnection& c, const std::string& s
 
 }  // namespace
 
-bool HistoryWriter::Start(WriterOptions options, WriterEvents events, std::string* error) {
+Status HistoryWriter::Start(WriterOptions options, WriterEvents events) {
   options_ = std::move(options);
   events_ = std::move(events);
-  std::promise<std::string> opened;
-  std::future<std::string> result = opened.get_future();
+  std::promise<Status> opened;
+  std::future<Status> result = opened.get_future();
   // The thread owns the promise: nothing of it is left to this frame once the answer is in.
   thread_ = std::thread([this, promise = std::move(opened)]() mutable { Run(&promise); });
-  const std::string why = result.get();
-  if (why.empty()) return true;
-  thread_.join();
-  if (error) *error = why;
-  return false;
+  Status started = result.get();
+  if (!started) thread_.join();
+  return started;
 }
 
 void HistoryWriter::Submit(HistoryEntry entry) {
@@ -81,30 +79,31 @@ int64_t HistoryWriter::Waiting() const {
   return waiting_;
 }
 
-bool HistoryWriter::OpenPrimary(std::string* error) {
-  if (!primary_.Open(options_.target, error) || !MigrateHistorySchema(primary_, error)) {
+Status HistoryWriter::OpenPrimary() {
+  Status opened = primary_.Open(options_.target);
+  if (opened) opened = MigrateHistorySchema(primary_);
+  if (!opened) {
     primary_.Close();
-    return false;
+    return opened;
   }
   if (!historyRead_) {
     historyRead_ = true;
     if (events_.history) events_.history(ReadRecentResults(primary_, options_.station));
   }
-  return true;
+  return {};
 }
 
-void HistoryWriter::Run(std::promise<std::string>* opened) {
-  std::string error;
+void HistoryWriter::Run(std::promise<Status>* opened) {
   const bool postgres = options_.target.IsPostgres();
-  if (postgres ? !outbox_.Open(options_.bufferPath, &error) : !OpenPrimary(&error)) {
-    opened->set_value(error.empty() ? "cannot open the results database" : error);
+  if (Status open = postgres ? outbox_.Open(options_.bufferPath) : OpenPrimary(); !open) {
+    opened->set_value(open.error().text.empty() ? Fail("cannot open the results database") : open);
     return;
   }
-  if (postgres && !OpenPrimary(&error)) {
+  if (Status reached = postgres ? OpenPrimary() : Status(); !reached) {
     nextTry_ = Clock::now() + options_.retryEvery;
-    Failed(ServerAway(error));
+    Failed(ServerAway(reached.error().text));
   }
-  opened->set_value("");
+  opened->set_value({});
   PollClears();
   for (;;) {
     std::vector<HistoryEntry> batch;
@@ -146,26 +145,25 @@ void HistoryWriter::Land(std::vector<HistoryEntry>& batch) {
                   std::make_move_iterator(batch.end()));
   if (pending_.empty()) return;
   if (fresh == 0 && Clock::now() < nextTry_) return;
-  std::string error;
   const bool postgres = options_.target.IsPostgres();
-  bool stored = false;
+  Status landed;
   if (postgres) {
-    stored = outbox_.Append(pending_, &error);
+    landed = outbox_.Append(pending_);
   } else {
-    if (!primary_.IsOpen() && !OpenPrimary(&error)) {
-      stored = false;
-    } else {
-      stored = StoreEntries(primary_, pending_, &error);
-      if (!stored) primary_.Close();  // opened afresh at the next try
+    if (!primary_.IsOpen()) landed = OpenPrimary();
+    if (landed) {
+      landed = StoreEntries(primary_, pending_);
+      if (!landed) primary_.Close();  // opened afresh at the next try
     }
   }
+  const bool stored = landed.ok();
   size_t dropped = 0;
   if (stored) {
     if (!postgres) Recovered("the results database " + options_.target.Describe() +
                              " is written again");
   } else {
     nextTry_ = Clock::now() + options_.retryEvery;
-    Failed(error);
+    Failed(landed.error().text);
     if (pending_.size() > options_.memoryLimit) {
       dropped = pending_.size() - options_.memoryLimit;
       pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(dropped));
@@ -184,28 +182,28 @@ void HistoryWriter::Land(std::vector<HistoryEntry>& batch) {
 
 // Sends the buffer to the server, oldest first, while it takes them.
 void HistoryWriter::Forward() {
-  std::string error;
   if (!primary_.IsOpen()) {
     if (Clock::now() < nextTry_) return;
-    if (!OpenPrimary(&error)) {
+    if (const Status reached = OpenPrimary(); !reached) {
       nextTry_ = Clock::now() + options_.retryEvery;
-      Failed(ServerAway(error));
+      Failed(ServerAway(reached.error().text));
       return;
     }
   }
-  std::vector<Outbox::Held> held;
   int64_t sent = 0;
-  while (outbox_.Oldest(FORWARD_BATCH, &held, &error) && !held.empty()) {
+  for (;;) {
+    const Result<std::vector<Outbox::Held>> held = outbox_.Oldest(FORWARD_BATCH);
+    if (!held || held->empty()) break;
     std::vector<HistoryEntry> entries;
-    for (const Outbox::Held& h : held) entries.push_back(h.entry);
-    if (!StoreEntries(primary_, entries, &error)) {
+    for (const Outbox::Held& h : *held) entries.push_back(h.entry);
+    if (const Status stored = StoreEntries(primary_, entries); !stored) {
       primary_.Close();
       nextTry_ = Clock::now() + options_.retryEvery;
-      Failed(ServerAway(error));
+      Failed(ServerAway(stored.error().text));
       return;
     }
-    sent += static_cast<int64_t>(held.size());
-    if (!outbox_.RemoveThrough(held.back().seq, &error)) break;  // sent again later: harmless
+    sent += static_cast<int64_t>(held->size());
+    if (!outbox_.RemoveThrough(held->back().seq)) break;  // sent again later: harmless
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/result.h"
 #include "history/database_target.h"
 #include "history/history_entry.h"
 #include "history/outbox.h"
@@ -53,10 +54,10 @@ class HistoryWriter {
   HistoryWriter(const HistoryWriter&) = delete;
   HistoryWriter& operator=(const HistoryWriter&) = delete;
 
-  // Starts the thread and waits until it has opened its database: false, with why, when an
+  // Starts the thread and waits until it has opened its database: fails, with why, when an
   // SQLite file (or the buffer of a server) cannot be opened. A PostgreSQL server that cannot
   // be reached is no reason to refuse: its records wait in the buffer.
-  bool Start(WriterOptions options, WriterEvents events, std::string* error);
+  Status Start(WriterOptions options, WriterEvents events);
   // Hands a record to the thread; never waits for the database.
   void Submit(HistoryEntry entry);
   // Stores what was handed over (one last try at the database) and ends the thread.
@@ -71,8 +72,8 @@ class HistoryWriter {
   int64_t Waiting() const;
 
  private:
-  void Run(std::promise<std::string>* opened);
-  bool OpenPrimary(std::string* error);
+  void Run(std::promise<Status>* opened);
+  Status OpenPrimary();
   void Land(std::vector<HistoryEntry>& batch);
   void Forward();
   void PollClears();

@@ -94,14 +94,14 @@ std::string MetricsFile::Text() const {
   return t;
 }
 
-bool MetricsFile::Write(std::string* error) const {
+Status MetricsFile::Write() const {
   const std::string text = Text();
   const std::string temp = path_ + ".tmp";
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   auto fail = [&](const char* what, int errnum) {
-    if (error) *error = Format("cannot %s the metrics file \"%s\": %s", what, path_.c_str(),
-                               std::strerror(errnum));
-    return false;
+    return Fail(
+        Format("cannot %s the metrics file \"%s\": %s", what, path_.c_str(), std::strerror(errnum)),
+        errnum);
   };
   if (fd < 0) return fail("write", errno);
   size_t done = 0;
@@ -128,7 +128,7 @@ bool MetricsFile::Write(std::string* error) const {
     ::unlink(temp.c_str());
     return fail("replace", e);
   }
-  return true;
+  return {};
 }
 
 }  // namespace mirk3

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "base/result.h"
+
 namespace mirk3 {
 
 class MetricsFile {
@@ -28,8 +30,8 @@ class MetricsFile {
   void SetSlotsFlagged(int count) { slotsFlagged_ = count; }
   // The file's text now.
   std::string Text() const;
-  // Replaces the file; false with why (the old file then stays as it was).
-  bool Write(std::string* error) const;
+  // Replaces the file; fails with why (the old file then stays as it was).
+  Status Write() const;
 
  private:
   std::string path_;

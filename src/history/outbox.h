@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/result.h"
 #include "history/history_entry.h"
 #include "history/sql_connection.h"
 
@@ -16,20 +17,20 @@ namespace mirk3 {
 class Outbox {
  public:
   // Opens (and makes, with its dir) the buffer file.
-  bool Open(const std::string& path, std::string* error);
+  Status Open(const std::string& path);
   bool IsOpen() const { return connection_.IsOpen(); }
   const std::string& Path() const { return path_; }
 
   // Keeps the entries, in one transaction; an id already kept is not kept twice.
-  bool Append(const std::vector<HistoryEntry>& entries, std::string* error);
+  Status Append(const std::vector<HistoryEntry>& entries);
   // The oldest `limit` entries, with their places for Remove.
   struct Held {
     int64_t seq = 0;
     HistoryEntry entry;
   };
-  bool Oldest(int limit, std::vector<Held>* held, std::string* error);
+  Result<std::vector<Held>> Oldest(int limit);
   // Removes the entries up to and including `seq` (the server has them).
-  bool RemoveThrough(int64_t seq, std::string* error);
+  Status RemoveThrough(int64_t seq);
   // How many entries wait; -1 when it cannot be read.
   int64_t Count();
 

@@ -23,15 +23,13 @@ std::string SqlError(const std::string& what, const QSqlError& error) {
   return what + ": " + (text.empty() ? "unknown database error" : text);
 }
 
-bool SqlConnection::Open(const DatabaseTarget& target, std::string* error) {
+Status SqlConnection::Open(const DatabaseTarget& target) {
   Close();
   postgres_ = target.IsPostgres();
   const QString driver = postgres_ ? "QPSQL" : "QSQLITE";
   if (!QSqlDatabase::isDriverAvailable(driver)) {
-    if (error)
-      *error = "the Qt SQL driver " + driver.toStdString() + " is not installed (Debian: " +
-               DriverPackage(driver) + ")";
-    return false;
+    return Fail("the Qt SQL driver " + driver.toStdString() +
+                " is not installed (Debian: " + DriverPackage(driver) + ")");
   }
   name_ = NewConnectionName();
   db_ = QSqlDatabase::addDatabase(driver, name_);
@@ -48,20 +46,14 @@ bool SqlConnection::Open(const DatabaseTarget& target, std::string* error) {
     db_.setConnectOptions("QSQLITE_BUSY_TIMEOUT=10000");
   }
   if (!db_.open()) {
-    if (error) *error = SqlError("cannot open " + target.Describe(), db_.lastError());
+    Status failed = Fail(SqlError("cannot open " + target.Describe(), db_.lastError()));
     Close();
-    return false;
+    return failed;
   }
   // libpq prints the server's notices on standard error, into the station's live display.
-  if (postgres_ && !Exec("SET client_min_messages TO ERROR", error)) {
-    Close();
-    return false;
-  }
-  if (!postgres_ && !Exec("PRAGMA journal_mode=WAL", error)) {
-    Close();
-    return false;
-  }
-  return true;
+  Status set = Exec(postgres_ ? "SET client_min_messages TO ERROR" : "PRAGMA journal_mode=WAL");
+  if (!set) Close();
+  return set;
 }
 
 void SqlConnection::Close() {
@@ -72,12 +64,13 @@ void SqlConnection::Close() {
   name_.clear();
 }
 
-bool SqlConnection::Exec(const QString& sql, std::string* error) {
+Status SqlConnection::Exec(const QString& sql) {
   QSqlQuery query(db_);
-  if (query.exec(sql)) return true;
-  if (error) *error = SqlError("the results database refused \"" + sql.left(60).toStdString() + "\"",
-                               query.lastError());
-  return false;
+  if (query.exec(sql)) return {};
+  return Fail(SqlError("the results database refused \"" + sql.left(60).toStdString() + "\"",
+                       query.lastError()));
 }
+
+void SqlConnection::Rollback() { static_cast<void>(Exec("ROLLBACK")); }
 
 }  // namespace mirk3

@@ -8,6 +8,7 @@
 #include <QString>
 #include <string>
 
+#include "base/result.h"
 #include "history/database_target.h"
 
 namespace mirk3 {
@@ -20,16 +21,19 @@ class SqlConnection {
   SqlConnection& operator=(const SqlConnection&) = delete;
 
   // Opens the target; SQLite in WAL mode with a busy wait, so that `mirk3-cli results` reads
-  // while a station writes. False, with why, when the driver is missing or the open fails.
-  bool Open(const DatabaseTarget& target, std::string* error);
+  // while a station writes. Fails, with why, when the driver is missing or the open fails.
+  Status Open(const DatabaseTarget& target);
   // Closes the connection; Open may be called again (a server come back).
   void Close();
   bool IsOpen() const { return !name_.isEmpty() && db_.isOpen(); }
   bool IsPostgres() const { return postgres_; }
   QSqlDatabase& Db() { return db_; }
 
-  // Runs one statement without results; false with the server's reason.
-  bool Exec(const QString& sql, std::string* error);
+  // Runs one statement without results; fails with the server's reason.
+  Status Exec(const QString& sql);
+  // Ends a transaction that failed. Its own failure adds nothing to the first one: the
+  // transaction is gone either way.
+  void Rollback();
 
  private:
   QString name_;

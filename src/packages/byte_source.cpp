@@ -8,12 +8,18 @@
 namespace mirk3 {
 
 bool FileByteSource::Open(const std::string& path) {
-  OpenedFile file = OpenRegularFile(path);
-  fd_ = std::move(file.fd);
-  length_ = file.size;
-  openError_ = std::move(file.error);
-  if (!fd_) errno = file.errorNumber;
-  return fd_.Valid();
+  Result<OpenedFile> file = OpenRegularFile(path);
+  if (!file) {
+    fd_.Reset();
+    length_ = 0;
+    openError_ = file.error().text;
+    errno = file.error().errorNumber;
+    return false;
+  }
+  fd_ = std::move(file->fd);
+  length_ = file->size;
+  openError_.clear();
+  return true;
 }
 
 size_t FileByteSource::ReadAt(uint64_t position, void* out, size_t length) const {

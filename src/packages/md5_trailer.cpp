@@ -116,8 +116,11 @@ bool VerifyMd5Trailer(const std::string& path, const Md5LogSink& log, Md5Failure
   std::lock_guard<std::mutex> hold(Md5CheckLock());
   const Md5Outcome outcome(log, failure);
   if (failure) *failure = {};
-  const OpenedFile file = OpenRegularFile(path);
-  if (!file) return outcome.Fail("", Md5Problem::Unreadable, "cannot read the file: " + file.error);
+  const Result<OpenedFile> opened = OpenRegularFile(path);
+  if (!opened) {
+    return outcome.Fail("", Md5Problem::Unreadable, "cannot read the file: " + opened.error().text);
+  }
+  const OpenedFile& file = *opened;
 
   // The name length is counted in bytes: the trailer holds the name as the bytes of the file
   // name, so a name with multi-byte characters is located correctly.

@@ -3,7 +3,7 @@
 namespace mirk3 {
 
 std::optional<OneClickTrailer> ReadOneClickTrailer(const OpenedFile& file) {
-  if (!file || file.size < ONECLICK_TRAILER_SIZE) return std::nullopt;
+  if (file.size < ONECLICK_TRAILER_SIZE) return std::nullopt;
   uint8_t bytes[ONECLICK_TRAILER_SIZE];
   if (!ReadExactAt(file.fd.Get(), bytes, sizeof bytes, file.size - ONECLICK_TRAILER_SIZE)) {
     return std::nullopt;
@@ -14,7 +14,9 @@ std::optional<OneClickTrailer> ReadOneClickTrailer(const OpenedFile& file) {
 }
 
 std::optional<OneClickTrailer> ReadOneClickTrailer(const std::string& path) {
-  return ReadOneClickTrailer(OpenRegularFile(path));
+  const Result<OpenedFile> file = OpenRegularFile(path);
+  if (!file) return std::nullopt;
+  return ReadOneClickTrailer(*file);
 }
 
 }  // namespace mirk3

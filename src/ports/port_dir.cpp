@@ -95,25 +95,29 @@ int PhonePortOfPath(const std::string& path, const std::string& portDir) {
   return -1;
 }
 
-bool PortWatcher::Start(const std::string& dir, std::string* error) {
+Status PortWatcher::Start(const std::string& dir) {
   inotify_.Reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
   if (!inotify_) {
-    *error = std::string("cannot watch for phones: ") + std::strerror(errno) + LimitHint(errno);
-    return false;
+    const int failure = errno;
+    return Fail(
+        std::string("cannot watch for phones: ") + std::strerror(failure) + LimitHint(failure),
+        failure);
   }
   dir_ = dir;
   dirWatch_ = ::inotify_add_watch(inotify_.Get(), dir.c_str(), DIR_MASK);
   if (dirWatch_ < 0) {
-    *error = "cannot watch " + dir + " for phones: " + std::strerror(errno) + LimitHint(errno);
+    const int failure = errno;
     inotify_.Reset();
-    return false;
+    return Fail(
+        "cannot watch " + dir + " for phones: " + std::strerror(failure) + LimitHint(failure),
+        failure);
   }
   struct stat st {};
   if (::stat(dir_.c_str(), &st) == 0) {
     dirDevice_ = st.st_dev;
     dirInode_ = st.st_ino;
   }
-  return true;
+  return {};
 }
 
 std::vector<PortWatcher::Event> PortWatcher::ReadEvents() {

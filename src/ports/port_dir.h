@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/file.h"
+#include "base/result.h"
 
 struct inotify_event;
 
@@ -57,8 +58,8 @@ class PortWatcher {
   PortWatcher(const PortWatcher&) = delete;
   PortWatcher& operator=(const PortWatcher&) = delete;
 
-  // Starts watching; on failure `error` says why (no such dir, the inotify limits).
-  bool Start(const std::string& dir, std::string* error);
+  // Starts watching; fails, with why, when it cannot (no such dir, the inotify limits).
+  Status Start(const std::string& dir);
   int Fd() const { return inotify_.Get(); }
   // False between WatchLost and WatchBack (and after WatchFailed).
   bool Watching() const { return dirWatch_ >= 0; }

@@ -58,12 +58,13 @@ IniFileRead IniFile::Read(const std::string& path) {
     read.file = Parse("");
     return read;
   }
-  OpenedFile opened = OpenRegularFile(path);
-  if (!opened) {
-    read.absent = opened.errorNumber == ENOENT;
-    read.problem = opened.error;
+  const Result<OpenedFile> file = OpenRegularFile(path);
+  if (!file) {
+    read.absent = file.error().errorNumber == ENOENT;
+    read.problem = file.error().text;
     return read;
   }
+  const OpenedFile& opened = *file;
   if (opened.size > INI_FILE_LIMIT) {
     read.problem = Format("%llu bytes, larger than a settings file can be (%llu)",
                           static_cast<unsigned long long>(opened.size),

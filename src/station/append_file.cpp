@@ -25,34 +25,35 @@ std::string KindProblem(mode_t mode) {
 
 }  // namespace
 
-bool AppendFile::Open(const std::string& path, const std::string& what, std::string* error) {
+Status AppendFile::Open(const std::string& path, const std::string& what) {
   // Looked at before the open: opening a FIFO for writing waits for a reader, or fails with a
   // word that says nothing to an operator.
   struct stat st {};
   std::string problem = ::stat(path.c_str(), &st) == 0 ? KindProblem(st.st_mode) : "";
+  int failure = 0;
   UniqueFd fd;
   if (problem.empty()) {
     // O_NONBLOCK: a terminal or a FIFO put there meanwhile never holds a write.
     fd.Reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644));
-    if (!fd) problem = ErrnoText(errno);
+    if (!fd) {
+      failure = errno;
+      problem = ErrnoText(failure);
+    }
   }
   if (fd && ::fstat(fd.Get(), &st) == 0) problem = KindProblem(st.st_mode);
   if (!problem.empty()) {
-    *error = Format("cannot open %s \"%s\": %s", what.c_str(), path.c_str(), problem.c_str());
-    return false;
+    return Fail(Format("cannot open %s \"%s\": %s", what.c_str(), path.c_str(), problem.c_str()),
+                failure);
   }
   fd_ = std::move(fd);
   path_ = path;
   what_ = what;
   regular_ = S_ISREG(st.st_mode);
-  return true;
+  return {};
 }
 
-bool AppendFile::Append(const std::string& line, std::string* error) {
-  if (!fd_) {
-    *error = Format("%s is not open", what_.c_str());
-    return false;
-  }
+Status AppendFile::Append(const std::string& line) {
+  if (!fd_) return Fail(Format("%s is not open", what_.c_str()));
   size_t done = 0;
   int failure = 0;
   while (done < line.size()) {
@@ -64,7 +65,7 @@ bool AppendFile::Append(const std::string& line, std::string* error) {
     }
     done += static_cast<size_t>(n);
   }
-  if (done == line.size()) return true;
+  if (done == line.size()) return {};
   std::string fate;
   if (done > 0 && regular_) {
     // O_APPEND leaves the offset at the end of what this write put there.
@@ -75,9 +76,9 @@ bool AppendFile::Append(const std::string& line, std::string* error) {
   } else if (done > 0) {
     fate = " (a part of it was written)";
   }
-  *error = Format("cannot write to %s \"%s\": %s%s", what_.c_str(), path_.c_str(),
-                  ErrnoText(failure).c_str(), fate.c_str());
-  return false;
+  return Fail(Format("cannot write to %s \"%s\": %s%s", what_.c_str(), path_.c_str(),
+                     ErrnoText(failure).c_str(), fate.c_str()),
+              failure);
 }
 
 }  // namespace mirk3

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/file.h"
+#include "base/result.h"
 
 namespace mirk3 {
 
@@ -15,13 +16,13 @@ class AppendFile {
  public:
   // Opens `path` for appending, creating it (mode 0644) when missing. Regular files and
   // character devices (/dev/null, /dev/full, a terminal) are taken; anything else is refused
-  // with `error` naming `what` ("the results file") and the path.
-  bool Open(const std::string& path, const std::string& what, std::string* error);
+  // with a reason naming `what` ("the results file") and the path.
+  Status Open(const std::string& path, const std::string& what);
   bool IsOpen() const { return fd_.Valid(); }
   const std::string& Path() const { return path_; }
-  // Appends `line` (with its line end) whole. False with `error` when it could not: nothing of
+  // Appends `line` (with its line end) whole. Fails, with why, when it could not: nothing of
   // it is left in a regular file then.
-  bool Append(const std::string& line, std::string* error);
+  Status Append(const std::string& line);
 
  private:
   UniqueFd fd_;

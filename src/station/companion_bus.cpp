@@ -65,21 +65,18 @@ void CompanionBus::Leave() {
   bus_ = QDBusConnection(name_);
 }
 
-bool CompanionBus::Connect(bool systemBus, std::string* error, int stopFd, bool* stopped) {
-  if (bus_.isConnected()) return true;  // a second match rule would double every request
-  return Join(systemBus, kAnswerLimit, stopFd, stopped, error);
+Status CompanionBus::Connect(bool systemBus, int stopFd, bool* stopped) {
+  if (bus_.isConnected()) return {};  // a second match rule would double every request
+  return Join(systemBus, kAnswerLimit, stopFd, stopped);
 }
 
-bool CompanionBus::Join(bool systemBus, std::chrono::milliseconds limit, int stopFd, bool* stopped,
-                        std::string* error) {
+Status CompanionBus::Join(bool systemBus, std::chrono::milliseconds limit, int stopFd,
+                          bool* stopped) {
   const BusProbeResult probe = ProbeBus(systemBus, limit, stopFd);
   if (probe.outcome != BusProbe::Answered) {
     if (stopped) *stopped = probe.outcome == BusProbe::Stopped;
-    if (error) {
-      *error = Failure(QString::fromStdString("The bus at " + probe.address +
-                                              " does not answer within " + LimitText(limit) + "."));
-    }
-    return false;
+    return Fail(Failure(QString::fromStdString(
+        "The bus at " + probe.address + " does not answer within " + LimitText(limit) + ".")));
   }
   bus_ = OpenBus(systemBus, name_);
   // An empty service leaves the sender out of the match rule. The slot takes the whole message:
@@ -88,33 +85,28 @@ bool CompanionBus::Join(bool systemBus, std::chrono::milliseconds limit, int sto
                                          SLOT(OnMergeRadMdl(QDBusMessage)))) {
     joined_ = true;
     systemBus_ = systemBus;
-    return true;
+    return {};
   }
-  if (error) *error = Failure(bus_.lastError().message());
+  Status refused = Fail(Failure(bus_.lastError().message()));
   QDBusConnection::disconnectFromBus(name_);
-  return false;
+  return refused;
 }
 
-bool CompanionBus::Broadcast(int port, int result, std::string* error) {
-  if (!joined_ || (result != kPassed && result != kFailed)) return true;
+Status CompanionBus::Broadcast(int port, int result) {
+  if (!joined_ || (result != kPassed && result != kFailed)) return {};
   if (!bus_.isConnected()) {
     // The old connection is dead for good: Qt keeps it under our name until it is let go.
     Leave();
-    std::string why;
     // A short wait: the station's main thread is waiting here, in the middle of a run.
-    if (!Join(systemBus_, kRejoinLimit, -1, nullptr, &why)) {
-      if (error) *error = "the companion bus is gone and cannot be joined again: " + why;
-      return false;
+    if (const Status rejoined = Join(systemBus_, kRejoinLimit, -1, nullptr); !rejoined) {
+      return Fail("the companion bus is gone and cannot be joined again: " + rejoined.error().text);
     }
   }
   QDBusMessage signal = QDBusMessage::createSignal(kPath, kInterface, kMember);
   signal << port << result;
-  if (bus_.send(signal)) return true;
-  if (error) {
-    *error = "a result could not be sent on the companion bus: " +
-             bus_.lastError().message().toStdString();
-  }
-  return false;
+  if (bus_.send(signal)) return {};
+  return Fail("a result could not be sent on the companion bus: " +
+              bus_.lastError().message().toStdString());
 }
 
 void CompanionBus::OnMergeRadMdl(const QDBusMessage& message) {

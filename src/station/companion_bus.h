@@ -12,6 +12,8 @@
 #include <chrono>
 #include <string>
 
+#include "base/result.h"
+
 namespace mirk3 {
 
 class CompanionBus : public QObject {
@@ -32,17 +34,17 @@ class CompanionBus : public QObject {
   // How long a bus that accepted the connection may stay silent before it is given up.
   static constexpr std::chrono::milliseconds kAnswerLimit{5000};
 
-  // Joins the session bus (the system bus when `systemBus`) and listens for requests. False, with
-  // `error` set, when the bus cannot be reached, does not answer within kAnswerLimit, or refuses
-  // the match rule. A readable `stopFd` (the station's stop signals) ends the wait at once,
-  // with `*stopped` set. Once connected, a second call changes nothing.
-  bool Connect(bool systemBus, std::string* error, int stopFd = -1, bool* stopped = nullptr);
+  // Joins the session bus (the system bus when `systemBus`) and listens for requests. Fails, with
+  // why, when the bus cannot be reached, does not answer within kAnswerLimit, or refuses the
+  // match rule. A readable `stopFd` (the station's stop signals) ends the wait at once, with
+  // `*stopped` set. Once connected, a second call changes nothing.
+  Status Connect(bool systemBus, int stopFd = -1, bool* stopped = nullptr);
   bool IsConnected() const { return bus_.isConnected(); }
   // Tells every companion that `port` passed (kPassed) or failed (kFailed). Nothing else is sent:
   // a 2 would ask this station, and every other on the bus, for a run. A bus that was joined and
-  // is gone (its daemon died) is joined again first; false, with `error`, when the broadcast
-  // could not be sent. Without a Connect there is nothing to tell, and nothing is lost.
-  bool Broadcast(int port, int result, std::string* error = nullptr);
+  // is gone (its daemon died) is joined again first; fails, with why, when the broadcast could
+  // not be sent. Without a Connect there is nothing to tell, and nothing is lost.
+  Status Broadcast(int port, int result);
 
  Q_SIGNALS:
   // A companion asked for a run, exactly as the Start button does.
@@ -54,8 +56,7 @@ class CompanionBus : public QObject {
  private:
   // Lets the connection go, the request hook first.
   void Leave();
-  bool Join(bool systemBus, std::chrono::milliseconds limit, int stopFd, bool* stopped,
-            std::string* error);
+  Status Join(bool systemBus, std::chrono::milliseconds limit, int stopFd, bool* stopped);
 
   QString name_;  // our own connection, so that closing it touches no one else's
   QDBusConnection bus_;

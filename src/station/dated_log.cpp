@@ -1,5 +1,6 @@
 #include "station/dated_log.h"
 
+#include <cerrno>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
@@ -35,34 +36,34 @@ std::string DatedFileName(const std::string& dir, const std::string& prefix,
       .string();
 }
 
-bool PrepareLogDir(const std::string& dir, std::string* error) {
+Status PrepareLogDir(const std::string& dir) {
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (!std::filesystem::is_directory(dir)) {
-    *error = Format("the log dir \"%s\" cannot be made: %s", dir.c_str(),
-                    ec ? ec.message().c_str() : "it is not a directory");
-    return false;
+    return Fail(Format("the log dir \"%s\" cannot be made: %s", dir.c_str(),
+                       ec ? ec.message().c_str() : "it is not a directory"),
+                ec ? ec.value() : ENOTDIR);
   }
-  return true;
+  return {};
 }
 
 DatedLog::DatedLog(std::string dir, WallClock clock) : dir_(std::move(dir)), clock_(clock) {}
 
-bool DatedLog::Open(std::string* error) { return OpenFor(clock_(), error); }
+Status DatedLog::Open() { return OpenFor(clock_()); }
 
-bool DatedLog::OpenFor(std::chrono::system_clock::time_point when, std::string* error) {
+Status DatedLog::OpenFor(std::chrono::system_clock::time_point when) {
   const std::string path = DatedFileName(dir_, "mirk3-", ".log", when);
-  if (path == file_.Path() && file_.IsOpen()) return true;
+  if (path == file_.Path() && file_.IsOpen()) return {};
   AppendFile file;
-  if (!file.Open(path, "the log file", error)) return false;
+  if (Status opened = file.Open(path, "the log file"); !opened) return opened;
   file_ = std::move(file);
-  return true;
+  return {};
 }
 
-bool DatedLog::Append(const std::string& line, std::string* error) {
+Status DatedLog::Append(const std::string& line) {
   const auto now = clock_();
-  if (!OpenFor(now, error)) return false;
-  return file_.Append(TimeStamp(now) + " " + line + "\n", error);
+  if (Status opened = OpenFor(now); !opened) return opened;
+  return file_.Append(TimeStamp(now) + " " + line + "\n");
 }
 
 }  // namespace mirk3

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "base/result.h"
 #include "station/append_file.h"
 
 namespace mirk3 {
@@ -18,8 +19,8 @@ using WallClock = std::function<std::chrono::system_clock::time_point()>;
 std::string DatedFileName(const std::string& dir, const std::string& prefix,
                           const std::string& suffix, std::chrono::system_clock::time_point when);
 
-// Creates `dir` (and its parents) when missing; false with `error` when it is not a usable dir.
-bool PrepareLogDir(const std::string& dir, std::string* error);
+// Creates `dir` (and its parents) when missing; fails, with why, when it is not a usable dir.
+Status PrepareLogDir(const std::string& dir);
 
 class DatedLog {
  public:
@@ -27,15 +28,15 @@ class DatedLog {
 
   // Opens today's file now, so that a file that cannot take lines (a FIFO, a socket, no
   // permission) is refused at start instead of at the first line.
-  bool Open(std::string* error);
-  // Appends "YYYY-MM-DD HH:MM:SS.mmm <line>\n" to the file of today's date. False with
-  // `error` when the file cannot be opened or written.
-  bool Append(const std::string& line, std::string* error);
+  Status Open();
+  // Appends "YYYY-MM-DD HH:MM:SS.mmm <line>\n" to the file of today's date. Fails, with why,
+  // when the file cannot be opened or written.
+  Status Append(const std::string& line);
   // The file the last line went to.
   const std::string& Path() const { return file_.Path(); }
 
  private:
-  bool OpenFor(std::chrono::system_clock::time_point when, std::string* error);
+  Status OpenFor(std::chrono::system_clock::time_point when);
 
   std::string dir_;
   WallClock clock_;

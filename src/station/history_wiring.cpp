@@ -107,29 +107,31 @@ void StationHistory::OnClears(const std::map<int, std::string>& clears) {
 
 void StationHistory::WriteMetrics() {
   metrics_->SetSlotsFlagged(static_cast<int>(health_.Flagged().size()));
-  std::string error;
-  if (metrics_->Write(&error) || metricsTold_) return;
+  const Status written = metrics_->Write();
+  if (written || metricsTold_) return;
   metricsTold_ = true;
   failed_ = true;
-  Say(error);
+  Say(written.error().text);
 }
 
-std::unique_ptr<StationHistory> AttachHistory(Station& station, const HistoryOptions& given,
-                                              std::string* error) {
+Result<std::unique_ptr<StationHistory>> AttachHistory(Station& station,
+                                                      const HistoryOptions& given) {
   const Settings& settings = station.CurrentSettings();
   HistoryOptions options = given;
   if (options.resultsDb.empty()) options.resultsDb = settings.resultsDb;
-  if (options.resultsDb.empty() && options.metricsPath.empty()) return nullptr;
+  if (options.resultsDb.empty() && options.metricsPath.empty()) {
+    return std::unique_ptr<StationHistory>();  // nothing chosen
+  }
   const std::string name = options.stationName.empty() ? settings.title : options.stationName;
   std::unique_ptr<StationHistory> history(new StationHistory(station, options, name));
   StationHistory* h = history.get();
   if (!options.metricsPath.empty()) {
     h->metrics_ = std::make_unique<MetricsFile>(options.metricsPath, name);
-    if (!h->metrics_->Write(error)) return nullptr;
+    if (const Status written = h->metrics_->Write(); !written) return written.error();
   }
   if (!options.resultsDb.empty()) {
-    const auto target = ParseDatabaseTarget(options.resultsDb, error);
-    if (!target) return nullptr;
+    const Result<DatabaseTarget> target = ParseDatabaseTarget(options.resultsDb);
+    if (!target) return target.error();
     // The writer's events come on its thread; the station is told on its own.
     auto onMain = [h](std::function<void()> call) { h->calls_.Post(std::move(call)); };
     WriterEvents events;
@@ -150,7 +152,8 @@ std::unique_ptr<StationHistory> AttachHistory(Station& station, const HistoryOpt
                          options.bufferPath.empty() ? DefaultBufferPath(settings)
                                                     : options.bufferPath,
                          name, options.retryEvery, options.pollEvery};
-    if (!h->writer_.Start(std::move(writer), std::move(events), error)) return nullptr;
+    const Status started = h->writer_.Start(std::move(writer), std::move(events));
+    if (!started) return started.error();
   }
   QObject::connect(&station, &Station::runStarted, &h->guard_,
                    [h, &station](int, int) { h->packages_ = RunPackages(station); });

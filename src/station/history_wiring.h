@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/result.h"
 #include "history/history_writer.h"
 #include "history/metrics_file.h"
 #include "history/slot_health.h"
@@ -68,8 +69,7 @@ class StationHistory {
   bool Failed() const { return failed_ || writer_.Lost() > 0; }
 
  private:
-  friend std::unique_ptr<StationHistory> AttachHistory(Station&, const HistoryOptions&,
-                                                       std::string*);
+  friend Result<std::unique_ptr<StationHistory>> AttachHistory(Station&, const HistoryOptions&);
   StationHistory(Station& station, const HistoryOptions& options, std::string name);
   void OnPortFinished(const PortRun& run);
   void OnRecentHistory(const std::vector<SlotResult>& results);
@@ -94,11 +94,11 @@ class StationHistory {
 };
 
 // Connects the station's results to the history of `options`, with the settings' ResultsDb
-// and Title where the options leave them empty. Null, with `error`, when the database is not
+// and Title where the options leave them empty. Fails, with why, when the database is not
 // one (a bad URL), an SQLite file or a server's buffer cannot be opened, or the metrics file
-// cannot be written. Null without error when neither a database nor a metrics file is
-// chosen. Keep it as long as the station.
-std::unique_ptr<StationHistory> AttachHistory(Station& station, const HistoryOptions& options,
-                                              std::string* error);
+// cannot be written; null when neither a database nor a metrics file is chosen. Keep it as
+// long as the station.
+Result<std::unique_ptr<StationHistory>> AttachHistory(Station& station,
+                                                      const HistoryOptions& options);
 
 }  // namespace mirk3

@@ -12,6 +12,9 @@ StartupError Refused(std::string text, std::string message = "") {
   return StartupError{kExitNothingRan, std::move(text), std::move(message), false};
 }
 
+// The start-up refused for `error`, said on standard error and in the window's box alike.
+StartupError RefusedFor(const Error& error) { return Refused(error.text, error.text); }
+
 std::string PortDirOf(const EngineContext& context) {
   return context.portDir.empty() ? DefaultPortDir() : context.portDir;
 }
@@ -23,8 +26,8 @@ std::optional<StartupError> LoadKey(const StationConfig& config, const Settings&
   const std::string keyFile =
       config.metaKeyFile.empty() ? settings.metaDataKey : config.metaKeyFile;
   if (keyFile.empty()) return std::nullopt;
-  const OpenedFile file = OpenRegularFile(keyFile);
-  if (!file) return Refused("the meta-data key " + DescribeFileProblem(keyFile, file.error));
+  const Result<OpenedFile> file = OpenRegularFile(keyFile);
+  if (!file) return Refused("the meta-data key " + DescribeFileProblem(keyFile, file.error().text));
   if (!LoadMetaKey(keyFile, context, *config.err, config.who)) return Refused("");
   return std::nullopt;
 }
@@ -32,11 +35,10 @@ std::optional<StartupError> LoadKey(const StationConfig& config, const Settings&
 std::optional<StartupError> JoinBus(const StationConfig& config, OpenedStation& s) {
   if (config.noBus) return std::nullopt;
   s.bus = std::make_unique<CompanionBus>();
-  std::string error;
   bool stopped = false;
-  if (!s.bus->Connect(config.systemBus, &error, config.stopFd, &stopped)) {
+  if (const Status joined = s.bus->Connect(config.systemBus, config.stopFd, &stopped); !joined) {
     StartupError refused =
-        Refused(error + "\n" + config.who + ": --no-bus runs without a companion",
+        Refused(joined.error().text + "\n" + config.who + ": --no-bus runs without a companion",
                 CompanionBus::kRegistrationFailed);
     refused.stopped = stopped;
     if (stopped) refused.text = "stopped during the start-up";
@@ -47,19 +49,22 @@ std::optional<StartupError> JoinBus(const StationConfig& config, OpenedStation& 
 }
 
 std::optional<StartupError> OpenOutputs(const StationConfig& config, OpenedStation& s) {
-  std::string error;
   const std::string logDir = config.logDir.empty() ? s.settings.logDir : config.logDir;
   if (!logDir.empty()) {
-    s.logFiles = AttachLogDir(*s.station, logDir, s.health, &error);
-    if (!s.logFiles) return Refused(error, error);
+    auto files = AttachLogDir(*s.station, logDir, s.health);
+    if (!files) return RefusedFor(files.error());
+    s.logFiles = std::move(files).value();
   }
   if (!config.resultsPath.empty()) {
     s.results = std::make_unique<ResultsFile>();
-    if (!s.results->Open(config.resultsPath, &error)) return Refused(error, error);
+    if (const Status opened = s.results->Open(config.resultsPath); !opened) {
+      return RefusedFor(opened.error());
+    }
     AttachResults(*s.station, *s.results, s.health);
   }
-  s.history = AttachHistory(*s.station, config.history, &error);
-  if (!s.history && !error.empty()) return Refused(error, error);
+  auto history = AttachHistory(*s.station, config.history);
+  if (!history) return RefusedFor(history.error());
+  s.history = std::move(history).value();
   if (s.history) {
     Station* station = s.station;
     s.history->OnQuarantineChange(
@@ -75,23 +80,22 @@ std::optional<StartupError> ChooseAndWatch(const StationConfig& config, OpenedSt
   if (config.strict && !s.station->HasSomethingToRun()) {
     return Refused("nothing is chosen: give packages (--ap FILE ...) or set options");
   }
-  std::string error;
-  if (!s.station->WatchPorts(&error)) {
-    if (config.strict) return Refused(error, error);
-    s.watchProblem = error;
+  if (const Status watched = s.station->WatchPorts(); !watched) {
+    if (config.strict) return RefusedFor(watched.error());
+    s.watchProblem = watched.error().text;
   }
   return std::nullopt;
 }
 
 }  // namespace
 
-std::unique_ptr<StationLock> LockPortDir(const std::string& portDir, std::string* error) {
-  return StationLock::Take(portDir, "the port dir " + portDir, error);
+Result<std::unique_ptr<StationLock>> LockPortDir(const std::string& portDir) {
+  return StationLock::Take(portDir, "the port dir " + portDir);
 }
 
-std::unique_ptr<StationLock> LockPort(const std::string& portDir, int port, std::string* error) {
+Result<std::unique_ptr<StationLock>> LockPort(const std::string& portDir, int port) {
   const std::string path = portDir + "/" + PortName(port);
-  return StationLock::Take(path, PortName(port) + " in " + portDir, error);
+  return StationLock::Take(path, PortName(port) + " in " + portDir);
 }
 
 OpenOutcome OpenStation(const StationConfig& config) {
@@ -113,12 +117,12 @@ OpenOutcome OpenStation(const StationConfig& config) {
   }
   s->station = &config.makeCore(context, s->settings);
   s->health.SetLog([station = s->station](const std::string& line) { station->LogLine(line); });
-  std::string error;
-  s->lock = LockPortDir(PortDirOf(context), &error);
-  if (!s->lock) {
-    outcome.error = Refused(error, error);
+  auto lock = LockPortDir(PortDirOf(context));
+  if (!lock) {
+    outcome.error = RefusedFor(lock.error());
     return outcome;
   }
+  s->lock = std::move(lock).value();
   for (const auto& step : {JoinBus, OpenOutputs}) {
     if (auto refused = step(config, *s)) {
       outcome.error = *refused;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "base/result.h"
 #include "engine/engine_context.h"
 #include "jig/thread_mdl_control.h"
 #include "settings/settings.h"
@@ -78,7 +79,7 @@ struct OpenOutcome {
 OpenOutcome OpenStation(const StationConfig& config);
 
 // The lock of a port dir, or of one port for a run on given ports ("ttyACM3 in /dev").
-std::unique_ptr<StationLock> LockPortDir(const std::string& portDir, std::string* error);
-std::unique_ptr<StationLock> LockPort(const std::string& portDir, int port, std::string* error);
+Result<std::unique_ptr<StationLock>> LockPortDir(const std::string& portDir);
+Result<std::unique_ptr<StationLock>> LockPort(const std::string& portDir, int port);
 
 }  // namespace mirk3

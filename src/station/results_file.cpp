@@ -59,41 +59,31 @@ std::string ResultRecord(const PortRun& port, const std::vector<RunPackage>& pac
   return record.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-bool ResultsFile::Open(const std::string& path, std::string* error) {
-  std::string problem;
+Status ResultsFile::Open(const std::string& path) {
   AppendFile file;
-  if (!file.Open(path, "the results file", &problem)) {
-    if (error) *error = problem;
-    return false;
-  }
+  if (Status opened = file.Open(path, "the results file"); !opened) return opened;
   file_ = std::move(file);
-  return true;
+  return {};
 }
 
-bool ResultsFile::OpenDated(const std::string& dir, std::string* error, WallClock clock) {
+Status ResultsFile::OpenDated(const std::string& dir, WallClock clock) {
   dir_ = dir;
   clock_ = std::move(clock);
-  return Open(DatedFileName(dir_, "results-", ".jsonl", clock_()), error);
+  return Open(DatedFileName(dir_, "results-", ".jsonl", clock_()));
 }
 
-bool ResultsFile::Append(const PortRun& port, const std::vector<RunPackage>& packages,
-                         std::string* error) {
+Status ResultsFile::Append(const PortRun& port, const std::vector<RunPackage>& packages) {
   if (!dir_.empty()) {
     const std::string today = DatedFileName(dir_, "results-", ".jsonl", clock_());
-    if (today != file_.Path() && !Open(today, error)) return false;
+    if (today != file_.Path()) {
+      if (Status opened = Open(today); !opened) return opened;
+    }
   }
-  if (!file_.IsOpen()) {
-    if (error) *error = "the results file is not open";
-    return false;
-  }
+  if (!file_.IsOpen()) return Fail("the results file is not open");
   if (port.verdict != Verdict::Passed && port.verdict != Verdict::Failed) {
-    if (error) *error = Format("the result of %s is not known yet", PortName(port.port).c_str());
-    return false;
+    return Fail(Format("the result of %s is not known yet", PortName(port.port).c_str()));
   }
-  std::string problem;
-  if (file_.Append(ResultRecord(port, packages) + "\n", &problem)) return true;
-  if (error) *error = problem;
-  return false;
+  return file_.Append(ResultRecord(port, packages) + "\n");
 }
 
 }  // namespace mirk3

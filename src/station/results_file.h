@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/result.h"
 #include "station/append_file.h"
 #include "station/dated_log.h"
 #include "station/port_run.h"
@@ -25,16 +26,15 @@ class ResultsFile {
   // Opens `path` for appending, creating it (mode 0644) when missing. A FIFO or a socket is
   // refused (a pipe without a reader would hold the station); a character device such as
   // /dev/null is taken.
-  bool Open(const std::string& path, std::string* error);
+  Status Open(const std::string& path);
   // Follows the date instead: each record goes to <dir>/results-YYYY-MM-DD.jsonl of the local
   // day it is written on, beside the dated log.
-  bool OpenDated(const std::string& dir, std::string* error,
-                 WallClock clock = std::chrono::system_clock::now);
+  Status OpenDated(const std::string& dir, WallClock clock = std::chrono::system_clock::now);
   bool IsOpen() const { return file_.IsOpen(); }
   const std::string& Path() const { return file_.Path(); }
   // Appends the port's record, whole or not at all. Refuses a port whose result is not known
-  // yet; a failed write (disk full, a file gone read-only) says why in `error`.
-  bool Append(const PortRun& port, const std::vector<RunPackage>& packages, std::string* error);
+  // yet; a failed write (disk full, a file gone read-only) says why.
+  Status Append(const PortRun& port, const std::vector<RunPackage>& packages);
 
  private:
   AppendFile file_;

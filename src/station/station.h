@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "base/result.h"
 #include "station/port_run.h"
 #include "station/run.h"
 #include "station/station_view.h"
@@ -79,9 +80,9 @@ class Station : public QObject {
   CPortSlotManager& Ports() { return ports_; }
   const EngineContext& Context() const { return context_; }
 
-  // Follows the port dir: a first scan, then every arrival and removal. False (and why) when
+  // Follows the port dir: a first scan, then every arrival and removal. Fails, with why, when
   // the dir cannot be watched.
-  bool WatchPorts(std::string* error);
+  Status WatchPorts();
   // A device change of the port dir: arrivals wait while busy and are placed when the station
   // is idle again; removals are taken at once.
   void OnDeviceChange(int event, const std::string& name);

@@ -76,8 +76,8 @@ std::string LockFileFor(const std::string& target) {
   return LockDir() + "/mirk3-" + name + ".lock";
 }
 
-std::unique_ptr<StationLock> StationLock::Take(const std::string& target, const std::string& what,
-                                               std::string* error) {
+Result<std::unique_ptr<StationLock>> StationLock::Take(const std::string& target,
+                                                       const std::string& what) {
   const std::string path = LockFileFor(target);
   for (int attempt = 0; attempt < 5; ++attempt) {
     constexpr int kFlags = O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
@@ -85,16 +85,17 @@ std::unique_ptr<StationLock> StationLock::Take(const std::string& target, const 
     // Another user's lock file: it can still be locked through a descriptor for reading.
     if (!fd && errno == EACCES) fd.Reset(::open(path.c_str(), O_RDONLY | kFlags, 0644));
     if (!fd) {
-      *error = Format("cannot make the lock file \"%s\" for %s: %s", path.c_str(), what.c_str(),
-                      std::generic_category().message(errno).c_str());
-      return nullptr;
+      const int failure = errno;
+      return Fail(Format("cannot make the lock file \"%s\" for %s: %s", path.c_str(), what.c_str(),
+                         std::generic_category().message(failure).c_str()),
+                  failure);
     }
     if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-      *error = Format(
-          "%s is in use by another station (pid %s); one station at a time (lock "
-          "file \"%s\")",
-          what.c_str(), HolderOf(fd.Get()).c_str(), path.c_str());
-      return nullptr;
+      const int failure = errno;
+      return Fail(Format("%s is in use by another station (pid %s); one station at a time (lock "
+                         "file \"%s\")",
+                         what.c_str(), HolderOf(fd.Get()).c_str(), path.c_str()),
+                  failure);
     }
     if (!StillThere(fd.Get(), path)) continue;
     // Where the pid cannot be written the lock holds all the same; only the holder's name is
@@ -103,8 +104,7 @@ std::unique_ptr<StationLock> StationLock::Take(const std::string& target, const 
     if (::ftruncate(fd.Get(), 0) == 0) WriteFully(fd.Get(), pid.data(), pid.size());
     return std::unique_ptr<StationLock>(new StationLock(std::move(fd), path));
   }
-  *error = Format("cannot keep the lock file \"%s\" for %s", path.c_str(), what.c_str());
-  return nullptr;
+  return Fail(Format("cannot keep the lock file \"%s\" for %s", path.c_str(), what.c_str()));
 }
 
 StationLock::~StationLock() {

@@ -9,15 +9,16 @@
 #include <string>
 
 #include "base/file.h"
+#include "base/result.h"
 
 namespace mirk3 {
 
 class StationLock {
  public:
-  // Locks `target` (a port dir, or a port's device path). Null, with `error` naming `what`
+  // Locks `target` (a port dir, or a port's device path). Fails, with a reason naming `what`
   // and the holder's pid, when another station holds it or no lock file can be made.
-  static std::unique_ptr<StationLock> Take(const std::string& target, const std::string& what,
-                                           std::string* error);
+  static Result<std::unique_ptr<StationLock>> Take(const std::string& target,
+                                                   const std::string& what);
   ~StationLock();
   StationLock(const StationLock&) = delete;
   StationLock& operator=(const StationLock&) = delete;

@@ -10,14 +10,14 @@
 
 namespace mirk3 {
 
-bool Station::WatchPorts(std::string* error) {
-  if (!watcher_.Start(ports_.PortDir(), error)) return false;
+Status Station::WatchPorts() {
+  if (Status watched = watcher_.Start(ports_.PortDir()); !watched) return watched;
   watcherNotifier_ =
       std::make_unique<QSocketNotifier>(watcher_.Fd(), QSocketNotifier::Read, this);
   connect(watcherNotifier_.get(), &QSocketNotifier::activated, this,
           [this] { ReadPortEvents(); });
   if (!Busy()) ports_.ScanPorts(1);
-  return true;
+  return {};
 }
 
 void Station::ReadPortEvents() {

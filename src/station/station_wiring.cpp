@@ -11,8 +11,8 @@ void AttachCompanion(Station& station, CompanionBus& bus, OutputHealth& health) 
   QObject::connect(&bus, &CompanionBus::startRequested, &station,
                    [&station] { station.StartForCompanion(); });
   const auto broadcast = [&bus, &health](int port, int result) {
-    std::string error;
-    if (!bus.Broadcast(port, result, &error)) health.Lost("the companion bus", error);
+    const Status sent = bus.Broadcast(port, result);
+    if (!sent) health.Lost("the companion bus", sent.error().text);
   };
   QObject::connect(&station, &Station::portPassed, &bus,
                    [broadcast](int port) { broadcast(port, CompanionBus::kPassed); });
@@ -44,18 +44,20 @@ void AttachResults(Station& station, ResultsFile& results, OutputHealth& health)
                    [&station, packages](int, int) { *packages = RunPackages(station); });
   QObject::connect(&station, &Station::portFinished, &station,
                    [&results, &health, packages](const PortRun& run) {
-                     std::string error;
-                     if (results.Append(run, *packages, &error)) return;
-                     health.Lost("the results file \"" + results.Path() + "\"", error);
+                     const Status written = results.Append(run, *packages);
+                     if (written) return;
+                     health.Lost("the results file \"" + results.Path() + "\"",
+                                 written.error().text);
                    });
 }
 
-std::unique_ptr<LogDirFiles> AttachLogDir(Station& station, const std::string& dir,
-                                          OutputHealth& health, std::string* error,
-                                          WallClock clock) {
-  if (!PrepareLogDir(dir, error)) return nullptr;
+Result<std::unique_ptr<LogDirFiles>> AttachLogDir(Station& station, const std::string& dir,
+                                                  OutputHealth& health, WallClock clock) {
+  if (Status made = PrepareLogDir(dir); !made) return made.error();
   auto files = std::make_unique<LogDirFiles>(dir, clock);
-  if (!files->log.Open(error) || !files->results.OpenDated(dir, error, clock)) return nullptr;
+  Status opened = files->log.Open();
+  if (opened) opened = files->results.OpenDated(dir, clock);
+  if (!opened) return opened.error();
   AttachResults(station, files->results, health);
   auto writing = std::make_shared<bool>(false);
   DatedLog* log = &files->log;
@@ -65,9 +67,8 @@ std::unique_ptr<LogDirFiles> AttachLogDir(Station& station, const std::string& d
                      // back into the log that is failing.
                      if (*writing) return;
                      *writing = true;
-                     std::string problem;
-                     if (!log->Append(line, &problem)) {
-                       health.Lost("the log in \"" + dir + "\"", problem);
+                     if (const Status written = log->Append(line); !written) {
+                       health.Lost("the log in \"" + dir + "\"", written.error().text);
                      }
                      *writing = false;
                    });

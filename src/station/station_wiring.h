@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/result.h"
 #include "jig/jig_settings.h"
 #include "jig/thread_mdl_control.h"
 #include "station/companion_bus.h"
@@ -42,13 +43,13 @@ struct LogDirFiles {
 };
 
 // Appends every log line of the station to <dir>/mirk3-YYYY-MM-DD.log and every port's record
-// to <dir>/results-YYYY-MM-DD.jsonl, making the dir when missing. Null, with `error`, when the
+// to <dir>/results-YYYY-MM-DD.jsonl, making the dir when missing. Fails, with why, when the
 // dir or today's files cannot be made or are not files that can take lines (a FIFO). A line
 // that cannot be written is a loss told to `health` (never into the failing log itself), and
 // the run goes on. Keep the files as long as the station.
-std::unique_ptr<LogDirFiles> AttachLogDir(Station& station, const std::string& dir,
-                                          OutputHealth& health, std::string* error,
-                                          WallClock clock = std::chrono::system_clock::now);
+Result<std::unique_ptr<LogDirFiles>> AttachLogDir(Station& station, const std::string& dir,
+                                                  OutputHealth& health,
+                                                  WallClock clock = std::chrono::system_clock::now);
 
 // The packages of the run Start would make now, with their sizes.
 std::vector<RunPackage> RunPackages(const Station& station);

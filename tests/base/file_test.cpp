@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "support/succeeded.h"
 #include "support/temp_dir.h"
 
 namespace mirk3 {
@@ -23,9 +24,9 @@ TEST(OpenRegularFile, TakesRegularFilesAndSaysWhyOthersAreRefused) {
   ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
   ASSERT_EQ(::symlink((dir / "package.tar").c_str(), (dir / "link").c_str()), 0);
 
-  const OpenedFile file = OpenRegularFile(dir / "package.tar");
-  ASSERT_TRUE(file) << file.error;
-  EXPECT_EQ(file.size, 1000u);
+  const Result<OpenedFile> file = OpenRegularFile(dir / "package.tar");
+  ASSERT_TRUE(test::Succeeded(file));
+  EXPECT_EQ(file->size, 1000u);
   EXPECT_TRUE(OpenRegularFile(dir / "link")) << "a link to a regular file is read through";
 
   const struct {
@@ -40,10 +41,10 @@ TEST(OpenRegularFile, TakesRegularFilesAndSaysWhyOthersAreRefused) {
       {"", "no file given", ENOENT},
   };
   for (const auto& c : refused) {
-    const OpenedFile f = OpenRegularFile(c.path);
+    const Result<OpenedFile> f = OpenRegularFile(c.path);
     EXPECT_FALSE(f) << c.path;
-    EXPECT_EQ(f.error, c.reason) << c.path;
-    EXPECT_EQ(f.errorNumber, c.errorNumber) << c.path;
+    EXPECT_EQ(f.error().text, c.reason) << c.path;
+    EXPECT_EQ(f.error().errorNumber, c.errorNumber) << c.path;
   }
 }
 
@@ -81,27 +82,27 @@ TEST(ReadFully, JoinsShortReadsAndStopsAtTheEnd) {
 TEST(ReadFullyAt, ReadsAtAPositionAndReportsTheShortEnd) {
   test::TempDir dir;
   test::WriteFile(dir / "f", "0123456789");
-  const OpenedFile file = OpenRegularFile(dir / "f");
+  const Result<OpenedFile> file = OpenRegularFile(dir / "f");
   ASSERT_TRUE(file);
   char buffer[8] = {};
-  EXPECT_TRUE(ReadExactAt(file.fd.Get(), buffer, 4, 3));
+  EXPECT_TRUE(ReadExactAt(file->fd.Get(), buffer, 4, 3));
   EXPECT_EQ(std::string(buffer, 4), "3456");
-  EXPECT_EQ(ReadFullyAt(file.fd.Get(), buffer, 8, 6), 4);
-  EXPECT_FALSE(ReadExactAt(file.fd.Get(), buffer, 8, 6));
+  EXPECT_EQ(ReadFullyAt(file->fd.Get(), buffer, 8, 6), 4);
+  EXPECT_FALSE(ReadExactAt(file->fd.Get(), buffer, 8, 6));
   EXPECT_EQ(ReadFullyAt(-1, buffer, 1, 0), -1);
 }
 
 // A file of the proc file system hands its text over a page at a time, whatever is asked for:
 // the positioned read must join the pages.
 TEST(ReadFullyAt, JoinsShortReadsInTheMiddleOfAFile) {
-  const OpenedFile smaps = OpenRegularFile("/proc/self/smaps");
-  ASSERT_TRUE(smaps) << smaps.error;
+  const Result<OpenedFile> smaps = OpenRegularFile("/proc/self/smaps");
+  ASSERT_TRUE(test::Succeeded(smaps));
   std::string once(65536, '\0');
-  const ssize_t first = ::pread(smaps.fd.Get(), once.data(), once.size(), 0);
+  const ssize_t first = ::pread(smaps->fd.Get(), once.data(), once.size(), 0);
   ASSERT_GT(first, 0);
   ASSERT_LT(static_cast<size_t>(first), once.size()) << "a single read is not short here";
   std::string joined(3 * static_cast<size_t>(first), '\0');
-  EXPECT_EQ(ReadFullyAt(smaps.fd.Get(), joined.data(), joined.size(), 0),
+  EXPECT_EQ(ReadFullyAt(smaps->fd.Get(), joined.data(), joined.size(), 0),
             static_cast<ssize_t>(joined.size()));
 }
 

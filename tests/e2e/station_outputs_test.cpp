@@ -20,6 +20,7 @@
 #include "station/station_lock.h"
 #include "support/devsim_process.h"
 #include "support/program_run.h"
+#include "support/succeeded.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
 
@@ -255,9 +256,8 @@ TEST_F(StationOutputs, ASecondStationOnThePortDirIsRefusedNamingTheFirst) {
   EXPECT_NE(said.find("(pid " + std::to_string(first.Pid()) + ")"), std::string::npos) << said;
   EXPECT_EQ(first.Terminate(), 0) << "stopped before its first run";
 
-  std::string error;
-  const auto held = LockPort(ports, 3, &error);
-  ASSERT_TRUE(held) << error;
+  const auto held = LockPort(ports, 3);
+  ASSERT_TRUE(test::Succeeded(held));
   const test::ProgramRun flash = test::RunProgram(
       kGuard + kCli + " flash --port-dir " + ports + " --port 3 --ap " + package, dir / "err");
   EXPECT_EQ(flash.status, 2);

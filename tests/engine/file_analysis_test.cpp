@@ -755,13 +755,13 @@ TEST(FileAnalysis, SlotIndexesOutsideTheFiveSlotsGiveFalse) {
   const std::string bytes = test::ReadFile(program);
   const OneClickTrailer trailer = OneClickTrailer::Parse(
       reinterpret_cast<const uint8_t*>(bytes.data()) + bytes.size() - ONECLICK_TRAILER_SIZE);
-  const OpenedFile opened = OpenRegularFile(program);
+  const Result<OpenedFile> opened = OpenRegularFile(program);
   ASSERT_TRUE(opened);
   DownloadOptions options;
   const EngineContext context;
   test::RecordingSink programSink, fileSink;
   ReportChannel programReports(&programSink, 0), fileReports(&fileSink, 0);
-  FileAnalyser oneClick(ChosenPackages{options, &trailer, program, BorrowedFd(opened.fd)}, context,
+  FileAnalyser oneClick(ChosenPackages{options, &trailer, program, BorrowedFd(opened->fd)}, context,
                         programReports);
   FileAnalyser fileMode(ChosenPackages{options, nullptr, program, BorrowedFd()}, context, fileReports);
   EntryList walked;

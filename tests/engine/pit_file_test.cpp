@@ -9,6 +9,7 @@
 #include "base/file.h"
 #include "base/le.h"
 #include "support/sample_pit.h"
+#include "support/succeeded.h"
 #include "support/temp_dir.h"
 #include "wire/pit_record.h"
 
@@ -78,9 +79,9 @@ TEST(PitFileTest, OnlyTablesAreReadFromFilesAndTheRefusalSaysWhatWasFound) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     test::WriteFile(dir / "t.pit", c.file);
-    const OpenedFile file = OpenRegularFile(dir / "t.pit");
-    ASSERT_TRUE(file) << file.error;
-    const PitFileRead read = ReadPitTableAt(file.fd.Get(), c.offset, c.size);
+    const Result<OpenedFile> file = OpenRegularFile(dir / "t.pit");
+    ASSERT_TRUE(test::Succeeded(file));
+    const PitFileRead read = ReadPitTableAt(file->fd.Get(), c.offset, c.size);
     EXPECT_EQ(read.outcome, c.outcome) << read.problem;
     if (c.outcome == Outcome::Table) {
       EXPECT_EQ(std::string(read.bytes.begin(), read.bytes.end()), c.file.substr(c.offset));
@@ -97,9 +98,9 @@ TEST(PitFileTest, OnlyTablesAreReadFromFilesAndTheRefusalSaysWhatWasFound) {
   // size alone (the file is sparse; were it read whole, the test would take gigabytes).
   test::WriteFile(dir / "big.pit", tableText);
   std::filesystem::resize_file(dir / "big.pit", uint64_t{3} << 30);
-  const OpenedFile big = OpenRegularFile(dir / "big.pit");
-  ASSERT_TRUE(big) << big.error;
-  const PitFileRead read = ReadPitTableAt(big.fd.Get(), 0, big.size);
+  const Result<OpenedFile> big = OpenRegularFile(dir / "big.pit");
+  ASSERT_TRUE(test::Succeeded(big));
+  const PitFileRead read = ReadPitTableAt(big->fd.Get(), 0, big->size);
   EXPECT_EQ(read.outcome, Outcome::NotATable);
   EXPECT_NE(read.problem.find("3221225472 bytes"), std::string::npos) << read.problem;
   EXPECT_NE(read.problem.find("3 entries"), std::string::npos) << read.problem;

@@ -15,6 +15,7 @@
 #include "station/station.h"
 #include "support/program_run.h"
 #include "support/station_harness.h"
+#include "support/succeeded.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
 
@@ -77,9 +78,10 @@ TEST(FactoryHistory, TheSlotOfABadCableIsFlaggedAndNoOther) {
   options.metricsPath = dir / "mirk3.prom";
   options.quarantine = true;
   options.pollEvery = std::chrono::milliseconds(100);
-  std::string error;
-  const auto history = AttachHistory(station, options, &error);
-  ASSERT_TRUE(history) << error;
+  auto attached = AttachHistory(station, options);
+  ASSERT_TRUE(test::Succeeded(attached));
+  const std::unique_ptr<StationHistory> history = std::move(attached).value();
+  ASSERT_TRUE(history);
   std::vector<std::pair<int, bool>> changes;
   history->OnQuarantineChange([&changes](int slot, bool on) { changes.push_back({slot, on}); });
 

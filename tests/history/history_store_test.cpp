@@ -14,6 +14,7 @@
 #include "history/history_schema.h"
 #include "history/history_writer.h"
 #include "support/station_harness.h"
+#include "support/succeeded.h"
 #include "support/temp_dir.h"
 
 namespace mirk3 {
@@ -38,15 +39,14 @@ TEST(DatabaseTarget, FilesAndUrls) {
       {"", "", ""},
   };
   for (const Case& c : cases) {
-    std::string error;
-    const auto target = ParseDatabaseTarget(c.text, &error);
+    const auto target = ParseDatabaseTarget(c.text);
     EXPECT_EQ(target ? target->Describe() : "", c.described) << c.text;
-    EXPECT_EQ(target.has_value(), error.empty()) << c.text << ": " << error;
+    EXPECT_EQ(target.ok(), target.error().text.empty()) << c.text << ": " << target.error().text;
     if (target && target->IsPostgres()) {
       EXPECT_EQ(target->host, c.host) << c.text;
     }
   }
-  const auto withPassword = ParseDatabaseTarget("postgresql://line:s%40cret@db/h", nullptr);
+  const auto withPassword = ParseDatabaseTarget("postgresql://line:s%40cret@db/h");
   ASSERT_TRUE(withPassword);
   EXPECT_EQ(withPassword->password, "s@cret");
 }
@@ -56,8 +56,8 @@ class HistoryFile : public ::testing::Test {
   void SetUp() override {
     test::EnsureQtApplication();
     target.path = dir / "history.sqlite";
-    ASSERT_TRUE(connection.Open(target, &error)) << error;
-    ASSERT_TRUE(MigrateHistorySchema(connection, &error)) << error;
+    ASSERT_TRUE(test::Succeeded(connection.Open(target)));
+    ASSERT_TRUE(test::Succeeded(MigrateHistorySchema(connection)));
   }
 
   std::string Scalar(const std::string& sql) {
@@ -79,19 +79,22 @@ class HistoryFile : public ::testing::Test {
   test::TempDir dir;
   DatabaseTarget target;
   SqlConnection connection;
-  std::string error;
 };
 
 TEST_F(HistoryFile, TheSchemaIsMadeOnceAndANewerOneIsRefused) {
-  EXPECT_EQ(HistorySchemaVersion(connection, &error), HISTORY_SCHEMA_VERSION);
-  ASSERT_TRUE(MigrateHistorySchema(connection, &error)) << "a second start migrates nothing";
+  const Result<int> version = HistorySchemaVersion(connection);
+  ASSERT_TRUE(test::Succeeded(version));
+  EXPECT_EQ(*version, HISTORY_SCHEMA_VERSION);
+  ASSERT_TRUE(MigrateHistorySchema(connection)) << "a second start migrates nothing";
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM schema_version"), "1");
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM sqlite_master WHERE type = 'index' AND name IN "
                    "('results_ended', 'results_slot', 'results_usb_path', 'runs_started')"),
             "4");
-  ASSERT_TRUE(connection.Exec("INSERT INTO schema_version (version) VALUES (99)", &error));
-  EXPECT_FALSE(MigrateHistorySchema(connection, &error));
-  EXPECT_NE(error.find("newer than this program's"), std::string::npos) << error;
+  ASSERT_TRUE(connection.Exec("INSERT INTO schema_version (version) VALUES (99)"));
+  const Status newer = MigrateHistorySchema(connection);
+  EXPECT_FALSE(newer);
+  EXPECT_NE(newer.error().text.find("newer than this program's"), std::string::npos)
+      << newer.error().text;
 }
 
 TEST_F(HistoryFile, ARecordIsStoredOnceWithEveryFieldKept) {
@@ -102,8 +105,8 @@ TEST_F(HistoryFile, ARecordIsStoredOnceWithEveryFieldKept) {
       "\"packages\":[{\"slot\":\"AP\",\"path\":\"/p/AP_X.tar\",\"size\":5,"
       "\"sha256\":\"3f2a0011223344556677\"},{\"slot\":\"CSC\",\"path\":\"CSC.tar.md5\"}]}";
   const HistoryEntry entry{NewRecordId(), NewRecordId(), "Line 3", record};
-  ASSERT_TRUE(StoreEntries(connection, {entry}, &error)) << error;
-  ASSERT_TRUE(StoreEntries(connection, {entry}, &error)) << "sent again after a lost line";
+  ASSERT_TRUE(test::Succeeded(StoreEntries(connection, {entry})));
+  ASSERT_TRUE(StoreEntries(connection, {entry})) << "sent again after a lost line";
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM results"), "1");
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM runs"), "1");
   EXPECT_EQ(Scalar("SELECT station || '|' || run || '|' || slot || '|' || port || '|' || "
@@ -114,7 +117,7 @@ TEST_F(HistoryFile, ARecordIsStoredOnceWithEveryFieldKept) {
   EXPECT_EQ(kept["device_info"]["serial"], "R5") << "a field the columns do not know";
 
   const HistoryEntry broken{NewRecordId(), entry.runId, "Line 3", "[1,2]"};
-  EXPECT_FALSE(StoreEntries(connection, {broken}, &error));
+  EXPECT_FALSE(StoreEntries(connection, {broken}));
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM results"), "1");
 }
 
@@ -132,11 +135,11 @@ TEST_F(HistoryFile, TheReportCountsYieldsMediansAndFlagsTheBadSlot) {
   }
   entries.push_back(
       {NewRecordId(), run, "Line 4", Record(3, true, 500, "2026-12-10T01:00:00.000Z")});
-  ASSERT_TRUE(StoreEntries(connection, entries, &error)) << error;
+  ASSERT_TRUE(test::Succeeded(StoreEntries(connection, entries)));
 
   ReportFilter filter;
-  const auto report = ReadHistoryReport(connection, filter, &error);
-  ASSERT_TRUE(report) << error;
+  const auto report = ReadHistoryReport(connection, filter);
+  ASSERT_TRUE(test::Succeeded(report));
   int64_t phones = 0;
   for (const YieldRow& day : report->days) phones += day.phones;
   EXPECT_EQ(phones, 121);
@@ -155,14 +158,14 @@ TEST_F(HistoryFile, TheReportCountsYieldsMediansAndFlagsTheBadSlot) {
 
   filter.station = "Line 3";
   filter.since = "2026-12-09T10:30:00";
-  const auto later = ReadHistoryReport(connection, filter, &error);
-  ASSERT_TRUE(later) << error;
+  const auto later = ReadHistoryReport(connection, filter);
+  ASSERT_TRUE(test::Succeeded(later));
   ASSERT_EQ(later->slots.size(), 4u);
   EXPECT_EQ(later->slots[3].phones, 10) << "ten minutes of slot 3";
 
-  ASSERT_TRUE(ClearSlot(connection, "Line 3", 3, &error)) << error;
-  const auto cleared = ReadHistoryReport(connection, ReportFilter{}, &error);
-  ASSERT_TRUE(cleared) << error;
+  ASSERT_TRUE(test::Succeeded(ClearSlot(connection, "Line 3", 3)));
+  const auto cleared = ReadHistoryReport(connection, ReportFilter{});
+  ASSERT_TRUE(test::Succeeded(cleared));
   EXPECT_TRUE(cleared->flagged.empty()) << "its results before the clear no longer count";
 }
 
@@ -186,14 +189,14 @@ TEST_F(HistoryFile, AFileThatRefusesWritesIsToldOnceAndCaughtUpWith) {
   options.station = "Line 3";
   options.retryEvery = std::chrono::milliseconds(50);
   HistoryWriter writer;
-  ASSERT_TRUE(writer.Start(options, events, &error)) << error;
+  ASSERT_TRUE(test::Succeeded(writer.Start(options, events)));
   const std::string run = NewRecordId();
   auto submit = [&](int n) {
     for (int i = 0; i < n; ++i) {
       writer.Submit({NewRecordId(), run, "Line 3", Record(i % 4, true, 10, "2026-12-09T10:00")});
     }
   };
-  ASSERT_TRUE(connection.Exec("ALTER TABLE results RENAME TO results_away", &error)) << error;
+  ASSERT_TRUE(test::Succeeded(connection.Exec("ALTER TABLE results RENAME TO results_away")));
   submit(5);
   submit(5);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -201,7 +204,7 @@ TEST_F(HistoryFile, AFileThatRefusesWritesIsToldOnceAndCaughtUpWith) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   EXPECT_EQ(writer.Waiting(), 10) << "held, not dropped";
-  ASSERT_TRUE(connection.Exec("ALTER TABLE results_away RENAME TO results", &error)) << error;
+  ASSERT_TRUE(test::Succeeded(connection.Exec("ALTER TABLE results_away RENAME TO results")));
   ASSERT_TRUE(writer.Flush(std::chrono::seconds(60)));
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM results"), "10");
   {
@@ -210,7 +213,7 @@ TEST_F(HistoryFile, AFileThatRefusesWritesIsToldOnceAndCaughtUpWith) {
     EXPECT_NE(told[0].find("failed: cannot store"), std::string::npos) << told[0];
     EXPECT_EQ(told[1].find("recovered: "), 0u) << told[1];
   }
-  ASSERT_TRUE(connection.Exec("ALTER TABLE results RENAME TO results_away", &error)) << error;
+  ASSERT_TRUE(test::Succeeded(connection.Exec("ALTER TABLE results RENAME TO results_away")));
   submit(3);
   writer.Stop();
   EXPECT_EQ(writer.Lost(), 3) << "what never reached the file is counted, not hidden";

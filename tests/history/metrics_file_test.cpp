@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "history/metrics_file.h"
+#include "support/succeeded.h"
 #include "support/temp_dir.h"
 
 namespace mirk3 {
@@ -55,12 +56,11 @@ TEST(MetricsFile, ReplacedWholeOrLeftAsItWas) {
   test::TempDir dir;
   const std::string path = dir / "mirk3.prom";
   MetricsFile metrics(path, "L");
-  std::string error;
-  ASSERT_TRUE(metrics.Write(&error)) << error;
+  ASSERT_TRUE(test::Succeeded(metrics.Write()));
   struct stat before {};
   ASSERT_EQ(::stat(path.c_str(), &before), 0);
   metrics.Add(R"({"verdict":"PASS","elapsed_ms":1000})");
-  ASSERT_TRUE(metrics.Write(&error)) << error;
+  ASSERT_TRUE(test::Succeeded(metrics.Write()));
   struct stat after {};
   ASSERT_EQ(::stat(path.c_str(), &after), 0);
   EXPECT_NE(before.st_ino, after.st_ino) << "a new file renamed over the old one";
@@ -70,8 +70,9 @@ TEST(MetricsFile, ReplacedWholeOrLeftAsItWas) {
   // The temporary name taken by a dir: the write fails and says so; the old file stays.
   std::filesystem::create_directory(path + ".tmp");
   metrics.Add(R"({"verdict":"PASS","elapsed_ms":1000})");
-  EXPECT_FALSE(metrics.Write(&error));
-  EXPECT_NE(error.find("mirk3.prom"), std::string::npos) << error;
+  const Status refused = metrics.Write();
+  EXPECT_FALSE(refused);
+  EXPECT_NE(refused.error().text.find("mirk3.prom"), std::string::npos) << refused.error().text;
   EXPECT_NE(test::ReadFile(path), metrics.Text());
   EXPECT_NE(test::ReadFile(path).find("mirk3_phones_passed_total{station=\"L\"} 1"),
             std::string::npos);

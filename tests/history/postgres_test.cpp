@@ -14,6 +14,7 @@
 #include "history/history_writer.h"
 #include "postgres_server.h"
 #include "support/station_harness.h"
+#include "support/succeeded.h"
 
 namespace mirk3 {
 namespace {
@@ -42,7 +43,7 @@ TEST(Postgres, AServerLostMidDayLosesNothingAndGetsNothingTwice) {
   test::TempDir dir;
 
   WriterOptions options;
-  options.target = *ParseDatabaseTarget(server.Url(), &error);
+  options.target = ParseDatabaseTarget(server.Url()).value();
   options.bufferPath = dir / "buffer/results-buffer.sqlite";
   options.station = "Line 3";
   options.retryEvery = std::chrono::milliseconds(200);
@@ -58,7 +59,7 @@ TEST(Postgres, AServerLostMidDayLosesNothingAndGetsNothingTwice) {
     told.push_back("recovered: " + how);
   };
   HistoryWriter writer;
-  ASSERT_TRUE(writer.Start(options, events, &error)) << error;
+  ASSERT_TRUE(test::Succeeded(writer.Start(options, events)));
   std::vector<HistoryEntry> entries;
   for (int i = 0; i < 300; ++i) {
     entries.push_back({NewRecordId(), "run-" + std::to_string(i / 8), "Line 3", Record(i)});
@@ -90,14 +91,15 @@ TEST(Postgres, AServerLostMidDayLosesNothingAndGetsNothingTwice) {
 
   // The same report as from a file: the window query and the clear upsert in PostgreSQL.
   SqlConnection reader;
-  ASSERT_TRUE(reader.Open(options.target, &error)) << error;
-  ASSERT_TRUE(MigrateHistorySchema(reader, &error)) << error;
-  const auto report = ReadHistoryReport(reader, ReportFilter{}, &error);
-  ASSERT_TRUE(report) << error;
+  ASSERT_TRUE(test::Succeeded(reader.Open(options.target)));
+  ASSERT_TRUE(test::Succeeded(MigrateHistorySchema(reader)));
+  const auto report = ReadHistoryReport(reader, ReportFilter{});
+  ASSERT_TRUE(test::Succeeded(report));
   ASSERT_EQ(report->flagged.size(), 1u);
   EXPECT_EQ(report->flagged[0].judgement.slot, 5);
-  EXPECT_TRUE(ClearSlot(reader, "Line 3", 5, &error)) << error;
-  EXPECT_TRUE(ClearSlot(reader, "Line 3", 5, &error)) << "cleared again: " << error;
+  EXPECT_TRUE(test::Succeeded(ClearSlot(reader, "Line 3", 5)));
+  const Status again = ClearSlot(reader, "Line 3", 5);
+  EXPECT_TRUE(again) << "cleared again: " << again.error().text;
   EXPECT_EQ(server.Query("SELECT COUNT(*) FROM slot_clears"), "1\n");
 }
 

@@ -12,6 +12,7 @@
 #include "ports/port_dir.h"
 #include "ports/port_slot_manager.h"
 #include "support/pty_peer.h"
+#include "support/succeeded.h"
 #include "support/temp_dir.h"
 
 namespace mirk3 {
@@ -41,8 +42,7 @@ class PortMonitor : public ::testing::Test {
     rules.portDir = portDir;
     rules.sysfsRoot = sysfs;
     slots.SetRules(rules);
-    std::string error;
-    ASSERT_TRUE(watcher.Start(portDir, &error)) << error;
+    ASSERT_TRUE(test::Succeeded(watcher.Start(portDir)));
   }
 
   void Plug(int port) { phones[port] = std::make_unique<test::PtyPeer>(portDir, port); }

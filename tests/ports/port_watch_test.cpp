@@ -11,6 +11,7 @@
 #include "ports/port_dir.h"
 #include "ports/port_slot_manager.h"
 #include "support/pty_peer.h"
+#include "support/succeeded.h"
 #include "support/temp_dir.h"
 
 namespace mirk3 {
@@ -61,8 +62,7 @@ TEST(PortWatch, ADirThatGoesAndComesBackIsWatchedAgain) {
     rules.portDir = dir.string();
     slots.SetRules(rules);
     PortWatcher watcher;
-    std::string error;
-    ASSERT_TRUE(watcher.Start(dir.string(), &error)) << error;
+    ASSERT_TRUE(test::Succeeded(watcher.Start(dir.string())));
     auto phone = std::make_unique<test::PtyPeer>(dir.string(), 4);
     ASSERT_EQ(slots.ScanPorts(1), 1);
     EXPECT_TRUE(slots.MissingPorts().empty());

@@ -20,6 +20,7 @@
 #include "station/station_wiring.h"
 #include "devsim/phone_farm.h"
 #include "support/station_harness.h"
+#include "support/succeeded.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
 
@@ -60,8 +61,7 @@ class CompanionBusTest : public WithQt {
     ASSERT_TRUE(RunUntil([&] { return daemon_.canReadLine(); })) << "no bus address";
     const QByteArray address = daemon_.readLine().trimmed();
     qputenv("DBUS_SESSION_BUS_ADDRESS", address);
-    std::string error;
-    ASSERT_TRUE(bus_.Connect(false, &error)) << error;
+    ASSERT_TRUE(test::Succeeded(bus_.Connect(false)));
     QObject::connect(&bus_, &CompanionBus::startRequested, [&] { ++starts_; });
   }
 
@@ -95,8 +95,7 @@ class CompanionBusTest : public WithQt {
 };
 
 TEST_F(CompanionBusTest, OnlyZeroToEightWithTwoAskForARunAndEachAsksOnce) {
-  std::string error;
-  ASSERT_TRUE(bus_.Connect(false, &error)) << error;  // again: must not listen twice
+  ASSERT_TRUE(test::Succeeded(bus_.Connect(false)));  // again: must not listen twice
   for (const auto& [wParam, lParam] :
        std::vector<std::pair<int, int>>{{9, 2}, {0, 1}, {-1, 2}, {0, 99}, {8, -1}}) {
     Send(wParam, lParam);
@@ -157,9 +156,9 @@ TEST_F(CompanionBusTest, CompanionsHearEachResultAndTheStationDoesNotTakeItForAR
   const QString& output = monitor.output;
   auto waitFor = [&](const std::function<bool()>& done) { return monitor.WaitFor(done); };
 
-  bus_.Broadcast(3, CompanionBus::kPassed);
-  bus_.Broadcast(4, CompanionBus::kFailed);
-  bus_.Broadcast(5, 2);  // not a result: never sent
+  EXPECT_TRUE(test::Succeeded(bus_.Broadcast(3, CompanionBus::kPassed)));
+  EXPECT_TRUE(test::Succeeded(bus_.Broadcast(4, CompanionBus::kFailed)));
+  EXPECT_TRUE(bus_.Broadcast(5, 2));  // not a result: never sent
   ASSERT_TRUE(waitFor([&] { return Heard(output).size() >= 2; })) << output.toStdString();
   SendRunRequestAndSettle();
   waitFor([&] { return Heard(output).size() >= 3; });
@@ -176,12 +175,13 @@ TEST_F(CompanionBusWithoutBus, ABusThatCannotBeReachedGivesTheSystemsText) {
   test::TempDir dir;
   qputenv("DBUS_SESSION_BUS_ADDRESS", QByteArray("unix:path=") + (dir / "no-bus").c_str());
   CompanionBus bus;
-  std::string error;
-  EXPECT_FALSE(bus.Connect(false, &error));
+  const Status joined = bus.Connect(false);
+  EXPECT_FALSE(joined);
+  const std::string& error = joined.error().text;
   const std::string text = CompanionBus::kRegistrationFailed;
   EXPECT_EQ(error.rfind(text + " ", 0), 0u) << error;
   EXPECT_GT(error.size(), text.size() + 1) << "what D-Bus said is missing";
-  bus.Broadcast(1, CompanionBus::kPassed);  // without a bus it is a no-op, not a crash
+  EXPECT_TRUE(bus.Broadcast(1, CompanionBus::kPassed));  // without a bus: a no-op, not a crash
 }
 
 }  // namespace

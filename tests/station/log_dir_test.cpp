@@ -9,6 +9,7 @@
 #include "station/station_wiring.h"
 #include "support/recording_sink.h"
 #include "support/station_harness.h"
+#include "support/succeeded.h"
 #include "support/temp_dir.h"
 
 namespace mirk3 {
@@ -59,10 +60,9 @@ TEST(LogDir, LinesAndRecordsGoToTheFilesOfTheirDayAcrossMidnight) {
   NoView view;
   test::RecordingSink sink;
   Station station(&view, &sink, EngineContext{});
-  std::string error;
   OutputHealth health("test");
-  const auto files = AttachLogDir(station, dir, health, &error, [now] { return *now; });
-  ASSERT_TRUE(files) << error;
+  const auto files = AttachLogDir(station, dir, health, [now] { return *now; });
+  ASSERT_TRUE(test::Succeeded(files));
 
   station.LogLine("before midnight");
   Q_EMIT station.portFinished(Passed(3));
@@ -89,9 +89,10 @@ TEST(LogDir, ADirThatCannotBeMadeIsRefusedWithItsName) {
   NoView view;
   test::RecordingSink sink;
   Station station(&view, &sink, EngineContext{});
-  std::string error;
   OutputHealth health("test");
-  EXPECT_FALSE(AttachLogDir(station, temp / "taken/logs", health, &error));
+  const auto refused = AttachLogDir(station, temp / "taken/logs", health);
+  EXPECT_FALSE(refused);
+  const std::string& error = refused.error().text;
   EXPECT_NE(error.find(temp / "taken/logs"), std::string::npos) << error;
 }
 

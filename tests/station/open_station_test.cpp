@@ -11,6 +11,7 @@
 
 #include "station/headless.h"
 #include "support/station_harness.h"
+#include "support/succeeded.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
 
@@ -67,9 +68,8 @@ TEST_F(OpenStationTest, EachRefusalHasStatus2AndNamesWhatIsWrong) {
   const std::string todaysLog =
       DatedFileName(dir / "logs", "mirk3-", ".log", std::chrono::system_clock::now());
   ASSERT_EQ(::mkfifo(todaysLog.c_str(), 0644), 0);
-  std::string error;
-  const auto held = LockPortDir(dir / "held", &error);
-  ASSERT_TRUE(held) << error;
+  const auto held = LockPortDir(dir / "held");
+  ASSERT_TRUE(test::Succeeded(held));
 
   struct Case {
     const char* name;
@@ -123,8 +123,7 @@ TEST_F(OpenStationTest, AnOpenedStationHoldsItsPortDirAndWritesItsOutputs) {
   config.logDir = dir / "logs";
   const OpenOutcome outcome = OpenStation(config);
   ASSERT_TRUE(outcome) << outcome.error.text << said.str();
-  std::string error;
-  EXPECT_FALSE(LockPortDir(ports, &error)) << "a second station on the same dir";
+  EXPECT_FALSE(LockPortDir(ports)) << "a second station on the same dir";
 
   PortRun run;
   run.port = 4;

@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/succeeded.h"
 #include "support/temp_dir.h"
 
 namespace mirk3 {
@@ -57,12 +59,12 @@ TEST(ResultsFile, RecordsParseBackWithTheirValues) {
   PortRun running = Finished(13, Verdict::Running);
 
   ResultsFile file;
-  std::string error;
-  ASSERT_TRUE(file.Open(dir / "results.jsonl", &error)) << error;
-  ASSERT_TRUE(file.Append(failed, packages, &error)) << error;
-  ASSERT_TRUE(file.Append(passed, {}, &error)) << error;
-  EXPECT_FALSE(file.Append(running, packages, &error));
-  EXPECT_EQ(error, "the result of ttyACM13 is not known yet");
+  ASSERT_TRUE(test::Succeeded(file.Open(dir / "results.jsonl")));
+  ASSERT_TRUE(test::Succeeded(file.Append(failed, packages)));
+  ASSERT_TRUE(test::Succeeded(file.Append(passed, {})));
+  const Status unknown = file.Append(running, packages);
+  EXPECT_FALSE(unknown);
+  EXPECT_EQ(unknown.error().text, "the result of ttyACM13 is not known yet");
 
   const std::vector<json> records = ReadRecords(dir / "results.jsonl");
   ASSERT_EQ(records.size(), 2u);
@@ -81,8 +83,8 @@ TEST(ResultsFile, RecordsParseBackWithTheirValues) {
 
   // A second station opening the same file appends after what is there.
   ResultsFile again;
-  ASSERT_TRUE(again.Open(dir / "results.jsonl", &error)) << error;
-  ASSERT_TRUE(again.Append(passed, {}, &error)) << error;
+  ASSERT_TRUE(test::Succeeded(again.Open(dir / "results.jsonl")));
+  ASSERT_TRUE(test::Succeeded(again.Append(passed, {})));
   EXPECT_EQ(ReadRecords(dir / "results.jsonl").size(), 3u);
 }
 
@@ -93,13 +95,12 @@ TEST(ResultsFile, TwoWritersLeaveWholeLines) {
   // whole.
   const auto writer = [&](int port) {
     ResultsFile file;
-    std::string error;
-    ASSERT_TRUE(file.Open(dir / "shared.jsonl", &error)) << error;
+    ASSERT_TRUE(test::Succeeded(file.Open(dir / "shared.jsonl")));
     PortRun p = Finished(port, Verdict::Failed);
     p.message = std::string(9000, static_cast<char>('a' + port));
     for (int i = 0; i < RECORDS; ++i) {
       p.run = i;
-      ASSERT_TRUE(file.Append(p, {{"AP", "/fw/AP.tar", 1}}, &error)) << error;
+      ASSERT_TRUE(test::Succeeded(file.Append(p, {{"AP", "/fw/AP.tar", 1}})));
     }
   };
   std::thread one(writer, 1);
@@ -121,17 +122,23 @@ TEST(ResultsFile, TwoWritersLeaveWholeLines) {
 TEST(ResultsFile, SaysWhyARecordCannotBeWritten) {
   test::TempDir dir;
   ResultsFile file;
-  std::string error;
   const std::string missing = dir / "no-such-dir/results.jsonl";
-  EXPECT_FALSE(file.Open(missing, &error));
-  EXPECT_EQ(error, "cannot open the results file \"" + missing + "\": No such file or directory");
-  EXPECT_FALSE(file.Append(Finished(1, Verdict::Passed), {}, &error));
-  EXPECT_EQ(error, "the results file is not open");
+  const Status notOpened = file.Open(missing);
+  EXPECT_FALSE(notOpened);
+  EXPECT_EQ(notOpened.error().text,
+            "cannot open the results file \"" + missing + "\": No such file or directory");
+  EXPECT_EQ(notOpened.error().errorNumber, ENOENT);
+  const Status notOpen = file.Append(Finished(1, Verdict::Passed), {});
+  EXPECT_FALSE(notOpen);
+  EXPECT_EQ(notOpen.error().text, "the results file is not open");
 
   // A full disk.
-  ASSERT_TRUE(file.Open("/dev/full", &error)) << error;
-  EXPECT_FALSE(file.Append(Finished(1, Verdict::Passed), {}, &error));
-  EXPECT_EQ(error, "cannot write to the results file \"/dev/full\": No space left on device");
+  ASSERT_TRUE(test::Succeeded(file.Open("/dev/full")));
+  const Status full = file.Append(Finished(1, Verdict::Passed), {});
+  EXPECT_FALSE(full);
+  EXPECT_EQ(full.error().text,
+            "cannot write to the results file \"/dev/full\": No space left on device");
+  EXPECT_EQ(full.error().errorNumber, ENOSPC);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "devsim/phone_farm.h"
 #include "pack/md5_package.h"
 #include "support/station_harness.h"
+#include "support/succeeded.h"
 #include "support/temp_dir.h"
 #include "packages/meta_data_results.h"
 #include "support/test_packages.h"
@@ -172,8 +173,7 @@ TEST_F(StationCore, AutoStartWaitsForExactlyTheChosenNumber) {
   MakeStation();
   station->PickPackage(AP, package);
   station->SetAutoStart("2");
-  std::string error;
-  ASSERT_TRUE(station->WatchPorts(&error)) << error;
+  ASSERT_TRUE(test::Succeeded(station->WatchPorts()));
   std::string plugError;
   ASSERT_TRUE(farm->Plug(0, &plugError)) << plugError;
   ASSERT_TRUE(RunEventsUntil([&] { return station->Ports().CountOccupiedSlots() == 1; }));
@@ -281,8 +281,7 @@ TEST_F(StationCore, APickHoldsTheStationAndALateArrivalIsFlashedOnce) {
   MakeStation();
   station->PickPackage(AP, package);
   station->SetAutoStart("1");
-  std::string error;
-  ASSERT_TRUE(station->WatchPorts(&error)) << error;
+  ASSERT_TRUE(test::Succeeded(station->WatchPorts()));
   std::vector<int> startsDuringPick;
   QTimer::singleShot(50, [&] {
     EXPECT_EQ(station->State(), StationState::CheckingPick);
@@ -308,8 +307,7 @@ TEST_F(StationCore, ARunsEndCannotBeInterruptedByAStart) {
   ASSERT_TRUE(StartFarm());
   MakeStation();
   station->PickPackage(AP, package);
-  std::string error;
-  ASSERT_TRUE(station->WatchPorts(&error)) << error;
+  ASSERT_TRUE(test::Succeeded(station->WatchPorts()));
   ASSERT_EQ(station->Ports().SlotOfPort(0), 0);
   std::vector<int> refused;
   QObject::connect(station.get(), &Station::runStarted, [&](int run, int) {
@@ -378,8 +376,7 @@ TEST_F(StationCore, APortWithoutAFreeSlotWaitsForTheNextRun) {
   MakeStation();
   for (int slot = 2; slot < DISPLAYED_SLOTS; ++slot) station->Ports().ReserveSlot(slot, 900 + slot);
   station->PickPackage(AP, package);
-  std::string error;
-  ASSERT_TRUE(station->WatchPorts(&error)) << error;
+  ASSERT_TRUE(test::Succeeded(station->WatchPorts()));
   EXPECT_EQ(LinesWith("waits for a free slot"), Lines{"<OSM> ttyACM2 waits for a free slot"});
   ASSERT_TRUE(station->Start());
   EXPECT_EQ(station->StartedPorts(), 2);
@@ -399,8 +396,7 @@ TEST_F(StationCore, APortDirThatGoesAndComesBackIsFollowed) {
   config.ports = {0};
   ASSERT_TRUE(StartFarm());
   MakeStation();
-  std::string error;
-  ASSERT_TRUE(station->WatchPorts(&error)) << error;
+  ASSERT_TRUE(test::Succeeded(station->WatchPorts()));
   ASSERT_EQ(station->Ports().PortOfSlot(0), 0);
   std::filesystem::remove_all(config.portDir);
   ASSERT_TRUE(RunEventsUntil([&] { return !LinesWith("is gone").empty(); }));

@@ -71,7 +71,7 @@ bool WindowRig::PlugPhones(devsim::FarmConfig config) {
   const size_t count = config.ports.size();
   farm = std::make_unique<devsim::PhoneFarm>(std::move(config));
   std::string error;
-  if (!farm->Start(&error) || !Core().WatchPorts(&error)) return false;
+  if (!farm->Start(&error) || !Core().WatchPorts()) return false;
   return WaitFor([&] { return Core().Ports().CountOccupiedSlots() == static_cast<int>(count); });
 }
 

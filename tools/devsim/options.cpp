@@ -310,10 +310,10 @@ std::string JigProblem(const JigConfig& jig) {
 
 // Only a regular file is read: a FIFO would hold the farm up for ever.
 std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path) {
-  const OpenedFile file = OpenRegularFile(path);
+  const Result<OpenedFile> file = OpenRegularFile(path);
   if (!file) return {};
-  std::vector<uint8_t> bytes(static_cast<size_t>(file.size));
-  if (!ReadExactAt(file.fd.Get(), bytes.data(), bytes.size(), 0)) return {};
+  std::vector<uint8_t> bytes(static_cast<size_t>(file->size));
+  if (!ReadExactAt(file->fd.Get(), bytes.data(), bytes.size(), 0)) return {};
   return bytes;
 }
 
