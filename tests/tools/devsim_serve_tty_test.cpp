@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -86,11 +87,13 @@ class DevsimServeTtyTest : public DevsimTest {
   std::string terminal_;
 };
 
-// A terminal that hangs up under the phone (a gadget pulled off its bus) is opened again, and
-// the next host is greeted. A pty's hang-up does not leave the line as a gadget's does (the
-// greeting after it is not answered here); the real hang-up is proven by tests/usb in the
-// guest, so this stand-in stays off until it copes with the pty's way.
-TEST_F(DevsimServeTtyTest, DISABLED_ServesAnExistingTerminalThroughAHangUp) {
+// A terminal that hangs up under the phone (a gadget pulled off its bus) is opened again by
+// the phone, which then greets the next host. A pty's terminal side is left without its line
+// discipline from the hang-up until it is opened again, and what the host writes meanwhile
+// waits unseen in the pty until the host writes more; a gadget's host cannot write then (its
+// bus is gone). So the next greeting is sent once the phone has opened the terminal again, as
+// the node's open event shows.
+TEST_F(DevsimServeTtyTest, ServesAnExistingTerminalAndOpensItAgainAfterAHangUp) {
   FarmConfig config = Config({3});
   config.ttys[3] = terminal_;
   config.outDir = Path("out");
@@ -101,7 +104,12 @@ TEST_F(DevsimServeTtyTest, DISABLED_ServesAnExistingTerminalThroughAHangUp) {
 
   const UniqueFd own(::open(terminal_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
   ASSERT_TRUE(own);
+  const UniqueFd opens(::inotify_init1(IN_CLOEXEC));
+  ASSERT_TRUE(opens);
+  ASSERT_GE(::inotify_add_watch(opens.Get(), terminal_.c_str(), IN_OPEN), 0);
   ASSERT_EQ(::ioctl(own.Get(), TIOCVHANGUP), 0) << std::strerror(errno);
+  pollfd reopened{opens.Get(), POLLIN, 0};
+  ASSERT_EQ(::poll(&reopened, 1, 20000), 1) << "the phone did not open its terminal again";
   EXPECT_EQ(Greet(), "TASH") << "greeted again after the hang-up";
   EXPECT_TRUE(farm_->Plugged(3));
 }
