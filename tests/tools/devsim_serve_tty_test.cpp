@@ -27,8 +27,8 @@ ParseOutcome Parse(const std::vector<std::string>& args, FarmConfig* config) {
 
 TEST(DevsimServeTtyOptions, PortsAreTheNumbersEndingTheNamesAndMistakesAreRefused) {
   FarmConfig config;
-  ASSERT_EQ(Parse({"--serve-tty", "/dev/ttyGS2", "/dev/ttyGS0", "--fail", "2:102/3=-4",
-                   "--jig-tty", "/dev/ttyGS5"},
+  ASSERT_EQ(Parse({"--serve-tty", "/dev/ttyGS2", "/dev/ttyGS0", "--fail", "2:102/3=-4", "--jig-tty",
+                   "/dev/ttyGS5"},
                   &config)
                 .result,
             ParseResult::Run);
@@ -39,10 +39,10 @@ TEST(DevsimServeTtyOptions, PortsAreTheNumbersEndingTheNamesAndMistakesAreRefuse
   EXPECT_EQ(config.jig.ttyPath, "/dev/ttyGS5");
 
   const std::vector<std::vector<std::string>> bad = {
-      {"--serve-tty", "/dev/ttyGS"},                     // no number
-      {"--serve-tty", "/dev/ttyGS1", "/x/ttyGS1"},       // two terminals, one port
-      {"--serve-tty", "/dev/ttyGS1", "--ports", "1"},    // ports come from the names
-      {"--serve-tty", "/dev/ttyGS1", "--sysfs", "/s"},   // a real device has a real sysfs
+      {"--serve-tty", "/dev/ttyGS"},                    // no number
+      {"--serve-tty", "/dev/ttyGS1", "/x/ttyGS1"},      // two terminals, one port
+      {"--serve-tty", "/dev/ttyGS1", "--ports", "1"},   // ports come from the names
+      {"--serve-tty", "/dev/ttyGS1", "--sysfs", "/s"},  // a real device has a real sysfs
       {"--serve-tty", "/dev/ttyGS1", "--fail", "0:102/3=-4"},
       {"--jig-tty", "/dev/ttyGS1", "--jig", "1"},
   };
@@ -99,7 +99,8 @@ TEST_F(DevsimServeTtyTest, ServesAnExistingTerminalAndOpensItAgainAfterAHangUp) 
   config.outDir = Path("out");
   Start(config);
   EXPECT_EQ(farm_->SlavePath(3), terminal_);
-  EXPECT_FALSE(std::filesystem::exists(farm_->Config().portDir + "/ttyACM3")) << "nothing published";
+  EXPECT_FALSE(std::filesystem::exists(farm_->Config().portDir + "/ttyACM3"))
+      << "nothing published";
   EXPECT_EQ(Greet(), "TASH");
 
   const UniqueFd own(::open(terminal_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
