@@ -108,7 +108,10 @@ TEST_F(DevsimServeTtyTest, ServesAnExistingTerminalAndOpensItAgainAfterAHangUp) 
   const UniqueFd opens(::inotify_init1(IN_CLOEXEC));
   ASSERT_TRUE(opens);
   ASSERT_GE(::inotify_add_watch(opens.Get(), terminal_.c_str(), IN_OPEN), 0);
-  ASSERT_EQ(::ioctl(own.Get(), TIOCVHANGUP), 0) << std::strerror(errno);
+  if (::ioctl(own.Get(), TIOCVHANGUP) != 0) {
+    if (errno == EPERM) GTEST_SKIP() << "hanging up a terminal needs CAP_SYS_ADMIN";
+    FAIL() << std::strerror(errno);
+  }
   pollfd reopened{opens.Get(), POLLIN, 0};
   ASSERT_EQ(::poll(&reopened, 1, 20000), 1) << "the phone did not open its terminal again";
   EXPECT_EQ(Greet(), "TASH") << "greeted again after the hang-up";
