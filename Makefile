@@ -30,7 +30,8 @@ test-usb: deps configure
 	cmake --build build -j $(JOBS) --target $(USB_PROGRAMS)
 	scripts/usb-vm tests/usb/run build/bin $(USB_CASES)
 
-# BENCH acm_flash_throughput: SendFileData against dd over one real ACM pair, in the guest.
+# BENCH acm_flash_throughput: the station's data sending against dd over one real ACM pair, in
+# the guest.
 bench-usb: deps configure
 	cmake --build build -j $(JOBS) --target $(USB_PROGRAMS)
 	scripts/usb-vm tests/usb/run build/bin --bench
