@@ -203,9 +203,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (passed) {
     CheckPassed(line->Transcript());
     // A pass may carry the failure reports of requests the run goes on from.
-    Require(sink.completions == 1, "a pass that does not say so");
+    Require(sink.completions == 1 && sink.verdicts == 0, "a pass that does not say so");
   } else {
     Require(sink.completions == 0 && sink.failures > 0, "a failed run that does not say why");
+    Require(sink.verdicts == 1, "a failed port without exactly one verdict");
   }
   return 0;
 }
