@@ -264,7 +264,8 @@ void Station::OnIdentified(int port, const DeviceIdentified& identified) {
   view_->PortRunChanged(*run);
 }
 
-void Station::On(int port, const mirk3::Passed& passed) {
+// The engine's "Completed.." is not logged: the log says how many ports remain instead.
+void Station::On(int port, const mirk3::Passed&) {
   if (!run_) return;
   const int slot = ports_.SlotOfPort(port);
   const bool shown = slot >= 0 && slot < DISPLAYED_SLOTS;
@@ -282,7 +283,6 @@ void Station::On(int port, const mirk3::Passed& passed) {
     d.timeText = Format(" %02lld:%02lld ", minutes, seconds);
   }
   Q_EMIT jigEvent(JigPass, port);
-  (void)passed;  // the log says how many remain instead of the engine's "Completed.."
   const std::string remain = Format("Remain Port ....  %d ", run_->CountDown());
   if (shown && slot < 8) {
     slots_[slot].picture = SlotPicture::Pass;

@@ -168,7 +168,7 @@ class Station : public QObject {
   void On(int port, const Progress& progress);
   void On(int port, const FailureShown& failure);
   void On(int port, const mirk3::Failed& failed);
-  void On(int port, const Passed& passed);
+  void On(int port, const mirk3::Passed&);
   void On(int port, const CloseAccepted&);
   void OnIdentified(int port, const DeviceIdentified& identified);
   void OnPortAdded(int port);
